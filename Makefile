@@ -1,0 +1,51 @@
+# Front door: `make run` builds and starts the relay, `make test` builds and runs every test.
+BUILD    ?= build
+JOBS     ?= 2
+WERROR   ?= OFF
+CMAKE_ARGS ?=
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps configure build run test tsan fuzz bench format clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD) -DKELVO_WERROR=$(WERROR) $(CMAKE_ARGS)
+
+build: configure
+	cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	scripts/run.sh $(BUILD)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# The core and its tests under ThreadSanitizer, in a build folder of their own.
+tsan: deps
+	cmake -S . -B build-tsan -DKELVO_TSAN=ON -DKELVO_BUILD_GUI=OFF -DKELVO_BUILD_BENCH=OFF \
+	      -DKELVO_WERROR=$(WERROR)
+	cmake --build build-tsan -j$(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L tsan
+
+# libFuzzer with clang; runs each fuzzer for FUZZ_SECONDS on a copy of the seed corpus.
+fuzz: deps
+	CXX=clang++ CC=clang cmake -S . -B build-fuzz -DKELVO_FUZZ=ON -DKELVO_BUILD_GUI=OFF \
+	      -DKELVO_BUILD_TESTS=OFF -DKELVO_BUILD_BENCH=OFF
+	cmake --build build-fuzz -j$(JOBS)
+	mkdir -p build-fuzz/corpus && cp -n fuzz/corpus/* build-fuzz/corpus/ 2>/dev/null || true
+	build-fuzz/bin/fuzz_reception -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	      build-fuzz/corpus fuzz/corpus
+
+bench: build
+	$(BUILD)/bin/bench_engine
+	bench/run_load.sh $(BUILD)
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD) build-tsan build-fuzz

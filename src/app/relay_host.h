@@ -1,0 +1,72 @@
+// Everything the relay owns at run time, without a window: address tables, engine, endpoint,
+// selected adapter, settings store. The window (or the headless runner) owns one TRelayHost,
+// implements TRelayView and TSettingsWindow, and drives the 100 ms ageing tick.
+//
+// Threads: every operation runs on the owner's thread (GUI thread, or the headless runner's
+// main thread); the engine's listener thread works behind it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "config/registry_store.h"
+#include "config/settings.h"
+#include "net/ethernet_utils.h"
+#include "net/udp_endpoint.h"
+#include "relay/relay_engine.h"
+#include "relay/relay_view.h"
+#include "tables/address_tables.h"
+#include "tables/clock.h"
+
+namespace kelvo {
+
+class TMyLog;
+
+class TRelayHost {
+ public:
+  TRelayHost(TRelayView& AView, TMyLog& ALog, TRegistryStore& AStore,
+             const TClock& AClock = SystemClock());
+  ~TRelayHost();  // closes the endpoint before the tables go
+  TRelayHost(const TRelayHost&) = delete;
+  TRelayHost& operator=(const TRelayHost&) = delete;
+
+  TAddressTables& Tables() { return fTables; }
+  TRelayEngine& Engine() { return fEngine; }
+  TUDPEndpoint& Endpoint() { return fEndpoint; }
+  TEthernetAdapterInfo& EthAdapterInfo() { return fEthAdapterInfo; }
+  TMyLog& Log() { return fLog; }
+
+  // Start-up steps, in the order the owner calls them.
+  bool SelectDefaultAdapter();  // GetDefault; may throw when the socket layer fails
+  void LoadSettings(TSettingsWindow& AWindow);  // may throw TRegistryError
+  // (Re)binds port 8442 on the adapter's address. Never throws: a failure shows the port error
+  // through the view and leaves the endpoint closed.
+  void StartListening();
+  void StopListening();
+  void SaveSettings(const TSettingsWindow& AWindow);  // may throw TRegistryError
+
+  // 100 ms tick of the tables' ageing timers.
+  void AgeTables() { fTables.AgeAll(); }
+
+  // Setup confirmed: installs AStaticTable, switches the debug log (writing the separator
+  // line while it is on), re-selects the adapter and restarts the endpoint. The caller saves
+  // the settings afterwards.
+  void ApplySetup(std::unique_ptr<TNATInfoList> AStaticTable, bool ACreateDebugLogs,
+                  const std::string& AEthernetAdapterID);
+
+ private:
+  TRelayView& fView;
+  TMyLog& fLog;
+  TRegistryStore& fStore;
+  TAddressTables fTables;
+  TUDPEndpoint fEndpoint;
+  TRelayEngine fEngine;
+  TEthernetAdapterInfo fEthAdapterInfo;
+};
+
+// The debug log's file: the executable's full name with its extension replaced by ".log".
+std::string DebugLogFileName();
+// The running executable's full path.
+std::string ExecutablePath();
+
+}  // namespace kelvo

@@ -1,0 +1,32 @@
+// Loading and saving the relay's settings: window position, adapter, static controllers.
+// GUI thread (or the headless runner's main thread) only.
+#pragma once
+
+#include <cstdint>
+
+#include "config/registry_store.h"
+#include "net/ethernet_utils.h"
+#include "tables/nat_info_list.h"
+
+namespace kelvo {
+
+// The window whose restored position is stored. The headless runner keeps a stored position
+// unchanged.
+class TSettingsWindow {
+ public:
+  virtual ~TSettingsWindow() = default;
+  virtual std::int32_t RestoredTop() const = 0;
+  virtual std::int32_t RestoredLeft() const = 0;
+  virtual void SetTop(std::int32_t ATop) = 0;
+  virtual void SetLeft(std::int32_t ALeft) = 0;
+};
+
+// Fills window position, adapter and AStaticTable (which the caller holds locked or private).
+// Throws TRegistryError on a value of the wrong type; what was read before it stays applied.
+void LoadSettings(TRegistryStore& AStore, TSettingsWindow& AWindow,
+                  TEthernetAdapterInfo& AEthAdapterInfo, TNATInfoList& AStaticTable);
+// Throws TRegistryError("Failed to set data for '<name>'") at the first value it cannot write.
+void SaveSettings(TRegistryStore& AStore, const TSettingsWindow& AWindow,
+                  const TEthernetAdapterInfo& AEthAdapterInfo, const TNATInfoList& AStaticTable);
+
+}  // namespace kelvo

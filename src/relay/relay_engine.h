@@ -1,0 +1,73 @@
+// Reception, reassembly and routing: turns received datagrams into frames, checks and counts
+// them, and forwards them between applications and controllers.
+//
+// Threads: udpLocalUDPRead and ResetCommState run on the listener thread only (or, while the
+// endpoint is closed, on the thread that restarts it); calls never overlap. Everything marked
+// "any thread" may be called concurrently with them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "relay/datagram_transport.h"
+#include "relay/frame.h"
+#include "relay/relay_view.h"
+#include "tables/address_tables.h"
+
+namespace kelvo {
+
+class TMyLog;
+
+enum class TCommState { csReady = 0, csWaiting = 1, csReceiving = 2 };
+
+class TRelayEngine {
+ public:
+  TRelayEngine(TAddressTables& ATables, TDatagramTransport& ATransport, TRelayView& AView,
+               TMyLog& ALog);
+  TRelayEngine(const TRelayEngine&) = delete;
+  TRelayEngine& operator=(const TRelayEngine&) = delete;
+
+  // Listener thread: handles one received datagram of at least one byte. Never throws: a
+  // failure while routing ends the handling of this datagram only.
+  void udpLocalUDPRead(std::span<const std::uint8_t> ABytes, const std::string& APeerIP,
+                       std::uint16_t APeerPort);
+
+  // Called by StartListening while the endpoint is closed: state back to csReady, the buffer
+  // keeps its bytes.
+  void ResetCommState();
+
+  // Any thread: frames counted since the last call; reads and zeroes in one step.
+  std::int32_t TakeMsgCount() { return fMsgCounter.exchange(0); }
+  // Any thread.
+  std::int32_t ReqCount() const { return fReqCounter.load(); }
+  std::int32_t AckCount() const { return fAckCounter.load(); }
+  bool CreateDebugLogs() const { return fCreateDebugLogs.load(); }
+  void SetCreateDebugLogs(bool AValue) { fCreateDebugLogs.store(AValue); }
+
+  // Listener thread (tests, fuzzer): the reassembly state.
+  TCommState CommState() const { return fCommState; }
+  std::size_t BufferedBytes() const { return fRecBuffer.size() - fRecStart; }
+
+ private:
+  void HandleFrame(std::span<std::uint8_t> AFrame, const TFrameInfo& AInfo,
+                   const std::string& APeerIP, std::uint16_t APeerPort);
+  // ... routing helpers (ForwardFrame, SendPushAck) are declared by the implementation.
+
+  TAddressTables& fTables;
+  TDatagramTransport& fTransport;
+  TRelayView& fView;
+  TMyLog& fLog;
+
+  std::vector<std::uint8_t> fRecBuffer;  // listener thread only; live bytes from fRecStart
+  std::size_t fRecStart = 0;             // listener thread only
+  TCommState fCommState = TCommState::csReady;  // listener thread only
+  std::atomic<std::int32_t> fMsgCounter{0};
+  std::atomic<std::int32_t> fReqCounter{0};  // written by the listener thread only
+  std::atomic<std::int32_t> fAckCounter{0};  // written by the listener thread only
+  std::atomic<bool> fCreateDebugLogs{false};
+};
+
+}  // namespace kelvo

@@ -1,0 +1,464 @@
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/udp_endpoint.h"
+
+namespace kelvo {
+namespace {
+
+using namespace std::chrono_literals;
+using TBytes = std::vector<std::uint8_t>;
+
+constexpr auto kWaitLimit = 3s;  // upper bound for anything that should arrive at once
+
+TBytes Bytes(const std::string& AText) {
+  return TBytes(AText.begin(), AText.end());
+}
+
+sockaddr_in Loopback(std::uint16_t APort) {
+  sockaddr_in Address{};
+  Address.sin_family = AF_INET;
+  Address.sin_port = htons(APort);
+  Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return Address;
+}
+
+sockaddr* AsSockaddr(sockaddr_in& AAddress) {
+  return reinterpret_cast<sockaddr*>(&AAddress);
+}
+
+// A plain loopback UDP socket standing in for an application or a controller.
+class TPeer {
+ public:
+  TPeer() {
+    fSocket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in Address = Loopback(0);
+    if (fSocket < 0 || ::bind(fSocket, AsSockaddr(Address), sizeof Address) != 0) {
+      ADD_FAILURE() << "cannot bind a loopback peer";
+      return;
+    }
+    socklen_t Size = sizeof Address;
+    ::getsockname(fSocket, AsSockaddr(Address), &Size);
+    fPort = ntohs(Address.sin_port);
+  }
+  ~TPeer() { ::close(fSocket); }
+  TPeer(const TPeer&) = delete;
+  TPeer& operator=(const TPeer&) = delete;
+
+  std::uint16_t Port() const { return fPort; }
+
+  void SendTo(std::uint16_t APort, const TBytes& ABytes) {
+    sockaddr_in Target = Loopback(APort);
+    ASSERT_EQ(::sendto(fSocket, ABytes.data(), ABytes.size(), 0, AsSockaddr(Target), sizeof Target),
+              static_cast<ssize_t>(ABytes.size()));
+  }
+
+  struct TReceived {
+    TBytes Data;
+    std::string IP;
+    std::uint16_t Port;
+  };
+  std::optional<TReceived> Receive(std::chrono::milliseconds ATimeout = 3000ms) {
+    pollfd Wait{fSocket, POLLIN, 0};
+    if (::poll(&Wait, 1, static_cast<int>(ATimeout.count())) != 1) {
+      return std::nullopt;
+    }
+    TReceived R;
+    R.Data.resize(70000);
+    sockaddr_in From{};
+    socklen_t Size = sizeof From;
+    const ssize_t N = ::recvfrom(fSocket, R.Data.data(), R.Data.size(), 0, AsSockaddr(From), &Size);
+    if (N < 0) {
+      return std::nullopt;
+    }
+    R.Data.resize(static_cast<std::size_t>(N));
+    char Text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &From.sin_addr, Text, sizeof Text);
+    R.IP = Text;
+    R.Port = ntohs(From.sin_port);
+    return R;
+  }
+
+ private:
+  int fSocket = -1;
+  std::uint16_t fPort = 0;
+};
+
+// Collects what the endpoint delivers, on the listener thread.
+class TCollector {
+ public:
+  struct TDatagram {
+    TBytes Data;
+    std::string IP;
+    std::uint16_t Port;
+  };
+
+  TUDPEndpoint::TDatagramEvent Event() {
+    return
+        [this](std::span<const std::uint8_t> ABytes, const std::string& AIP, std::uint16_t APort) {
+          std::lock_guard Lock(fLock);
+          fReceived.push_back({TBytes(ABytes.begin(), ABytes.end()), AIP, APort});
+          fChanged.notify_all();
+        };
+  }
+
+  // Waits, bounded, until ACount datagrams are in; returns all of them.
+  std::vector<TDatagram> WaitFor(std::size_t ACount) {
+    std::unique_lock Lock(fLock);
+    fChanged.wait_for(Lock, kWaitLimit, [&] { return fReceived.size() >= ACount; });
+    return fReceived;
+  }
+
+ private:
+  std::mutex fLock;
+  std::condition_variable fChanged;
+  std::vector<TDatagram> fReceived;
+};
+
+// A port that was free a moment ago (nothing listens on it now).
+std::uint16_t ClosedPort() {
+  TPeer Probe;
+  return Probe.Port();
+}
+
+class EndpointTest : public ::testing::Test {
+ protected:
+  void OpenOnLoopback() {
+    fEndpoint.AddBinding("127.0.0.1", 0);
+    fEndpoint.SetOnDatagram(fCollector.Event());
+    fEndpoint.Open();
+    ASSERT_TRUE(fEndpoint.IsOpen());
+    ASSERT_NE(fEndpoint.BoundPort(), 0);
+  }
+
+  TCollector fCollector;
+  TUDPEndpoint fEndpoint;
+};
+
+TEST_F(EndpointTest, DeliversDatagramsWithTheSenderAddress) {
+  OpenOnLoopback();
+  EXPECT_EQ(fEndpoint.BoundAddress(), "127.0.0.1");
+  TPeer Peer;
+  Peer.SendTo(fEndpoint.BoundPort(), Bytes("first"));
+  Peer.SendTo(fEndpoint.BoundPort(), Bytes("second"));
+  const auto Got = fCollector.WaitFor(2);
+  ASSERT_EQ(Got.size(), 2u);
+  EXPECT_EQ(Got[0].Data, Bytes("first"));
+  EXPECT_EQ(Got[1].Data, Bytes("second"));
+  EXPECT_EQ(Got[0].IP, "127.0.0.1");
+  EXPECT_EQ(Got[0].Port, Peer.Port());
+}
+
+TEST_F(EndpointTest, DatagramsOverTheLimitAreDroppedWhole) {
+  OpenOnLoopback();
+  TPeer Peer;
+  TBytes Largest(kReceiveBufferSize);
+  for (std::size_t I = 0; I < Largest.size(); ++I) {
+    Largest[I] = static_cast<std::uint8_t>(I * 7);
+  }
+  TBytes TooLarge(kReceiveBufferSize + 1, 0x5A);
+  Peer.SendTo(fEndpoint.BoundPort(), Largest);
+  Peer.SendTo(fEndpoint.BoundPort(), TooLarge);
+  Peer.SendTo(fEndpoint.BoundPort(), TBytes(60000, 0x33));
+  Peer.SendTo(fEndpoint.BoundPort(), Bytes("after"));
+  // Datagrams on one socket keep their order, so "after" arriving means the others were handled.
+  const auto Got = fCollector.WaitFor(2);
+  ASSERT_EQ(Got.size(), 2u);
+  EXPECT_EQ(Got[0].Data, Largest);
+  EXPECT_EQ(Got[1].Data, Bytes("after"));
+}
+
+TEST_F(EndpointTest, EmptyDatagramsAreNotDelivered) {
+  OpenOnLoopback();
+  TPeer Peer;
+  Peer.SendTo(fEndpoint.BoundPort(), {});
+  Peer.SendTo(fEndpoint.BoundPort(), Bytes("x"));
+  const auto Got = fCollector.WaitFor(1);
+  ASSERT_EQ(Got.size(), 1u);
+  EXPECT_EQ(Got[0].Data, Bytes("x"));
+}
+
+TEST_F(EndpointTest, AFailingHandlerDoesNotStopTheListener) {
+  std::atomic<int> Calls{0};
+  fEndpoint.AddBinding("127.0.0.1", 0);
+  auto Collect = fCollector.Event();
+  fEndpoint.SetOnDatagram(
+      [&](std::span<const std::uint8_t> ABytes, const std::string& AIP, std::uint16_t APort) {
+        if (++Calls == 1) {
+          throw std::runtime_error("handler failed");
+        }
+        Collect(ABytes, AIP, APort);
+      });
+  fEndpoint.Open();
+  TPeer Peer;
+  Peer.SendTo(fEndpoint.BoundPort(), Bytes("lost"));
+  Peer.SendTo(fEndpoint.BoundPort(), Bytes("kept"));
+  const auto Got = fCollector.WaitFor(1);
+  ASSERT_EQ(Got.size(), 1u);
+  EXPECT_EQ(Got[0].Data, Bytes("kept"));
+  EXPECT_EQ(Calls.load(), 2);
+}
+
+TEST_F(EndpointTest, CloseIsPromptAndTheEndpointReopens) {
+  OpenOnLoopback();
+  const std::uint16_t Port = fEndpoint.BoundPort();
+  TPeer Peer;
+  for (int Round = 1; Round <= 3; ++Round) {
+    SCOPED_TRACE(Round);
+    // One datagram through, then a moment for the listener to settle back into its wait, so
+    // Close meets a listener that is waiting rather than one that has not started yet.
+    Peer.SendTo(Port, Bytes("round"));
+    ASSERT_EQ(fCollector.WaitFor(Round).size(), static_cast<std::size_t>(Round));
+    std::this_thread::sleep_for(50ms);
+
+    const auto Start = std::chrono::steady_clock::now();
+    fEndpoint.Close();
+    const auto Took = std::chrono::steady_clock::now() - Start;
+    EXPECT_FALSE(fEndpoint.IsOpen());
+    EXPECT_LT(Took, 250ms);  // the listener waits up to 1000 ms; Close must not
+    fEndpoint.Close();       // closing twice is harmless
+
+    fEndpoint.ClearBindings();
+    fEndpoint.AddBinding("127.0.0.1", Port);  // the port is free again at once
+    ASSERT_NO_THROW(fEndpoint.Open());
+    fEndpoint.Open();  // opening twice is harmless
+    EXPECT_EQ(fEndpoint.BoundPort(), Port);
+  }
+  Peer.SendTo(Port, Bytes("after reopen"));
+  const auto Got = fCollector.WaitFor(4);
+  ASSERT_EQ(Got.size(), 4u);
+  EXPECT_EQ(Got.back().Data, Bytes("after reopen"));
+}
+
+TEST_F(EndpointTest, CloseFinishesTheDatagramInHand) {
+  std::atomic<bool> Entered{false};
+  std::atomic<bool> Finished{false};
+  fEndpoint.AddBinding("127.0.0.1", 0);
+  fEndpoint.SetOnDatagram([&](std::span<const std::uint8_t>, const std::string&, std::uint16_t) {
+    Entered = true;
+    std::this_thread::sleep_for(200ms);  // a slow handler, not a wait for the test's clock
+    Finished = true;
+  });
+  fEndpoint.Open();
+  TPeer Peer;
+  Peer.SendTo(fEndpoint.BoundPort(), Bytes("slow"));
+  const auto Deadline = std::chrono::steady_clock::now() + kWaitLimit;
+  while (!Entered && std::chrono::steady_clock::now() < Deadline) {
+    std::this_thread::yield();
+  }
+  ASSERT_TRUE(Entered);
+  fEndpoint.Close();
+  EXPECT_TRUE(Finished);
+}
+
+TEST_F(EndpointTest, OpenFailsWhenThePortIsTaken) {
+  OpenOnLoopback();
+  TUDPEndpoint Second;
+  Second.AddBinding("127.0.0.1", fEndpoint.BoundPort());
+  EXPECT_THROW(Second.Open(), TEndpointError);
+  EXPECT_FALSE(Second.IsOpen());
+  EXPECT_EQ(Second.BoundAddress(), "");
+
+  // The first copy is unaffected.
+  TPeer Peer;
+  Peer.SendTo(fEndpoint.BoundPort(), Bytes("still here"));
+  EXPECT_EQ(fCollector.WaitFor(1).size(), 1u);
+}
+
+TEST_F(EndpointTest, AFailedOpenReleasesTheSocketsItBound) {
+  OpenOnLoopback();
+  const std::uint16_t Free = ClosedPort();
+  TUDPEndpoint Second;
+  Second.AddBinding("127.0.0.1", Free);
+  Second.AddBinding("127.0.0.1", fEndpoint.BoundPort());  // this one fails
+  EXPECT_THROW(Second.Open(), TEndpointError);
+  EXPECT_FALSE(Second.IsOpen());
+  // The first binding's socket was closed again, so its port can be bound now.
+  Second.ClearBindings();
+  Second.AddBinding("127.0.0.1", Free);
+  EXPECT_NO_THROW(Second.Open());
+}
+
+TEST_F(EndpointTest, OpenFailsForAnAddressNotOnThisMachineOrNotAnAddress) {
+  for (const char* Address : {"203.0.113.77", "not an address", "127.0.0"}) {
+    SCOPED_TRACE(Address);
+    TUDPEndpoint Endpoint;
+    Endpoint.AddBinding(Address, 0);
+    EXPECT_THROW(Endpoint.Open(), TEndpointError);
+    EXPECT_FALSE(Endpoint.IsOpen());
+  }
+  TUDPEndpoint Unbound;
+  EXPECT_THROW(Unbound.Open(), TEndpointError);
+}
+
+TEST_F(EndpointTest, SendsFromTheBoundPortAndRepliesFromTheListener) {
+  fEndpoint.AddBinding("127.0.0.1", 0);
+  fEndpoint.SetOnDatagram(
+      [this](std::span<const std::uint8_t> ABytes, const std::string& AIP, std::uint16_t APort) {
+        TBytes Reply(ABytes.begin(), ABytes.end());
+        Reply.push_back('!');
+        fEndpoint.SendDatagram(AIP, APort, Reply);
+      });
+  fEndpoint.Open();
+  TPeer Peer;
+  fEndpoint.SendDatagram("127.0.0.1", Peer.Port(), Bytes("hello"));
+  auto Got = Peer.Receive();
+  ASSERT_TRUE(Got);
+  EXPECT_EQ(Got->Data, Bytes("hello"));
+  EXPECT_EQ(Got->IP, "127.0.0.1");
+  EXPECT_EQ(Got->Port, fEndpoint.BoundPort());
+
+  Peer.SendTo(fEndpoint.BoundPort(), Bytes("ping"));
+  Got = Peer.Receive();
+  ASSERT_TRUE(Got);
+  EXPECT_EQ(Got->Data, Bytes("ping!"));
+  EXPECT_EQ(Got->Port, fEndpoint.BoundPort());
+}
+
+TEST_F(EndpointTest, SendsFromTheFirstOfSeveralBindings) {
+  fEndpoint.AddBinding("127.0.0.1", 0);
+  fEndpoint.AddBinding("127.0.0.1", 0);
+  fEndpoint.SetOnDatagram(fCollector.Event());
+  fEndpoint.Open();
+  TPeer Peer;
+  fEndpoint.SendDatagram("127.0.0.1", Peer.Port(), Bytes("from first"));
+  const auto Got = Peer.Receive();
+  ASSERT_TRUE(Got);
+  EXPECT_EQ(Got->Port, fEndpoint.BoundPort());
+}
+
+TEST_F(EndpointTest, LocalhostInAnyCaseIsLoopback) {
+  OpenOnLoopback();
+  TPeer Peer;
+  fEndpoint.SendDatagram("LOCALHOST", Peer.Port(), Bytes("a"));
+  fEndpoint.SendDatagram("LocalHost", Peer.Port(), Bytes("b"));
+  for (const char* Expected : {"a", "b"}) {
+    const auto Got = Peer.Receive();
+    ASSERT_TRUE(Got);
+    EXPECT_EQ(Got->Data, Bytes(Expected));
+  }
+}
+
+TEST_F(EndpointTest, SendFailuresAreRaised) {
+  TPeer Peer;
+  EXPECT_THROW(fEndpoint.SendDatagram("127.0.0.1", Peer.Port(), Bytes("closed")),
+               std::runtime_error);
+  OpenOnLoopback();
+  // Broadcast sending is off, so a subnet or limited broadcast address is refused.
+  EXPECT_THROW(fEndpoint.SendDatagram("255.255.255.255", Peer.Port(), Bytes("b")),
+               std::runtime_error);
+  EXPECT_THROW(fEndpoint.SendDatagram("127.255.255.255", Peer.Port(), Bytes("b")),
+               std::runtime_error);
+  EXPECT_THROW(fEndpoint.SendDatagram("127.0.0.1", Peer.Port(), TBytes(65508)), TEndpointError);
+  EXPECT_THROW(fEndpoint.SendDatagram("no-such-host.invalid", Peer.Port(), Bytes("x")),
+               std::runtime_error);
+  EXPECT_FALSE(Peer.Receive(50ms).has_value());
+  // The endpoint still sends after those failures.
+  fEndpoint.SendDatagram("127.0.0.1", Peer.Port(), Bytes("fine"));
+  const auto Got = Peer.Receive();
+  ASSERT_TRUE(Got);
+  EXPECT_EQ(Got->Data, Bytes("fine"));
+}
+
+// The endpoint's own socket, found among this process's descriptors by its bound port.
+int FindUdpSocketBoundTo(std::uint16_t APort) {
+  DIR* Fds = ::opendir("/proc/self/fd");
+  if (Fds == nullptr) {
+    return -1;
+  }
+  int Found = -1;
+  while (const dirent* Entry = ::readdir(Fds)) {
+    const int Fd = std::atoi(Entry->d_name);
+    int Type = 0;
+    socklen_t TypeSize = sizeof Type;
+    sockaddr_in Address{};
+    socklen_t Size = sizeof Address;
+    if (Fd > 2 && ::getsockopt(Fd, SOL_SOCKET, SO_TYPE, &Type, &TypeSize) == 0 &&
+        Type == SOCK_DGRAM && ::getsockname(Fd, AsSockaddr(Address), &Size) == 0 &&
+        Address.sin_family == AF_INET && ntohs(Address.sin_port) == APort) {
+      Found = Fd;
+      break;
+    }
+  }
+  ::closedir(Fds);
+  return Found;
+}
+
+// A controller that has gone away answers with an ICMP "port unreachable". Where the system
+// reports that on the next call (Windows always does; Linux does with IP_RECVERR, which is
+// switched on here to force it), the frame sent next to someone else must still go out.
+// The sends happen while the listener is held inside a handler, as routing does it, so the
+// listener cannot pick the report up first.
+TEST_F(EndpointTest, AnEarlierUnreachablePeerDoesNotCostTheNextSend) {
+  std::mutex Lock;
+  std::condition_variable Changed;
+  int Entered = 0;   // handler calls begun
+  int Released = 0;  // handler calls the test lets finish
+  fEndpoint.AddBinding("127.0.0.1", 0);
+  auto Collect = fCollector.Event();
+  fEndpoint.SetOnDatagram(
+      [&](std::span<const std::uint8_t> ABytes, const std::string& AIP, std::uint16_t APort) {
+        std::unique_lock Guard(Lock);
+        const int Mine = ++Entered;
+        Changed.notify_all();
+        Changed.wait_for(Guard, kWaitLimit, [&] { return Released >= Mine; });
+        Guard.unlock();
+        Collect(ABytes, AIP, APort);
+      });
+  auto HoldListener = [&](int ACall) {
+    std::unique_lock Guard(Lock);
+    return Changed.wait_for(Guard, kWaitLimit, [&] { return Entered == ACall; });
+  };
+  auto ReleaseListener = [&](int ACall) {
+    std::lock_guard Guard(Lock);
+    Released = ACall;
+    Changed.notify_all();
+  };
+  fEndpoint.Open();
+  const int Socket = FindUdpSocketBoundTo(fEndpoint.BoundPort());
+  ASSERT_GE(Socket, 0);
+  int On = 1;
+  ASSERT_EQ(::setsockopt(Socket, IPPROTO_IP, IP_RECVERR, &On, sizeof On), 0);
+
+  const std::uint16_t Gone = ClosedPort();
+  TPeer Peer;
+  constexpr int kRounds = 5;
+  for (int Round = 1; Round <= kRounds; ++Round) {
+    SCOPED_TRACE(Round);
+    Peer.SendTo(fEndpoint.BoundPort(), Bytes("hold"));
+    ASSERT_TRUE(HoldListener(Round));
+    EXPECT_NO_THROW(fEndpoint.SendDatagram("127.0.0.1", Gone, Bytes("to nobody")));
+    const TBytes Frame = Bytes("frame " + std::to_string(Round));
+    EXPECT_NO_THROW(fEndpoint.SendDatagram("127.0.0.1", Peer.Port(), Frame));
+    ReleaseListener(Round);
+    const auto Got = Peer.Receive();
+    ASSERT_TRUE(Got);
+    EXPECT_EQ(Got->Data, Frame);
+  }
+  // The listener went on receiving with the error reports that came in meanwhile.
+  Peer.SendTo(fEndpoint.BoundPort(), Bytes("inbound"));
+  ASSERT_TRUE(HoldListener(kRounds + 1));
+  ReleaseListener(kRounds + 1);
+  const auto Got = fCollector.WaitFor(kRounds + 1);
+  ASSERT_EQ(Got.size(), static_cast<std::size_t>(kRounds + 1));
+  EXPECT_EQ(Got.back().Data, Bytes("inbound"));
+}
+
+}  // namespace
+}  // namespace kelvo

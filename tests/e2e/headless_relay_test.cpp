@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "relay/frame.h"
-#include "relay_process.h"
+#include "support/relay_process.h"
 
 namespace kelvo::test {
 namespace {

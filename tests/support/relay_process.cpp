@@ -1,4 +1,4 @@
-#include "relay_process.h"
+#include "support/relay_process.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -99,6 +99,15 @@ TRelayProcess::~TRelayProcess() {
 std::string TRelayProcess::Start(const TConfigHome& AConfigHome,
                                  const std::vector<std::string>& AExtraArgs,
                                  const std::vector<std::string>& AReadyTexts) {
+  std::vector<std::string> args{"--headless"};
+  args.insert(args.end(), AExtraArgs.begin(), AExtraArgs.end());
+  return StartProgram(RelayExecutable(), args, AConfigHome, AReadyTexts);
+}
+
+std::string TRelayProcess::StartProgram(const std::string& AExecutable,
+                                        const std::vector<std::string>& AArgs,
+                                        const TConfigHome& AConfigHome,
+                                        const std::vector<std::string>& AReadyTexts) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
@@ -108,8 +117,8 @@ std::string TRelayProcess::Start(const TConfigHome& AConfigHome,
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
 
-  std::vector<std::string> args{RelayExecutable(), "--headless"};
-  args.insert(args.end(), AExtraArgs.begin(), AExtraArgs.end());
+  std::vector<std::string> args{AExecutable};
+  args.insert(args.end(), AArgs.begin(), AArgs.end());
   std::vector<char*> argv;
   for (auto& arg : args) {
     argv.push_back(arg.data());
@@ -135,7 +144,7 @@ std::string TRelayProcess::Start(const TConfigHome& AConfigHome,
   fStdout = pipeFds[0];
   if (rc != 0) {
     fPid = -1;
-    throw std::runtime_error("cannot start " + RelayExecutable());
+    throw std::runtime_error("cannot start " + AExecutable);
   }
 
   const auto deadline = std::chrono::steady_clock::now() + 10s;

@@ -44,6 +44,10 @@ class TRelayProcess {
   std::string Start(const TConfigHome& AConfigHome, const std::vector<std::string>& AExtraArgs,
                     const std::vector<std::string>& AReadyTexts = {"listening on",
                                                                   "Error opening port"});
+  // The same for any program (AArgs without the program name).
+  std::string StartProgram(const std::string& AExecutable, const std::vector<std::string>& AArgs,
+                           const TConfigHome& AConfigHome,
+                           const std::vector<std::string>& AReadyTexts);
   // Sends ASignal and waits for the exit code (-1 on timeout or abnormal end).
   int Stop(int ASignal, std::chrono::milliseconds ATimeout = std::chrono::seconds(10));
   // Waits for the process to end by itself.

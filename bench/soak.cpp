@@ -28,6 +28,11 @@ using kelvo::test::TUdpPeer;
 constexpr std::int32_t kControllerNAD = 1001;
 constexpr int kBatch = 64;
 
+struct TDatagram {
+  int App;
+  TBytes Bytes;
+};
+
 long ResidentKb(int APid) {
   std::ifstream status("/proc/" + std::to_string(APid) + "/status");
   for (std::string line; std::getline(status, line);) {
@@ -52,31 +57,33 @@ class TMixer {
   explicit TMixer(unsigned ASeed) : fRandom(ASeed) {}
 
   // Appends the next one or two datagrams to AOut; returns the valid frame they carry, if any.
-  std::optional<TBytes> Next(std::deque<TBytes>& AOut) {
+  // Each application keeps its own NAD, so no alias ever rewrites a frame.
+  std::optional<TBytes> Next(std::deque<TDatagram>& AOut) {
     const int kind = Pick(0, 99);
-    TBytes frame = MakeFrame(100 + Pick(0, 3), kControllerNAD, 0, Junk(Pick(0, 64)));
+    const int app = Pick(0, 3);
+    TBytes frame = MakeFrame(100 + app, kControllerNAD, 0, Junk(Pick(0, 64)));
     if (kind < 40) {
-      AOut.push_back(frame);
+      AOut.push_back({app, frame});
       return frame;
     }
     if (kind < 55) {  // split at a random point after the start pair
       const auto cut = static_cast<std::ptrdiff_t>(Pick(2, static_cast<int>(frame.size()) - 1));
-      AOut.emplace_back(frame.begin(), frame.begin() + cut);
-      AOut.emplace_back(frame.begin() + cut, frame.end());
+      AOut.push_back({app, TBytes(frame.begin(), frame.begin() + cut)});
+      AOut.push_back({app, TBytes(frame.begin() + cut, frame.end())});
       return frame;
     }
     if (kind < 75) {
-      AOut.push_back(Junk(Pick(1, 200)));
+      AOut.push_back({app, Junk(Pick(1, 200))});
     } else if (kind < 85) {
       frame[frame.size() - 1] ^= 0x01;  // bad checksum
-      AOut.push_back(frame);
+      AOut.push_back({app, frame});
     } else if (kind < 92) {
       frame[kelvo::kOffsetFormat] = 1;  // wrong format byte, checksum right
       kelvo::RefreshChecksum(frame);
-      AOut.push_back(frame);
+      AOut.push_back({app, frame});
     } else {
       frame.resize(static_cast<std::size_t>(Pick(8193, 9000)), 0x00);  // oversized
-      AOut.push_back(frame);
+      AOut.push_back({app, frame});
     }
     return std::nullopt;
   }
@@ -117,7 +124,7 @@ int main(int argc, char** argv) {
   long rssAfterWarmUp = -1;
 
   TMixer mixer(20261209);
-  std::deque<TBytes> datagrams;
+  std::deque<TDatagram> datagrams;
   std::deque<TBytes> expected;
   long sent = 0, validFrames = 0, forwarded = 0, missing = 0, mismatched = 0;
   const auto started = steady_clock::now();
@@ -129,12 +136,10 @@ int main(int argc, char** argv) {
           ++validFrames;
         }
       }
-      // Split halves go out back to back from the same application.
-      apps[static_cast<std::size_t>(sent % 4)]->SendToRelay(datagrams.front());
-      datagrams.pop_front();
-      ++sent;
-      if (!datagrams.empty()) {
-        apps[static_cast<std::size_t>(sent % 4)]->SendToRelay(datagrams.front());
+      // Split halves go out back to back, nothing between them.
+      while (!datagrams.empty()) {
+        const TDatagram& datagram = datagrams.front();
+        apps[static_cast<std::size_t>(datagram.App)]->SendToRelay(datagram.Bytes);
         datagrams.pop_front();
         ++sent;
       }

@@ -19,7 +19,8 @@ void WriteU16(std::span<std::uint8_t> ABytes, std::size_t AOffset, std::uint16_t
 }
 
 TFrameClass Classify(const TFrameInfo& AInfo) {
-  if (AInfo.Direction == 1 && AInfo.DestNAD == 0) return TFrameClass::fcPush;
+  if (AInfo.Direction == 1 && AInfo.DestNAD == 0)
+    return TFrameClass::fcPush;
   if (AInfo.Direction == 0)
     return AInfo.DestNAD == 0 ? TFrameClass::fcBroadcastRequest : TFrameClass::fcRequest;
   return TFrameClass::fcReply;
@@ -29,7 +30,8 @@ TFrameClass Classify(const TFrameInfo& AInfo) {
 
 std::uint16_t CalcChecksum(const std::uint8_t* ABytes, std::int32_t ACount,
                            std::uint16_t AInitial) {
-  if (ABytes == nullptr || ACount <= 0) return AInitial;
+  if (ABytes == nullptr || ACount <= 0)
+    return AInitial;
   // Unsigned 32-bit accumulation wraps exactly like the 16-bit sum once truncated.
   std::uint32_t acc = AInitial;
   const auto count = static_cast<std::size_t>(ACount);
@@ -44,7 +46,8 @@ std::uint16_t ReadLengthField(std::span<const std::uint8_t> ABytes) {
 
 TFrameInfo ParseFrame(std::span<const std::uint8_t> AFrame) {
   TFrameInfo info;
-  if (AFrame.size() < kFrameHeaderSize) return info;
+  if (AFrame.size() < kFrameHeaderSize)
+    return info;
   info.Length = ReadLengthField(AFrame);
   // A head that describes no frame, or a span that is too short for it, is never valid.
   if (info.Length < kMinLengthField || info.Length > kMaxLengthField ||
@@ -56,21 +59,21 @@ TFrameInfo ParseFrame(std::span<const std::uint8_t> AFrame) {
   info.Direction = AFrame[kOffsetDirection];
   info.Format = AFrame[kOffsetFormat];
   info.StoredChecksum = ReadU16(AFrame, total - 2);
-  info.Valid = info.Format == 0 && AFrame[0] == kStartByte1 && AFrame[1] == kStartByte2 &&
-               CalcChecksum(AFrame.data(), static_cast<std::int32_t>(total - 2), 0) ==
-                   info.StoredChecksum;
-  if (info.Valid) info.Class = Classify(info);
+  info.Valid =
+      info.Format == 0 && AFrame[0] == kStartByte1 && AFrame[1] == kStartByte2 &&
+      CalcChecksum(AFrame.data(), static_cast<std::int32_t>(total - 2), 0) == info.StoredChecksum;
+  if (info.Valid)
+    info.Class = Classify(info);
   return info;
 }
 
 std::array<std::uint8_t, kPushAckSize> BuildPushAck(std::int32_t APushSourceNAD) {
   std::array<std::uint8_t, kPushAckSize> ack = {
-      kStartByte1, kStartByte2, 8, 0,  // length 8: six payload bytes and the checksum
-      3, 0, 0, 0,                      // source NAD 3
-      0, 0, 0, 0,                      // destination NAD, filled in below
-      0, 0,                            // direction and format
-      0x32, 0x17, 0x04, 0x01, 0x00, 0x01,
-      0, 0,  // checksum
+      kStartByte1, kStartByte2, 8,    0,  // length 8: six payload bytes and the checksum
+      3,           0,           0,    0,  // source NAD 3
+      0,           0,           0,    0,  // destination NAD, filled in below
+      0,           0,                     // direction and format
+      0x32,        0x17,        0x04, 0x01, 0x00, 0x01, 0, 0,  // checksum
   };
   WriteNAD(ack, kOffsetDestNAD, APushSourceNAD);
   RefreshChecksum(ack);
@@ -78,7 +81,8 @@ std::array<std::uint8_t, kPushAckSize> BuildPushAck(std::int32_t APushSourceNAD)
 }
 
 void RefreshChecksum(std::span<std::uint8_t> AFrame) {
-  if (AFrame.size() < 2) return;
+  if (AFrame.size() < 2)
+    return;
   const std::size_t covered = AFrame.size() - 2;
   WriteU16(AFrame, covered, CalcChecksum(AFrame.data(), static_cast<std::int32_t>(covered), 0));
 }

@@ -26,10 +26,12 @@ TRelayEngine::TRelayEngine(TAddressTables& ATables, TDatagramTransport& ATranspo
   fTargets.reserve(8);
 }
 
-void TRelayEngine::ResetCommState() { fCommState = TCommState::csReady; }
+void TRelayEngine::ResetCommState() {
+  fCommState = TCommState::csReady;
+}
 
-void TRelayEngine::udpLocalUDPRead(std::span<const std::uint8_t> ABytes,
-                                   const std::string& APeerIP, std::uint16_t APeerPort) {
+void TRelayEngine::udpLocalUDPRead(std::span<const std::uint8_t> ABytes, const std::string& APeerIP,
+                                   std::uint16_t APeerPort) {
   try {
     AppendDatagram(ABytes);
     if (fCreateDebugLogs.load(std::memory_order_relaxed))
@@ -38,16 +40,20 @@ void TRelayEngine::udpLocalUDPRead(std::span<const std::uint8_t> ABytes,
     // earlier datagrams are still waiting behind junk, so that leftovers cannot pile up from
     // datagram to datagram; bytes of this datagram alone wait for the next one as usual.
     for (;;) {
-      if (fCommState == TCommState::csReady) SearchStart();
-      if (fCommState == TCommState::csReceiving) FrameLoop(APeerIP, APeerPort);
-      if (fCommState != TCommState::csReady || BufferedBytes() <= ABytes.size()) break;
+      if (fCommState == TCommState::csReady)
+        SearchStart();
+      if (fCommState == TCommState::csReceiving)
+        FrameLoop(APeerIP, APeerPort);
+      if (fCommState != TCommState::csReady || BufferedBytes() <= ABytes.size())
+        break;
     }
   } catch (...) {
     // Routing failed (no address for a host, a send that failed): the rest of this datagram
     // waits for the next one. Older bytes are given up so that a destination that keeps
     // failing cannot make the buffer grow.
     fCommState = TCommState::csReady;
-    if (BufferedBytes() > ABytes.size()) fRecStart = fRecBuffer.size() - ABytes.size();
+    if (BufferedBytes() > ABytes.size())
+      fRecStart = fRecBuffer.size() - ABytes.size();
   }
 }
 
@@ -70,7 +76,8 @@ void TRelayEngine::SearchStart() {
   std::size_t i = 0;
   while (i + 1 < count) {
     const void* hit = std::memchr(base + i, kStartByte1, count - 1 - i);
-    if (hit == nullptr) break;
+    if (hit == nullptr)
+      break;
     i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - base);
     if (base[i + 1] == kStartByte2) {
       fRecStart += i;
@@ -87,24 +94,28 @@ void TRelayEngine::SearchStart() {
 void TRelayEngine::FrameLoop(const std::string& APeerIP, std::uint16_t APeerPort) {
   while (BufferedBytes() >= kFrameHeaderSize) {
     std::uint8_t* head = fRecBuffer.data() + fRecStart;
-    if (head[0] != kStartByte1 || head[1] != kStartByte2) break;
+    if (head[0] != kStartByte1 || head[1] != kStartByte2)
+      break;
     const std::uint16_t length = ReadLengthField(std::span<const std::uint8_t>(head, 4));
     if (length < kMinLengthField || length > kMaxLengthField) {
       // This head can never become a frame; waiting on it would stall reception for good.
       fRecStart += 2;
       fCommState = TCommState::csReady;
       SearchStart();
-      if (fCommState != TCommState::csReceiving) break;
+      if (fCommState != TCommState::csReceiving)
+        break;
       continue;
     }
     const std::size_t total = std::size_t{length} + kFrameHeaderSize;
-    if (BufferedBytes() < total) break;  // incomplete: the rest comes with later datagrams
+    if (BufferedBytes() < total)
+      break;  // incomplete: the rest comes with later datagrams
     const std::span<std::uint8_t> frame(head, total);
     const TFrameInfo info = ParseFrame(frame);
     // Removed whether valid or not. Routing rewrites the removed bytes in place: nothing
     // touches fRecBuffer until the next datagram is appended.
     fRecStart += total;
-    if (info.Valid) HandleFrame(frame, info, APeerIP, APeerPort);
+    if (info.Valid)
+      HandleFrame(frame, info, APeerIP, APeerPort);
     fCommState = TCommState::csReady;
   }
 }
@@ -135,8 +146,8 @@ void TRelayEngine::HandleFrame(std::span<std::uint8_t> AFrame, const TFrameInfo&
   }
 }
 
-void TRelayEngine::TraceLine(const char* ADirection, const std::string& AIP,
-                             std::uint16_t APort, std::span<const std::uint8_t> ABytes) {
+void TRelayEngine::TraceLine(const char* ADirection, const std::string& AIP, std::uint16_t APort,
+                             std::span<const std::uint8_t> ABytes) {
   // A log that cannot be written loses its line; relaying goes on regardless.
   try {
     fLog.AddLog(FormatTraceLine(ADirection, AIP, APort, ABytes));

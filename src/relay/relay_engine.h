@@ -92,8 +92,8 @@ class TRelayEngine {
   TRelayView& fView;
   TMyLog& fLog;
 
-  std::vector<std::uint8_t> fRecBuffer;  // listener thread only; live bytes from fRecStart
-  std::size_t fRecStart = 0;             // listener thread only
+  std::vector<std::uint8_t> fRecBuffer;         // listener thread only; live bytes from fRecStart
+  std::size_t fRecStart = 0;                    // listener thread only
   TCommState fCommState = TCommState::csReady;  // listener thread only
   std::atomic<std::int32_t> fMsgCounter{0};
   std::atomic<std::int32_t> fReqCounter{0};  // written by the listener thread only

@@ -23,7 +23,8 @@ const TNATInfoList* TRelayEngine::TableOf(TTableKind AKind) const {
 TRelayEngine::TRouteTarget& TRelayEngine::CopyTarget(TTableKind AKind, const TNATInfo& AEntry,
                                                      std::size_t& ACount) {
   // Slots are reused, so their strings keep their storage from frame to frame.
-  if (ACount == fTargets.size()) fTargets.emplace_back();
+  if (ACount == fTargets.size())
+    fTargets.emplace_back();
   TRouteTarget& target = fTargets[ACount++];
   target.Kind = AKind;
   target.Table = TableOf(AKind);
@@ -66,7 +67,8 @@ void TRelayEngine::RouteRequest(std::span<std::uint8_t> AFrame, const TFrameInfo
     }
   }
   // A failing destination ends the broadcast there: the ones after it get nothing.
-  for (std::size_t i = 0; i < count; ++i) ForwardFrame(fTargets[i], &fApp, AFrame, true);
+  for (std::size_t i = 0; i < count; ++i)
+    ForwardFrame(fTargets[i], &fApp, AFrame, true);
 }
 
 void TRelayEngine::RouteReply(std::span<std::uint8_t> AFrame, const TFrameInfo& AInfo) {
@@ -76,7 +78,8 @@ void TRelayEngine::RouteReply(std::span<std::uint8_t> AFrame, const TFrameInfo& 
     if (const TNATInfo* app = fTables.fNATTable->FindByNADAlias(AInfo.DestNAD))
       CopyTarget(TTableKind::tkNAT, *app, count);
   }
-  if (count > 0) ForwardFrame(fTargets[0], nullptr, AFrame, false);
+  if (count > 0)
+    ForwardFrame(fTargets[0], nullptr, AFrame, false);
 }
 
 void TRelayEngine::ForwardFrame(const TRouteTarget& ADest, const TRouteTarget* AApp,
@@ -91,7 +94,8 @@ void TRelayEngine::ForwardFrame(const TRouteTarget& ADest, const TRouteTarget* A
     WriteNAD(AFrame, kOffsetDestNAD, ADest.NAD);
     rewritten = true;
   }
-  if (rewritten) RefreshChecksum(AFrame);
+  if (rewritten)
+    RefreshChecksum(AFrame);
 
   // Looked up again for every send, so a static host name follows its DNS record.
   fResolvedIP = ResolveHostToIP(ADest.Host);
@@ -108,19 +112,24 @@ void TRelayEngine::StoreResolvedIP(const TRouteTarget& ADest, const std::string&
   // was free. Only the very same row, still listed, gets the address; comparing host and port
   // as well guards against a freed entry whose memory now holds another one.
   const TNATInfoList* table = TableOf(ADest.Kind);
-  if (table == nullptr || table != ADest.Table) return;
+  if (table == nullptr || table != ADest.Table)
+    return;
   const int index = table->IndexOf(ADest.Entry);
-  if (index < 0) return;
+  if (index < 0)
+    return;
   TNATInfo* entry = table->Items(index);
-  if (entry->Host() != ADest.Host || entry->Port() != ADest.Port) return;
-  if (entry->IP() != AIP) entry->SetIP(AIP);
+  if (entry->Host() != ADest.Host || entry->Port() != ADest.Port)
+    return;
+  if (entry->IP() != AIP)
+    entry->SetIP(AIP);
 }
 
 void TRelayEngine::SendPushAck(const std::string& APeerIP, std::uint16_t APeerPort,
                                std::int32_t ANAD) {
   const auto ack = BuildPushAck(ANAD);
   fTransport.SendDatagram(APeerIP, APeerPort, ack);
-  if (fCreateDebugLogs.load(std::memory_order_relaxed)) TraceLine("Tx", APeerIP, APeerPort, ack);
+  if (fCreateDebugLogs.load(std::memory_order_relaxed))
+    TraceLine("Tx", APeerIP, APeerPort, ack);
   fView.SetLed(TLamp::WANTx, TLedColor::Green);
 }
 

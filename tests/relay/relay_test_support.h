@@ -11,9 +11,21 @@
 #include <utility>
 #include <vector>
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <sstream>
+
+#include "diag/my_log.h"
 #include "relay/datagram_transport.h"
 #include "relay/frame.h"
+#include "relay/relay_engine.h"
 #include "relay/relay_view.h"
+#include "tables/address_tables.h"
+#include "tables/clock.h"
 
 namespace kelvo::test {
 
@@ -31,7 +43,8 @@ class TRecorderTransport : public TDatagramTransport {
   void SendDatagram(const std::string& AHost, std::uint16_t APort,
                     std::span<const std::uint8_t> ABytes) override {
     const std::lock_guard<std::mutex> lock(fLock);
-    if (FailAll || AHost == FailHost) throw std::runtime_error("send refused for " + AHost);
+    if (FailAll || AHost == FailHost)
+      throw std::runtime_error("send refused for " + AHost);
     Sent.push_back({AHost, APort, TBytes(ABytes.begin(), ABytes.end())});
   }
 
@@ -72,7 +85,8 @@ class TRecorderView : public TRelayView {
   int LedCount(TLamp ALamp, TLedColor AColor) const {
     int count = 0;
     for (const auto& e : Events)
-      if (e.Kind == TViewEvent::Led && e.Lamp == ALamp && e.Color == AColor) ++count;
+      if (e.Kind == TViewEvent::Led && e.Lamp == ALamp && e.Color == AColor)
+        ++count;
     return count;
   }
 
@@ -99,7 +113,8 @@ inline TBytes MakeFrame(std::int32_t ASource, std::int32_t ADest, std::uint8_t A
 
 inline TBytes Concat(std::initializer_list<TBytes> AParts) {
   TBytes all;
-  for (const auto& part : AParts) all.insert(all.end(), part.begin(), part.end());
+  for (const auto& part : AParts)
+    all.insert(all.end(), part.begin(), part.end());
   return all;
 }
 
@@ -126,5 +141,50 @@ inline TBytes Hex(const std::string& AText) {
   }
   return bytes;
 }
+
+// A clock that only moves when told to; safe to advance from another thread.
+class TFakeClock : public TClock {
+ public:
+  TTimePoint Now() const override { return TTimePoint(std::chrono::milliseconds(fMs.load())); }
+  void Advance(std::chrono::milliseconds ADelta) { fMs += ADelta.count(); }
+
+ private:
+  std::atomic<std::int64_t> fMs{1'700'000'000'000};
+};
+
+// An engine wired to recorders, tables on a fake clock and a log file in a temporary folder.
+struct TEngineRig {
+  TEngineRig() {
+    // Test processes run in parallel: the name must differ between them.
+    LogPath = std::filesystem::temp_directory_path() /
+              ("kelvo_relay_test_" + std::to_string(std::random_device{}()) + ".log");
+    std::filesystem::remove(LogPath);
+    Log.SetLogFile(LogPath.string());
+  }
+  ~TEngineRig() { std::filesystem::remove(LogPath); }
+
+  void Receive(const TBytes& ABytes, const std::string& AIP = "192.168.1.20",
+               std::uint16_t APort = 50123) {
+    Engine.udpLocalUDPRead(ABytes, AIP, APort);
+  }
+  void AddStatic(std::int32_t ANAD, const std::string& AHost, std::uint16_t APort) {
+    const std::lock_guard<std::mutex> lock(Tables.fTablesLock);
+    Tables.fStaticTable->Add(std::make_unique<TNATInfo>(ANAD, AHost, APort, kStaticTableTimeout));
+  }
+  std::string LogText() const {
+    std::ifstream in(LogPath);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  TFakeClock Clock;
+  TAddressTables Tables{Clock};
+  TRecorderTransport Transport;
+  TRecorderView View;
+  TMyLog Log;
+  TRelayEngine Engine{Tables, Transport, View, Log};
+  std::filesystem::path LogPath;
+};
 
 }  // namespace kelvo::test

@@ -171,6 +171,11 @@ struct TEngineRig {
     const std::lock_guard<std::mutex> lock(Tables.fTablesLock);
     Tables.fStaticTable->Add(std::make_unique<TNATInfo>(ANAD, AHost, APort, kStaticTableTimeout));
   }
+  // One ageing step of every table, as a second of wall-clock time passing would give.
+  void AgeOneStep() {
+    Clock.Advance(std::chrono::milliseconds(1000));
+    Tables.AgeAll();
+  }
   std::string LogText() const {
     std::ifstream in(LogPath);
     std::stringstream text;

@@ -20,7 +20,8 @@ struct TDest {
 
 std::vector<TDest> Destinations(const std::vector<TSentDatagram>& ASent) {
   std::vector<TDest> dests;
-  for (const auto& d : ASent) dests.push_back({d.Host, d.Port});
+  for (const auto& d : ASent)
+    dests.push_back({d.Host, d.Port});
   return dests;
 }
 
@@ -105,7 +106,8 @@ TEST_F(RoutingTest, BroadcastFromAliasedApplicationIsRewrittenForEveryDestinatio
   rig.Receive(MakeFrame(5, 0, 0), "192.168.1.21", 1);  // alias 6
   const auto sent = rig.Transport.Take();
   ASSERT_EQ(sent.size(), 2u);
-  for (const auto& d : sent) EXPECT_EQ(d.Bytes, MakeFrame(6, 0, 0));
+  for (const auto& d : sent)
+    EXPECT_EQ(d.Bytes, MakeFrame(6, 0, 0));
 }
 
 TEST_F(RoutingTest, ControllerBothConfiguredAndAnnounced) {
@@ -214,16 +216,16 @@ TEST_F(RoutingTest, ApplicationBackFromNewPortGetsNewAliasWhileOldOneLives) {
   sent = rig.Transport.Take();
   EXPECT_EQ(Destinations(sent),
             (std::vector<TDest>{{"192.168.1.20", 1001}, {"192.168.1.20", 1000}}));
-  for (const auto& d : sent) EXPECT_EQ(ReadNAD(d.Bytes, kOffsetDestNAD), 5);
+  for (const auto& d : sent)
+    EXPECT_EQ(ReadNAD(d.Bytes, kOffsetDestNAD), 5);
 }
 
 TEST_F(RoutingTest, ReplyToAliasZeroAndPushFromNADZero) {
   rig.Receive(MakeFrame(0, 77, 0), "192.168.1.20", 1000);  // application with NAD 0
-  rig.Receive(MakeFrame(77, 0, 2), "10.0.0.9", 7000);     // direction 2: a reply to alias 0
-  rig.Receive(MakeFrame(77, 0, 1), "10.0.0.9", 7000);     // direction 1: a push frame
+  rig.Receive(MakeFrame(77, 0, 2), "10.0.0.9", 7000);      // direction 2: a reply to alias 0
+  rig.Receive(MakeFrame(77, 0, 1), "10.0.0.9", 7000);      // direction 1: a push frame
   const auto sent = rig.Transport.Take();
-  EXPECT_EQ(Destinations(sent),
-            (std::vector<TDest>{{"192.168.1.20", 1000}, {"10.0.0.9", 7000}}));
+  EXPECT_EQ(Destinations(sent), (std::vector<TDest>{{"192.168.1.20", 1000}, {"10.0.0.9", 7000}}));
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[1].Bytes.size(), kPushAckSize);
 }

@@ -35,7 +35,16 @@ std::uint16_t CalcChecksum(const std::uint8_t* ABytes, std::int32_t ACount,
   // Unsigned 32-bit accumulation wraps exactly like the 16-bit sum once truncated.
   std::uint32_t acc = AInitial;
   const auto count = static_cast<std::size_t>(ACount);
-  for (std::size_t i = 0; i < count; ++i)
+  std::size_t i = 0;
+  // Whole blocks of 16 bytes line up with the weight table, which lets the compiler
+  // vectorize the inner loop; large frames spend most of their time here.
+  for (; i + 16 <= count; i += 16) {
+    std::uint32_t block = 0;
+    for (std::size_t k = 0; k < 16; ++k)
+      block += static_cast<std::uint32_t>(ABytes[i + k] ^ 0x5Au) * kWeights[k];
+    acc += block;
+  }
+  for (; i < count; ++i)
     acc += static_cast<std::uint32_t>(ABytes[i] ^ 0x5Au) * kWeights[i & 15];
   return static_cast<std::uint16_t>(acc);
 }

@@ -20,7 +20,8 @@ class TCountingTransport : public TDatagramTransport {
  public:
   void SendDatagram(const std::string&, std::uint16_t,
                     std::span<const std::uint8_t> ABytes) override {
-    if (!ParseFrame(ABytes).Valid) ++Invalid;
+    if (!ParseFrame(ABytes).Valid)
+      ++Invalid;
     ++Sent;
   }
   std::atomic<int> Sent{0};
@@ -103,7 +104,8 @@ TEST(RelayConcurrency, RoutingWhileTablesAgeAreReplacedAndRead) {
       auto copy = rig.Tables.DuplicateStaticTable();
       EXPECT_EQ(copy->Count(), 3);
     }
-    if (step % 100 == 0) engine.SetCreateDebugLogs(step % 200 == 0);
+    if (step % 100 == 0)
+      engine.SetCreateDebugLogs(step % 200 == 0);
     std::this_thread::yield();
   }
   listener.join();

@@ -44,6 +44,20 @@ TEST(Checksum, WeightsRepeatEvery16Bytes) {
   EXPECT_EQ(Checksum(bytes, 16), 0x6BBF);
 }
 
+TEST(Checksum, AgreesWithTheWeightedSumForEveryLengthAndInitialValue) {
+  constexpr std::uint16_t kW[16] = {1181,  3079,  5521,  6863,  7499,  8237,  9479,  11083,
+                                    13477, 14533, 15679, 17477, 19727, 21391, 24499, 27583};
+  TBytes bytes(300);
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<std::uint8_t>(i * 37 + 11);
+  for (std::int32_t count = 1; count <= 300; ++count) {
+    unsigned long long sum = 0xFFFF;
+    for (std::int32_t i = 0; i < count; ++i)
+      sum += (bytes[i] ^ 0x5Au) * kW[i % 16];
+    ASSERT_EQ(Checksum(bytes, count, 0xFFFF), sum % 65536) << "count " << count;
+  }
+}
+
 TEST(PushAck, BytesForWorkedNADs) {
   const auto ack1000 = BuildPushAck(1000);
   EXPECT_EQ(TBytes(ack1000.begin(), ack1000.end()),

@@ -1,0 +1,272 @@
+// Dotted-address helpers and the adapter record and list. Everything that asks the system goes
+// through the adapter platform, so this file stays the same on every system.
+#include "net/ethernet_utils.h"
+
+#include <cstddef>
+#include <utility>
+
+namespace kelvo {
+
+namespace {
+
+TAdapterPlatform& CurrentPlatform() {
+  static TAdapterPlatform Platform = SystemAdapterPlatform();
+  return Platform;
+}
+
+std::optional<std::vector<TPlatformAdapter>> EnumerateAdapters() {
+  const TAdapterPlatform& Platform = CurrentPlatform();
+  if (!Platform.Enumerate) {
+    return std::nullopt;
+  }
+  return Platform.Enumerate();
+}
+
+bool IsDigit(char AChar) {
+  return AChar >= '0' && AChar <= '9';
+}
+
+// A group of digits only, read as a decimal number; nullopt for anything else (an empty group,
+// or a last group that still holds a dot).
+std::optional<std::uint32_t> ParseGroup(const std::string& AText) {
+  if (AText.empty() || AText.size() > 9) {
+    return std::nullopt;
+  }
+  std::uint32_t Value = 0;
+  for (char C : AText) {
+    if (!IsDigit(C)) {
+      return std::nullopt;
+    }
+    Value = Value * 10 + static_cast<std::uint32_t>(C - '0');
+  }
+  return Value;
+}
+
+}  // namespace
+
+TAdapterPlatform SetAdapterPlatform(TAdapterPlatform APlatform) {
+  return std::exchange(CurrentPlatform(), std::move(APlatform));
+}
+
+bool IsValidIPAddress(const std::string& AText) {
+  if (AText.size() < 7 || AText.size() > 15) {
+    return false;
+  }
+  if (AText.front() == '.') {
+    return false;
+  }
+  int Dots = 0;
+  int RunLength = 0;
+  int RunValue = 0;
+  for (std::size_t I = 0; I < AText.size(); ++I) {
+    const char C = AText[I];
+    if (C == '.') {
+      if (I + 1 >= AText.size() || !IsDigit(AText[I + 1])) {
+        return false;
+      }
+      ++Dots;
+      RunLength = 0;
+      RunValue = 0;
+    } else if (IsDigit(C)) {
+      ++RunLength;
+      RunValue = RunValue * 10 + (C - '0');
+      if (RunLength > 3 || RunValue > 255) {
+        return false;
+      }
+    } else {
+      return false;
+    }
+  }
+  // More than three dots passes here on purpose; such a text then converts to 0.
+  return Dots >= 3;
+}
+
+std::uint32_t IPAddressToInt(const std::string& AText) {
+  if (!IsValidIPAddress(AText)) {
+    return 0;
+  }
+  std::string Groups[4];
+  std::size_t Start = 0;
+  for (int G = 0; G < 3; ++G) {
+    const std::size_t Dot = AText.find('.', Start);
+    Groups[G] = AText.substr(Start, Dot - Start);
+    Start = Dot + 1;
+  }
+  Groups[3] = AText.substr(Start);  // the rest, which may still hold a dot
+  std::uint32_t Result = 0;
+  for (const std::string& Group : Groups) {
+    const std::optional<std::uint32_t> Value = ParseGroup(Group);
+    if (!Value) {
+      return 0;
+    }
+    Result = (Result << 8) | (*Value % 256);
+  }
+  return Result;
+}
+
+std::string IntToIPAddress(std::uint32_t AValue) {
+  return std::to_string((AValue >> 24) & 0xFF) + "." + std::to_string((AValue >> 16) & 0xFF) + "." +
+         std::to_string((AValue >> 8) & 0xFF) + "." + std::to_string(AValue & 0xFF);
+}
+
+std::string CalcBroadcastAddress(const std::string& AIPAddress, const std::string& ASubnetMask) {
+  const std::uint32_t IP = IPAddressToInt(AIPAddress);
+  const std::uint32_t Mask = IPAddressToInt(ASubnetMask);
+  return IntToIPAddress((IP & Mask) | ~Mask);
+}
+
+std::string GetLocalIPAddress() {
+  const TAdapterPlatform& Platform = CurrentPlatform();
+  if (!Platform.LocalIPAddress) {
+    return {};
+  }
+  return Platform.LocalIPAddress();
+}
+
+bool FindAdapterByIP(const std::string& AIPAddress, std::string& ASubnetMask, std::string& AID,
+                     std::string& ADescName, std::string& AGateway) {
+  const auto Adapters = EnumerateAdapters();
+  if (!Adapters) {
+    return false;
+  }
+  for (const TPlatformAdapter& Adapter : *Adapters) {
+    if (Adapter.IpAddress == AIPAddress) {
+      ASubnetMask = Adapter.IpMask;
+      AID = Adapter.AdapterName;
+      ADescName = Adapter.Description;
+      AGateway = Adapter.Gateway;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool FindAdapterByID(const std::string& AID, std::string& AIPAddress, std::string& ASubnetMask,
+                     std::string& ADescName, std::string& AGateway) {
+  const auto Adapters = EnumerateAdapters();
+  if (!Adapters) {
+    return false;
+  }
+  for (const TPlatformAdapter& Adapter : *Adapters) {
+    if (Adapter.AdapterName == AID) {
+      AIPAddress = Adapter.IpAddress;
+      ASubnetMask = Adapter.IpMask;
+      ADescName = Adapter.Description;
+      AGateway = Adapter.Gateway;
+      return true;
+    }
+  }
+  return false;
+}
+
+// ---- TEthernetAdapterInfo ----
+
+TEthernetAdapterInfo::TEthernetAdapterInfo(const std::string& AID, const std::string& ADescName,
+                                           const std::string& AIPAddress,
+                                           const std::string& ASubnetMask)
+    : FIPAddress(AIPAddress),
+      FSubnetMask(ASubnetMask),
+      FBroadcastAddress(CalcBroadcastAddress(AIPAddress, ASubnetMask)),
+      FDescName(ADescName),
+      FID(AID) {}
+
+void TEthernetAdapterInfo::Clear() {
+  *this = TEthernetAdapterInfo();
+}
+
+bool TEthernetAdapterInfo::GetDefault() {
+  // A socket-layer failure of the local address lookup is meant to reach the caller.
+  FIPAddress = GetLocalIPAddress();
+  if (IsValidIPAddress(FIPAddress) &&
+      FindAdapterByIP(FIPAddress, FSubnetMask, FID, FDescName, FGateway) &&
+      IsValidIPAddress(FSubnetMask)) {
+    FBroadcastAddress = CalcBroadcastAddress(FIPAddress, FSubnetMask);
+    if (IsValidIPAddress(FBroadcastAddress)) {
+      return true;
+    }
+  }
+  Clear();
+  return false;
+}
+
+bool TEthernetAdapterInfo::SetByID(const std::string& EthAdapterID) {
+  std::string IP, Mask, Desc, Gateway;
+  if (!FindAdapterByID(EthAdapterID, IP, Mask, Desc, Gateway)) {
+    return false;
+  }
+  FIPAddress = std::move(IP);
+  FSubnetMask = std::move(Mask);
+  FDescName = std::move(Desc);
+  FGateway = std::move(Gateway);
+  FID = EthAdapterID;
+  FBroadcastAddress = CalcBroadcastAddress(FIPAddress, FSubnetMask);
+  return true;
+}
+
+// ---- TEthernetAdapterInfoList ----
+
+void TEthernetAdapterInfoList::Clear() {
+  while (!fItems.empty()) {
+    fItems.pop_back();
+  }
+}
+
+void TEthernetAdapterInfoList::Refresh() {
+  const auto Adapters = EnumerateAdapters();
+  Clear();
+  if (!Adapters) {
+    return;
+  }
+  for (const TPlatformAdapter& Adapter : *Adapters) {
+    Add(Adapter.AdapterName, Adapter.Description, Adapter.IpAddress, Adapter.IpMask);
+  }
+}
+
+void TEthernetAdapterInfoList::Add(const std::string& AID, const std::string& ADescName,
+                                   const std::string& AIPAddress, const std::string& ASubnetMask) {
+  fItems.push_back(std::make_unique<TEthernetAdapterInfo>(AID, ADescName, AIPAddress, ASubnetMask));
+}
+
+int TEthernetAdapterInfoList::Count() const {
+  return static_cast<int>(fItems.size());
+}
+
+const TEthernetAdapterInfo* TEthernetAdapterInfoList::Items(int AIndex) const {
+  if (AIndex < 0 || AIndex >= Count()) {
+    return nullptr;
+  }
+  return fItems[static_cast<std::size_t>(AIndex)].get();
+}
+
+void TEthernetAdapterInfoList::Delete(int AIndex) {
+  if (AIndex < 0 || AIndex >= Count()) {
+    return;
+  }
+  fItems.erase(fItems.begin() + AIndex);
+}
+
+int TEthernetAdapterInfoList::IndexOf(const std::string& AnAdapterID) const {
+  for (int I = 0; I < Count(); ++I) {
+    if (fItems[static_cast<std::size_t>(I)]->ID() == AnAdapterID) {
+      return I;
+    }
+  }
+  return -1;
+}
+
+int TEthernetAdapterInfoList::IndexOf(const TEthernetAdapterInfo& AnAdapter) const {
+  return IndexOf(AnAdapter.ID());
+}
+
+const TEthernetAdapterInfo* TEthernetAdapterInfoList::GetByID(
+    const std::string& AnAdapterID) const {
+  return Items(IndexOf(AnAdapterID));
+}
+
+void TEthernetAdapterInfoList::WriteToCombo(std::vector<std::string>& ALines) const {
+  for (const auto& Item : fItems) {
+    ALines.push_back(Item->DescName() + " (" + Item->IPAddress() + ")");
+  }
+}
+
+}  // namespace kelvo

@@ -175,9 +175,9 @@ TEST_F(HeadlessRelay, TracesEveryDatagramWithDebugLogOn) {
     lines.push_back(line.substr(24, line.size() - 25));  // without time stamp and CR
   }
   const auto peer = [](const TUdpPeer& APeer) {
-    std::string text = "127.0.0.1:" + std::to_string(APeer.Port());
-    text.resize(21, ' ');
-    return text;
+    std::string column = "127.0.0.1:" + std::to_string(APeer.Port());
+    column.resize(21, ' ');
+    return column;
   };
   ASSERT_EQ(lines.size(), 6u) << text.str();
   EXPECT_EQ(lines[0].substr(0, 3 + 21), "Rx " + peer(controller));

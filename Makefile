@@ -35,7 +35,7 @@ tsan: deps
 fuzz: deps
 	CXX=clang++ CC=clang cmake -S . -B build-fuzz -DKELVO_FUZZ=ON -DKELVO_BUILD_GUI=OFF \
 	      -DKELVO_BUILD_TESTS=OFF -DKELVO_BUILD_BENCH=OFF
-	cmake --build build-fuzz -j$(JOBS)
+	cmake --build build-fuzz --target fuzz_reception -j$(JOBS)
 	mkdir -p build-fuzz/corpus && cp -n fuzz/corpus/* build-fuzz/corpus/ 2>/dev/null || true
 	build-fuzz/bin/fuzz_reception -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 	      build-fuzz/corpus fuzz/corpus

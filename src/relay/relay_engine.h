@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -52,22 +53,58 @@ class TRelayEngine {
   std::size_t BufferedBytes() const { return fRecBuffer.size() - fRecStart; }
 
  private:
+  enum class TTableKind { tkNAT, tkStatic, tkPush };
+  // A destination copied out of its table under fTablesLock, so that resolving and sending
+  // can run without the lock. Entry and Table identify the row for the IP write-back only;
+  // they are never dereferenced without the lock and a fresh membership check.
+  struct TRouteTarget {
+    TTableKind Kind = TTableKind::tkNAT;
+    const TNATInfoList* Table = nullptr;
+    const TNATInfo* Entry = nullptr;
+    std::int32_t NAD = 0;
+    std::int32_t NADAlias = 0;
+    std::string Host;
+    std::uint16_t Port = 0;
+  };
+
+  void AppendDatagram(std::span<const std::uint8_t> ABytes);
+  void SearchStart();
+  void FrameLoop(const std::string& APeerIP, std::uint16_t APeerPort);
+  void TraceLine(const char* ADirection, const std::string& AIP, std::uint16_t APort,
+                 std::span<const std::uint8_t> ABytes);
+
   void HandleFrame(std::span<std::uint8_t> AFrame, const TFrameInfo& AInfo,
                    const std::string& APeerIP, std::uint16_t APeerPort);
-  // ... routing helpers (ForwardFrame, SendPushAck) are declared by the implementation.
+  void RoutePush(const TFrameInfo& AInfo, const std::string& APeerIP, std::uint16_t APeerPort);
+  void RouteRequest(std::span<std::uint8_t> AFrame, const TFrameInfo& AInfo,
+                    const std::string& APeerIP, std::uint16_t APeerPort);
+  void RouteReply(std::span<std::uint8_t> AFrame, const TFrameInfo& AInfo);
+  // Both require fTablesLock.
+  const TNATInfoList* TableOf(TTableKind AKind) const;
+  TRouteTarget& CopyTarget(TTableKind AKind, const TNATInfo& AEntry, std::size_t& ACount);
+  void ForwardFrame(const TRouteTarget& ADest, const TRouteTarget* AApp,
+                    std::span<std::uint8_t> AFrame, bool AIsRequest);
+  void StoreResolvedIP(const TRouteTarget& ADest, const std::string& AIP);
+  void SendPushAck(const std::string& APeerIP, std::uint16_t APeerPort, std::int32_t ANAD);
 
   TAddressTables& fTables;
   TDatagramTransport& fTransport;
   TRelayView& fView;
   TMyLog& fLog;
 
-  std::vector<std::uint8_t> fRecBuffer;  // listener thread only; live bytes from fRecStart
-  std::size_t fRecStart = 0;             // listener thread only
+  std::vector<std::uint8_t> fRecBuffer;         // listener thread only; live bytes from fRecStart
+  std::size_t fRecStart = 0;                    // listener thread only
   TCommState fCommState = TCommState::csReady;  // listener thread only
   std::atomic<std::int32_t> fMsgCounter{0};
   std::atomic<std::int32_t> fReqCounter{0};  // written by the listener thread only
   std::atomic<std::int32_t> fAckCounter{0};  // written by the listener thread only
   std::atomic<bool> fCreateDebugLogs{false};
+
+  // Listener thread only: scratch space reused for every frame so that routing does not
+  // allocate in the usual case.
+  std::vector<TRouteTarget> fTargets;
+  TRouteTarget fApp;
+  std::string fResolvedIP;
 };
 
 }  // namespace kelvo

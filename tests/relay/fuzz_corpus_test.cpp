@@ -1,0 +1,30 @@
+// Replays the fuzzer's seed corpus (and any crash file added to it) through the same checks.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "reception_harness.h"
+
+namespace kelvo {
+namespace {
+
+TEST(FuzzCorpus, EveryInputKeepsTheReceptionInvariants) {
+  const std::filesystem::path dir = KELVO_FUZZ_CORPUS_DIR;
+  int files = 0;
+  for (const auto& item : std::filesystem::directory_iterator(dir)) {
+    if (!item.is_regular_file())
+      continue;
+    std::ifstream in(item.path(), std::ios::binary);
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                          std::istreambuf_iterator<char>());
+    EXPECT_EQ(fuzz::RunReceptionInput(bytes), "") << item.path().filename();
+    ++files;
+  }
+  EXPECT_GE(files, 10) << "seed corpus missing in " << dir;
+}
+
+}  // namespace
+}  // namespace kelvo

@@ -1,0 +1,234 @@
+// Where frames go: table updates, alias rewrites, broadcasts, acknowledgements, failures.
+#include <gtest/gtest.h>
+
+#include "relay/relay_test_support.h"
+
+namespace kelvo {
+namespace {
+
+using test::Hex;
+using test::MakeFrame;
+using test::TBytes;
+using test::TEngineRig;
+using test::TSentDatagram;
+
+struct TDest {
+  std::string Host;
+  std::uint16_t Port;
+  bool operator==(const TDest&) const = default;
+};
+
+std::vector<TDest> Destinations(const std::vector<TSentDatagram>& ASent) {
+  std::vector<TDest> dests;
+  for (const auto& d : ASent)
+    dests.push_back({d.Host, d.Port});
+  return dests;
+}
+
+class RoutingTest : public ::testing::Test {
+ protected:
+  TNATInfo* Push(std::int32_t ANAD, const std::string& AIP, std::uint16_t APort) {
+    const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+    return rig.Tables.fPushTable->UpdateByNAD(ANAD, AIP, APort);
+  }
+  TTablesSnapshot Snapshot() { return rig.Tables.Snapshot(); }
+
+  TEngineRig rig;
+};
+
+TEST_F(RoutingTest, AliasRewriteOfRequestAndReplyGivesExactBytes) {
+  rig.AddStatic(1001, "10.0.0.1", 5000);
+  const TBytes request = Hex("AA 55 04 00 05 00 00 00 E9 03 00 00 00 00 01 02 31 65");
+  rig.Receive(request, "192.168.1.20", 50123);  // first user of NAD 5 keeps alias 5
+  rig.Receive(request, "192.168.1.21", 50123);  // second one gets alias 6
+  auto sent = rig.Transport.Take();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].Bytes, request);
+  EXPECT_EQ(sent[1].Bytes, Hex("AA 55 04 00 06 00 00 00 E9 03 00 00 00 00 01 02 50 0D"));
+  EXPECT_EQ(Destinations(sent), (std::vector<TDest>{{"10.0.0.1", 5000}, {"10.0.0.1", 5000}}));
+
+  rig.Receive(Hex("AA 55 03 00 E9 03 00 00 06 00 00 00 01 00 03 7E 4E"), "10.0.0.1", 5000);
+  sent = rig.Transport.Take();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].Bytes, Hex("AA 55 03 00 E9 03 00 00 05 00 00 00 01 00 03 6D EC"));
+  EXPECT_EQ(Destinations(sent), (std::vector<TDest>{{"192.168.1.21", 50123}}));
+  EXPECT_EQ(rig.View.LedCount(TLamp::LANTx, TLedColor::Green), 1);
+  EXPECT_EQ(rig.View.LedCount(TLamp::WANTx, TLedColor::Green), 2);
+}
+
+TEST_F(RoutingTest, ReplyGoesToTheOwnerOfTheAlias) {
+  rig.Receive(MakeFrame(5, 9, 0), "192.168.1.20", 1000);  // NAD 5, alias 5
+  rig.Receive(MakeFrame(4, 9, 0), "192.168.1.30", 1000);  // NAD 4, alias 4
+  rig.Receive(MakeFrame(4, 9, 0), "192.168.1.31", 1000);  // NAD 4, alias 5 taken -> 6
+  ASSERT_TRUE(rig.Transport.Take().empty());              // no controller for NAD 9
+
+  const TBytes toFive = MakeFrame(9, 5, 1, {0x11});
+  rig.Receive(toFive, "10.0.0.9", 7000);
+  const TBytes toSix = MakeFrame(9, 6, 2, {0x22});
+  rig.Receive(toSix, "10.0.0.9", 7000);
+  const auto sent = rig.Transport.Take();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].Bytes, toFive);  // alias equals NAD: passed on unchanged
+  EXPECT_EQ(sent[0].Host, "192.168.1.20");
+  EXPECT_EQ(sent[1].Bytes, MakeFrame(9, 4, 2, {0x22}));  // back to NAD 4, new checksum
+  EXPECT_EQ(sent[1].Host, "192.168.1.31");
+}
+
+TEST_F(RoutingTest, ReplyChangesNoTableAndUnknownAliasIsDropped) {
+  rig.Receive(MakeFrame(5, 9, 0), "192.168.1.20", 1000);
+  const auto before = Snapshot();
+  rig.AgeOneStep();
+  rig.Receive(MakeFrame(9, 5, 1), "10.0.0.9", 7000);
+  rig.Receive(MakeFrame(9, 42, 1), "10.0.0.9", 7000);
+  EXPECT_EQ(rig.Transport.Take().size(), 1u);
+  const auto after = Snapshot();
+  ASSERT_EQ(after.NATRows.size(), 1u);
+  EXPECT_EQ(after.NATRows[0].Timeout, before.NATRows[0].Timeout - 1);  // not refreshed
+  EXPECT_TRUE(after.PushRows.empty());
+  EXPECT_EQ(rig.Engine.AckCount(), 2);
+}
+
+TEST_F(RoutingTest, BroadcastGoesToStaticControllersFirstThenAnnouncedOnes) {
+  rig.AddStatic(1000, "10.0.0.1", 5000);
+  rig.AddStatic(1001, "10.0.0.2", 5001);
+  Push(2000, "10.0.1.1", 6000);
+  rig.Receive(MakeFrame(5, 0, 0, {1}));
+  EXPECT_EQ(Destinations(rig.Transport.Take()),
+            (std::vector<TDest>{{"10.0.0.1", 5000}, {"10.0.0.2", 5001}, {"10.0.1.1", 6000}}));
+  EXPECT_EQ(rig.View.LedCount(TLamp::WANTx, TLedColor::Green), 3);
+}
+
+TEST_F(RoutingTest, BroadcastFromAliasedApplicationIsRewrittenForEveryDestination) {
+  rig.AddStatic(1000, "10.0.0.1", 5000);
+  Push(2000, "10.0.1.1", 6000);
+  rig.Receive(MakeFrame(5, 0, 0), "192.168.1.20", 1);
+  rig.Transport.Take();
+  rig.Receive(MakeFrame(5, 0, 0), "192.168.1.21", 1);  // alias 6
+  const auto sent = rig.Transport.Take();
+  ASSERT_EQ(sent.size(), 2u);
+  for (const auto& d : sent)
+    EXPECT_EQ(d.Bytes, MakeFrame(6, 0, 0));
+}
+
+TEST_F(RoutingTest, ControllerBothConfiguredAndAnnounced) {
+  rig.AddStatic(1000, "10.0.0.1", 5000);
+  Push(1000, "10.0.0.1", 5000);
+  rig.Receive(MakeFrame(5, 0, 0));
+  EXPECT_EQ(rig.Transport.Take().size(), 2u);
+  rig.Receive(MakeFrame(5, 1000, 0));
+  EXPECT_EQ(rig.Transport.Take().size(), 1u);
+}
+
+TEST_F(RoutingTest, RequestToAnnouncedControllerGoesToTheOldestAnnouncement) {
+  Push(2000, "10.0.1.1", 6000);
+  Push(2000, "10.0.1.2", 6001);  // announced again from elsewhere: second entry
+  rig.Receive(MakeFrame(5, 2000, 0));
+  EXPECT_EQ(Destinations(rig.Transport.Take()), (std::vector<TDest>{{"10.0.1.1", 6000}}));
+  EXPECT_EQ(Snapshot().PushRows.size(), 2u);
+}
+
+TEST_F(RoutingTest, StaticEntryWinsOverAnnouncedOneWithTheSameNAD) {
+  Push(1000, "10.0.1.1", 6000);
+  rig.AddStatic(1000, "10.0.0.1", 5000);
+  rig.Receive(MakeFrame(5, 1000, 0));
+  EXPECT_EQ(Destinations(rig.Transport.Take()), (std::vector<TDest>{{"10.0.0.1", 5000}}));
+}
+
+TEST_F(RoutingTest, PushFrameIsRegisteredAndAcknowledgedNeverForwarded) {
+  rig.AddStatic(1000, "10.0.0.1", 5000);
+  rig.Receive(MakeFrame(1000, 0, 1, {1, 2, 3}), "10.0.0.7", 5000);
+  const auto sent = rig.Transport.Take();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(Destinations(sent), (std::vector<TDest>{{"10.0.0.7", 5000}}));
+  EXPECT_EQ(sent[0].Bytes,
+            Hex("AA 55 08 00 03 00 00 00 E8 03 00 00 00 00 32 17 04 01 00 01 92 CD"));
+  const auto snap = Snapshot();
+  ASSERT_EQ(snap.PushRows.size(), 1u);
+  EXPECT_EQ(snap.PushRows[0].NAD, 1000);
+  EXPECT_EQ(snap.PushRows[0].IP, "10.0.0.7");
+  EXPECT_EQ(snap.PushRows[0].Timeout, kPushTableTimeout);
+  EXPECT_TRUE(snap.NATRows.empty());
+  EXPECT_EQ(rig.View.LedCount(TLamp::WANTx, TLedColor::Green), 1);
+}
+
+TEST_F(RoutingTest, RequestWithoutControllerStillEntersTheApplication) {
+  rig.Receive(MakeFrame(5, 1234, 0), "192.168.1.20", 50123);
+  rig.Receive(MakeFrame(5, 0, 0), "192.168.1.20", 50123);  // broadcast, both tables empty
+  EXPECT_TRUE(rig.Transport.Sent.empty());
+  const auto snap = Snapshot();
+  ASSERT_EQ(snap.NATRows.size(), 1u);
+  EXPECT_EQ(snap.NATRows[0].NAD, 5);
+  EXPECT_EQ(snap.NATRows[0].Port, 50123);
+  EXPECT_EQ(rig.View.LedCount(TLamp::WANTx, TLedColor::Green), 0);
+}
+
+TEST_F(RoutingTest, UnresolvableStaticHostStopsTheBroadcastThere) {
+  rig.AddStatic(1000, "10.0.0.1", 5000);
+  rig.AddStatic(1001, "10.0.0.2", 5001);
+  rig.AddStatic(1002, "10.0.0.3", 5002);
+  Push(2000, "10.0.1.1", 6000);
+  {
+    const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+    rig.Tables.fStaticTable->Items(1)->SetHost("kelvo-relay-test.invalid");
+  }
+  rig.Engine.SetCreateDebugLogs(true);
+  rig.Receive(MakeFrame(5, 0, 0));
+  EXPECT_EQ(Destinations(rig.Transport.Take()), (std::vector<TDest>{{"10.0.0.1", 5000}}));
+  EXPECT_EQ(rig.View.LedCount(TLamp::WANTx, TLedColor::Green), 1);
+  EXPECT_EQ(Snapshot().StaticRows[1].IP, "10.0.0.2");  // keeps the last good address
+  const std::string log = rig.LogText();
+  EXPECT_NE(log.find("Tx 10.0.0.1:5000"), std::string::npos);
+  EXPECT_EQ(log.find("Tx 10.0.0.3"), std::string::npos);
+  EXPECT_EQ(log.find("Tx 10.0.1.1"), std::string::npos);
+  EXPECT_EQ(Snapshot().NATRows.size(), 1u);  // the table update before the failure stays
+}
+
+TEST_F(RoutingTest, FailedSendLeavesNoTraceAndNoLamp) {
+  rig.AddStatic(1000, "10.0.0.1", 5000);
+  rig.Transport.FailAll = true;
+  rig.Engine.SetCreateDebugLogs(true);
+  rig.Receive(MakeFrame(5, 1000, 0));
+  EXPECT_EQ(rig.LogText().find("Tx "), std::string::npos);
+  EXPECT_EQ(rig.View.LedCount(TLamp::WANTx, TLedColor::Green), 0);
+  EXPECT_EQ(rig.Engine.ReqCount(), 1);
+}
+
+TEST_F(RoutingTest, StaticHostNameIsResolvedForEverySendAndShown) {
+  rig.AddStatic(1000, "LocalHost", 5000);
+  {
+    const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+    rig.Tables.fStaticTable->Items(0)->SetIP("0.0.0.0");
+  }
+  rig.Receive(MakeFrame(5, 1000, 0));
+  EXPECT_EQ(Destinations(rig.Transport.Take()), (std::vector<TDest>{{"127.0.0.1", 5000}}));
+  EXPECT_EQ(Snapshot().StaticRows[0].IP, "127.0.0.1");
+}
+
+TEST_F(RoutingTest, ApplicationBackFromNewPortGetsNewAliasWhileOldOneLives) {
+  rig.AddStatic(1000, "10.0.0.1", 5000);
+  rig.Receive(MakeFrame(5, 1000, 0), "192.168.1.20", 1000);
+  rig.Receive(MakeFrame(5, 1000, 0), "192.168.1.20", 1001);
+  auto sent = rig.Transport.Take();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(ReadNAD(sent[1].Bytes, kOffsetSourceNAD), 6);
+  rig.Receive(MakeFrame(1000, 6, 1), "10.0.0.1", 5000);
+  rig.Receive(MakeFrame(1000, 5, 1), "10.0.0.1", 5000);
+  sent = rig.Transport.Take();
+  EXPECT_EQ(Destinations(sent),
+            (std::vector<TDest>{{"192.168.1.20", 1001}, {"192.168.1.20", 1000}}));
+  for (const auto& d : sent)
+    EXPECT_EQ(ReadNAD(d.Bytes, kOffsetDestNAD), 5);
+}
+
+TEST_F(RoutingTest, ReplyToAliasZeroAndPushFromNADZero) {
+  rig.Receive(MakeFrame(0, 77, 0), "192.168.1.20", 1000);  // application with NAD 0
+  rig.Receive(MakeFrame(77, 0, 2), "10.0.0.9", 7000);      // direction 2: a reply to alias 0
+  rig.Receive(MakeFrame(77, 0, 1), "10.0.0.9", 7000);      // direction 1: a push frame
+  const auto sent = rig.Transport.Take();
+  EXPECT_EQ(Destinations(sent), (std::vector<TDest>{{"192.168.1.20", 1000}, {"10.0.0.9", 7000}}));
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[1].Bytes.size(), kPushAckSize);
+}
+
+}  // namespace
+}  // namespace kelvo

@@ -25,7 +25,7 @@
 #include "ui/lamp_panel.h"
 #include "ui/main_window.h"
 #include "ui/tray_icon.h"
-#include "ui_test_support.h"
+#include "window_test_support.h"
 
 using namespace kelvo;
 

@@ -133,20 +133,33 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
   timSystem->start();
   timAgeTables->start();
 
-  try {
+  // Each remaining step runs even when an earlier one failed: a bad settings value must not
+  // leave the relay silently not listening.
+  RunStep([this] {
     // 7. Lamp pictures; all four lamps grey.
     fLamps = std::make_unique<TLampPanel>(fUi.Lamps(), nullptr);
     for (TLamp lamp : {TLamp::LANRx, TLamp::LANTx, TLamp::WANRx, TLamp::WANTx}) {
       SetLed(lamp, TLedColor::Gray);
     }
-    // 8. The default adapter.
-    fHost->SelectDefaultAdapter();
-    // 9. The debug log's file beside the executable.
-    fLog.SetLogFile(DebugLogFileName());
-    // 10. Window position, adapter, static list.
+  });
+  // 8. The default adapter.
+  RunStep([this] { fHost->SelectDefaultAdapter(); });
+  // 9. The debug log's file beside the executable.
+  RunStep([this] { fLog.SetLogFile(DebugLogFileName()); });
+  // 10. Window position, adapter, static list. Settings that could not be read completely
+  // are not written back at the end, or the entries after the bad value would be lost.
+  RunStep([this] {
     fHost->LoadSettings(*this);
-    // 11. Open the endpoint; a port error shows in the window, it does not throw.
-    fHost->StartListening();
+    fSaveAtExit = true;
+  });
+  // 11. Open the endpoint; a port error shows in the window, it does not throw.
+  RunStep([this] { fHost->StartListening(); });
+}
+
+template <typename TStep>
+void TfmMain::RunStep(TStep AStep) {
+  try {
+    AStep();
   } catch (const std::exception& error) {
     AppOnException(error.what());
   }
@@ -164,7 +177,9 @@ void TfmMain::FormDestroy() {
     }
     timAgeTables->stop();
     fHost->StopListening();
-    fHost->SaveSettings(*this);
+    if (fSaveAtExit) {
+      fHost->SaveSettings(*this);
+    }
   } catch (const std::exception& error) {
     AppOnException(error.what());
   }
@@ -210,6 +225,7 @@ void TfmMain::acOptionsExecute() {
   }
   fHost->ApplySetup(std::move(staticList), options.CreateDebugLogs, options.EthernetAdapterID);
   fHost->SaveSettings(*this);
+  fSaveAtExit = true;  // the user has confirmed a complete set of settings
 }
 
 void TfmMain::acHelpExecute() {

@@ -48,8 +48,8 @@ class TfmMain : public QWidget, public TSettingsWindow {
 
   // Runs the whole start-up (FormCreate): icon, tables, counters, debug switch (on from the
   // start with --debug-log), caption, error handler, lamps, adapter, log file name, settings,
-  // endpoint. A failure after the error handler is installed ends the start-up at that step
-  // and goes to AppOnException; the window is still usable.
+  // endpoint. A failing step after the error handler is installed goes to AppOnException and
+  // the later steps still run, so the relay listens even with unreadable settings.
   TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOptions,
           QWidget* AParent = nullptr);
   ~TfmMain() override;
@@ -78,7 +78,8 @@ class TfmMain : public QWidget, public TSettingsWindow {
   // A refused second start asked for the window: shown, restored if minimized, in front.
   void ShowRequested();
   void AppOnException(const std::string& AMessage);
-  // Shut-down (runs once): timers, endpoint, settings, icon. Errors go to AppOnException.
+  // Shut-down (runs once): timers, endpoint, settings (unless they could not be read at
+  // start), icon. Errors go to AppOnException.
   void FormDestroy();
 
   // TSettingsWindow: the restored (normal) frame position, also while minimized.
@@ -107,6 +108,8 @@ class TfmMain : public QWidget, public TSettingsWindow {
   void CreateActions();
   void ConnectView();
   QPoint RestoredFramePosition() const;
+  template <typename TStep>
+  void RunStep(TStep AStep);  // a start-up step; its failure goes to AppOnException
 
   TMyLog& fLog;
   TRegistryStore& fStore;
@@ -120,6 +123,7 @@ class TfmMain : public QWidget, public TSettingsWindow {
   std::unique_ptr<TStatusPresenter> fStatus;
   bool fHidesToTray = false;
   bool fExiting = false;
+  bool fSaveAtExit = false;  // settings were read completely (or confirmed in Setup since)
   bool fDestroyed = false;
 };
 

@@ -70,6 +70,7 @@ class TMainWindowTest : public QObject {
   void showRequestRestoresMinimizedWindow();
   void errorsReachDebugLogOnlyWhenOn();
   void shutDownSavesSettings();
+  void unreadableSettingsStillListenAndStayOnDisk();
 
  private:
   TfmMain& Window() { return *fWindow; }
@@ -472,6 +473,31 @@ void TMainWindowTest::shutDownSavesSettings() {
   QVERIFY2(text.contains("\"Top\"=dword:0000005a"), text.constData());
   QVERIFY2(text.contains("\"Left\"=dword:00000046"), text.constData());
   QVERIFY(text.contains("\"EthernetAdapterID\"=\"lo\""));
+}
+
+void TMainWindowTest::unreadableSettingsStillListenAndStayOnDisk() {
+  fWindow.reset();  // frees the port for the window under test
+  const QString name = fDir->filePath(QStringLiteral("KelvoRelay.reg"));
+  const QByteArray broken =
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]\r\n"
+      "\"Top\"=\"not a number\"\r\n\"EthernetAdapterID\"=\"lo\"\r\n"
+      "\"StaticList0\"=\"1001,10.0.0.1,8442\"\r\n";
+  {
+    QFile file(name);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(broken);
+  }
+  TRegistryStore store(name.toStdString());
+  TfmMain window(*fLog, store, TCommandLine{});
+  // The relay still listens (on the default adapter) although the settings stopped loading.
+  QVERIFY(window.Host().Endpoint().IsOpen() || window.Ui().lblError->isVisibleTo(&window));
+  QVERIFY(window.timSystem->isActive());
+  window.FormDestroy();
+  // Saving what little was read would drop the static entry: the file is left as it was.
+  QFile file(name);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  QCOMPARE(file.readAll(), broken);
 }
 
 int main(int argc, char** argv) {

@@ -59,25 +59,25 @@ TfmMain::~TfmMain() {
 }
 
 void TfmMain::CreateActions() {
-  struct TActionSpec {
+  struct TActionDef {
     QAction*& Action;
     const char* Name;
     const char* Text;
     QPushButton* Button;
     void (TfmMain::*Handler)();
   };
-  const TActionSpec specs[] = {
+  const TActionDef defs[] = {
       {acOptions, "acOptions", "Setup", fUi.Button1, &TfmMain::acOptionsExecute},
       {acHelp, "acHelp", "Help", fUi.Button4, &TfmMain::acHelpExecute},
       {acAbout, "acAbout", "About", fUi.Button2, &TfmMain::acAboutExecute},
       {acClose, "acClose", "Close", fUi.Button3, &TfmMain::acCloseExecute},
   };
-  for (const TActionSpec& spec : specs) {
-    spec.Action = new QAction(QString::fromLatin1(spec.Text), this);  // owned by the window
-    spec.Action->setObjectName(QString::fromLatin1(spec.Name));
-    connect(spec.Action, &QAction::triggered, this, spec.Handler);
-    QAction* action = spec.Action;
-    connect(spec.Button, &QPushButton::clicked, action, &QAction::trigger);
+  for (const TActionDef& def : defs) {
+    def.Action = new QAction(QString::fromLatin1(def.Text), this);  // owned by the window
+    def.Action->setObjectName(QString::fromLatin1(def.Name));
+    connect(def.Action, &QAction::triggered, this, def.Handler);
+    QAction* action = def.Action;
+    connect(def.Button, &QPushButton::clicked, action, &QAction::trigger);
   }
 }
 

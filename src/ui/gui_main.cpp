@@ -25,6 +25,10 @@ int RunGui(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
   app.setApplicationName(QString::fromLatin1(kApplicationTitle));
   app.setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
 
+  // Installed first: a SIGINT/SIGTERM during start-up waits in the notifier's socket and ends
+  // the program through "Exit" as soon as the message loop runs.
+  TUnixSignalNotifier unixSignals(nullptr);
+
   TRegistryStore store;
   TfmMain fmMain(ALog, store, AOptions);
   // Hidden in the notification area the window is still the program; without one, closing
@@ -44,7 +48,6 @@ int RunGui(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
                    &TfmMain::ShowRequested);
   showRequests.Listen(QString::fromStdString(AGuard.ShowRequestName()));
 
-  TUnixSignalNotifier unixSignals(nullptr);
   QObject::connect(&unixSignals, &TUnixSignalNotifier::Triggered, &fmMain, &TfmMain::Exit1Click);
   QObject::connect(&fmMain, &TfmMain::ExitProgram, &app, [] { QCoreApplication::exit(0); });
 

@@ -123,6 +123,7 @@ void TProgramTest::windowSecondStartEndsAndTermSavesSettings() {
   QVERIFY(text.contains("\"EthernetAdapterID\"=\"lo\""));
 
   // The instance ended cleanly: the next start is admitted and runs.
+  QVERIFY(!QFile::exists(socketName));
   auto next = Start({});
   QVERIFY(next->waitForStarted(5000));
   QTRY_VERIFY_WITH_TIMEOUT(next->state() != QProcess::Running || QFile::exists(socketName), 15000);

@@ -333,7 +333,10 @@ void TMainWindowTest::lampHeldLitByCloseFrames() {
     wait.start();
     while (wait.elapsed() < 100) {
       QTest::qWait(10);
-      QVERIFY2(test::ShowsPicture(lamp, red), "lamp went dark between close frames");
+      // A busy machine may oversleep past the flash; only the time before it is checked.
+      if (wait.elapsed() < 145) {
+        QVERIFY2(test::ShowsPicture(lamp, red), "lamp went dark between close frames");
+      }
     }
   }
   QElapsedTimer clock;

@@ -1,0 +1,288 @@
+#include "config/options_dialog.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTableWidget>
+#include <cstdint>
+#include <exception>
+#include <vector>
+
+#include "config/edit_nat_dialog.h"
+#include "ui/form_helpers.h"
+
+namespace kelvo {
+
+namespace {
+
+// The button shows the action's caption and enabled state and runs it when clicked.
+void BindButtonToAction(QPushButton* AButton, QAction* AAction) {
+  auto follow = [AButton, AAction] {
+    AButton->setText(AAction->text());
+    AButton->setEnabled(AAction->isEnabled());
+  };
+  follow();
+  QObject::connect(AAction, &QAction::changed, AButton, follow);
+  QObject::connect(AButton, &QPushButton::clicked, AAction, &QAction::trigger);
+}
+
+QTableWidgetItem* MakeCell(const QString& AText) {
+  auto* item = new QTableWidgetItem(AText);
+  item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+  return item;
+}
+
+// Report-style list: whole rows, one at most, grid lines, nothing editable or sortable.
+void SetUpReportList(QTableWidget* AList) {
+  const QStringList captions = {QStringLiteral("No."), QStringLiteral("NAD"),
+                                QStringLiteral("IP address"), QStringLiteral("Port")};
+  const int widths[] = {36, 80, 120, 66};
+  AList->setColumnCount(static_cast<int>(captions.size()));
+  AList->setHorizontalHeaderLabels(captions);
+  for (int column = 0; column < AList->columnCount(); ++column) {
+    AList->setColumnWidth(column, widths[column]);
+  }
+  QHeaderView* header = AList->horizontalHeader();
+  header->setSectionsClickable(false);
+  header->setHighlightSections(false);
+  header->setStretchLastSection(false);
+  header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  AList->verticalHeader()->hide();
+  AList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  AList->verticalHeader()->setDefaultSectionSize(17);
+  AList->setShowGrid(true);
+  AList->setSelectionBehavior(QAbstractItemView::SelectRows);
+  AList->setSelectionMode(QAbstractItemView::SingleSelection);
+  AList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  AList->setSortingEnabled(false);
+  AList->setWordWrap(false);
+  AList->setTabKeyNavigation(false);
+}
+
+}  // namespace
+
+TfmOptions::TfmOptions(TfmEditNAT& AEditNAT, QWidget* AParent)
+    : QDialog(AParent),
+      Panel1(MakeChild<QWidget>(this, "Panel1", 0, 322, 428, 39)),
+      btnOK(MakeChild<QPushButton>(Panel1, "btnOK", 267, 7, 75, 25)),
+      btnCancel(MakeChild<QPushButton>(Panel1, "btnCancel", 347, 7, 75, 25)),
+      GroupBox1(MakeChild<QGroupBox>(this, "GroupBox1", 8, 8, 412, 305)),
+      Label1(MakeChild<QLabel>(GroupBox1, "Label1", 16, 19, 82, 13)),
+      cbEthAdapter(MakeChild<QComboBox>(GroupBox1, "cbEthAdapter", 104, 16, 299, 21)),
+      cbCreateDebugLogs(MakeChild<QCheckBox>(GroupBox1, "cbCreateDebugLogs", 16, 278, 119, 17)),
+      Button1(MakeChild<QPushButton>(GroupBox1, "Button1", 328, 83, 75, 25)),
+      Button2(MakeChild<QPushButton>(GroupBox1, "Button2", 328, 114, 75, 25)),
+      Button3(MakeChild<QPushButton>(GroupBox1, "Button3", 328, 145, 75, 25)),
+      Label2(MakeChild<QLabel>(GroupBox1, "Label2", 16, 64, 58, 13)),
+      lvStatic(MakeChild<QTableWidget>(GroupBox1, "lvStatic", 16, 83, 306, 182)),
+      acAdd(new QAction(QStringLiteral("Add"), this)),
+      acDelete(new QAction(QStringLiteral("Delete"), this)),
+      acEdit(new QAction(QStringLiteral("Edit"), this)),
+      fEditNAT(AEditNAT) {
+  setObjectName(QStringLiteral("fmOptions"));
+  setWindowTitle(QStringLiteral("Setup"));
+  SetFixedDialogFrame(this, 428, 361);
+  setFont(DesignFont(QStringLiteral("MS Sans Serif"), 11));
+
+  btnOK->setText(QStringLiteral("&OK"));
+  btnOK->setDefault(true);
+  btnCancel->setText(QStringLiteral("&Cancel"));
+  GroupBox1->setTitle(QStringLiteral("General"));
+  Label1->setText(QStringLiteral("&Ethernet adapter:"));
+  Label1->setBuddy(cbEthAdapter);
+  cbEthAdapter->setEditable(false);
+  cbCreateDebugLogs->setText(QStringLiteral("Create debug logs"));
+  Label2->setText(QStringLiteral("Static IP list:"));
+  SetUpReportList(lvStatic);
+
+  acAdd->setObjectName(QStringLiteral("acAdd"));
+  acDelete->setObjectName(QStringLiteral("acDelete"));
+  acEdit->setObjectName(QStringLiteral("acEdit"));
+  BindButtonToAction(Button1, acAdd);
+  BindButtonToAction(Button2, acDelete);
+  BindButtonToAction(Button3, acEdit);
+
+  connect(btnOK, &QPushButton::clicked, this, [this] {
+    btnOKClick();
+    accept();
+  });
+  connect(btnCancel, &QPushButton::clicked, this, [this] {
+    btnCancelClick();
+    reject();
+  });
+  connect(cbEthAdapter, &QComboBox::currentIndexChanged, this, &TfmOptions::cbEthAdapterChange);
+  connect(acAdd, &QAction::triggered, this, &TfmOptions::acAddExecute);
+  connect(acEdit, &QAction::triggered, this, &TfmOptions::acEditExecute);
+  connect(acDelete, &QAction::triggered, this, &TfmOptions::acDeleteExecute);
+  // The enabled state depends only on the selection, so following its changes is enough.
+  connect(lvStatic, &QTableWidget::itemSelectionChanged, this, &TfmOptions::ActionList1Update);
+
+  setTabOrder(btnOK, btnCancel);
+  setTabOrder(btnCancel, cbEthAdapter);
+  setTabOrder(cbEthAdapter, cbCreateDebugLogs);
+  setTabOrder(cbCreateDebugLogs, Button1);
+  setTabOrder(Button1, Button2);
+  setTabOrder(Button2, Button3);
+  setTabOrder(Button3, lvStatic);
+
+  ActionList1Update();
+}
+
+// FormDestroy: the adapter list goes with its unique_ptr.
+TfmOptions::~TfmOptions() = default;
+
+void TfmOptions::SetStaticList(std::unique_ptr<TNATInfoList> AStaticList) {
+  StaticList = std::move(AStaticList);
+}
+
+std::unique_ptr<TNATInfoList> TfmOptions::TakeStaticList() {
+  return std::move(StaticList);
+}
+
+void TfmOptions::showEvent(QShowEvent* AEvent) {
+  QDialog::showEvent(AEvent);
+  if (!AEvent->spontaneous()) {
+    FormShow();
+  }
+}
+
+void TfmOptions::done(int AResult) {
+  if (AResult != QDialog::Accepted) {
+    // Cancel, Esc and the close box: the edits are dropped, and so is the lent copy, which
+    // the caller never reads back after a cancel.
+    LocalStaticList.reset();
+    StaticList.reset();
+  }
+  QDialog::done(AResult);
+}
+
+void TfmOptions::FormShow() {
+  EthAdapters = std::make_unique<TEthernetAdapterInfoList>();
+  cbEthAdapter->clear();
+  EthAdapters->Refresh();
+  std::vector<std::string> lines;
+  EthAdapters->WriteToCombo(lines);
+  for (const std::string& line : lines) {
+    cbEthAdapter->addItem(QString::fromStdString(line));
+  }
+  cbEthAdapter->setCurrentIndex(EthAdapters->IndexOf(EthernetAdapterID));
+  cbEthAdapter->setToolTip(cbEthAdapter->currentText());
+
+  cbCreateDebugLogs->setChecked(CreateDebugLogs);
+
+  // Without a lent table the working copy starts empty and never ages, like the relay's own.
+  LocalStaticList = StaticList ? StaticList->Duplicate() : std::make_unique<TNATInfoList>(-1);
+  RefreshStaticList();
+}
+
+void TfmOptions::cbEthAdapterChange() {
+  cbEthAdapter->setToolTip(cbEthAdapter->currentText());
+}
+
+void TfmOptions::ActionList1Update() {
+  const bool selected = SelectedRow() >= 0;
+  acDelete->setEnabled(selected);
+  acEdit->setEnabled(selected);
+  acAdd->setEnabled(true);
+}
+
+int TfmOptions::SelectedRow() const {
+  const QList<QTableWidgetSelectionRange> ranges = lvStatic->selectedRanges();
+  return ranges.isEmpty() ? -1 : ranges.first().topRow();
+}
+
+void TfmOptions::RefreshStaticList() {
+  lvStatic->setUpdatesEnabled(false);
+  lvStatic->clearSelection();
+  lvStatic->setRowCount(0);
+  const int count = LocalStaticList ? LocalStaticList->Count() : 0;
+  lvStatic->setRowCount(count);
+  for (int row = 0; row < count; ++row) {
+    const TNATInfo* entry = LocalStaticList->Items(row);
+    lvStatic->setItem(row, 0, MakeCell(QString::number(row + 1) + QLatin1Char('.')));
+    lvStatic->setItem(row, 1, MakeCell(QString::number(static_cast<std::uint32_t>(entry->NAD()))));
+    lvStatic->setItem(row, 2, MakeCell(QString::fromStdString(entry->Host())));
+    lvStatic->setItem(row, 3, MakeCell(QString::number(entry->Port())));
+  }
+  lvStatic->clearSelection();
+  lvStatic->setUpdatesEnabled(true);
+  ActionList1Update();
+}
+
+void TfmOptions::acAddExecute() {
+  fEditNAT.edNAD->clear();
+  fEditNAT.edHost->clear();
+  fEditNAT.edPort->clear();
+  fEditNAT.EditMode = false;
+  if (fEditNAT.exec() != QDialog::Accepted || !LocalStaticList) {
+    return;
+  }
+  try {
+    // Timeout -1: a configured controller never expires.
+    LocalStaticList->Add(std::make_unique<TNATInfo>(
+        TfmEditNAT::ConvertNAD(fEditNAT.edNAD->text()), fEditNAT.edHost->text().toStdString(),
+        TfmEditNAT::ConvertPort(fEditNAT.edPort->text()), -1));
+  } catch (const std::exception&) {
+    // A host that does not resolve is simply not added; the dialog reports nothing.
+  }
+  RefreshStaticList();
+}
+
+void TfmOptions::acEditExecute() {
+  const int row = SelectedRow();
+  if (row < 0 || !LocalStaticList) {
+    return;
+  }
+  TNATInfo* entry = LocalStaticList->Items(row);
+  if (entry == nullptr) {
+    return;
+  }
+  fEditNAT.edNAD->setText(QString::number(entry->NAD()));
+  fEditNAT.edHost->setText(QString::fromStdString(entry->Host()));
+  fEditNAT.edPort->setText(QString::number(entry->Port()));
+  fEditNAT.EditMode = true;
+  if (fEditNAT.exec() != QDialog::Accepted) {
+    return;
+  }
+  // The IP is left as it is: forwarding resolves the host again before every send.
+  const std::int32_t nad = TfmEditNAT::ConvertNAD(fEditNAT.edNAD->text());
+  entry->SetNAD(nad);
+  entry->SetNADAlias(nad);
+  entry->SetHost(fEditNAT.edHost->text().toStdString());
+  entry->SetPort(TfmEditNAT::ConvertPort(fEditNAT.edPort->text()));
+  RefreshStaticList();
+}
+
+void TfmOptions::acDeleteExecute() {
+  const int row = SelectedRow();
+  if (row < 0 || !LocalStaticList) {
+    return;
+  }
+  if (const TNATInfo* entry = LocalStaticList->Items(row)) {
+    LocalStaticList->Remove(entry);  // the returned owner frees it here
+  }
+  RefreshStaticList();
+}
+
+void TfmOptions::btnOKClick() {
+  const int index = cbEthAdapter->currentIndex();
+  const TEthernetAdapterInfo* adapter = EthAdapters && index >= 0 && index < EthAdapters->Count()
+                                            ? EthAdapters->Items(index)
+                                            : nullptr;
+  EthernetAdapterID = adapter ? adapter->ID() : std::string();
+  CreateDebugLogs = cbCreateDebugLogs->isChecked();
+  // The working copy becomes the result; the lent copy it was made from goes.
+  StaticList = std::move(LocalStaticList);
+}
+
+void TfmOptions::btnCancelClick() {
+  // Nothing to read back; done() drops the working copy for every way of cancelling.
+}
+
+}  // namespace kelvo

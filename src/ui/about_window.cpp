@@ -1,0 +1,119 @@
+#include "ui/about_window.h"
+
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPalette>
+#include <QPixmap>
+
+#include "app/version.h"
+#include "ui/form_helpers.h"
+#include "ui/shell_open.h"
+
+namespace kelvo {
+
+namespace {
+
+const QString kArial = QStringLiteral("Arial");
+
+// The logo: two sockets joined by a relay box, drawn so the window needs no picture file.
+QPixmap MakeLogo() {
+  QPixmap logo(96, 96);
+  logo.fill(Qt::transparent);
+  QPainter painter(&logo);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(0x1F, 0x5F, 0xA8));
+  painter.drawRoundedRect(QRectF(8, 8, 80, 80), 14, 14);
+  painter.setBrush(Qt::white);
+  painter.drawEllipse(QPointF(28, 48), 9, 9);
+  painter.drawEllipse(QPointF(68, 48), 9, 9);
+  painter.drawRect(QRectF(36, 45, 24, 6));
+  painter.setPen(Qt::white);
+  painter.setFont(DesignFont(kArial, 19, true));
+  painter.drawText(QRectF(8, 60, 80, 26), Qt::AlignCenter, QStringLiteral("K"));
+  return logo;
+}
+
+void MakeLink(QLabel* ALabel, const QString& AText) {
+  ALabel->setText(AText);
+  ALabel->setFont(DesignFont(kArial, 11));
+  QPalette palette = ALabel->palette();
+  palette.setColor(QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+  ALabel->setPalette(palette);
+  ALabel->setCursor(Qt::PointingHandCursor);
+}
+
+}  // namespace
+
+TfmAbout::TfmAbout(QWidget* AParent)
+    : QDialog(AParent),
+      Image1(MakeChild<QLabel>(this, "Image1", 16, 16, 96, 96)),
+      lblProgramName(MakeChild<QLabel>(this, "lblProgramName", 170, 16, 162, 29)),
+      Label3(MakeChild<QLabel>(this, "Label3", 248, 54, 36, 14)),
+      lblVersionNum(MakeChild<QLabel>(this, "lblVersionNum", 289, 47, 43, 22)),
+      Label2(MakeChild<QLabel>(this, "Label2", 143, 74, 189, 14)),
+      Label5(MakeChild<QLabel>(this, "Label5", 200, 90, 132, 14)),
+      Label6(MakeChild<QLabel>(this, "Label6", 231, 106, 101, 14)) {
+  setObjectName(QStringLiteral("fmAbout"));
+  setWindowTitle(QStringLiteral("About"));
+  SetFixedDialogFrame(this, 347, 134);
+  setFont(DesignFont(kArial, 11));
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, Qt::white);
+  setPalette(palette);
+  setAutoFillBackground(true);
+
+  Image1->setPixmap(MakeLogo());
+  lblProgramName->setFont(DesignFont(kArial, 24, true));
+  lblProgramName->setText(QStringLiteral("ProgramName"));
+  Label3->setText(QStringLiteral("version"));
+  lblVersionNum->setFont(DesignFont(kArial, 19));
+  lblVersionNum->setText(QStringLiteral("0.0.0"));
+  Label2->setText(QStringLiteral("\u00A9 Marlowin. All rights reserved."));
+  MakeLink(Label5, QStringLiteral("www.marlowin.com"));
+  MakeLink(Label6, QStringLiteral("info@marlowin.com"));
+  for (QLabel* label : {lblProgramName, Label3, lblVersionNum, Label2, Label5, Label6}) {
+    label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+  }
+  Label5->installEventFilter(this);
+  Label6->installEventFilter(this);
+
+  FormCreate();
+}
+
+void TfmAbout::FormCreate() {
+  lblVersionNum->setText(QString::fromStdString(GetVersionText(3)));
+  lblProgramName->setText(QString::fromUtf8(kApplicationTitle));
+}
+
+bool TfmAbout::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  if ((AWatched == Label5 || AWatched == Label6) && AEvent->type() == QEvent::MouseButtonRelease &&
+      static_cast<QMouseEvent*>(AEvent)->button() == Qt::LeftButton) {
+    Label5Click(AWatched);
+    return true;
+  }
+  return QDialog::eventFilter(AWatched, AEvent);
+}
+
+void TfmAbout::Label5Click(QObject* ASender) {
+  const auto* label = qobject_cast<const QLabel*>(ASender);
+  if (label == nullptr) {
+    return;
+  }
+  const QString text = label->text();
+  ShellOpen(text.contains(QLatin1Char('@')) ? QStringLiteral("mailto: ") + text : text);
+}
+
+void TfmAbout::keyPressEvent(QKeyEvent* AEvent) {
+  // FormKeyDown: Esc closes, every other key is ignored.
+  if (AEvent->key() == Qt::Key_Escape) {
+    reject();
+    return;
+  }
+  AEvent->ignore();
+}
+
+}  // namespace kelvo

@@ -1,0 +1,65 @@
+#include "ui/gui_main.h"
+
+#include <QIcon>
+#include <memory>
+
+#include "app/instance_guard.h"
+#include "app/version.h"
+#include "config/edit_nat_dialog.h"
+#include "config/options_dialog.h"
+#include "config/registry_store.h"
+#include "ui/about_window.h"
+#include "ui/gui_resources.h"
+#include "ui/help_window.h"
+#include "ui/kelvo_application.h"
+#include "ui/main_window.h"
+#include "ui/show_request_server.h"
+#include "ui/unix_signal_notifier.h"
+
+namespace kelvo {
+
+int RunGui(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
+           TInstanceGuard& AGuard) {
+  InitGuiResources();
+  TKelvoApplication app(argc, argv);
+  app.setApplicationName(QString::fromLatin1(kApplicationTitle));
+  app.setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+
+  // Installed first: a SIGINT/SIGTERM during start-up waits in the notifier's socket and ends
+  // the program through "Exit" as soon as the message loop runs.
+  TUnixSignalNotifier unixSignals(nullptr);
+
+  TRegistryStore store;
+  TfmMain fmMain(ALog, store, AOptions);
+  // Hidden in the notification area the window is still the program; without one, closing
+  // only minimizes and the last window never really goes.
+  app.setQuitOnLastWindowClosed(!fmMain.HidesToTray());
+
+  // The other windows, created once and kept to the end (the entry editor before the Setup
+  // dialog, which holds on to it). Destroyed in reverse order, the main window last.
+  auto fmAbout = std::make_unique<TfmAbout>(&fmMain);
+  auto fmEditNAT = std::make_unique<TfmEditNAT>(&fmMain);
+  auto fmOptions = std::make_unique<TfmOptions>(*fmEditNAT, &fmMain);
+  auto fmHelp = std::make_unique<TfmHelp>(&fmMain);
+  fmMain.SetDialogs({fmAbout.get(), fmOptions.get(), fmHelp.get()});
+
+  TShowRequestServer showRequests(nullptr);
+  QObject::connect(&showRequests, &TShowRequestServer::ShowRequested, &fmMain,
+                   &TfmMain::ShowRequested);
+  showRequests.Listen(QString::fromStdString(AGuard.ShowRequestName()));
+
+  QObject::connect(&unixSignals, &TUnixSignalNotifier::Triggered, &fmMain, &TfmMain::Exit1Click);
+  QObject::connect(&fmMain, &TfmMain::ExitProgram, &app, [] { QCoreApplication::exit(0); });
+
+  fmMain.show();
+  const int exitCode = app.exec();
+
+  fmMain.FormDestroy();
+  fmHelp.reset();
+  fmOptions.reset();
+  fmEditNAT.reset();
+  fmAbout.reset();
+  return exitCode;
+}
+
+}  // namespace kelvo

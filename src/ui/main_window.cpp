@@ -1,0 +1,317 @@
+#include "ui/main_window.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QIcon>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <exception>
+
+#include "app/relay_host.h"
+#include "app/version.h"
+#include "config/options_dialog.h"
+#include "diag/my_log.h"
+#include "ui/about_window.h"
+#include "ui/gui_resources.h"
+#include "ui/help_window.h"
+#include "ui/kelvo_application.h"
+#include "ui/lamp_panel.h"
+#include "ui/qt_relay_view.h"
+#include "ui/status_presenter.h"
+#include "ui/tray_icon.h"
+
+namespace kelvo {
+
+TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOptions,
+                 QWidget* AParent)
+    : QWidget(AParent), fLog(ALog), fStore(AStore) {
+  InitGuiResources();
+  setObjectName(QStringLiteral("fmMain"));
+  // Sizable, with system menu and minimize button but no maximize button.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+  fUi.Setup(this);
+  resize(kDesignClientWidth, kDesignClientHeight);
+  CreateActions();
+  FormCreate(AOptions);
+}
+
+TfmMain::~TfmMain() {
+  // Without an orderly shut-down (FormDestroy) the listener must still be gone before the
+  // lamps and lists it reports to.
+  if (timSystem != nullptr) {
+    timSystem->stop();
+    timAgeTables->stop();
+  }
+  if (fHost) {
+    fHost->StopListening();
+  }
+  if (auto* app = qobject_cast<TKelvoApplication*>(QCoreApplication::instance())) {
+    app->SetExceptionHandler(nullptr);
+  }
+}
+
+void TfmMain::CreateActions() {
+  struct TActionDef {
+    QAction*& Action;
+    const char* Name;
+    const char* Text;
+    QPushButton* Button;
+    void (TfmMain::*Handler)();
+  };
+  const TActionDef defs[] = {
+      {acOptions, "acOptions", "Setup", fUi.Button1, &TfmMain::acOptionsExecute},
+      {acHelp, "acHelp", "Help", fUi.Button4, &TfmMain::acHelpExecute},
+      {acAbout, "acAbout", "About", fUi.Button2, &TfmMain::acAboutExecute},
+      {acClose, "acClose", "Close", fUi.Button3, &TfmMain::acCloseExecute},
+  };
+  for (const TActionDef& def : defs) {
+    def.Action = new QAction(QString::fromLatin1(def.Text), this);  // owned by the window
+    def.Action->setObjectName(QString::fromLatin1(def.Name));
+    connect(def.Action, &QAction::triggered, this, def.Handler);
+    QAction* action = def.Action;
+    connect(def.Button, &QPushButton::clicked, action, &QAction::trigger);
+  }
+}
+
+void TfmMain::ConnectView() {
+  connect(fView.get(), &TQtRelayView::LampRequested, this, &TfmMain::SetLed);
+  connect(fView.get(), &TQtRelayView::ReqCountShown, this,
+          [this](qint32 AValue) { fUi.ShowReqCount(QString::number(AValue)); });
+  connect(fView.get(), &TQtRelayView::AckCountShown, this,
+          [this](qint32 AValue) { fUi.ShowAckCount(QString::number(AValue)); });
+  connect(fView.get(), &TQtRelayView::LocalIPShown, fUi.lblLocalIP, &QLabel::setText);
+  connect(fView.get(), &TQtRelayView::PortErrorShown, fUi.lblError, &QLabel::setVisible);
+}
+
+void TfmMain::FormCreate(const TCommandLine& AOptions) {
+  // 1. The notification icon with its menu.
+  fTray = std::make_unique<TTrayIcon>(nullptr);
+  fHidesToTray = TTrayIcon::Available();
+  connect(fTray.get(), &TTrayIcon::ShowRequested, this, &TfmMain::Restore1Click);
+  connect(fTray.get(), &TTrayIcon::ExitRequested, this, &TfmMain::Exit1Click);
+  fTray->Add();
+
+  // 2. The address tables (inside the relay host).
+  fView = std::make_unique<TQtRelayView>();
+  ConnectView();
+  fHost = std::make_unique<TRelayHost>(*fView, fLog, fStore);
+  fStatus = std::make_unique<TStatusPresenter>(*fUi.ListView1, *fUi.ListView2, *fUi.Gauge1,
+                                               *fUi.lblMsgCount);
+
+  // 3. Counters: nothing counted yet, shown as "-" until the first frame or tick.
+  fUi.ShowReqCount(QStringLiteral("-"));
+  fUi.ShowAckCount(QStringLiteral("-"));
+  fUi.lblMsgCount->setText(QStringLiteral("-"));
+
+  // 4. The debug log is off at every start unless asked for on the command line.
+  fHost->Engine().SetCreateDebugLogs(AOptions.DebugLog);
+
+  // 5. Caption.
+  setWindowTitle(QString::fromStdString(MainWindowCaption()));
+
+  // 6. From here on an escaping error is logged (while the debug log is on), not fatal.
+  if (auto* app = qobject_cast<TKelvoApplication*>(QCoreApplication::instance())) {
+    app->SetExceptionHandler([this](const std::string& AMessage) { AppOnException(AMessage); });
+  }
+
+  timSystem = new QTimer(this);
+  timSystem->setObjectName(QStringLiteral("timSystem"));
+  timSystem->setInterval(kStatusTickMs);
+  connect(timSystem, &QTimer::timeout, this, &TfmMain::timSystemTimer);
+  timAgeTables = new QTimer(this);
+  timAgeTables->setObjectName(QStringLiteral("timAgeTables"));
+  timAgeTables->setInterval(kAgeingTickMs);
+  connect(timAgeTables, &QTimer::timeout, this, [this] { fHost->AgeTables(); });
+  timSystem->start();
+  timAgeTables->start();
+
+  // Each remaining step runs even when an earlier one failed: a bad settings value must not
+  // leave the relay silently not listening.
+  RunStep([this] {
+    // 7. Lamp pictures; all four lamps grey.
+    fLamps = std::make_unique<TLampPanel>(fUi.Lamps(), nullptr);
+    for (TLamp lamp : {TLamp::LANRx, TLamp::LANTx, TLamp::WANRx, TLamp::WANTx}) {
+      SetLed(lamp, TLedColor::Gray);
+    }
+  });
+  // 8. The default adapter.
+  RunStep([this] { fHost->SelectDefaultAdapter(); });
+  // 9. The debug log's file beside the executable.
+  RunStep([this] { fLog.SetLogFile(DebugLogFileName()); });
+  // 10. Window position, adapter, static list. Settings that could not be read completely
+  // are not written back at the end, or the entries after the bad value would be lost.
+  RunStep([this] {
+    fHost->LoadSettings(*this);
+    fSaveAtExit = true;
+  });
+  // 11. Open the endpoint; a port error shows in the window, it does not throw.
+  RunStep([this] { fHost->StartListening(); });
+}
+
+template <typename TStep>
+void TfmMain::RunStep(TStep AStep) {
+  try {
+    AStep();
+  } catch (const std::exception& error) {
+    AppOnException(error.what());
+  }
+}
+
+void TfmMain::FormDestroy() {
+  if (fDestroyed) {
+    return;
+  }
+  fDestroyed = true;
+  try {
+    timSystem->stop();
+    if (fLamps) {
+      fLamps->StopTimers();
+    }
+    timAgeTables->stop();
+    fHost->StopListening();
+    if (fSaveAtExit) {
+      fHost->SaveSettings(*this);
+    }
+  } catch (const std::exception& error) {
+    AppOnException(error.what());
+  }
+  // Even after a failed save: an icon left behind would outlive the program.
+  fTray->Remove();
+}
+
+void TfmMain::AppOnException(const std::string& AMessage) {
+  if (!fHost || !fHost->Engine().CreateDebugLogs()) {
+    return;
+  }
+  try {
+    fLog.AddLog(AMessage);
+  } catch (...) {
+    // The log itself failed: there is nowhere left to report it.
+  }
+}
+
+void TfmMain::timSystemTimer() {
+  fStatus->Tick(fHost->Engine().TakeMsgCount(), fHost->Tables().Snapshot());
+}
+
+void TfmMain::SetLed(TLamp ALamp, TLedColor AColor) {
+  if (fLamps) {
+    fLamps->SetLed(ALamp, AColor);
+  }
+}
+
+void TfmMain::acOptionsExecute() {
+  if (fDialogs.Options == nullptr) {
+    return;
+  }
+  TfmOptions& options = *fDialogs.Options;
+  options.SetStaticList(fHost->Tables().DuplicateStaticTable());
+  options.EthernetAdapterID = fHost->EthAdapterInfo().ID();
+  options.CreateDebugLogs = fHost->Engine().CreateDebugLogs();
+  if (options.exec() != QDialog::Accepted) {
+    return;
+  }
+  std::unique_ptr<TNATInfoList> staticList = options.TakeStaticList();
+  if (!staticList) {
+    staticList = fHost->Tables().DuplicateStaticTable();
+  }
+  fHost->ApplySetup(std::move(staticList), options.CreateDebugLogs, options.EthernetAdapterID);
+  fHost->SaveSettings(*this);
+  fSaveAtExit = true;  // the user has confirmed a complete set of settings
+}
+
+void TfmMain::acHelpExecute() {
+  if (fDialogs.Help == nullptr) {
+    return;
+  }
+  fDialogs.Help->SetHelpFile(QCoreApplication::applicationDirPath() +
+                             QStringLiteral("/Readme.txt"));
+  fDialogs.Help->exec();
+}
+
+void TfmMain::acAboutExecute() {
+  if (fDialogs.About != nullptr) {
+    fDialogs.About->exec();
+  }
+}
+
+void TfmMain::acCloseExecute() {
+  close();
+}
+
+void TfmMain::Restore1Click() {
+  ShowMainWindow();
+}
+
+void TfmMain::Exit1Click() {
+  fExiting = true;
+  emit ExitProgram();
+}
+
+void TfmMain::ShowMainWindow() {
+  show();
+  raise();
+  activateWindow();
+}
+
+void TfmMain::ShowRequested() {
+  if (isMinimized()) {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+  }
+  ShowMainWindow();
+}
+
+void TfmMain::closeEvent(QCloseEvent* AEvent) {
+  if (fExiting) {
+    AEvent->accept();
+    return;
+  }
+  // Closing never ends the relay: it hides in the notification area, or, where there is
+  // none, goes to the taskbar so the window can still be reached.
+  AEvent->ignore();
+  if (fHidesToTray) {
+    hide();
+  } else {
+    showMinimized();
+  }
+}
+
+void TfmMain::resizeEvent(QResizeEvent* AEvent) {
+  QWidget::resizeEvent(AEvent);
+  fUi.FormResize(size());
+}
+
+QPoint TfmMain::RestoredFramePosition() const {
+  // The frame's offset from the client area is the same in every state.
+  const QPoint frameOffset = geometry().topLeft() - frameGeometry().topLeft();
+  if ((isMinimized() || isMaximized()) && normalGeometry().isValid()) {
+    return normalGeometry().topLeft() - frameOffset;
+  }
+  return pos();
+}
+
+std::int32_t TfmMain::RestoredTop() const {
+  return RestoredFramePosition().y();
+}
+
+std::int32_t TfmMain::RestoredLeft() const {
+  return RestoredFramePosition().x();
+}
+
+void TfmMain::SetTop(std::int32_t ATop) {
+  move(x(), ATop);
+}
+
+void TfmMain::SetLeft(std::int32_t ALeft) {
+  move(ALeft, y());
+}
+
+}  // namespace kelvo

@@ -1,0 +1,130 @@
+// The relay's main window: the applications and controllers it knows, the relay drawing with
+// lamps, counters and rate gauge, and the four buttons. It owns the relay (TRelayHost) for the
+// whole run and hides into the notification area when closed; only "Exit" ends the program.
+//
+// The work is shared out: TMainWindowUi places the widgets, TStatusPresenter fills the lists and
+// the gauge, TLampPanel runs the lamps, TQtRelayView carries the engine's calls over from the
+// listener thread, TTrayIcon is the notification icon. GUI thread only.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+#include <string>
+
+#include "app/command_line.h"
+#include "config/settings.h"
+#include "relay/relay_view.h"
+#include "ui/main_window_layout.h"
+
+class QAction;
+class QTimer;
+
+namespace kelvo {
+
+class TLampPanel;
+class TMyLog;
+class TQtRelayView;
+class TRegistryStore;
+class TRelayHost;
+class TStatusPresenter;
+class TTrayIcon;
+class TfmAbout;
+class TfmHelp;
+class TfmOptions;
+
+inline constexpr int kStatusTickMs = 1000;
+inline constexpr int kAgeingTickMs = 100;
+
+class TfmMain : public QWidget, public TSettingsWindow {
+  Q_OBJECT
+
+ public:
+  // The windows the buttons open; created after the main window and kept by the caller.
+  struct TDialogs {
+    TfmAbout* About = nullptr;
+    TfmOptions* Options = nullptr;
+    TfmHelp* Help = nullptr;
+  };
+
+  // Runs the whole start-up (FormCreate): icon, tables, counters, debug switch (on from the
+  // start with --debug-log), caption, error handler, lamps, adapter, log file name, settings,
+  // endpoint. A failing step after the error handler is installed goes to AppOnException and
+  // the later steps still run, so the relay listens even with unreadable settings.
+  TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOptions,
+          QWidget* AParent = nullptr);
+  ~TfmMain() override;
+
+  void SetDialogs(const TDialogs& ADialogs) { fDialogs = ADialogs; }
+
+  TRelayHost& Host() { return *fHost; }
+  TQtRelayView& View() { return *fView; }
+  TLampPanel& Lamps() { return *fLamps; }
+  TTrayIcon& Tray() { return *fTray; }
+  const TMainWindowUi& Ui() const { return fUi; }
+  // Whether closing hides the window into the notification area (otherwise it minimizes).
+  bool HidesToTray() const { return fHidesToTray; }
+
+  // Handlers, public so the program's shell and tests can drive them.
+  void timSystemTimer();
+  void SetLed(TLamp ALamp, TLedColor AColor);
+  void acOptionsExecute();
+  void acHelpExecute();
+  void acAboutExecute();
+  void acCloseExecute();
+  void Restore1Click();
+  void Exit1Click();
+  // Visible and in front of the other windows; a minimized window stays minimized.
+  void ShowMainWindow();
+  // A refused second start asked for the window: shown, restored if minimized, in front.
+  void ShowRequested();
+  void AppOnException(const std::string& AMessage);
+  // Shut-down (runs once): timers, endpoint, settings (unless they could not be read at
+  // start), icon. Errors go to AppOnException.
+  void FormDestroy();
+
+  // TSettingsWindow: the restored (normal) frame position, also while minimized.
+  std::int32_t RestoredTop() const override;
+  std::int32_t RestoredLeft() const override;
+  void SetTop(std::int32_t ATop) override;
+  void SetLeft(std::int32_t ALeft) override;
+
+  QAction* acOptions = nullptr;
+  QAction* acHelp = nullptr;
+  QAction* acAbout = nullptr;
+  QAction* acClose = nullptr;
+  QTimer* timSystem = nullptr;     // status tick
+  QTimer* timAgeTables = nullptr;  // the tables' ageing tick
+
+ signals:
+  // "Exit" (or SIGINT/SIGTERM): the message loop should stop; shut-down follows.
+  void ExitProgram();
+
+ protected:
+  void closeEvent(QCloseEvent* AEvent) override;
+  void resizeEvent(QResizeEvent* AEvent) override;
+
+ private:
+  void FormCreate(const TCommandLine& AOptions);
+  void CreateActions();
+  void ConnectView();
+  QPoint RestoredFramePosition() const;
+  template <typename TStep>
+  void RunStep(TStep AStep);  // a start-up step; its failure goes to AppOnException
+
+  TMyLog& fLog;
+  TRegistryStore& fStore;
+  TMainWindowUi fUi;
+  TDialogs fDialogs;
+  std::unique_ptr<TTrayIcon> fTray;
+  // The view outlives the host: the host's endpoint (and with it the listener) stops first.
+  std::unique_ptr<TQtRelayView> fView;
+  std::unique_ptr<TRelayHost> fHost;
+  std::unique_ptr<TLampPanel> fLamps;
+  std::unique_ptr<TStatusPresenter> fStatus;
+  bool fHidesToTray = false;
+  bool fExiting = false;
+  bool fSaveAtExit = false;  // settings were read completely (or confirmed in Setup since)
+  bool fDestroyed = false;
+};
+
+}  // namespace kelvo

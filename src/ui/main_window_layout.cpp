@@ -1,0 +1,223 @@
+#include "ui/main_window_layout.h"
+
+#include <QFontMetrics>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include "ui/form_helpers.h"
+
+namespace kelvo {
+
+namespace {
+
+// Distances kept to the right and bottom edges by the widgets anchored there.
+constexpr int kLogoRightGap = kDesignClientWidth - 757;
+constexpr int kControllerRightGap = kDesignClientWidth - 801;
+constexpr int kButtonTopGap = kDesignClientHeight - 423;
+constexpr int kListLeft = 8;
+constexpr int kListTop = 88;
+constexpr int kPanelWidth = 176;
+
+// The window's design font is Tahoma; where it is missing a plain sans of similar width stands
+// in, so the designed pixel places still fit their texts.
+QFont WindowFont(int APixelSize, bool ABold = false) {
+  QFont font = DesignFont(QStringLiteral("Tahoma"), APixelSize, ABold);
+  font.setFamilies(
+      {QStringLiteral("Tahoma"), QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
+  font.setStyleHint(QFont::SansSerif);
+  return font;
+}
+
+// A label whose size follows its text, placed by its top-left corner.
+QLabel* MakeLabel(QWidget* AParent, const char* AName, int ALeft, int ATop, const QString& AText) {
+  auto* label = new QLabel(AText, AParent);  // owned by AParent
+  label->setObjectName(QString::fromLatin1(AName));
+  label->move(ALeft, ATop);
+  label->adjustSize();
+  return label;
+}
+
+QLabel* MakePicture(QWidget* AParent, const char* AName, int ALeft, int ATop, int AWidth,
+                    int AHeight, const QString& AResource) {
+  auto* image = MakeChild<QLabel>(AParent, AName, ALeft, ATop, AWidth, AHeight);
+  image->setPixmap(QPixmap(AResource));
+  return image;
+}
+
+QTableWidget* MakeList(QWidget* AParent, const char* AName, int ALeft, int ATop, int AWidth,
+                       int AHeight) {
+  auto* list = MakeChild<QTableWidget>(AParent, AName, ALeft, ATop, AWidth, AHeight);
+  list->setColumnCount(4);
+  list->setHorizontalHeaderLabels({QStringLiteral("No."), QStringLiteral("NAD"),
+                                   QStringLiteral("IP address:port"), QStringLiteral("Timeout")});
+  const int widths[] = {34, 120, 120, 60};
+  for (int column = 0; column < 4; ++column) {
+    list->setColumnWidth(column, widths[column]);
+  }
+  list->verticalHeader()->setVisible(false);
+  list->verticalHeader()->setDefaultSectionSize(17);
+  list->horizontalHeader()->setSectionsClickable(false);
+  list->horizontalHeader()->setHighlightSections(false);
+  list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  list->horizontalHeader()->setMinimumSectionSize(10);
+  list->setShowGrid(true);
+  list->setSortingEnabled(false);
+  list->setWordWrap(false);
+  list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list->setSelectionMode(QAbstractItemView::SingleSelection);
+  return list;
+}
+
+QPushButton* MakeButton(QWidget* AParent, const char* AName, int ALeft, const QString& AText) {
+  auto* button = MakeChild<QPushButton>(AParent, AName, ALeft, 423, 75, 25);
+  button->setText(AText);
+  button->setAutoDefault(false);
+  return button;
+}
+
+void SetRightEdge(QLabel* ALabel, int ARight, const QString& AText) {
+  ALabel->setText(AText);
+  const int width = ALabel->fontMetrics().horizontalAdvance(AText) + 1;
+  ALabel->setGeometry(ARight - width, ALabel->y(), width, ALabel->height());
+}
+
+}  // namespace
+
+void TMainWindowUi::Setup(QWidget* AWindow) {
+  AWindow->setFont(WindowFont(11));
+
+  Image1 =
+      MakePicture(AWindow, "Image1", 0, 0, kDesignClientWidth, 27, QStringLiteral(":/strip.png"));
+  Image1->setScaledContents(true);
+  Shape1 = MakeChild<QFrame>(AWindow, "Shape1", 0, 27, kDesignClientWidth, 1);
+  Shape1->setFrameShape(QFrame::NoFrame);
+  Shape1->setAutoFillBackground(true);
+  Shape1->setStyleSheet(QStringLiteral("background-color: #a0a0a0;"));
+  Image3 = MakePicture(AWindow, "Image3", 757, 2, 111, 26, QStringLiteral(":/logo.png"));
+
+  lblLAN = MakeLabel(AWindow, "lblLAN", 8, 45, QStringLiteral("Applications (LAN)"));
+  lblLAN->setFont(WindowFont(19));
+  lblLAN->adjustSize();
+  imgApplication =
+      MakePicture(AWindow, "imgApplication", 284, 34, 64, 48, QStringLiteral(":/application.png"));
+  lblWAN = MakeLabel(AWindow, "lblWAN", 525, 45, QStringLiteral("Controllers (WAN)"));
+  lblWAN->setFont(WindowFont(19));
+  lblWAN->adjustSize();
+  imgController =
+      MakePicture(AWindow, "imgController", 801, 33, 64, 48, QStringLiteral(":/controller.png"));
+
+  ListView1 = MakeList(AWindow, "ListView1", kListLeft, kListTop, 340, 313);
+  ListView2 = MakeList(AWindow, "ListView2", 525, 87, 340, 314);
+
+  Panel1 = MakeChild<QWidget>(AWindow, "Panel1", 348, 141, kPanelWidth, 207);
+  Image2 = MakePicture(Panel1, "Image2", 4, 0, 168, 204, QStringLiteral(":/relay.png"));
+  Label1 = MakeLabel(Panel1, "Label1", 51, 8, QStringLiteral("LAN:"));
+  lblReqCount = MakeLabel(Panel1, "lblReqCount", 116, 8, QStringLiteral("-"));
+  Label2 = MakeLabel(Panel1, "Label2", 46, 24, QStringLiteral("WAN:"));
+  lblAckCount = MakeLabel(Panel1, "lblAckCount", 116, 24, QStringLiteral("-"));
+  fCountRight = 116 + lblReqCount->fontMetrics().horizontalAdvance(QStringLiteral("-")) + 1;
+  lblReqCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  lblAckCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  ShowReqCount(QStringLiteral("-"));
+  ShowAckCount(QStringLiteral("-"));
+
+  imgLANRx = MakeChild<QLabel>(Panel1, "imgLANRx", 40, 52, 16, 16);
+  Label6 = MakeLabel(Panel1, "Label6", 59, 54, QStringLiteral("Rx"));
+  imgWANRx = MakeChild<QLabel>(Panel1, "imgWANRx", 120, 52, 16, 16);
+  Label5 = MakeLabel(Panel1, "Label5", 106, 54, QStringLiteral("Rx"));
+  imgLANTx = MakeChild<QLabel>(Panel1, "imgLANTx", 40, 84, 16, 16);
+  Label7 = MakeLabel(Panel1, "Label7", 59, 87, QStringLiteral("Tx"));
+  imgWANTx = MakeChild<QLabel>(Panel1, "imgWANTx", 120, 84, 16, 16);
+  Label8 = MakeLabel(Panel1, "Label8", 106, 87, QStringLiteral("Tx"));
+
+  Label4 = MakeLabel(Panel1, "Label4", 19, 102, QStringLiteral("8442"));
+  Label3 = MakeLabel(Panel1, "Label3", 128, 102, QStringLiteral("8442"));
+  for (QLabel* port : {Label4, Label3}) {
+    port->resize(28, port->height());
+    port->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  }
+
+  Gauge1 = MakeChild<QProgressBar>(Panel1, "Gauge1", 32, 130, 113, 17);
+  Gauge1->setRange(0, 20);
+  Gauge1->setValue(0);
+  Gauge1->setTextVisible(false);
+  Gauge1->setStyleSheet(QStringLiteral(
+      "QProgressBar { background-color: white; border: 1px solid #7f7f7f; }"
+      "QProgressBar::chunk { background-color: qlineargradient(x1:0, y1:0, x2:1, y2:0, "
+      "stop:0 #0a246a, stop:1 #a6caf0); }"));
+  lblMsgCount = MakeChild<QLabel>(Panel1, "lblMsgCount", 32, 132, 112, 14);
+  lblMsgCount->setAlignment(Qt::AlignCenter);
+  lblMsgCount->setText(QStringLiteral("-"));
+  lblMsgCount->raise();  // drawn over the gauge
+  Label9 = MakeLabel(Panel1, "Label9", 32, 148, QStringLiteral("0"));
+  Label10 = MakeLabel(Panel1, "Label10", 84, 148, QStringLiteral("10"));
+  Label11 = MakeLabel(Panel1, "Label11", 138, 148, QStringLiteral("20"));
+  for (QLabel* scale : {Label9, Label10, Label11}) {
+    scale->setFont(WindowFont(8));
+    scale->adjustSize();
+  }
+
+  lblLocalIP = MakeChild<QLabel>(AWindow, "lblLocalIP", 376, 351, 124, 14);
+  lblLocalIP->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  lblError = MakeChild<QLabel>(AWindow, "lblError", 367, 371, 137, 13);
+  lblError->setText(QStringLiteral("Error opening port 8442!"));
+  lblError->setFont(WindowFont(11, true));
+  lblError->setStyleSheet(QStringLiteral("color: red;"));
+  lblError->setWordWrap(true);
+  lblError->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  lblError->hide();
+
+  Button1 = MakeButton(AWindow, "Button1", 546, QStringLiteral("Setup"));
+  Button4 = MakeButton(AWindow, "Button4", 626, QStringLiteral("Help"));
+  Button2 = MakeButton(AWindow, "Button2", 707, QStringLiteral("About"));
+  Button3 = MakeButton(AWindow, "Button3", 788, QStringLiteral("Close"));
+}
+
+void TMainWindowUi::ShowReqCount(const QString& AText) {
+  SetRightEdge(lblReqCount, fCountRight, AText);
+}
+
+void TMainWindowUi::ShowAckCount(const QString& AText) {
+  SetRightEdge(lblAckCount, fCountRight, AText);
+}
+
+void TMainWindowUi::FormResize(QSize AClientSize) {
+  const int width = AClientSize.width();
+  const int height = AClientSize.height();
+
+  // Anchored to the top edge over the full width, or to the top-right corner.
+  Image1->resize(width, Image1->height());
+  Shape1->resize(width, Shape1->height());
+  Image3->move(width - kLogoRightGap, Image3->y());
+  imgController->move(width - kControllerRightGap, imgController->y());
+
+  // Anchored to the bottom-right corner; the lists take their height from these.
+  const int buttonTop = height - kButtonTopGap;
+  Button1->move(width - (kDesignClientWidth - 546), buttonTop);
+  Button4->move(width - (kDesignClientWidth - 626), buttonTop);
+  Button2->move(width - (kDesignClientWidth - 707), buttonTop);
+  Button3->move(width - (kDesignClientWidth - 788), buttonTop);
+
+  // Below a client width of 196 there is no room for the lists at all.
+  int listWidth = (width - 2 * kListLeft - kPanelWidth - 4) / 2;
+  if (listWidth < 0) {
+    listWidth = 0;
+  }
+  int listHeight = Button1->y() - ListView1->y() - 10;
+  if (listHeight < 0) {
+    listHeight = 0;
+  }
+  ListView1->resize(listWidth, listHeight);
+  ListView2->resize(listWidth, listHeight);
+  Panel1->move(ListView1->x() + listWidth + 2, Panel1->y());
+  ListView2->move(Panel1->x() + Panel1->width() + 2, ListView2->y());
+  lblWAN->move(ListView2->x(), lblWAN->y());
+  imgApplication->move(ListView1->x() + listWidth - imgApplication->width(), imgApplication->y());
+}
+
+}  // namespace kelvo

@@ -1,0 +1,76 @@
+// The main window's widgets at their designed places (pixels at 96 dpi, client area 872 x 456)
+// and the rule that spreads the two lists over the width when the window is resized.
+// GUI thread only.
+#pragma once
+
+#include <QSize>
+#include <QString>
+#include <array>
+
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+class QWidget;
+
+namespace kelvo {
+
+inline constexpr int kDesignClientWidth = 872;
+inline constexpr int kDesignClientHeight = 456;
+
+// Every widget is a child of the window (Qt parent-child ownership) named like its field.
+struct TMainWindowUi {
+  QLabel* Image1 = nullptr;  // white strip along the top
+  QFrame* Shape1 = nullptr;  // grey line under the strip
+  QLabel* Image3 = nullptr;  // logo
+  QLabel* lblLAN = nullptr;
+  QLabel* imgApplication = nullptr;
+  QLabel* lblWAN = nullptr;
+  QLabel* imgController = nullptr;
+  QTableWidget* ListView1 = nullptr;  // applications
+  QTableWidget* ListView2 = nullptr;  // static and announced controllers
+  QWidget* Panel1 = nullptr;          // the relay drawing with lamps, counters and gauge
+  QLabel* Image2 = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* lblReqCount = nullptr;
+  QLabel* Label2 = nullptr;
+  QLabel* lblAckCount = nullptr;
+  QLabel* imgLANRx = nullptr;
+  QLabel* imgWANRx = nullptr;
+  QLabel* imgLANTx = nullptr;
+  QLabel* imgWANTx = nullptr;
+  QLabel* Label3 = nullptr;
+  QLabel* Label4 = nullptr;
+  QLabel* Label5 = nullptr;
+  QLabel* Label6 = nullptr;
+  QLabel* Label7 = nullptr;
+  QLabel* Label8 = nullptr;
+  QProgressBar* Gauge1 = nullptr;
+  QLabel* lblMsgCount = nullptr;
+  QLabel* Label9 = nullptr;
+  QLabel* Label10 = nullptr;
+  QLabel* Label11 = nullptr;
+  QLabel* lblLocalIP = nullptr;
+  QLabel* lblError = nullptr;
+  QPushButton* Button1 = nullptr;  // Setup
+  QPushButton* Button4 = nullptr;  // Help
+  QPushButton* Button2 = nullptr;  // About
+  QPushButton* Button3 = nullptr;  // Close
+
+  // Creates every widget inside AWindow at its designed place.
+  void Setup(QWidget* AWindow);
+  // The lamps in TLamp order: LANRx, WANRx, LANTx, WANTx.
+  std::array<QLabel*, 4> Lamps() const { return {imgLANRx, imgWANRx, imgLANTx, imgWANTx}; }
+  // The counters keep their right edge as the number grows.
+  void ShowReqCount(const QString& AText);
+  void ShowAckCount(const QString& AText);
+  // FormResize: the bottom-right buttons and top-right pictures follow the corner, then the
+  // lists share the width left and right of the relay panel.
+  void FormResize(QSize AClientSize);
+
+ private:
+  int fCountRight = 0;  // right edge of both counters inside Panel1
+};
+
+}  // namespace kelvo

@@ -1,0 +1,67 @@
+// A signal handler may only do async-signal-safe work: it writes the signal number into one end
+// of a socket pair, and the event loop reads it from the other.
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#include <cerrno>
+#include <stdexcept>
+
+#include "ui/unix_signal_notifier.h"
+
+namespace kelvo {
+
+namespace {
+
+int gSignalFds[2] = {-1, -1};  // [0] written by the handler, [1] read by the event loop
+
+void HandleSignal(int ASignal) {
+  const int savedErrno = errno;
+  const unsigned char number = static_cast<unsigned char>(ASignal);
+  [[maybe_unused]] const ssize_t written = write(gSignalFds[0], &number, 1);
+  errno = savedErrno;
+}
+
+void InstallHandler(int ASignal, void (*AHandler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = AHandler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(ASignal, &action, nullptr);
+}
+
+}  // namespace
+
+TUnixSignalNotifier::TUnixSignalNotifier(QObject* AParent) : QObject(AParent) {
+  setObjectName(QStringLiteral("UnixSignalNotifier"));
+  if (gSignalFds[0] >= 0) {
+    throw std::logic_error("only one signal notifier may exist at a time");
+  }
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, gSignalFds) != 0) {
+    gSignalFds[0] = gSignalFds[1] = -1;
+    throw std::runtime_error("cannot create the signal socket pair");
+  }
+  fNotifier = new QSocketNotifier(gSignalFds[1], QSocketNotifier::Read, this);
+  connect(fNotifier, &QSocketNotifier::activated, this, &TUnixSignalNotifier::SocketActivated);
+  InstallHandler(SIGINT, HandleSignal);
+  InstallHandler(SIGTERM, HandleSignal);
+}
+
+TUnixSignalNotifier::~TUnixSignalNotifier() {
+  InstallHandler(SIGINT, SIG_DFL);
+  InstallHandler(SIGTERM, SIG_DFL);
+  fNotifier->setEnabled(false);
+  close(gSignalFds[0]);
+  close(gSignalFds[1]);
+  gSignalFds[0] = gSignalFds[1] = -1;
+}
+
+void TUnixSignalNotifier::SocketActivated() {
+  unsigned char number = 0;
+  while (read(gSignalFds[1], &number, 1) == 1) {
+    emit Triggered(number);
+  }
+}
+
+}  // namespace kelvo

@@ -1,0 +1,512 @@
+// The main window with a real relay host bound to 127.0.0.1:8442: layout, resize rule, status
+// tick, lamps, tray menu, closing, and the error handler.
+#include <QAction>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+#include <stdexcept>
+
+#include "app/relay_host.h"
+#include "config/registry_store.h"
+#include "diag/my_log.h"
+#include "support/relay_process.h"
+#include "ui/kelvo_application.h"
+#include "ui/lamp_panel.h"
+#include "ui/main_window.h"
+#include "ui/tray_icon.h"
+#include "window_test_support.h"
+
+using namespace kelvo;
+
+namespace {
+
+QStringList RowTexts(const QTableWidget* AList, int ARow) {
+  QStringList texts;
+  for (int column = 0; column < AList->columnCount(); ++column) {
+    const QTableWidgetItem* item = AList->item(ARow, column);
+    texts << (item != nullptr ? item->text() : QStringLiteral("<none>"));
+  }
+  return texts;
+}
+
+std::unique_ptr<TNATInfo> Entry(std::int32_t ANAD, std::int32_t AAlias, const char* AHost,
+                                std::uint16_t APort, std::int32_t ATimeout) {
+  auto entry = std::make_unique<TNATInfo>(ANAD, AHost, APort, ATimeout);
+  entry->SetNADAlias(AAlias);
+  return entry;
+}
+
+}  // namespace
+
+class TMainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init();
+  void cleanup();
+
+  void layoutAtDesignedSize();
+  void resizeSpreadsListsOverWidth();
+  void namesCaptionAndStartState();
+  void statusTickFillsBothLists();
+  void statusTickShowsRateAndResetsIt();
+  void lampFlashesAndTurnsGrey();
+  void lampHeldLitByCloseFrames();
+  void greyLeavesTimerRunning();
+  void trayMenuRestoresAndExits();
+  void closeHidesAndRelayGoesOn();
+  void closeWithoutTrayMinimizes();
+  void showRequestRestoresMinimizedWindow();
+  void errorsReachDebugLogOnlyWhenOn();
+  void shutDownSavesSettings();
+  void unreadableSettingsStillListenAndStayOnDisk();
+
+ private:
+  TfmMain& Window() { return *fWindow; }
+  template <typename T>
+  T* Child(const char* AName) {
+    return fWindow->findChild<T*>(QString::fromLatin1(AName));
+  }
+
+  std::unique_ptr<test::TLoopbackOnly> fLoopback;
+  std::unique_ptr<QTemporaryDir> fDir;
+  std::unique_ptr<TRegistryStore> fStore;
+  std::unique_ptr<TMyLog> fLog;
+  std::unique_ptr<TfmMain> fWindow;
+};
+
+void TMainWindowTest::init() {
+  TTrayIcon::OverrideAvailable(true);
+  fLoopback = std::make_unique<test::TLoopbackOnly>();
+  fDir = std::make_unique<QTemporaryDir>();
+  QVERIFY(fDir->isValid());
+  const QString settings = fDir->filePath(QStringLiteral("KelvoRelay.reg"));
+  QFile file(settings);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.write(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]\r\n"
+      "\"Top\"=dword:00000028\r\n\"Left\"=dword:00000032\r\n"
+      "\"EthernetAdapterID\"=\"lo\"\r\n");
+  file.close();
+  fStore = std::make_unique<TRegistryStore>(settings.toStdString());
+  fLog = std::make_unique<TMyLog>();
+  fWindow = std::make_unique<TfmMain>(*fLog, *fStore, TCommandLine{});
+  fLog->SetLogFile(fDir->filePath(QStringLiteral("debug.log")).toStdString());
+  fWindow->show();
+  QVERIFY(QTest::qWaitForWindowExposed(fWindow.get()));
+}
+
+void TMainWindowTest::cleanup() {
+  fWindow.reset();
+  fLog.reset();
+  fStore.reset();
+  fDir.reset();
+  fLoopback.reset();
+  TTrayIcon::OverrideAvailable(std::nullopt);
+}
+
+void TMainWindowTest::layoutAtDesignedSize() {
+  const TMainWindowUi& ui = Window().Ui();
+  QCOMPARE(Window().size(), QSize(872, 456));
+  QCOMPARE(ui.ListView1->geometry(), QRect(8, 88, 338, 325));
+  QCOMPARE(ui.ListView2->geometry(), QRect(526, 87, 338, 325));
+  QCOMPARE(ui.Panel1->geometry(), QRect(348, 141, 176, 207));
+  QCOMPARE(ui.imgApplication->geometry(), QRect(282, 34, 64, 48));
+  QCOMPARE(ui.lblWAN->pos(), QPoint(526, 45));
+  QCOMPARE(ui.lblLAN->pos(), QPoint(8, 45));
+  QCOMPARE(ui.imgController->geometry(), QRect(801, 33, 64, 48));
+  QCOMPARE(ui.Image3->geometry(), QRect(757, 2, 111, 26));
+  QCOMPARE(ui.Image1->geometry(), QRect(0, 0, 872, 27));
+  QCOMPARE(ui.Shape1->geometry(), QRect(0, 27, 872, 1));
+  QCOMPARE(ui.lblLocalIP->geometry(), QRect(376, 351, 124, 14));
+  QCOMPARE(ui.lblError->geometry(), QRect(367, 371, 137, 13));
+  QCOMPARE(ui.Button1->geometry(), QRect(546, 423, 75, 25));
+  QCOMPARE(ui.Button4->geometry(), QRect(626, 423, 75, 25));
+  QCOMPARE(ui.Button2->geometry(), QRect(707, 423, 75, 25));
+  QCOMPARE(ui.Button3->geometry(), QRect(788, 423, 75, 25));
+  // Inside the relay panel.
+  QCOMPARE(ui.Image2->geometry(), QRect(4, 0, 168, 204));
+  QCOMPARE(ui.imgLANRx->geometry(), QRect(40, 52, 16, 16));
+  QCOMPARE(ui.imgWANRx->geometry(), QRect(120, 52, 16, 16));
+  QCOMPARE(ui.imgLANTx->geometry(), QRect(40, 84, 16, 16));
+  QCOMPARE(ui.imgWANTx->geometry(), QRect(120, 84, 16, 16));
+  QCOMPARE(ui.Gauge1->geometry(), QRect(32, 130, 113, 17));
+  QCOMPARE(ui.lblMsgCount->geometry(), QRect(32, 132, 112, 14));
+  QCOMPARE(ui.Label4->geometry().topLeft(), QPoint(19, 102));
+  QCOMPARE(ui.Label3->geometry().topLeft(), QPoint(128, 102));
+  QCOMPARE(ui.Label4->width(), 28);
+  QCOMPARE(ui.lblReqCount->pos(), QPoint(116, 8));
+  QCOMPARE(ui.lblAckCount->pos(), QPoint(116, 24));
+  QCOMPARE(ui.Label10->pos(), QPoint(84, 148));
+  // Columns of both lists.
+  for (const QTableWidget* list : {ui.ListView1, ui.ListView2}) {
+    QCOMPARE(list->columnCount(), 4);
+    QCOMPARE(list->horizontalHeaderItem(2)->text(), QStringLiteral("IP address:port"));
+    QCOMPARE(list->columnWidth(0), 34);
+    QCOMPARE(list->columnWidth(1), 120);
+    QCOMPARE(list->columnWidth(2), 120);
+    QCOMPARE(list->columnWidth(3), 60);
+    QVERIFY(!list->horizontalHeader()->sectionsClickable());
+    QVERIFY(!list->isSortingEnabled());
+    QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
+  }
+}
+
+void TMainWindowTest::resizeSpreadsListsOverWidth() {
+  const TMainWindowUi& ui = Window().Ui();
+  Window().resize(1001, 600);
+  // w = (1001 - 196) / 2 = 402 (truncated), height = button top 567 - 88 - 10.
+  QCOMPARE(ui.Button1->pos(), QPoint(1001 - 326, 567));
+  QCOMPARE(ui.Button3->pos(), QPoint(1001 - 84, 567));
+  QCOMPARE(ui.ListView1->geometry(), QRect(8, 88, 402, 469));
+  QCOMPARE(ui.ListView2->geometry(), QRect(590, 87, 402, 469));
+  QCOMPARE(ui.Panel1->pos(), QPoint(412, 141));
+  QCOMPARE(ui.lblWAN->x(), 590);
+  QCOMPARE(ui.imgApplication->x(), 8 + 402 - 64);
+  QCOMPARE(ui.Image3->x(), 1001 - 115);
+  QCOMPARE(ui.imgController->x(), 1001 - 71);
+  QCOMPARE(ui.Image1->width(), 1001);
+  // Fixed places stay.
+  QCOMPARE(ui.lblLocalIP->pos(), QPoint(376, 351));
+  QCOMPARE(ui.lblError->pos(), QPoint(367, 371));
+
+  // Narrower than the panel needs: lists shrink to nothing, never to a negative width.
+  Window().resize(150, 200);
+  QCOMPARE(ui.ListView1->width(), 0);
+  QCOMPARE(ui.ListView2->width(), 0);
+
+  Window().resize(872, 456);
+  QCOMPARE(ui.ListView1->geometry(), QRect(8, 88, 338, 325));
+  QCOMPARE(ui.ListView2->geometry(), QRect(526, 87, 338, 325));
+}
+
+void TMainWindowTest::namesCaptionAndStartState() {
+  QCOMPARE(Window().windowTitle(), QStringLiteral("KelvoRelay v1.0.2"));
+  QVERIFY(!(Window().windowFlags() & Qt::WindowMaximizeButtonHint));
+  for (const char* name :
+       {"Image1",        "Shape1",    "Image3",      "lblLAN",   "imgApplication", "lblWAN",
+        "imgController", "ListView1", "ListView2",   "Panel1",   "Image2",         "Label1",
+        "lblReqCount",   "Label2",    "lblAckCount", "imgLANRx", "imgWANRx",       "imgLANTx",
+        "imgWANTx",      "Label3",    "Label4",      "Label5",   "Label6",         "Label7",
+        "Label8",        "Gauge1",    "lblMsgCount", "Label9",   "Label10",        "Label11",
+        "lblLocalIP",    "lblError",  "Button1",     "Button2",  "Button3",        "Button4"}) {
+    QVERIFY2(Child<QWidget>(name) != nullptr, name);
+  }
+  QCOMPARE(Child<QPushButton>("Button1")->text(), QStringLiteral("Setup"));
+  QCOMPARE(Child<QPushButton>("Button4")->text(), QStringLiteral("Help"));
+  QCOMPARE(Child<QPushButton>("Button2")->text(), QStringLiteral("About"));
+  QCOMPARE(Child<QPushButton>("Button3")->text(), QStringLiteral("Close"));
+  QCOMPARE(Child<QLabel>("lblError")->text(), QStringLiteral("Error opening port 8442!"));
+
+  // Before the first tick: "-" everywhere, grey lamps with stopped timers, empty lists.
+  const TMainWindowUi& ui = Window().Ui();
+  QCOMPARE(ui.lblMsgCount->text(), QStringLiteral("-"));
+  QCOMPARE(ui.lblReqCount->text(), QStringLiteral("-"));
+  QCOMPARE(ui.lblAckCount->text(), QStringLiteral("-"));
+  QCOMPARE(ui.Gauge1->minimum(), 0);
+  QCOMPARE(ui.Gauge1->maximum(), 20);
+  QVERIFY(!ui.Gauge1->isTextVisible());
+  QCOMPARE(ui.ListView1->rowCount(), 0);
+  QCOMPARE(ui.ListView2->rowCount(), 0);
+  const QPixmap& gray = Window().Lamps().Picture(TLedColor::Gray);
+  QCOMPARE(gray.size(), QSize(16, 16));
+  QVERIFY(gray.hasAlphaChannel());
+  for (QLabel* lamp : ui.Lamps()) {
+    QVERIFY(test::ShowsPicture(lamp, gray));
+  }
+  for (TLamp lamp : {TLamp::LANRx, TLamp::WANRx, TLamp::LANTx, TLamp::WANTx}) {
+    QVERIFY(!Window().Lamps().Timer(lamp)->isActive());
+  }
+  QVERIFY(Window().timSystem->isActive());
+  QCOMPARE(Window().timSystem->interval(), 1000);
+  QVERIFY(Window().timAgeTables->isActive());
+  QCOMPARE(Window().timAgeTables->interval(), 100);
+  // Settings were loaded before the endpoint started.
+  QCOMPARE(Window().Host().EthAdapterInfo().ID(), std::string("lo"));
+}
+
+void TMainWindowTest::statusTickFillsBothLists() {
+  TAddressTables& tables = Window().Host().Tables();
+  {
+    const std::lock_guard<std::mutex> lock(tables.fTablesLock);
+    tables.fNATTable->Add(Entry(100, 101, "192.168.1.20", 50123, 60));
+    tables.fNATTable->Add(Entry(-1, -1, "192.168.1.21", 4000, 59));
+    tables.fStaticTable->Add(Entry(1001, 1001, "localhost", 8442, -1));
+    tables.fStaticTable->Add(Entry(1002, 1002, "10.0.0.2", 9000, -1));
+    tables.fPushTable->Add(Entry(2000, 2000, "10.0.0.3", 9001, 598));
+  }
+  Window().timSystemTimer();
+
+  const TMainWindowUi& ui = Window().Ui();
+  QCOMPARE(ui.ListView1->rowCount(), 2);
+  QCOMPARE(RowTexts(ui.ListView1, 0), QStringList({"1.", "100/101", "192.168.1.20:50123", "60"}));
+  QCOMPARE(RowTexts(ui.ListView1, 1), QStringList({"2.", "4294967295", "192.168.1.21:4000", "59"}));
+  QCOMPARE(ui.ListView2->rowCount(), 3);
+  // The host name as entered, not its address; numbering runs on into the push rows.
+  QCOMPARE(RowTexts(ui.ListView2, 0), QStringList({"1.", "1001", "localhost:8442", "static"}));
+  QCOMPARE(RowTexts(ui.ListView2, 1), QStringList({"2.", "1002", "10.0.0.2:9000", "static"}));
+  QCOMPARE(RowTexts(ui.ListView2, 2), QStringList({"3.", "2000", "10.0.0.3:9001", "598"}));
+
+  // A selection does not survive the next tick; emptied tables leave empty lists.
+  ui.ListView1->selectRow(1);
+  QVERIFY(ui.ListView1->selectionModel()->hasSelection());
+  {
+    const std::lock_guard<std::mutex> lock(tables.fTablesLock);
+    tables.fStaticTable->Clear();
+    tables.fNATTable->Clear();
+    tables.fPushTable->Add(Entry(2001, 2001, "10.0.0.4", 9002, 600));
+  }
+  Window().timSystemTimer();
+  QCOMPARE(ui.ListView1->rowCount(), 0);
+  QVERIFY(!ui.ListView1->selectionModel()->hasSelection());
+  QCOMPARE(ui.ListView2->rowCount(), 2);
+  QCOMPARE(RowTexts(ui.ListView2, 0).mid(0, 2), QStringList({"1.", "2000"}));
+  QCOMPARE(RowTexts(ui.ListView2, 1).mid(0, 2), QStringList({"2.", "2001"}));
+}
+
+void TMainWindowTest::statusTickShowsRateAndResetsIt() {
+  TRelayHost& host = Window().Host();
+  host.StopListening();  // this thread plays the listener now
+  const test::TBytes frame = test::MakeFrame(5, 77, 0, {1, 2, 3});
+  for (int i = 0; i < 25; ++i) {
+    host.Engine().udpLocalUDPRead(frame, "127.0.0.1", 40000);
+  }
+  const TMainWindowUi& ui = Window().Ui();
+  Window().timSystemTimer();
+  QCOMPARE(ui.lblMsgCount->text(), QStringLiteral("25 msg/sec"));
+  QCOMPARE(ui.Gauge1->value(), 20);
+  for (int i = 0; i < 7; ++i) {
+    host.Engine().udpLocalUDPRead(frame, "127.0.0.1", 40000);
+  }
+  Window().timSystemTimer();
+  QCOMPARE(ui.lblMsgCount->text(), QStringLiteral("7 msg/sec"));
+  QCOMPARE(ui.Gauge1->value(), 7);
+  Window().timSystemTimer();
+  QCOMPARE(ui.lblMsgCount->text(), QStringLiteral("0 msg/sec"));
+  QCOMPARE(ui.Gauge1->value(), 0);
+  // The frames' sender was entered in the application table and shows after the tick.
+  QCOMPARE(ui.ListView1->rowCount(), 1);
+  QCOMPARE(RowTexts(ui.ListView1, 0).mid(1, 2), QStringList({"5", "127.0.0.1:40000"}));
+}
+
+void TMainWindowTest::lampFlashesAndTurnsGrey() {
+  TLampPanel& lamps = Window().Lamps();
+  QLabel* lamp = Window().Ui().imgWANRx;
+  QElapsedTimer clock;
+  clock.start();
+  Window().SetLed(TLamp::WANRx, TLedColor::Red);
+  QVERIFY(test::ShowsPicture(lamp, lamps.Picture(TLedColor::Red)));
+  QVERIFY(lamps.Timer(TLamp::WANRx)->isActive());
+  QTRY_VERIFY_WITH_TIMEOUT(test::ShowsPicture(lamp, lamps.Picture(TLedColor::Gray)), 2000);
+  QVERIFY2(clock.elapsed() >= 140, qPrintable(QString::number(clock.elapsed())));
+  QVERIFY(!lamps.Timer(TLamp::WANRx)->isActive());
+  // Only the lamp asked for changed.
+  QVERIFY(test::ShowsPicture(Window().Ui().imgLANTx, lamps.Picture(TLedColor::Gray)));
+
+  Window().SetLed(TLamp::LANTx, TLedColor::Green);
+  QVERIFY(test::ShowsPicture(Window().Ui().imgLANTx, lamps.Picture(TLedColor::Green)));
+  QTRY_VERIFY_WITH_TIMEOUT(
+      test::ShowsPicture(Window().Ui().imgLANTx, lamps.Picture(TLedColor::Gray)), 2000);
+}
+
+void TMainWindowTest::lampHeldLitByCloseFrames() {
+  TLampPanel& lamps = Window().Lamps();
+  QLabel* lamp = Window().Ui().imgLANRx;
+  const QPixmap& red = lamps.Picture(TLedColor::Red);
+  for (int frame = 0; frame < 5; ++frame) {
+    Window().SetLed(TLamp::LANRx, TLedColor::Red);
+    QVERIFY(test::ShowsPicture(lamp, red));
+    // 100 ms is inside the 150 ms flash: the lamp must stay lit until the next frame.
+    QElapsedTimer wait;
+    wait.start();
+    while (wait.elapsed() < 100) {
+      QTest::qWait(10);
+      // A busy machine may oversleep past the flash; only the time before it is checked.
+      if (wait.elapsed() < 145) {
+        QVERIFY2(test::ShowsPicture(lamp, red), "lamp went dark between close frames");
+      }
+    }
+  }
+  QElapsedTimer clock;
+  clock.start();
+  QTRY_VERIFY_WITH_TIMEOUT(test::ShowsPicture(lamp, lamps.Picture(TLedColor::Gray)), 2000);
+  QVERIFY(clock.elapsed() >= 30);  // 150 ms after the last frame, of which 100 ms have passed
+}
+
+void TMainWindowTest::greyLeavesTimerRunning() {
+  TLampPanel& lamps = Window().Lamps();
+  Window().SetLed(TLamp::WANTx, TLedColor::Green);
+  Window().SetLed(TLamp::WANTx, TLedColor::Gray);
+  QVERIFY(test::ShowsPicture(Window().Ui().imgWANTx, lamps.Picture(TLedColor::Gray)));
+  QVERIFY(lamps.Timer(TLamp::WANTx)->isActive());
+  QTRY_VERIFY_WITH_TIMEOUT(!lamps.Timer(TLamp::WANTx)->isActive(), 2000);
+}
+
+void TMainWindowTest::trayMenuRestoresAndExits() {
+  TTrayIcon& tray = Window().Tray();
+  QCOMPARE(tray.Icon().toolTip(), QStringLiteral("KelvoRelay"));
+  const QList<QAction*> items = tray.PopupMenu1().actions();
+  QCOMPARE(items.size(), 2);
+  QCOMPARE(items[0]->text(), QStringLiteral("Restore"));
+  QCOMPARE(items[1]->text(), QStringLiteral("Exit"));
+  QCOMPARE(tray.Icon().contextMenu(), &tray.PopupMenu1());
+
+  Window().hide();
+  tray.Restore1->trigger();
+  QVERIFY(Window().isVisible());
+  Window().hide();
+  emit tray.Icon().activated(QSystemTrayIcon::Trigger);  // left click
+  QVERIFY(Window().isVisible());
+  Window().hide();
+  emit tray.Icon().activated(QSystemTrayIcon::MiddleClick);
+  QVERIFY(!Window().isVisible());
+
+  QSignalSpy exits(&Window(), &TfmMain::ExitProgram);
+  tray.Exit1->trigger();
+  QCOMPARE(exits.count(), 1);
+  // Once "Exit" was chosen, a close request is no longer turned into hiding.
+  Window().show();
+  QVERIFY(Window().close());
+}
+
+void TMainWindowTest::closeHidesAndRelayGoesOn() {
+  TRelayHost& host = Window().Host();
+  if (!host.Endpoint().IsOpen()) {
+    QSKIP("127.0.0.1:8442 is taken by another program");
+  }
+  QVERIFY(Window().HidesToTray());
+  QVERIFY(!Window().close());
+  QVERIFY(Window().isHidden());
+  Child<QPushButton>("Button3")->click();  // "Close" asks the same way; still hidden
+  QVERIFY(Window().isHidden());
+  QVERIFY(host.Endpoint().IsOpen());
+  QVERIFY(Window().timSystem->isActive());
+
+  // An application's request still travels on to the controller while the window is hidden.
+  test::TUdpPeer controller;
+  test::TUdpPeer application;
+  {
+    const std::lock_guard<std::mutex> lock(host.Tables().fTablesLock);
+    host.Tables().fStaticTable->Add(Entry(1001, 1001, "127.0.0.1", controller.Port(), -1));
+  }
+  const test::TBytes request = test::MakeFrame(5, 1001, 0, {9, 8, 7});
+  application.SendToRelay(request);
+  const std::optional<test::TBytes> forwarded = controller.Receive(std::chrono::seconds(3));
+  QVERIFY(forwarded.has_value());
+  QCOMPARE(forwarded->size(), request.size());
+  QTRY_COMPARE_WITH_TIMEOUT(Window().Ui().lblReqCount->text(), QStringLiteral("1"), 3000);
+  Window().timSystemTimer();
+  QCOMPARE(Window().Ui().ListView1->rowCount(), 1);
+  QVERIFY(Window().isHidden());
+}
+
+void TMainWindowTest::closeWithoutTrayMinimizes() {
+  TTrayIcon::OverrideAvailable(false);
+  TfmMain window(*fLog, *fStore, TCommandLine{});
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
+  QVERIFY(!window.HidesToTray());
+  QVERIFY(!window.close());
+  QVERIFY(window.isVisible());
+  QTRY_VERIFY(window.isMinimized());
+}
+
+void TMainWindowTest::showRequestRestoresMinimizedWindow() {
+  Window().showMinimized();
+  QTRY_VERIFY(Window().isMinimized());
+  Window().ShowRequested();
+  QTRY_VERIFY(!Window().isMinimized());
+  QVERIFY(Window().isVisible());
+
+  Window().hide();
+  Window().ShowRequested();
+  QVERIFY(Window().isVisible());
+}
+
+void TMainWindowTest::errorsReachDebugLogOnlyWhenOn() {
+  auto* app = qobject_cast<TKelvoApplication*>(QCoreApplication::instance());
+  QVERIFY(app != nullptr);
+  const QString logName = fDir->filePath(QStringLiteral("debug.log"));
+  auto throwFromTimer = [](const char* AText) {
+    QTimer::singleShot(0, [AText] { throw std::runtime_error(AText); });
+  };
+
+  throwFromTimer("dropped while the log is off");
+  QTest::qWait(50);
+  QVERIFY(!QFile::exists(logName));
+
+  Window().Host().Engine().SetCreateDebugLogs(true);
+  throwFromTimer("kept while the log is on");
+  QTRY_VERIFY(QFile::exists(logName));
+  QFile log(logName);
+  QVERIFY(log.open(QIODevice::ReadOnly));
+  const QByteArray text = log.readAll();
+  QVERIFY(text.contains("kept while the log is on"));
+  QVERIFY(!text.contains("dropped while the log is off"));
+
+  // A log that cannot be written must not turn the error into a crash.
+  fLog->SetLogFile(fDir->filePath(QStringLiteral("no/such/folder/debug.log")).toStdString());
+  throwFromTimer("nowhere to go");
+  QTest::qWait(50);
+  QVERIFY(Window().timSystem->isActive());
+}
+
+void TMainWindowTest::shutDownSavesSettings() {
+  QCOMPARE(Window().RestoredTop(), 40);  // as loaded: "Top"=dword:00000028
+  QCOMPARE(Window().RestoredLeft(), 50);
+  Window().move(70, 90);
+  Window().FormDestroy();
+  QVERIFY(!Window().Host().Endpoint().IsOpen());
+  QVERIFY(!Window().timSystem->isActive());
+  QFile file(fDir->filePath(QStringLiteral("KelvoRelay.reg")));
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  const QByteArray text = file.readAll();
+  QVERIFY2(text.contains("\"Top\"=dword:0000005a"), text.constData());
+  QVERIFY2(text.contains("\"Left\"=dword:00000046"), text.constData());
+  QVERIFY(text.contains("\"EthernetAdapterID\"=\"lo\""));
+}
+
+void TMainWindowTest::unreadableSettingsStillListenAndStayOnDisk() {
+  fWindow.reset();  // frees the port for the window under test
+  const QString name = fDir->filePath(QStringLiteral("KelvoRelay.reg"));
+  const QByteArray broken =
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]\r\n"
+      "\"Top\"=\"not a number\"\r\n\"EthernetAdapterID\"=\"lo\"\r\n"
+      "\"StaticList0\"=\"1001,10.0.0.1,8442\"\r\n";
+  {
+    QFile file(name);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(broken);
+  }
+  TRegistryStore store(name.toStdString());
+  TfmMain window(*fLog, store, TCommandLine{});
+  // The relay still listens (on the default adapter) although the settings stopped loading.
+  QVERIFY(window.Host().Endpoint().IsOpen() || window.Ui().lblError->isVisibleTo(&window));
+  QVERIFY(window.timSystem->isActive());
+  window.FormDestroy();
+  // Saving what little was read would drop the static entry: the file is left as it was.
+  QFile file(name);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  QCOMPARE(file.readAll(), broken);
+}
+
+int main(int argc, char** argv) {
+  TKelvoApplication app(argc, argv);
+  TMainWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "main_window_test.moc"

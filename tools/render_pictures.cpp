@@ -1,0 +1,272 @@
+// Draws the window's pictures once into PNG files, so the committed pictures can be
+// reproduced and changed in code rather than in an image editor.
+//
+//   kelvo_render_pictures <output folder>
+#include <QDir>
+#include <QFont>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadialGradient>
+#include <cstdio>
+
+namespace {
+
+QImage NewImage(int AWidth, int AHeight) {
+  QImage image(AWidth, AHeight, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  return image;
+}
+
+bool Save(const QImage& AImage, const QDir& AFolder, const QString& AName) {
+  const QString path = AFolder.filePath(AName);
+  if (!AImage.save(path, "PNG")) {
+    std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    return false;
+  }
+  return true;
+}
+
+// A round lamp with a bright highlight, as on a front panel.
+QImage DrawLed(const QColor& ABase) {
+  QImage image = NewImage(16, 16);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(ABase.darker(220), 1.0));
+  QRadialGradient body(QPointF(6.0, 5.5), 9.0);
+  body.setColorAt(0.0, ABase.lighter(180));
+  body.setColorAt(0.45, ABase);
+  body.setColorAt(1.0, ABase.darker(170));
+  p.setBrush(body);
+  p.drawEllipse(QRectF(1.5, 1.5, 13.0, 13.0));
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(255, 255, 255, 150));
+  p.drawEllipse(QRectF(4.0, 3.5, 4.5, 3.0));
+  return image;
+}
+
+QImage DrawStrip() {
+  QImage image(8, 27, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::white);
+  return image;
+}
+
+QImage DrawLogo() {
+  QImage image = NewImage(111, 26);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  // Mark: two linked rings standing for the two sides of the relay.
+  p.setPen(QPen(QColor(0, 84, 166), 2.4));
+  p.setBrush(Qt::NoBrush);
+  p.drawEllipse(QRectF(2.5, 6.5, 12.0, 12.0));
+  p.setPen(QPen(QColor(230, 120, 20), 2.4));
+  p.drawEllipse(QRectF(10.5, 6.5, 12.0, 12.0));
+  QFont font(QStringLiteral("DejaVu Sans"));
+  font.setPixelSize(14);
+  font.setBold(true);
+  p.setFont(font);
+  p.setPen(QColor(0, 84, 166));
+  p.drawText(QRectF(27.0, 0.0, 84.0, 26.0), Qt::AlignLeft | Qt::AlignVCenter,
+             QStringLiteral("Kelvo"));
+  const int kelvoWidth = QFontMetrics(font).horizontalAdvance(QStringLiteral("Kelvo"));
+  font.setBold(false);
+  p.setFont(font);
+  p.setPen(QColor(90, 90, 90));
+  p.drawText(QRectF(26.0 + kelvoWidth, 0.0, 84.0, 26.0), Qt::AlignLeft | Qt::AlignVCenter,
+             QStringLiteral("Relay"));
+  return image;
+}
+
+// A small desktop application window: title bar, menu line and a table.
+QImage DrawApplication() {
+  QImage image = NewImage(64, 48);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QRectF frame(2.5, 3.5, 59.0, 41.0);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(0, 0, 0, 40));
+  p.drawRoundedRect(frame.translated(1.5, 1.5), 3, 3);
+  p.setPen(QPen(QColor(60, 80, 110), 1.0));
+  p.setBrush(Qt::white);
+  p.drawRoundedRect(frame, 3, 3);
+  QLinearGradient title(0, 4, 0, 12);
+  title.setColorAt(0, QColor(70, 130, 210));
+  title.setColorAt(1, QColor(20, 70, 150));
+  QPainterPath titlePath;
+  titlePath.addRoundedRect(QRectF(3, 4, 58, 9), 2.5, 2.5);
+  p.fillPath(titlePath, title);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(235, 90, 70));
+  p.drawEllipse(QRectF(53.5, 6, 5, 5));
+  p.setBrush(QColor(225, 225, 225));
+  p.drawRect(QRectF(6, 17, 52, 4));
+  p.setPen(QPen(QColor(150, 160, 175), 1.0));
+  for (int row = 0; row < 4; ++row) {
+    const double y = 25.5 + row * 4.5;
+    p.drawLine(QPointF(6, y), QPointF(58, y));
+  }
+  p.drawLine(QPointF(22.5, 23), QPointF(22.5, 41));
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(90, 160, 90));
+  p.drawRect(QRectF(25, 27, 18, 2));
+  p.setBrush(QColor(70, 130, 210));
+  p.drawRect(QRectF(25, 31.5, 26, 2));
+  p.drawRect(QRectF(25, 36, 12, 2));
+  return image;
+}
+
+// A DIN-rail controller module: housing, terminals on top and bottom, status lamps.
+QImage DrawController() {
+  QImage image = NewImage(64, 48);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QRectF body(12.5, 4.5, 40.0, 40.0);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(0, 0, 0, 40));
+  p.drawRoundedRect(body.translated(1.5, 1.5), 3, 3);
+  QLinearGradient shell(12, 0, 52, 0);
+  shell.setColorAt(0, QColor(200, 204, 210));
+  shell.setColorAt(0.5, QColor(240, 242, 245));
+  shell.setColorAt(1, QColor(180, 184, 190));
+  p.setPen(QPen(QColor(90, 95, 105), 1.0));
+  p.setBrush(shell);
+  p.drawRoundedRect(body, 3, 3);
+  // Terminal rows.
+  p.setBrush(QColor(60, 120, 60));
+  p.setPen(QPen(QColor(30, 70, 30), 0.8));
+  for (int i = 0; i < 5; ++i) {
+    p.drawRect(QRectF(15.5 + i * 7.0, 6.5, 5.0, 5.0));
+    p.drawRect(QRectF(15.5 + i * 7.0, 37.5, 5.0, 5.0));
+  }
+  // Front plate with display and lamps.
+  p.setPen(QPen(QColor(40, 60, 90), 1.0));
+  p.setBrush(QColor(30, 50, 80));
+  p.drawRoundedRect(QRectF(17.5, 15.5, 30.0, 9.0), 1.5, 1.5);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(120, 230, 140));
+  p.drawRect(QRectF(20, 18.5, 14, 3));
+  p.setBrush(QColor(60, 200, 80));
+  p.drawEllipse(QRectF(19, 28, 4, 4));
+  p.setBrush(QColor(240, 170, 30));
+  p.drawEllipse(QRectF(25, 28, 4, 4));
+  p.setBrush(QColor(150, 150, 150));
+  p.drawEllipse(QRectF(31, 28, 4, 4));
+  p.setPen(QPen(QColor(0, 84, 166), 1.4));
+  p.drawLine(QPointF(39, 30), QPointF(46, 30));
+  return image;
+}
+
+// An RJ45 socket seen from the front.
+void DrawSocket(QPainter& p, const QRectF& ARect) {
+  p.setPen(QPen(QColor(70, 70, 70), 1.0));
+  p.setBrush(QColor(215, 215, 215));
+  p.drawRoundedRect(ARect, 2, 2);
+  const QRectF hole = ARect.adjusted(4, 4, -4, -4);
+  QPainterPath path;
+  const double notchW = hole.width() * 0.4;
+  const double notchH = hole.height() * 0.25;
+  path.moveTo(hole.left(), hole.top());
+  path.lineTo(hole.right(), hole.top());
+  path.lineTo(hole.right(), hole.bottom() - notchH);
+  path.lineTo(hole.center().x() + notchW / 2, hole.bottom() - notchH);
+  path.lineTo(hole.center().x() + notchW / 2, hole.bottom());
+  path.lineTo(hole.center().x() - notchW / 2, hole.bottom());
+  path.lineTo(hole.center().x() - notchW / 2, hole.bottom() - notchH);
+  path.lineTo(hole.left(), hole.bottom() - notchH);
+  path.closeSubpath();
+  p.setBrush(QColor(35, 35, 35));
+  p.drawPath(path);
+  p.setPen(QPen(QColor(200, 170, 60), 1.0));
+  for (int i = 0; i < 6; ++i) {
+    const double x = hole.left() + 2.5 + i * (hole.width() - 5) / 5.0;
+    p.drawLine(QPointF(x, hole.top() + 1), QPointF(x, hole.top() + 4));
+  }
+}
+
+// The relay: a grey box whose face carries the counters, lamps and gauge (drawn by the window
+// on top), with a LAN socket on the left and a WAN socket on the right below the lamps.
+QImage DrawRelay() {
+  QImage image = NewImage(168, 204);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QRectF box(1.5, 1.5, 164.0, 200.0);
+  QLinearGradient shell(0, 0, 0, 204);
+  shell.setColorAt(0, QColor(236, 237, 240));
+  shell.setColorAt(1, QColor(196, 199, 205));
+  p.setPen(QPen(QColor(105, 110, 120), 1.5));
+  p.setBrush(shell);
+  p.drawRoundedRect(box, 10, 10);
+  // Inset face plates behind the counters, the lamps and the gauge.
+  p.setPen(QPen(QColor(160, 164, 172), 1.0));
+  p.setBrush(QColor(248, 248, 250));
+  p.drawRoundedRect(QRectF(24.5, 3.5, 117.0, 37.0), 4, 4);
+  p.drawRoundedRect(QRectF(32.5, 46.5, 102.0, 58.0), 4, 4);
+  p.drawRoundedRect(QRectF(20.5, 124.5, 127.0, 38.0), 4, 4);
+  // Sockets beside the lamps; the window prints "8442" below each.
+  DrawSocket(p, QRectF(8.5, 72.5, 23.0, 24.0));
+  DrawSocket(p, QRectF(136.5, 72.5, 23.0, 24.0));
+  // Ventilation slots along the bottom.
+  p.setPen(QPen(QColor(150, 154, 162), 2.0, Qt::SolidLine, Qt::RoundCap));
+  for (int i = 0; i < 9; ++i) {
+    const double x = 36 + i * 12.0;
+    p.drawLine(QPointF(x, 176), QPointF(x, 192));
+  }
+  // Mounting screws in the corners.
+  p.setPen(QPen(QColor(120, 124, 130), 1.0));
+  p.setBrush(QColor(210, 212, 216));
+  for (const QPointF& c :
+       {QPointF(10, 10), QPointF(158, 10), QPointF(10, 194), QPointF(158, 194)}) {
+    p.drawEllipse(c, 3.0, 3.0);
+    p.drawLine(c + QPointF(-2, 0), c + QPointF(2, 0));
+  }
+  return image;
+}
+
+// The program icon: the relay's two rings on a blue tile.
+QImage DrawIcon(int ASize) {
+  QImage image = NewImage(ASize, ASize);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.scale(ASize / 64.0, ASize / 64.0);
+  QLinearGradient tile(0, 0, 0, 64);
+  tile.setColorAt(0, QColor(40, 110, 200));
+  tile.setColorAt(1, QColor(10, 60, 140));
+  p.setPen(Qt::NoPen);
+  p.setBrush(tile);
+  p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
+  p.setBrush(Qt::NoBrush);
+  p.setPen(QPen(Qt::white, 6.0));
+  p.drawEllipse(QRectF(10, 20, 24, 24));
+  p.setPen(QPen(QColor(250, 160, 40), 6.0));
+  p.drawEllipse(QRectF(30, 20, 24, 24));
+  return image;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QGuiApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+    return 2;
+  }
+  QDir folder(QString::fromLocal8Bit(argv[1]));
+  if (!folder.exists() && !QDir().mkpath(folder.path())) {
+    std::fprintf(stderr, "cannot create %s\n", argv[1]);
+    return 1;
+  }
+  bool ok = true;
+  ok = Save(DrawLed(QColor(220, 30, 30)), folder, "ledred.png") && ok;
+  ok = Save(DrawLed(QColor(40, 190, 40)), folder, "ledgreen.png") && ok;
+  ok = Save(DrawLed(QColor(150, 150, 150)), folder, "ledgray.png") && ok;
+  ok = Save(DrawStrip(), folder, "strip.png") && ok;
+  ok = Save(DrawLogo(), folder, "logo.png") && ok;
+  ok = Save(DrawApplication(), folder, "application.png") && ok;
+  ok = Save(DrawController(), folder, "controller.png") && ok;
+  ok = Save(DrawRelay(), folder, "relay.png") && ok;
+  ok = Save(DrawIcon(64), folder, "icon.png") && ok;
+  return ok ? 0 : 1;
+}

@@ -34,16 +34,11 @@ class TAboutHelpTest : public QObject {
   void aboutShowsNameVersionAndMaker() {
     TfmAbout about;
     QCOMPARE(about.windowTitle(), QStringLiteral("About"));
-    QCOMPARE(about.size(), QSize(347, 134));
     QCOMPARE(about.lblProgramName->text(), QStringLiteral("KelvoRelay"));
     QCOMPARE(about.Label3->text(), QStringLiteral("version"));
     QCOMPARE(about.lblVersionNum->text(), QString::fromStdString(kelvo::GetVersionText(3)));
     QCOMPARE(about.lblVersionNum->text().count(QLatin1Char('.')), 2);
     QVERIFY(about.Label2->text().contains(QStringLiteral("Marlowin")));
-    QVERIFY(about.lblProgramName->font().bold());
-    QCOMPARE(about.lblProgramName->font().pixelSize(), 24);
-    QCOMPARE(about.lblProgramName->font().family(), QStringLiteral("Arial"));
-    QCOMPARE(about.Label6->cursor().shape(), Qt::PointingHandCursor);
   }
 
   void aboutLinksHandTheirTextToTheOpener() {

@@ -5,7 +5,7 @@ WERROR   ?= OFF
 CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test tsan fuzz bench format clean
+.PHONY: all deps configure build run test tsan fuzz bench soak format clean
 
 all: build
 
@@ -40,9 +40,14 @@ fuzz: deps
 	build-fuzz/bin/fuzz_reception -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 	      build-fuzz/corpus fuzz/corpus
 
+# The engine alone, then the whole relay under load against a bare forwarder.
 bench: build
 	$(BUILD)/bin/bench_engine
-	bench/run_load.sh $(BUILD)
+	$(BUILD)/bin/load_bench
+
+# A million mixed datagrams through the headless relay (a minute or two).
+soak: build
+	$(BUILD)/bin/soak
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -40,8 +40,8 @@ class TRelayHost {
   bool SelectDefaultAdapter();  // GetDefault; may throw when the socket layer fails
   void LoadSettings(TSettingsWindow& AWindow);  // may throw TRegistryError
   // (Re)binds port 8442 on the adapter's address. Never throws: a failure shows the port error
-  // through the view and leaves the endpoint closed.
-  void StartListening();
+  // through the view, leaves the endpoint closed and returns false.
+  bool StartListening();
   void StopListening();
   void SaveSettings(const TSettingsWindow& AWindow);  // may throw TRegistryError
 

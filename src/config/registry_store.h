@@ -11,8 +11,8 @@
 // registry write would. One thread at a time (GUI thread).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -53,14 +53,29 @@ class TRegistryStore {
   bool DeleteValue(const std::string& AName);
 
  private:
-  struct TValue;
-  void Flush(const std::string& AValueName);
+  // One entry of our key as it stands in the file: a named value, or a line that is kept
+  // verbatim (a comment, the default value "@"). Lines holds continuation lines too.
+  struct TValue {
+    std::string Name;
+    bool Named = false;
+    std::vector<std::string> Lines;
+  };
+
+  void Reset();
+  int Find(const std::string& AName) const;                   // index in fValues, -1 when missing
+  std::string RightHandSide(const std::string& AName) const;  // throws when missing
+  void Store(const std::string& AName, std::string ARightHandSide);
+  std::string Render() const;
+  // Writes Render() to the file atomically; throws TRegistryError(AErrorText) on failure.
+  void Flush(const std::string& AErrorText) const;
 
   std::string fFileName;
   bool fOpen = false;
-  // Raw text of the file outside our key, and our key's values in file order.
+  // Every line outside our key, in file order; our key's section is written before index
+  // fKeyPos.
   std::vector<std::string> fOtherLines;
-  std::vector<std::pair<std::string, std::string>> fValues;  // name -> raw right-hand side
+  std::size_t fKeyPos = 0;
+  std::vector<TValue> fValues;
 };
 
 }  // namespace kelvo

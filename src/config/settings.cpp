@@ -1,0 +1,105 @@
+#include "config/settings.h"
+
+#include <memory>
+#include <string>
+
+#include "config/static_list_codec.h"
+
+namespace kelvo {
+
+namespace {
+
+constexpr const char* kTop = "Top";
+constexpr const char* kLeft = "Left";
+constexpr const char* kEthernetAdapterID = "EthernetAdapterID";
+
+std::string StaticListName(int AIndex) {
+  return "StaticList" + std::to_string(AIndex);
+}
+
+// The key is closed on every way out, a failing read included.
+class TKeyCloser {
+ public:
+  explicit TKeyCloser(TRegistryStore& AStore) : fStore(AStore) {}
+  ~TKeyCloser() { fStore.CloseKey(); }
+  TKeyCloser(const TKeyCloser&) = delete;
+  TKeyCloser& operator=(const TKeyCloser&) = delete;
+
+ private:
+  TRegistryStore& fStore;
+};
+
+// One stored controller, or null when the item is malformed or its host does not resolve.
+std::unique_ptr<TNATInfo> ParseStaticItem(const std::string& AText) {
+  const std::vector<std::string> Fields = SplitStaticListFields(AText);
+  if (Fields.size() != 3) {
+    return nullptr;
+  }
+  const auto NAD = ParseInt32(Fields[0]);
+  const auto Port = ParseInt32(Fields[2]);
+  if (!NAD || !Port) {
+    return nullptr;
+  }
+  try {
+    // The stored port keeps only its low 16 bits: 70000 comes back as 4464.
+    return std::make_unique<TNATInfo>(
+        *NAD, Fields[1], static_cast<std::uint16_t>(static_cast<std::uint32_t>(*Port)), -1);
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+void LoadSettings(TRegistryStore& AStore, TSettingsWindow& AWindow,
+                  TEthernetAdapterInfo& AEthAdapterInfo, TNATInfoList& AStaticTable) {
+  if (!AStore.OpenKey(false)) {
+    return;
+  }
+  TKeyCloser Closer(AStore);
+
+  const std::int32_t Top =
+      AStore.ValueExists(kTop) ? AStore.ReadInteger(kTop) : AWindow.RestoredTop();
+  const std::int32_t Left =
+      AStore.ValueExists(kLeft) ? AStore.ReadInteger(kLeft) : AWindow.RestoredLeft();
+  AWindow.SetTop(Top);
+  AWindow.SetLeft(Left);
+
+  if (AStore.ValueExists(kEthernetAdapterID)) {
+    if (!AEthAdapterInfo.SetByID(AStore.ReadString(kEthernetAdapterID))) {
+      AEthAdapterInfo.GetDefault();
+    }
+  }
+
+  for (int I = 0; AStore.ValueExists(StaticListName(I)); ++I) {
+    if (auto Entry = ParseStaticItem(AStore.ReadString(StaticListName(I)))) {
+      AStaticTable.Add(std::move(Entry));
+    }
+  }
+}
+
+void SaveSettings(TRegistryStore& AStore, const TSettingsWindow& AWindow,
+                  const TEthernetAdapterInfo& AEthAdapterInfo, const TNATInfoList& AStaticTable) {
+  try {
+    AStore.OpenKey(true);
+  } catch (const TRegistryError&) {
+    // Without a key the first value is the one that cannot be set.
+    throw TRegistryError("Failed to set data for '" + std::string(kEthernetAdapterID) + "'");
+  }
+  TKeyCloser Closer(AStore);
+
+  AStore.WriteString(kEthernetAdapterID, AEthAdapterInfo.ID());
+  AStore.WriteInteger(kTop, AWindow.RestoredTop());
+  AStore.WriteInteger(kLeft, AWindow.RestoredLeft());
+
+  // Only the unbroken run from 0 is ours to remove; a value behind a gap is left alone.
+  for (int I = 0; AStore.DeleteValue(StaticListName(I)); ++I) {
+  }
+  for (int I = 0; I < AStaticTable.Count(); ++I) {
+    const TNATInfo* Entry = AStaticTable.Items(I);
+    AStore.WriteString(StaticListName(I),
+                       EncodeStaticListItem(Entry->NAD(), Entry->Host(), Entry->Port()));
+  }
+}
+
+}  // namespace kelvo

@@ -1,0 +1,150 @@
+#include "diag/my_log.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+namespace kelvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+class MyLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char Template[] = "/tmp/kelvo_log_XXXXXX";
+    ASSERT_NE(::mkdtemp(Template), nullptr);
+    fDir = Template;
+    fFile = (fDir / "relay.log").string();
+    fLog.SetLogFile(fFile);
+  }
+  void TearDown() override { fs::remove_all(fDir); }
+
+  static std::string Read(const std::string& AName) {
+    std::ifstream In(AName, std::ios::binary);
+    std::ostringstream S;
+    S << In.rdbuf();
+    return S.str();
+  }
+  static void Put(const std::string& AName, const std::string& AText) {
+    std::ofstream(AName, std::ios::binary) << AText;
+  }
+
+  fs::path fDir;
+  std::string fFile;
+  TMyLog fLog;
+};
+
+const std::regex kStampedLine(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )");
+
+TEST_F(MyLogTest, FirstLineReplacesOldFileLaterLinesAppendWithCrLf) {
+  Put(fFile, "line of the previous run\r\n");
+  fLog.AddLog("one");
+  fLog.AddLog("two");
+  const std::string Text = Read(fFile);
+  ASSERT_EQ(Text.size(), 2 * (24 + 3 + 2)) << Text;
+  EXPECT_TRUE(std::regex_match(Text.substr(0, 24), kStampedLine));
+  EXPECT_EQ(Text.substr(24, 5), "one\r\n");
+  EXPECT_TRUE(std::regex_match(Text.substr(29, 24), kStampedLine));
+  EXPECT_EQ(Text.substr(53), "two\r\n");
+
+  // The run's first write is behind us: another file is appended to, not replaced.
+  const std::string Other = (fDir / "other.log").string();
+  Put(Other, "kept\r\n");
+  fLog.SetLogFile(Other);
+  fLog.WriteToFile("x");
+  EXPECT_EQ(Read(Other), "kept\r\nx\r\n");
+}
+
+TEST_F(MyLogTest, AppendModeKeepsThePreviousRun) {
+  Put(fFile, "old\r\n");
+  fLog.SetAppend(true);
+  fLog.WriteToFile("new");
+  EXPECT_EQ(Read(fFile), "old\r\nnew\r\n");
+}
+
+TEST_F(MyLogTest, DeletedFileIsCreatedAgainWithOnlyTheNewLine) {
+  fLog.WriteToFile("a");
+  fLog.DeleteFile();
+  EXPECT_FALSE(fs::exists(fFile));
+  fLog.WriteToFile("b");
+  EXPECT_EQ(Read(fFile), "b\r\n");
+  fLog.DeleteFile();
+  EXPECT_NO_THROW(fLog.DeleteFile());  // nothing left to delete is no error
+}
+
+TEST_F(MyLogTest, FailedOpenThrowsAndTheNextGoodWriteStillReplaces) {
+  // A plain file where the folder should be cannot be got around, not even as root.
+  Put((fDir / "notafolder").string(), "");
+  fLog.SetLogFile((fDir / "notafolder" / "x.log").string());
+  EXPECT_THROW(fLog.AddLog("lost"), TLogError);
+
+  Put(fFile, "previous run\r\n");
+  fLog.SetLogFile(fFile);
+  fLog.WriteToFile("first");
+  EXPECT_EQ(Read(fFile), "first\r\n");
+}
+
+TEST_F(MyLogTest, AnotherWriterHoldingTheFileMakesTheLineFailWithoutLeakingIt) {
+  fLog.WriteToFile("a");
+  const int Other = ::open(fFile.c_str(), O_WRONLY);
+  ASSERT_GE(Other, 0);
+  ASSERT_EQ(::flock(Other, LOCK_EX), 0);
+  const auto FdsBefore = std::distance(fs::directory_iterator("/proc/self/fd"), {});
+  EXPECT_THROW(fLog.WriteToFile("b"), TLogError);
+  EXPECT_EQ(std::distance(fs::directory_iterator("/proc/self/fd"), {}), FdsBefore);
+  ::close(Other);
+  fLog.WriteToFile("c");
+  EXPECT_EQ(Read(fFile), "a\r\nc\r\n");
+}
+
+TEST_F(MyLogTest, LinesFromTwoThreadsAreNeitherMixedNorLost) {
+  constexpr int kLines = 200;
+  auto Writer = [this](char AMark) {
+    for (int I = 0; I < kLines; ++I) {
+      fLog.AddLog(std::string(50, AMark));
+    }
+  };
+  std::thread T1(Writer, 'x');
+  std::thread T2(Writer, 'y');
+  T1.join();
+  T2.join();
+  std::istringstream In(Read(fFile));
+  const std::regex Line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (x{50}|y{50})\r)");
+  int Count = 0;
+  for (std::string L; std::getline(In, L); ++Count) {
+    ASSERT_TRUE(std::regex_match(L, Line)) << L;
+  }
+  EXPECT_EQ(Count, 2 * kLines);
+}
+
+TEST(LogTimeStampTest, DayStandsBeforeMonthAndAStampEndsWithOneBlank) {
+  const char* OldTz = std::getenv("TZ");
+  const std::string Saved = OldTz != nullptr ? OldTz : "";
+  ::setenv("TZ", "UTC0", 1);
+  ::tzset();
+  using namespace std::chrono;
+  const auto Time =
+      sys_days{year{2025} / February / 3} + hours{14} + minutes{5} + seconds{9} + milliseconds{123};
+  EXPECT_EQ(FormatLogTimeStamp(Time), "2025-03-02 14:05:09.123 ");
+  // Before 1970 the milliseconds must not borrow from the wrong second.
+  const auto Before = sys_days{year{1970} / January / 1} - milliseconds{500};
+  EXPECT_EQ(FormatLogTimeStamp(Before), "1969-31-12 23:59:59.500 ");
+  if (OldTz != nullptr) {
+    ::setenv("TZ", Saved.c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
+}
+
+}  // namespace
+}  // namespace kelvo

@@ -1,0 +1,255 @@
+#include "support/relay_process.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "relay/frame.h"
+
+extern char** environ;
+
+namespace kelvo::test {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+TBytes MakeFrame(std::int32_t ASource, std::int32_t ADest, std::uint8_t ADirection,
+                 const TBytes& APayload) {
+  TBytes frame(kFrameHeaderSize + APayload.size() + 2, 0);
+  frame[0] = kStartByte1;
+  frame[1] = kStartByte2;
+  const auto length = static_cast<std::uint16_t>(APayload.size() + 2);
+  frame[2] = static_cast<std::uint8_t>(length & 0xFF);
+  frame[3] = static_cast<std::uint8_t>(length >> 8);
+  WriteNAD(frame, kOffsetSourceNAD, ASource);
+  WriteNAD(frame, kOffsetDestNAD, ADest);
+  frame[kOffsetDirection] = ADirection;
+  std::copy(APayload.begin(), APayload.end(), frame.begin() + kFrameHeaderSize);
+  RefreshChecksum(frame);
+  return frame;
+}
+
+TBytes HexToBytes(const std::string& AHex) {
+  TBytes bytes;
+  std::istringstream in(AHex);
+  std::string pair;
+  while (in >> pair) {
+    bytes.push_back(static_cast<std::uint8_t>(std::stoul(pair, nullptr, 16)));
+  }
+  return bytes;
+}
+
+TConfigHome::TConfigHome() {
+  std::random_device random;
+  fDir = fs::temp_directory_path() / ("kelvo-e2e-" + std::to_string(random()));
+  fs::create_directories(fDir / "Marlowin");
+}
+
+TConfigHome::~TConfigHome() {
+  std::error_code ignored;
+  fs::remove_all(fDir, ignored);
+}
+
+fs::path TConfigHome::SettingsFile() const { return fDir / "Marlowin" / "KelvoRelay.reg"; }
+
+void TConfigHome::WriteSettings(const std::vector<std::string>& AStaticList) const {
+  std::ofstream out(SettingsFile(), std::ios::binary);
+  out << "Windows Registry Editor Version 5.00\r\n\r\n"
+      << "[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]\r\n"
+      << "\"EthernetAdapterID\"=\"lo\"\r\n";
+  for (std::size_t i = 0; i < AStaticList.size(); ++i) {
+    out << "\"StaticList" << i << "\"=\"" << AStaticList[i] << "\"\r\n";
+  }
+}
+
+std::string TConfigHome::ReadSettings() const {
+  std::ifstream in(SettingsFile(), std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string RelayExecutable() { return KELVO_RELAY_EXECUTABLE; }
+
+fs::path RelayDebugLog() { return fs::path(RelayExecutable()).string() + ".log"; }
+
+TRelayProcess::~TRelayProcess() {
+  if (fPid > 0) {
+    ::kill(fPid, SIGKILL);
+    ::waitpid(fPid, nullptr, 0);
+  }
+  if (fStdout >= 0) {
+    ::close(fStdout);
+  }
+}
+
+std::string TRelayProcess::Start(const TConfigHome& AConfigHome,
+                                 const std::vector<std::string>& AExtraArgs,
+                                 const std::vector<std::string>& AReadyTexts) {
+  std::vector<std::string> args{"--headless"};
+  args.insert(args.end(), AExtraArgs.begin(), AExtraArgs.end());
+  return StartProgram(RelayExecutable(), args, AConfigHome, AReadyTexts);
+}
+
+std::string TRelayProcess::StartProgram(const std::string& AExecutable,
+                                        const std::vector<std::string>& AArgs,
+                                        const TConfigHome& AConfigHome,
+                                        const std::vector<std::string>& AReadyTexts) {
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
+
+  std::vector<std::string> args{AExecutable};
+  args.insert(args.end(), AArgs.begin(), AArgs.end());
+  std::vector<char*> argv;
+  for (auto& arg : args) {
+    argv.push_back(arg.data());
+  }
+  argv.push_back(nullptr);
+
+  std::vector<std::string> envStrings;
+  for (char** env = environ; *env != nullptr; ++env) {
+    if (std::string_view(*env).rfind("XDG_CONFIG_HOME=", 0) != 0) {
+      envStrings.emplace_back(*env);
+    }
+  }
+  envStrings.push_back("XDG_CONFIG_HOME=" + AConfigHome.Dir().string());
+  std::vector<char*> envp;
+  for (auto& env : envStrings) {
+    envp.push_back(env.data());
+  }
+  envp.push_back(nullptr);
+
+  const int rc = posix_spawn(&fPid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeFds[1]);
+  fStdout = pipeFds[0];
+  if (rc != 0) {
+    fPid = -1;
+    throw std::runtime_error("cannot start " + AExecutable);
+  }
+
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    ReadAvailable(50ms);
+    std::istringstream lines(fOutput);
+    for (std::string line; std::getline(lines, line);) {
+      for (const auto& text : AReadyTexts) {
+        if (line.find(text) != std::string::npos) {
+          return line;
+        }
+      }
+    }
+    int status = 0;
+    if (::waitpid(fPid, &status, WNOHANG) == fPid) {
+      fPid = -1;
+      ReadAvailable(0ms);
+      return fOutput;
+    }
+  }
+  return {};
+}
+
+void TRelayProcess::ReadAvailable(std::chrono::milliseconds AWait) {
+  pollfd pfd{fStdout, POLLIN, 0};
+  if (::poll(&pfd, 1, static_cast<int>(AWait.count())) <= 0) {
+    return;
+  }
+  char buffer[4096];
+  const ssize_t n = ::read(fStdout, buffer, sizeof buffer);
+  if (n > 0) {
+    fOutput.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+int TRelayProcess::Wait(std::chrono::milliseconds ATimeout) {
+  if (fPid <= 0) {
+    return -1;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + ATimeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    int status = 0;
+    if (::waitpid(fPid, &status, WNOHANG) == fPid) {
+      fPid = -1;
+      ReadAvailable(0ms);
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    ReadAvailable(20ms);
+  }
+  return -1;
+}
+
+int TRelayProcess::Stop(int ASignal, std::chrono::milliseconds ATimeout) {
+  if (fPid <= 0) {
+    return -1;
+  }
+  ::kill(fPid, ASignal);
+  return Wait(ATimeout);
+}
+
+TUdpPeer::TUdpPeer(std::uint16_t ABindPort) {
+  fSocket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(ABindPort);
+  if (fSocket < 0 ||
+      ::bind(fSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    throw std::runtime_error("cannot bind a loopback test socket");
+  }
+  socklen_t length = sizeof address;
+  ::getsockname(fSocket, reinterpret_cast<sockaddr*>(&address), &length);
+  fPort = ntohs(address.sin_port);
+}
+
+TUdpPeer::~TUdpPeer() { ::close(fSocket); }
+
+void TUdpPeer::SendTo(std::uint16_t APort, const TBytes& ABytes) const {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(APort);
+  ::sendto(fSocket, ABytes.data(), ABytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
+           sizeof address);
+}
+
+std::optional<TBytes> TUdpPeer::Receive(std::chrono::milliseconds ATimeout,
+                                        std::uint16_t* ASourcePort) const {
+  pollfd pfd{fSocket, POLLIN, 0};
+  if (::poll(&pfd, 1, static_cast<int>(ATimeout.count())) <= 0) {
+    return std::nullopt;
+  }
+  TBytes buffer(65536);
+  sockaddr_in from{};
+  socklen_t length = sizeof from;
+  const ssize_t n = ::recvfrom(fSocket, buffer.data(), buffer.size(), 0,
+                               reinterpret_cast<sockaddr*>(&from), &length);
+  if (n < 0) {
+    return std::nullopt;
+  }
+  buffer.resize(static_cast<std::size_t>(n));
+  if (ASourcePort != nullptr) {
+    *ASourcePort = ntohs(from.sin_port);
+  }
+  return buffer;
+}
+
+}  // namespace kelvo::test

@@ -1,0 +1,88 @@
+// Test harness: the real kelvorelay executable run headless, and UDP peers on loopback.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kelvo::test {
+
+using TBytes = std::vector<std::uint8_t>;
+
+// A frame with a correct checksum.
+TBytes MakeFrame(std::int32_t ASource, std::int32_t ADest, std::uint8_t ADirection,
+                 const TBytes& APayload);
+TBytes HexToBytes(const std::string& AHex);
+
+// A fresh XDG_CONFIG_HOME with a settings file that binds the relay to the loopback adapter.
+class TConfigHome {
+ public:
+  TConfigHome();
+  ~TConfigHome();
+  const std::filesystem::path& Dir() const { return fDir; }
+  std::filesystem::path SettingsFile() const;
+  // Writes the settings file: adapter "lo" plus "StaticList<n>" values.
+  void WriteSettings(const std::vector<std::string>& AStaticList) const;
+  std::string ReadSettings() const;
+
+ private:
+  std::filesystem::path fDir;
+};
+
+class TRelayProcess {
+ public:
+  TRelayProcess() = default;
+  ~TRelayProcess();  // kills the process if it still runs
+  TRelayProcess(const TRelayProcess&) = delete;
+  TRelayProcess& operator=(const TRelayProcess&) = delete;
+
+  // Starts `kelvorelay --headless <AExtraArgs>` with XDG_CONFIG_HOME = AConfigHome and waits
+  // until it has printed a line containing one of AReadyTexts (or ended). Returns that line.
+  std::string Start(const TConfigHome& AConfigHome, const std::vector<std::string>& AExtraArgs,
+                    const std::vector<std::string>& AReadyTexts = {"listening on",
+                                                                  "Error opening port"});
+  // The same for any program (AArgs without the program name).
+  std::string StartProgram(const std::string& AExecutable, const std::vector<std::string>& AArgs,
+                           const TConfigHome& AConfigHome,
+                           const std::vector<std::string>& AReadyTexts);
+  // Sends ASignal and waits for the exit code (-1 on timeout or abnormal end).
+  int Stop(int ASignal, std::chrono::milliseconds ATimeout = std::chrono::seconds(10));
+  // Waits for the process to end by itself.
+  int Wait(std::chrono::milliseconds ATimeout);
+  int Pid() const { return fPid; }
+  std::string Output() const { return fOutput; }
+
+ private:
+  void ReadAvailable(std::chrono::milliseconds AWait);
+  int fPid = -1;
+  int fStdout = -1;
+  std::string fOutput;
+};
+
+std::string RelayExecutable();
+std::filesystem::path RelayDebugLog();
+
+// A UDP socket bound to 127.0.0.1 on an ephemeral port.
+class TUdpPeer {
+ public:
+  explicit TUdpPeer(std::uint16_t ABindPort = 0);
+  ~TUdpPeer();
+  TUdpPeer(const TUdpPeer&) = delete;
+  TUdpPeer& operator=(const TUdpPeer&) = delete;
+
+  std::uint16_t Port() const { return fPort; }
+  void SendTo(std::uint16_t APort, const TBytes& ABytes) const;  // to 127.0.0.1
+  void SendToRelay(const TBytes& ABytes) const { SendTo(8442, ABytes); }
+  // One datagram, or nullopt after ATimeout. ASourcePort receives the sender's port.
+  std::optional<TBytes> Receive(std::chrono::milliseconds ATimeout = std::chrono::seconds(2),
+                                std::uint16_t* ASourcePort = nullptr) const;
+
+ private:
+  int fSocket = -1;
+  std::uint16_t fPort = 0;
+};
+
+}  // namespace kelvo::test

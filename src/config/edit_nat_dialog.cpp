@@ -39,6 +39,9 @@ TfmEditNAT::TfmEditNAT(QWidget* AParent)
   Label1->setText(QStringLiteral("Kelvo NAD:"));
   Label2->setText(QStringLiteral("Host (ip/url):"));
   Label3->setText(QStringLiteral("Port:"));
+  for (QLabel* label : {Label1, Label2, Label3}) {
+    FitLabelWidth(label);
+  }
   MakeDigitsOnly(edNAD);
   MakeDigitsOnly(edPort);
 

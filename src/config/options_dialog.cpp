@@ -99,6 +99,8 @@ TfmOptions::TfmOptions(TfmEditNAT& AEditNAT, QWidget* AParent)
   cbEthAdapter->setEditable(false);
   cbCreateDebugLogs->setText(QStringLiteral("Create debug logs"));
   Label2->setText(QStringLiteral("Static IP list:"));
+  FitLabelWidth(Label1);
+  FitLabelWidth(Label2);
   SetUpReportList(lvStatic);
 
   acAdd->setObjectName(QStringLiteral("acAdd"));

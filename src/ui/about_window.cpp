@@ -82,6 +82,9 @@ TfmAbout::TfmAbout(QWidget* AParent)
   Label6->installEventFilter(this);
 
   FormCreate();
+  for (QLabel* label : {lblProgramName, Label3, lblVersionNum, Label2, Label5, Label6}) {
+    FitLabelWidth(label);
+  }
 }
 
 void TfmAbout::FormCreate() {

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QFont>
+#include <QLabel>
 #include <QString>
 #include <QWidget>
 
@@ -26,12 +27,32 @@ inline void SetFixedDialogFrame(QDialog* ADialog, int AClientWidth, int AClientH
   ADialog->setFixedSize(AClientWidth, AClientHeight);
 }
 
-// Sizes are given in pixels so that a design made at 96 dpi keeps its proportions.
+// Sizes are given in pixels so that a design made at 96 dpi keeps its proportions. Where the
+// designed family is missing, a face with Arial's metrics (no wider than the designed ones)
+// keeps the texts inside their designed widths.
 inline QFont DesignFont(const QString& AFamily, int APixelSize, bool ABold = false) {
-  QFont font(AFamily);
+  QFont font;
+  font.setFamilies({AFamily, QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                    QStringLiteral("Arimo"), QStringLiteral("Nimbus Sans")});
   font.setPixelSize(APixelSize);
   font.setBold(ABold);
   return font;
+}
+
+// Labels size themselves to their text, as the designed labels did: a font with other metrics
+// must not cut a caption. A right-aligned label grows to the left, any other to the right.
+inline void FitLabelWidth(QLabel* ALabel) {
+  const int missing = ALabel->sizeHint().width() - ALabel->width();
+  if (missing <= 0) {
+    return;
+  }
+  QRect place = ALabel->geometry();
+  if (ALabel->alignment() & Qt::AlignRight) {
+    place.setLeft(place.left() - missing);
+  } else {
+    place.setWidth(place.width() + missing);
+  }
+  ALabel->setGeometry(place);
 }
 
 }  // namespace kelvo

@@ -5,7 +5,7 @@ WERROR   ?= OFF
 CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test tsan fuzz bench soak format clean
+.PHONY: all deps configure build run test tsan fuzz bench soak screenshot format clean
 
 all: build
 
@@ -32,7 +32,8 @@ tsan: deps
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L tsan
 
 # libFuzzer with clang; runs each fuzzer for FUZZ_SECONDS on a copy of the seed corpus.
-fuzz: deps
+fuzz:
+	@scripts/install-deps.sh fuzz
 	CXX=clang++ CC=clang cmake -S . -B build-fuzz -DKELVO_FUZZ=ON -DKELVO_BUILD_GUI=OFF \
 	      -DKELVO_BUILD_TESTS=OFF -DKELVO_BUILD_BENCH=OFF
 	cmake --build build-fuzz --target fuzz_reception -j$(JOBS)
@@ -48,6 +49,11 @@ bench: build
 # A million mixed datagrams through the headless relay (a minute or two).
 soak: build
 	$(BUILD)/bin/soak
+
+# Starts the window on a virtual display and saves screenshot.png.
+screenshot: build
+	@scripts/install-deps.sh screenshot
+	scripts/screenshot.sh $(BUILD) screenshot.png
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,14 +1,24 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing KelvoRelay need, and only
 # those that are missing. Works as root or through sudo.
+#
+#   scripts/install-deps.sh            build, run and test
+#   scripts/install-deps.sh fuzz       also clang and its libFuzzer runtime
+#   scripts/install-deps.sh screenshot also a virtual display and a screen grabber
 set -euo pipefail
 
 packages=(
   cmake make g++ pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  xvfb xauth
 )
+for extra in "$@"; do
+  case "$extra" in
+    fuzz) packages+=(clang libclang-rt-dev) ;;
+    screenshot) packages+=(xvfb xauth imagemagick) ;;
+    *) echo "unknown package group '$extra'" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

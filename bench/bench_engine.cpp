@@ -10,6 +10,7 @@
 #include "relay/frame.h"
 #include "relay/relay_engine.h"
 #include "tables/address_tables.h"
+#include "support/relay_doubles.h"
 
 namespace kelvo {
 namespace {
@@ -23,29 +24,9 @@ class TCountingTransport : public TDatagramTransport {
   std::size_t Bytes = 0;
 };
 
-class TNullView : public TRelayView {
- public:
-  void SetLed(TLamp, TLedColor) override {}
-  void ReqCountChanged(std::int32_t) override {}
-  void AckCountChanged(std::int32_t) override {}
-  void LocalIPChanged(const std::string&) override {}
-  void PortErrorChanged(bool) override {}
-};
-
 std::vector<std::uint8_t> Frame(std::int32_t ASource, std::int32_t ADest, std::uint8_t ADir,
                                 std::size_t ATotal) {
-  std::vector<std::uint8_t> frame(ATotal, 0x33);
-  const auto length = static_cast<std::uint16_t>(ATotal - kFrameHeaderSize);
-  frame[0] = kStartByte1;
-  frame[1] = kStartByte2;
-  frame[2] = static_cast<std::uint8_t>(length & 0xFF);
-  frame[3] = static_cast<std::uint8_t>(length >> 8);
-  WriteNAD(frame, kOffsetSourceNAD, ASource);
-  WriteNAD(frame, kOffsetDestNAD, ADest);
-  frame[kOffsetDirection] = ADir;
-  frame[kOffsetFormat] = 0;
-  RefreshChecksum(frame);
-  return frame;
+  return test::MakeFrame(ASource, ADest, ADir, test::TBytes(ATotal - kMinFrameSize, 0x33));
 }
 
 struct TApp {
@@ -75,7 +56,7 @@ struct TBenchRig {
 
   TAddressTables Tables;
   TCountingTransport Transport;
-  TNullView View;
+  test::TNullView View;
   TMyLog Log;
   TRelayEngine Engine{Tables, Transport, View, Log};
   std::vector<TApp> Apps;

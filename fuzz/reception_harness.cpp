@@ -11,6 +11,7 @@
 #include "relay/frame.h"
 #include "relay/relay_engine.h"
 #include "tables/address_tables.h"
+#include "support/relay_doubles.h"
 
 namespace kelvo::fuzz {
 
@@ -48,15 +49,6 @@ class TCheckingTransport : public TDatagramTransport {
   std::string Error;
 };
 
-class TNullView : public TRelayView {
- public:
-  void SetLed(TLamp, TLedColor) override {}
-  void ReqCountChanged(std::int32_t) override {}
-  void AckCountChanged(std::int32_t) override {}
-  void LocalIPChanged(const std::string&) override {}
-  void PortErrorChanged(bool) override {}
-};
-
 struct TPeer {
   const char* IP;
   std::uint16_t Port;
@@ -87,7 +79,7 @@ std::string RunReceptionInput(std::span<const std::uint8_t> AInput) {
   TAddressTables tables(clock);
   FillTables(tables);
   TCheckingTransport transport;
-  TNullView view;
+  test::TNullView view;
   TMyLog log;  // debug logs stay off: nothing is written
   TRelayEngine engine(tables, transport, view, log);
 

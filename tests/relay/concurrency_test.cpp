@@ -28,15 +28,6 @@ class TCountingTransport : public TDatagramTransport {
   std::atomic<int> Invalid{0};
 };
 
-class TNullView : public TRelayView {
- public:
-  void SetLed(TLamp, TLedColor) override {}
-  void ReqCountChanged(std::int32_t) override {}
-  void AckCountChanged(std::int32_t) override {}
-  void LocalIPChanged(const std::string&) override {}
-  void PortErrorChanged(bool) override {}
-};
-
 std::unique_ptr<TNATInfoList> StaticTable(const TClock& AClock, int AGeneration) {
   auto table = std::make_unique<TNATInfoList>(kStaticTableTimeout, AClock);
   for (int i = 0; i < 3; ++i) {
@@ -53,7 +44,7 @@ TEST(RelayConcurrency, RoutingWhileTablesAgeAreReplacedAndRead) {
 
   TEngineRig rig;  // for its clock, tables and log file
   TCountingTransport transport;
-  TNullView view;
+  test::TNullView view;
   TRelayEngine engine(rig.Tables, transport, view, rig.Log);
   rig.Tables.ReplaceStaticTable(StaticTable(rig.Clock, 0));
 

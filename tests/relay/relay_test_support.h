@@ -26,10 +26,10 @@
 #include "relay/relay_view.h"
 #include "tables/address_tables.h"
 #include "tables/clock.h"
+#include "support/relay_doubles.h"
 
 namespace kelvo::test {
 
-using TBytes = std::vector<std::uint8_t>;
 
 struct TSentDatagram {
   std::string Host;
@@ -92,24 +92,6 @@ class TRecorderView : public TRelayView {
 
   std::vector<TViewEvent> Events;
 };
-
-// A valid frame (checksum filled in) unless the caller spoils it afterwards.
-inline TBytes MakeFrame(std::int32_t ASource, std::int32_t ADest, std::uint8_t ADirection,
-                        const TBytes& APayload = {}, std::uint8_t AFormat = 0) {
-  TBytes frame(kFrameHeaderSize + APayload.size() + 2, 0);
-  frame[0] = kStartByte1;
-  frame[1] = kStartByte2;
-  const auto length = static_cast<std::uint16_t>(APayload.size() + 2);
-  frame[2] = static_cast<std::uint8_t>(length & 0xFF);
-  frame[3] = static_cast<std::uint8_t>(length >> 8);
-  WriteNAD(frame, kOffsetSourceNAD, ASource);
-  WriteNAD(frame, kOffsetDestNAD, ADest);
-  frame[kOffsetDirection] = ADirection;
-  frame[kOffsetFormat] = AFormat;
-  std::copy(APayload.begin(), APayload.end(), frame.begin() + kFrameHeaderSize);
-  RefreshChecksum(frame);
-  return frame;
-}
 
 inline TBytes Concat(std::initializer_list<TBytes> AParts) {
   TBytes all;

@@ -26,22 +26,6 @@ namespace kelvo::test {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-TBytes MakeFrame(std::int32_t ASource, std::int32_t ADest, std::uint8_t ADirection,
-                 const TBytes& APayload) {
-  TBytes frame(kFrameHeaderSize + APayload.size() + 2, 0);
-  frame[0] = kStartByte1;
-  frame[1] = kStartByte2;
-  const auto length = static_cast<std::uint16_t>(APayload.size() + 2);
-  frame[2] = static_cast<std::uint8_t>(length & 0xFF);
-  frame[3] = static_cast<std::uint8_t>(length >> 8);
-  WriteNAD(frame, kOffsetSourceNAD, ASource);
-  WriteNAD(frame, kOffsetDestNAD, ADest);
-  frame[kOffsetDirection] = ADirection;
-  std::copy(APayload.begin(), APayload.end(), frame.begin() + kFrameHeaderSize);
-  RefreshChecksum(frame);
-  return frame;
-}
-
 TBytes HexToBytes(const std::string& AHex) {
   TBytes bytes;
   std::istringstream in(AHex);

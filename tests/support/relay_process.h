@@ -8,13 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "support/relay_doubles.h"
+
 namespace kelvo::test {
 
-using TBytes = std::vector<std::uint8_t>;
-
-// A frame with a correct checksum.
-TBytes MakeFrame(std::int32_t ASource, std::int32_t ADest, std::uint8_t ADirection,
-                 const TBytes& APayload);
 TBytes HexToBytes(const std::string& AHex);
 
 // A fresh XDG_CONFIG_HOME with a settings file that binds the relay to the loopback adapter.

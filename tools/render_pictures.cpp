@@ -268,5 +268,6 @@ int main(int argc, char** argv) {
   ok = Save(DrawController(), folder, "controller.png") && ok;
   ok = Save(DrawRelay(), folder, "relay.png") && ok;
   ok = Save(DrawIcon(64), folder, "icon.png") && ok;
+  ok = Save(DrawIcon(96), folder, "about_logo.png") && ok;
   return ok ? 0 : 1;
 }

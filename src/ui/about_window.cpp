@@ -4,7 +4,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPalette>
 #include <QPixmap>
 
@@ -17,25 +16,6 @@ namespace kelvo {
 namespace {
 
 const QString kArial = QStringLiteral("Arial");
-
-// The logo: two sockets joined by a relay box, drawn so the window needs no picture file.
-QPixmap MakeLogo() {
-  QPixmap logo(96, 96);
-  logo.fill(Qt::transparent);
-  QPainter painter(&logo);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setPen(Qt::NoPen);
-  painter.setBrush(QColor(0x1F, 0x5F, 0xA8));
-  painter.drawRoundedRect(QRectF(8, 8, 80, 80), 14, 14);
-  painter.setBrush(Qt::white);
-  painter.drawEllipse(QPointF(28, 48), 9, 9);
-  painter.drawEllipse(QPointF(68, 48), 9, 9);
-  painter.drawRect(QRectF(36, 45, 24, 6));
-  painter.setPen(Qt::white);
-  painter.setFont(DesignFont(kArial, 19, true));
-  painter.drawText(QRectF(8, 60, 80, 26), Qt::AlignCenter, QStringLiteral("K"));
-  return logo;
-}
 
 void MakeLink(QLabel* ALabel, const QString& AText) {
   ALabel->setText(AText);
@@ -66,7 +46,8 @@ TfmAbout::TfmAbout(QWidget* AParent)
   setPalette(palette);
   setAutoFillBackground(true);
 
-  Image1->setPixmap(MakeLogo());
+  // The program's icon at the size of this window's picture.
+  Image1->setPixmap(QPixmap(QStringLiteral(":/about_logo.png")));
   lblProgramName->setFont(DesignFont(kArial, 24, true));
   lblProgramName->setText(QStringLiteral("ProgramName"));
   Label3->setText(QStringLiteral("version"));

@@ -67,7 +67,7 @@ int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog) {
   try {
     host.SelectDefaultAdapter();
   } catch (const std::exception& error) {
-    Print("Warning: no default adapter (%s); listening on every local address\n", error.what());
+    Print("Warning: the default adapter is unknown (%s)\n", error.what());
   }
   try {
     host.LoadSettings(window);

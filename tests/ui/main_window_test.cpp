@@ -73,47 +73,27 @@ class TMainWindowTest : public QObject {
   void unreadableSettingsStillListenAndStayOnDisk();
 
  private:
-  TfmMain& Window() { return *fWindow; }
+  TfmMain& Window() { return *fRig->fWindow; }
   template <typename T>
   T* Child(const char* AName) {
-    return fWindow->findChild<T*>(QString::fromLatin1(AName));
+    return fRig->fWindow->findChild<T*>(QString::fromLatin1(AName));
   }
 
-  std::unique_ptr<test::TLoopbackOnly> fLoopback;
-  std::unique_ptr<QTemporaryDir> fDir;
-  std::unique_ptr<TRegistryStore> fStore;
-  std::unique_ptr<TMyLog> fLog;
-  std::unique_ptr<TfmMain> fWindow;
+  std::unique_ptr<test::TWindowRig> fRig;
 };
 
 void TMainWindowTest::init() {
   TTrayIcon::OverrideAvailable(true);
-  fLoopback = std::make_unique<test::TLoopbackOnly>();
-  fDir = std::make_unique<QTemporaryDir>();
-  QVERIFY(fDir->isValid());
-  const QString settings = fDir->filePath(QStringLiteral("KelvoRelay.reg"));
-  QFile file(settings);
-  QVERIFY(file.open(QIODevice::WriteOnly));
-  file.write(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]\r\n"
-      "\"Top\"=dword:00000028\r\n\"Left\"=dword:00000032\r\n"
-      "\"EthernetAdapterID\"=\"lo\"\r\n");
-  file.close();
-  fStore = std::make_unique<TRegistryStore>(settings.toStdString());
-  fLog = std::make_unique<TMyLog>();
-  fWindow = std::make_unique<TfmMain>(*fLog, *fStore, TCommandLine{});
-  fLog->SetLogFile(fDir->filePath(QStringLiteral("debug.log")).toStdString());
-  fWindow->show();
-  QVERIFY(QTest::qWaitForWindowExposed(fWindow.get()));
+  fRig =
+      std::make_unique<test::TWindowRig>("\"Top\"=dword:00000028\r\n\"Left\"=dword:00000032\r\n");
+  QVERIFY(fRig->fDir.isValid());
+  fRig->fLog->SetLogFile(fRig->fDir.filePath(QStringLiteral("debug.log")).toStdString());
+  fRig->fWindow->show();
+  QVERIFY(QTest::qWaitForWindowExposed(fRig->fWindow.get()));
 }
 
 void TMainWindowTest::cleanup() {
-  fWindow.reset();
-  fLog.reset();
-  fStore.reset();
-  fDir.reset();
-  fLoopback.reset();
+  fRig.reset();
   TTrayIcon::OverrideAvailable(std::nullopt);
 }
 
@@ -414,7 +394,7 @@ void TMainWindowTest::closeHidesAndRelayGoesOn() {
 
 void TMainWindowTest::closeWithoutTrayMinimizes() {
   TTrayIcon::OverrideAvailable(false);
-  TfmMain window(*fLog, *fStore, TCommandLine{});
+  TfmMain window(*fRig->fLog, *fRig->fStore, TCommandLine{});
   window.show();
   QVERIFY(QTest::qWaitForWindowExposed(&window));
   QVERIFY(!window.HidesToTray());
@@ -438,7 +418,7 @@ void TMainWindowTest::showRequestRestoresMinimizedWindow() {
 void TMainWindowTest::errorsReachDebugLogOnlyWhenOn() {
   auto* app = qobject_cast<TKelvoApplication*>(QCoreApplication::instance());
   QVERIFY(app != nullptr);
-  const QString logName = fDir->filePath(QStringLiteral("debug.log"));
+  const QString logName = fRig->fDir.filePath(QStringLiteral("debug.log"));
   auto throwFromTimer = [](const char* AText) {
     QTimer::singleShot(0, [AText] { throw std::runtime_error(AText); });
   };
@@ -457,7 +437,8 @@ void TMainWindowTest::errorsReachDebugLogOnlyWhenOn() {
   QVERIFY(!text.contains("dropped while the log is off"));
 
   // A log that cannot be written must not turn the error into a crash.
-  fLog->SetLogFile(fDir->filePath(QStringLiteral("no/such/folder/debug.log")).toStdString());
+  fRig->fLog->SetLogFile(
+      fRig->fDir.filePath(QStringLiteral("no/such/folder/debug.log")).toStdString());
   throwFromTimer("nowhere to go");
   QTest::qWait(50);
   QVERIFY(Window().timSystem->isActive());
@@ -470,7 +451,7 @@ void TMainWindowTest::shutDownSavesSettings() {
   Window().FormDestroy();
   QVERIFY(!Window().Host().Endpoint().IsOpen());
   QVERIFY(!Window().timSystem->isActive());
-  QFile file(fDir->filePath(QStringLiteral("KelvoRelay.reg")));
+  QFile file(fRig->fDir.filePath(QStringLiteral("KelvoRelay.reg")));
   QVERIFY(file.open(QIODevice::ReadOnly));
   const QByteArray text = file.readAll();
   QVERIFY2(text.contains("\"Top\"=dword:0000005a"), text.constData());
@@ -479,8 +460,8 @@ void TMainWindowTest::shutDownSavesSettings() {
 }
 
 void TMainWindowTest::unreadableSettingsStillListenAndStayOnDisk() {
-  fWindow.reset();  // frees the port for the window under test
-  const QString name = fDir->filePath(QStringLiteral("KelvoRelay.reg"));
+  fRig->fWindow.reset();  // frees the port for the window under test
+  const QString name = fRig->fDir.filePath(QStringLiteral("KelvoRelay.reg"));
   const QByteArray broken =
       "Windows Registry Editor Version 5.00\r\n\r\n"
       "[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]\r\n"
@@ -492,7 +473,7 @@ void TMainWindowTest::unreadableSettingsStillListenAndStayOnDisk() {
     file.write(broken);
   }
   TRegistryStore store(name.toStdString());
-  TfmMain window(*fLog, store, TCommandLine{});
+  TfmMain window(*fRig->fLog, store, TCommandLine{});
   // The relay still listens (on the default adapter) although the settings stopped loading.
   QVERIFY(window.Host().Endpoint().IsOpen() || window.Ui().lblError->isVisibleTo(&window));
   QVERIFY(window.timSystem->isActive());

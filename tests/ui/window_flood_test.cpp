@@ -243,52 +243,32 @@ class TWindowFloodTest : public QObject {
 
  private:
   std::unique_ptr<TFlood> fFlood;
-  std::unique_ptr<test::TLoopbackOnly> fLoopback;
-  std::unique_ptr<QTemporaryDir> fDir;
-  std::unique_ptr<TRegistryStore> fStore;
-  std::unique_ptr<TMyLog> fLog;
-  std::unique_ptr<TfmMain> fWindow;
+  std::unique_ptr<test::TWindowRig> fRig;
 };
 
 void TWindowFloodTest::init() {
   TTrayIcon::OverrideAvailable(true);
   fFlood = std::make_unique<TFlood>();
   QVERIFY(fFlood->SocketsReady());
-  fLoopback = std::make_unique<test::TLoopbackOnly>();
-  fDir = std::make_unique<QTemporaryDir>();
-  QVERIFY(fDir->isValid());
-  const QString settings = fDir->filePath(QStringLiteral("KelvoRelay.reg"));
-  QFile file(settings);
-  QVERIFY(file.open(QIODevice::WriteOnly));
-  file.write(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]\r\n"
-      "\"EthernetAdapterID\"=\"lo\"\r\n");
-  file.write(QStringLiteral("\"StaticList0\"=\"%1,127.0.0.1,%2\"\r\n")
-                 .arg(kControllerNAD)
-                 .arg(fFlood->ControllerPort())
-                 .toLatin1());
-  file.close();
-  fStore = std::make_unique<TRegistryStore>(settings.toStdString());
-  fLog = std::make_unique<TMyLog>();
-  fWindow = std::make_unique<TfmMain>(*fLog, *fStore, TCommandLine{});
-  fWindow->show();
-  QVERIFY(QTest::qWaitForWindowExposed(fWindow.get()));
-  QVERIFY2(fWindow->Host().Endpoint().IsOpen(), "port 8442 on 127.0.0.1 could not be bound");
+  fRig =
+      std::make_unique<test::TWindowRig>(QStringLiteral("\"StaticList0\"=\"%1,127.0.0.1,%2\"\r\n")
+                                             .arg(kControllerNAD)
+                                             .arg(fFlood->ControllerPort())
+                                             .toLatin1());
+  QVERIFY(fRig->fDir.isValid());
+  fRig->fWindow->show();
+  QVERIFY(QTest::qWaitForWindowExposed(fRig->fWindow.get()));
+  QVERIFY2(fRig->fWindow->Host().Endpoint().IsOpen(), "port 8442 on 127.0.0.1 could not be bound");
 }
 
 void TWindowFloodTest::cleanup() {
-  fWindow.reset();
-  fLog.reset();
-  fStore.reset();
-  fDir.reset();
-  fLoopback.reset();
+  fRig.reset();
   fFlood.reset();
   TTrayIcon::OverrideAvailable(std::nullopt);
 }
 
 void TWindowFloodTest::windowStaysLiveUnderFlood() {
-  TfmMain& window = *fWindow;
+  TfmMain& window = *fRig->fWindow;
   const TMainWindowUi& ui = window.Ui();
   TLampPanel& lamps = window.Lamps();
   TRelayEngine& engine = window.Host().Engine();

@@ -46,8 +46,8 @@ int main(int argc, char** argv) {
   for (;;) {
     sockaddr_in from{};
     socklen_t fromLength = sizeof from;
-    const ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from),
-                                 &fromLength);
+    const ssize_t n =
+        ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (n < 14) {
       continue;
     }

@@ -16,8 +16,8 @@
 #include "diag/my_log.h"
 #include "relay/frame.h"
 #include "relay/relay_engine.h"
-#include "tables/address_tables.h"
 #include "support/relay_doubles.h"
+#include "tables/address_tables.h"
 
 namespace kelvo {
 namespace {

@@ -216,13 +216,12 @@ int main(int argc, char** argv) {
 
   TEchoController controller;
   TConfigHome home;
-  home.WriteSettings({std::to_string(kControllerNAD) + ",127.0.0.1," +
-                      std::to_string(controller.Port())});
+  home.WriteSettings(
+      {std::to_string(kControllerNAD) + ",127.0.0.1," + std::to_string(controller.Port())});
 
   std::printf("%d applications x %d requests in flight, %zu-byte payloads, %.1f s per run\n",
               kApplications, kInFlight, kPayloadSize, runTime.count());
-  std::printf("%-26s %14s %10s %10s %8s\n", "target", "round trips/s", "p50 us", "p99 us",
-              "lost");
+  std::printf("%-26s %14s %10s %10s %8s\n", "target", "round trips/s", "p50 us", "p99 us", "lost");
 
   TResult bare;
   {
@@ -239,21 +238,20 @@ int main(int argc, char** argv) {
   TResult relayLogged;
   for (const bool debugLog : {false, true}) {
     TRelayProcess process;
-    const std::string line =
-        process.Start(home, debugLog ? std::vector<std::string>{"--debug-log"}
-                                     : std::vector<std::string>{});
+    const std::string line = process.Start(
+        home, debugLog ? std::vector<std::string>{"--debug-log"} : std::vector<std::string>{});
     if (line.find("listening on") == std::string::npos) {
       std::fprintf(stderr, "the relay did not start: %s\n", process.Output().c_str());
       return 1;
     }
     (debugLog ? relayLogged : relay) = RunLoad(8442, runTime);
     process.Stop(SIGTERM);
-    Print(debugLog ? "relay, debug log on" : "relay, debug log off", debugLog ? relayLogged : relay);
+    Print(debugLog ? "relay, debug log on" : "relay, debug log off",
+          debugLog ? relayLogged : relay);
   }
 
-  const double ratio = bare.RoundTripsPerSecond > 0
-                           ? relay.RoundTripsPerSecond / bare.RoundTripsPerSecond
-                           : 0.0;
+  const double ratio =
+      bare.RoundTripsPerSecond > 0 ? relay.RoundTripsPerSecond / bare.RoundTripsPerSecond : 0.0;
   std::printf("relay / bare forwarder (debug log off): %.2f (goal >= 0.90)\n", ratio);
   std::printf("relay / bare forwarder (debug log on):  %.2f\n",
               bare.RoundTripsPerSecond > 0

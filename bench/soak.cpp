@@ -134,8 +134,8 @@ int main(int argc, char** argv) {
     apps.push_back(std::make_unique<TUdpPeer>());
   }
   TConfigHome home;
-  home.WriteSettings({std::to_string(kControllerNAD) + ",127.0.0.1," +
-                      std::to_string(controller.Port())});
+  home.WriteSettings(
+      {std::to_string(kControllerNAD) + ",127.0.0.1," + std::to_string(controller.Port())});
   TRelayProcess relay;
   if (relay.Start(home, {}).find("listening on") == std::string::npos) {
     std::fprintf(stderr, "the relay did not start: %s\n", relay.Output().c_str());
@@ -194,8 +194,9 @@ int main(int argc, char** argv) {
               static_cast<double>(sent) / seconds);
   std::printf("valid frames         %ld, forwarded %ld, missing %ld, changed %ld\n", validFrames,
               forwarded, missing, mismatched);
-  std::printf("resident memory      start %ld kB, after warm-up %ld kB, end %ld kB (growth %ld kB)\n",
-              rssAtStart, rssAfterWarmUp, rssAtEnd, rssAtEnd - rssAfterWarmUp);
+  std::printf(
+      "resident memory      start %ld kB, after warm-up %ld kB, end %ld kB (growth %ld kB)\n",
+      rssAtStart, rssAfterWarmUp, rssAtEnd, rssAtEnd - rssAfterWarmUp);
   std::printf("open descriptors     start %ld, end %ld\n", fdsAtStart, fdsAtEnd);
   std::printf("kernel buffer drops  %ld (all UDP sockets of the machine)\n",
               UdpReceiveBufferErrors() - kernelDropsAtStart);

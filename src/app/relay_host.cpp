@@ -26,7 +26,9 @@ TRelayHost::~TRelayHost() {
   fEndpoint.Close();
 }
 
-bool TRelayHost::SelectDefaultAdapter() { return fEthAdapterInfo.GetDefault(); }
+bool TRelayHost::SelectDefaultAdapter() {
+  return fEthAdapterInfo.GetDefault();
+}
 
 void TRelayHost::LoadSettings(TSettingsWindow& AWindow) {
   // Host names are resolved while loading; that must not happen under the tables' lock, so the
@@ -48,10 +50,9 @@ bool TRelayHost::StartListening() {
     fEngine.ResetCommState();
     fEndpoint.ClearBindings();
     fEndpoint.AddBinding(fEthAdapterInfo.IPAddress(), kRelayPort);
-    fEndpoint.SetOnDatagram([this](std::span<const std::uint8_t> ABytes,
-                                   const std::string& APeerIP, std::uint16_t APeerPort) {
-      fEngine.udpLocalUDPRead(ABytes, APeerIP, APeerPort);
-    });
+    fEndpoint.SetOnDatagram(
+        [this](std::span<const std::uint8_t> ABytes, const std::string& APeerIP,
+               std::uint16_t APeerPort) { fEngine.udpLocalUDPRead(ABytes, APeerIP, APeerPort); });
     fEndpoint.Open();
     fView.LocalIPChanged(fEndpoint.BoundAddress());
     return true;
@@ -62,7 +63,9 @@ bool TRelayHost::StartListening() {
   }
 }
 
-void TRelayHost::StopListening() { fEndpoint.Close(); }
+void TRelayHost::StopListening() {
+  fEndpoint.Close();
+}
 
 void TRelayHost::SaveSettings(const TSettingsWindow& AWindow) {
   // Saving writes a file; work on a copy so the listener is never held up by the disk.

@@ -37,7 +37,7 @@ class TRelayHost {
   TMyLog& Log() { return fLog; }
 
   // Start-up steps, in the order the owner calls them.
-  bool SelectDefaultAdapter();  // GetDefault; may throw when the socket layer fails
+  bool SelectDefaultAdapter();                  // GetDefault; may throw when the socket layer fails
   void LoadSettings(TSettingsWindow& AWindow);  // may throw TRegistryError
   // (Re)binds port 8442 on the adapter's address. Never throws: a failure shows the port error
   // through the view, leaves the endpoint closed and returns false.

@@ -23,6 +23,8 @@ std::string GetVersionText(int AParts) {
   return std::string(version.substr(0, end));
 }
 
-std::string MainWindowCaption() { return std::string(kApplicationTitle) + " v" + GetVersionText(3); }
+std::string MainWindowCaption() {
+  return std::string(kApplicationTitle) + " v" + GetVersionText(3);
+}
 
 }  // namespace kelvo

@@ -141,9 +141,9 @@ TEST_F(HeadlessRelay, WritesTheSettingsBackWhenStopped) {
   EXPECT_NE(settings.find("\"EthernetAdapterID\"=\"lo\""), std::string::npos) << settings;
   EXPECT_NE(settings.find("\"Top\"=dword:"), std::string::npos) << settings;
   EXPECT_NE(settings.find("\"Left\"=dword:"), std::string::npos) << settings;
-  EXPECT_NE(settings.find("\"StaticList0\"=\"1001,127.0.0.1," + std::to_string(controller.Port()) +
-                          "\""),
-            std::string::npos)
+  EXPECT_NE(
+      settings.find("\"StaticList0\"=\"1001,127.0.0.1," + std::to_string(controller.Port()) + "\""),
+      std::string::npos)
       << settings;
   // The second item loaded with its port cut to 16 bits and is written in the stored form.
   EXPECT_NE(settings.find("\"StaticList1\"=\"-5,localhost,4464\""), std::string::npos) << settings;

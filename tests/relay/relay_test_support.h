@@ -24,12 +24,11 @@
 #include "relay/frame.h"
 #include "relay/relay_engine.h"
 #include "relay/relay_view.h"
+#include "support/relay_doubles.h"
 #include "tables/address_tables.h"
 #include "tables/clock.h"
-#include "support/relay_doubles.h"
 
 namespace kelvo::test {
-
 
 struct TSentDatagram {
   std::string Host;

@@ -47,7 +47,9 @@ TConfigHome::~TConfigHome() {
   fs::remove_all(fDir, ignored);
 }
 
-fs::path TConfigHome::SettingsFile() const { return fDir / "Marlowin" / "KelvoRelay.reg"; }
+fs::path TConfigHome::SettingsFile() const {
+  return fDir / "Marlowin" / "KelvoRelay.reg";
+}
 
 void TConfigHome::WriteSettings(const std::vector<std::string>& AStaticList) const {
   std::ofstream out(SettingsFile(), std::ios::binary);
@@ -66,9 +68,13 @@ std::string TConfigHome::ReadSettings() const {
   return text.str();
 }
 
-std::string RelayExecutable() { return KELVO_RELAY_EXECUTABLE; }
+std::string RelayExecutable() {
+  return KELVO_RELAY_EXECUTABLE;
+}
 
-fs::path RelayDebugLog() { return fs::path(RelayExecutable()).string() + ".log"; }
+fs::path RelayDebugLog() {
+  return fs::path(RelayExecutable()).string() + ".log";
+}
 
 TRelayProcess::~TRelayProcess() {
   if (fPid > 0) {
@@ -195,8 +201,7 @@ TUdpPeer::TUdpPeer(std::uint16_t ABindPort) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(ABindPort);
-  if (fSocket < 0 ||
-      ::bind(fSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  if (fSocket < 0 || ::bind(fSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     throw std::runtime_error("cannot bind a loopback test socket");
   }
   socklen_t length = sizeof address;
@@ -204,7 +209,9 @@ TUdpPeer::TUdpPeer(std::uint16_t ABindPort) {
   fPort = ntohs(address.sin_port);
 }
 
-TUdpPeer::~TUdpPeer() { ::close(fSocket); }
+TUdpPeer::~TUdpPeer() {
+  ::close(fSocket);
+}
 
 void TUdpPeer::SendTo(std::uint16_t APort, const TBytes& ABytes) const {
   sockaddr_in address{};

@@ -40,7 +40,7 @@ class TRelayProcess {
   // until it has printed a line containing one of AReadyTexts (or ended). Returns that line.
   std::string Start(const TConfigHome& AConfigHome, const std::vector<std::string>& AExtraArgs,
                     const std::vector<std::string>& AReadyTexts = {"listening on",
-                                                                  "Error opening port"});
+                                                                   "Error opening port"});
   // The same for any program (AArgs without the program name).
   std::string StartProgram(const std::string& AExecutable, const std::vector<std::string>& AArgs,
                            const TConfigHome& AConfigHome,

@@ -3,6 +3,7 @@
 #include "net/ethernet_utils.h"
 
 #include <cstddef>
+#include <optional>
 #include <utility>
 
 namespace kelvo {
@@ -123,40 +124,51 @@ std::string GetLocalIPAddress() {
   return Platform.LocalIPAddress();
 }
 
-bool FindAdapterByIP(const std::string& AIPAddress, std::string& ASubnetMask, std::string& AID,
-                     std::string& ADescName, std::string& AGateway) {
+namespace {
+
+// The first adapter of a fresh enumeration that AMatches accepts, or none.
+template <typename TMatch>
+std::optional<TPlatformAdapter> FirstAdapter(TMatch AMatches) {
   const auto Adapters = EnumerateAdapters();
   if (!Adapters) {
-    return false;
+    return std::nullopt;
   }
   for (const TPlatformAdapter& Adapter : *Adapters) {
-    if (Adapter.IpAddress == AIPAddress) {
-      ASubnetMask = Adapter.IpMask;
-      AID = Adapter.AdapterName;
-      ADescName = Adapter.Description;
-      AGateway = Adapter.Gateway;
-      return true;
+    if (AMatches(Adapter)) {
+      return Adapter;
     }
   }
-  return false;
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool FindAdapterByIP(const std::string& AIPAddress, std::string& ASubnetMask, std::string& AID,
+                     std::string& ADescName, std::string& AGateway) {
+  const auto Adapter = FirstAdapter(
+      [&](const TPlatformAdapter& AAdapter) { return AAdapter.IpAddress == AIPAddress; });
+  if (!Adapter) {
+    return false;
+  }
+  ASubnetMask = Adapter->IpMask;
+  AID = Adapter->AdapterName;
+  ADescName = Adapter->Description;
+  AGateway = Adapter->Gateway;
+  return true;
 }
 
 bool FindAdapterByID(const std::string& AID, std::string& AIPAddress, std::string& ASubnetMask,
                      std::string& ADescName, std::string& AGateway) {
-  const auto Adapters = EnumerateAdapters();
-  if (!Adapters) {
+  const auto Adapter =
+      FirstAdapter([&](const TPlatformAdapter& AAdapter) { return AAdapter.AdapterName == AID; });
+  if (!Adapter) {
     return false;
   }
-  for (const TPlatformAdapter& Adapter : *Adapters) {
-    if (Adapter.AdapterName == AID) {
-      AIPAddress = Adapter.IpAddress;
-      ASubnetMask = Adapter.IpMask;
-      ADescName = Adapter.Description;
-      AGateway = Adapter.Gateway;
-      return true;
-    }
-  }
-  return false;
+  AIPAddress = Adapter->IpAddress;
+  ASubnetMask = Adapter->IpMask;
+  ADescName = Adapter->Description;
+  AGateway = Adapter->Gateway;
+  return true;
 }
 
 // ---- TEthernetAdapterInfo ----

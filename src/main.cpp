@@ -9,7 +9,7 @@
 #include "app/version.h"
 #include "diag/my_log.h"
 #ifdef KELVO_WITH_GUI
-#include "ui/gui_main.h"
+#include "ui_qt/gui_main.h"
 #endif
 
 int main(int argc, char** argv) {

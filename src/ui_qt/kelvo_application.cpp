@@ -1,4 +1,4 @@
-#include "ui/kelvo_application.h"
+#include "ui_qt/kelvo_application.h"
 
 #include <exception>
 

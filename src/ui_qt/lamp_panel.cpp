@@ -1,4 +1,4 @@
-#include "ui/lamp_panel.h"
+#include "ui_qt/lamp_panel.h"
 
 #include <QLabel>
 #include <QTimer>

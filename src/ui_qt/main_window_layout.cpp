@@ -1,4 +1,4 @@
-#include "ui/main_window_layout.h"
+#include "ui_qt/main_window_layout.h"
 
 #include <QFontMetrics>
 #include <QFrame>
@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 
-#include "ui/form_helpers.h"
+#include "ui_qt/form_helpers.h"
 
 namespace kelvo {
 

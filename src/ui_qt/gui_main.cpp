@@ -1,20 +1,20 @@
-#include "ui/gui_main.h"
+#include "ui_qt/gui_main.h"
 
 #include <QIcon>
 #include <memory>
 
 #include "app/instance_guard.h"
 #include "app/version.h"
-#include "config/edit_nat_dialog.h"
-#include "config/options_dialog.h"
+#include "ui_qt/edit_nat_dialog.h"
+#include "ui_qt/options_dialog.h"
 #include "config/registry_store.h"
-#include "ui/about_window.h"
-#include "ui/gui_resources.h"
-#include "ui/help_window.h"
-#include "ui/kelvo_application.h"
-#include "ui/main_window.h"
-#include "ui/show_request_server.h"
-#include "ui/unix_signal_notifier.h"
+#include "ui_qt/about_window.h"
+#include "ui_qt/gui_resources.h"
+#include "ui_qt/help_window.h"
+#include "ui_qt/kelvo_application.h"
+#include "ui_qt/main_window.h"
+#include "ui_qt/show_request_server.h"
+#include "ui_qt/unix_signal_notifier.h"
 
 namespace kelvo {
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "ui/qt_relay_view.h"
+#include "ui_qt/qt_relay_view.h"
 
 using namespace kelvo;
 

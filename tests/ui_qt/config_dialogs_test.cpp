@@ -9,8 +9,8 @@
 #include <limits>
 #include <memory>
 
-#include "config/edit_nat_dialog.h"
-#include "config/options_dialog.h"
+#include "ui_qt/edit_nat_dialog.h"
+#include "ui_qt/options_dialog.h"
 #include "modal_helpers.h"
 #include "net/ethernet_utils.h"
 #include "tables/nat_info_list.h"

@@ -8,9 +8,9 @@
 
 #include "app/version.h"
 #include "modal_helpers.h"
-#include "ui/about_window.h"
-#include "ui/help_window.h"
-#include "ui/shell_open.h"
+#include "ui_qt/about_window.h"
+#include "ui_qt/help_window.h"
+#include "ui_qt/shell_open.h"
 
 using kelvo::DecodeReadmeText;
 using kelvo::TfmAbout;

@@ -21,10 +21,10 @@
 #include "config/registry_store.h"
 #include "diag/my_log.h"
 #include "support/relay_process.h"
-#include "ui/kelvo_application.h"
-#include "ui/lamp_panel.h"
-#include "ui/main_window.h"
-#include "ui/tray_icon.h"
+#include "ui_qt/kelvo_application.h"
+#include "ui_qt/lamp_panel.h"
+#include "ui_qt/main_window.h"
+#include "ui_qt/tray_icon.h"
 #include "window_test_support.h"
 
 using namespace kelvo;

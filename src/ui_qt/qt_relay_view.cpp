@@ -1,4 +1,4 @@
-#include "ui/qt_relay_view.h"
+#include "ui_qt/qt_relay_view.h"
 
 #include <QMetaObject>
 

@@ -1,4 +1,4 @@
-#include "ui/main_window.h"
+#include "ui_qt/main_window.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -14,16 +14,16 @@
 
 #include "app/relay_host.h"
 #include "app/version.h"
-#include "config/options_dialog.h"
+#include "ui_qt/options_dialog.h"
 #include "diag/my_log.h"
-#include "ui/about_window.h"
-#include "ui/gui_resources.h"
-#include "ui/help_window.h"
-#include "ui/kelvo_application.h"
-#include "ui/lamp_panel.h"
-#include "ui/qt_relay_view.h"
-#include "ui/status_presenter.h"
-#include "ui/tray_icon.h"
+#include "ui_qt/about_window.h"
+#include "ui_qt/gui_resources.h"
+#include "ui_qt/help_window.h"
+#include "ui_qt/kelvo_application.h"
+#include "ui_qt/lamp_panel.h"
+#include "ui_qt/qt_relay_view.h"
+#include "ui_qt/status_presenter.h"
+#include "ui_qt/tray_icon.h"
 
 namespace kelvo {
 

@@ -1,4 +1,4 @@
-#include "ui/shell_open.h"
+#include "ui_qt/shell_open.h"
 
 #include <QDesktopServices>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "config/edit_nat_dialog.h"
+#include "ui_qt/edit_nat_dialog.h"
 
 #include <QFont>
 #include <QLabel>
@@ -8,7 +8,7 @@
 #include <QRegularExpressionValidator>
 #include <QShowEvent>
 
-#include "ui/form_helpers.h"
+#include "ui_qt/form_helpers.h"
 
 namespace kelvo {
 

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "app/instance_guard.h"
-#include "ui/show_request_server.h"
+#include "ui_qt/show_request_server.h"
 
 using namespace kelvo;
 

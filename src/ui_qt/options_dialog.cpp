@@ -1,4 +1,4 @@
-#include "config/options_dialog.h"
+#include "ui_qt/options_dialog.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -14,8 +14,8 @@
 #include <exception>
 #include <vector>
 
-#include "config/edit_nat_dialog.h"
-#include "ui/form_helpers.h"
+#include "ui_qt/edit_nat_dialog.h"
+#include "ui_qt/form_helpers.h"
 
 namespace kelvo {
 

@@ -1,4 +1,4 @@
-#include "ui/help_window.h"
+#include "ui_qt/help_window.h"
 
 #include <QFile>
 #include <QPlainTextEdit>
@@ -7,7 +7,7 @@
 #include <QShowEvent>
 #include <QStringDecoder>
 
-#include "ui/form_helpers.h"
+#include "ui_qt/form_helpers.h"
 
 namespace kelvo {
 

@@ -14,7 +14,7 @@
 #include "app/command_line.h"
 #include "config/settings.h"
 #include "relay/relay_view.h"
-#include "ui/main_window_layout.h"
+#include "ui_qt/main_window_layout.h"
 
 class QAction;
 class QTimer;

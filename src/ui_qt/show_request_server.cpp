@@ -1,4 +1,4 @@
-#include "ui/show_request_server.h"
+#include "ui_qt/show_request_server.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>

@@ -1,4 +1,4 @@
-#include "ui/status_presenter.h"
+#include "ui_qt/status_presenter.h"
 
 #include <QLabel>
 #include <QProgressBar>

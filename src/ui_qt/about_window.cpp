@@ -1,4 +1,4 @@
-#include "ui/about_window.h"
+#include "ui_qt/about_window.h"
 
 #include <QEvent>
 #include <QKeyEvent>
@@ -8,8 +8,8 @@
 #include <QPixmap>
 
 #include "app/version.h"
-#include "ui/form_helpers.h"
-#include "ui/shell_open.h"
+#include "ui_qt/form_helpers.h"
+#include "ui_qt/shell_open.h"
 
 namespace kelvo {
 

@@ -1,4 +1,4 @@
-#include "ui/tray_icon.h"
+#include "ui_qt/tray_icon.h"
 
 #include <QAction>
 #include <QIcon>

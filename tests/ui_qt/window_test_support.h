@@ -13,7 +13,7 @@
 #include "config/registry_store.h"
 #include "diag/my_log.h"
 #include "net/ethernet_utils.h"
-#include "ui/main_window.h"
+#include "ui_qt/main_window.h"
 
 namespace kelvo::test {
 

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "ui/unix_signal_notifier.h"
+#include "ui_qt/unix_signal_notifier.h"
 
 namespace kelvo {
 

@@ -1,4 +1,4 @@
-#include "ui/gui_resources.h"
+#include "ui_qt/gui_resources.h"
 
 #include <QtGlobal>
 #include <mutex>

@@ -34,11 +34,11 @@
 #include "diag/my_log.h"
 #include "relay/frame.h"
 #include "support/relay_process.h"
-#include "ui/kelvo_application.h"
-#include "ui/lamp_panel.h"
-#include "ui/main_window.h"
-#include "ui/qt_relay_view.h"
-#include "ui/tray_icon.h"
+#include "ui_qt/kelvo_application.h"
+#include "ui_qt/lamp_panel.h"
+#include "ui_qt/main_window.h"
+#include "ui_qt/qt_relay_view.h"
+#include "ui_qt/tray_icon.h"
 #include "window_test_support.h"
 
 using namespace kelvo;

@@ -17,16 +17,26 @@ std::string StaticListName(int AIndex) {
   return "StaticList" + std::to_string(AIndex);
 }
 
-// The key is closed on every way out, a failing read included.
+// The key is closed on every way out. Only a pass that ran to its end commits; one cut short by
+// an error leaves the stored settings as they were.
 class TKeyCloser {
  public:
   explicit TKeyCloser(TRegistryStore& AStore) : fStore(AStore) {}
-  ~TKeyCloser() { fStore.CloseKey(); }
+  ~TKeyCloser() {
+    if (!fClosed) {
+      fStore.DiscardKey();
+    }
+  }
+  void Close() {
+    fClosed = true;
+    fStore.CloseKey();
+  }
   TKeyCloser(const TKeyCloser&) = delete;
   TKeyCloser& operator=(const TKeyCloser&) = delete;
 
  private:
   TRegistryStore& fStore;
+  bool fClosed = false;
 };
 
 // One stored controller, or null when the item is malformed or its host does not resolve.
@@ -76,6 +86,7 @@ void LoadSettings(TRegistryStore& AStore, TSettingsWindow& AWindow,
       AStaticTable.Add(std::move(Entry));
     }
   }
+  Closer.Close();
 }
 
 void SaveSettings(TRegistryStore& AStore, const TSettingsWindow& AWindow,
@@ -100,6 +111,7 @@ void SaveSettings(TRegistryStore& AStore, const TSettingsWindow& AWindow,
     AStore.WriteString(StaticListName(I),
                        EncodeStaticListItem(Entry->NAD(), Entry->Host(), Entry->Port()));
   }
+  Closer.Close();
 }
 
 }  // namespace kelvo

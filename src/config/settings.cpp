@@ -39,7 +39,10 @@ class TKeyCloser {
   bool fClosed = false;
 };
 
-// One stored controller, or null when the item is malformed or its host does not resolve.
+// One stored controller, or null when the item is malformed. A host that does not resolve now
+// (a DNS name while the network is still down) keeps its entry with an empty IP: routing
+// resolves the host before every send, so the entry works once the name resolves, and the
+// next save does not lose it.
 std::unique_ptr<TNATInfo> ParseStaticItem(const std::string& AText) {
   const std::vector<std::string> Fields = SplitStaticListFields(AText);
   if (Fields.size() != 3) {
@@ -50,12 +53,16 @@ std::unique_ptr<TNATInfo> ParseStaticItem(const std::string& AText) {
   if (!NAD || !Port) {
     return nullptr;
   }
+  // The stored port keeps only its low 16 bits: 70000 comes back as 4464.
+  const auto Port16 = static_cast<std::uint16_t>(static_cast<std::uint32_t>(*Port));
   try {
-    // The stored port keeps only its low 16 bits: 70000 comes back as 4464.
-    return std::make_unique<TNATInfo>(
-        *NAD, Fields[1], static_cast<std::uint16_t>(static_cast<std::uint32_t>(*Port)), -1);
-  } catch (const std::exception&) {
-    return nullptr;
+    return std::make_unique<TNATInfo>(*NAD, Fields[1], Port16, -1);
+  } catch (const TResolveError&) {
+    // Built from an address text, which needs no lookup, then given the stored host.
+    auto Entry = std::make_unique<TNATInfo>(*NAD, "0.0.0.0", Port16, -1);
+    Entry->SetHost(Fields[1]);
+    Entry->SetIP("");
+    return Entry;
   }
 }
 

@@ -9,7 +9,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -121,22 +120,16 @@ bool LooksLikeOurTempSuffix(std::string_view ASuffix) {
   return !AllLower;
 }
 
-// Removes temporary files that earlier saves left behind when they were cut short. Only files
-// that are certainly ours go: the name "<target>.XXXXXX", a plain file of this user, not
-// locked (a save in progress, in this or another process, holds a lock on its temporary file
-// from creation to rename), and either empty and older than a few seconds (a save killed before
-// it wrote; a younger one may be another process between creation and locking) or beginning as
-// a registry file does.
-void RemoveStaleTempFiles(const std::string& ATarget) {
+// Removes temporary files that earlier saves left behind when they were cut short. The caller
+// holds the folder's lock, which every save of ours takes from creating its temporary file to
+// renaming it, so no save is in progress and every file of ours found here is stale. Only files
+// that are certainly ours go: the name "<target>.XXXXXX", a plain file of this user, and either
+// empty (cut short before writing) or beginning as a registry file does.
+void RemoveStaleTempFiles(const std::string& ATarget, const std::string& AFolder) {
   namespace fs = std::filesystem;
-  const fs::path Target(ATarget);
-  const std::string Prefix = Target.filename().string() + ".";
-  fs::path Folder = Target.parent_path();
-  if (Folder.empty()) {
-    Folder = ".";
-  }
+  const std::string Prefix = fs::path(ATarget).filename().string() + ".";
   std::error_code Ec;
-  fs::directory_iterator It(Folder, Ec);
+  fs::directory_iterator It(AFolder, Ec);
   if (Ec) {
     return;
   }
@@ -154,24 +147,18 @@ void RemoveStaleTempFiles(const std::string& ATarget) {
       continue;
     }
     struct stat St {};
-    bool Ours = ::fstat(Fd, &St) == 0 && S_ISREG(St.st_mode) && St.st_uid == ::geteuid() &&
-                ::flock(Fd, LOCK_EX | LOCK_NB) == 0;
-    if (Ours && St.st_size == 0) {
-      Ours = ::time(nullptr) - St.st_mtime > 5;
-    } else if (Ours) {
-      char Head[4] = {};
-      const ssize_t N = ::pread(Fd, Head, sizeof Head, 0);
-      const auto B0 = static_cast<unsigned char>(Head[0]);
-      const auto B1 = static_cast<unsigned char>(Head[1]);
-      const bool Bom = N >= 2 && (B0 == 0xFF || B0 == 0xFE || B0 == 0xEF);
-      const bool Letter =
-          N >= 2 && ((B0 == 'W' || B0 == 'R') || (B0 == 0 && (B1 == 'W' || B1 == 'R')));
-      Ours = Bom || Letter;
+    bool Ours = ::fstat(Fd, &St) == 0 && S_ISREG(St.st_mode) && St.st_uid == ::geteuid();
+    if (Ours && St.st_size > 0) {
+      unsigned char Head[2] = {};
+      const bool Two = ::pread(Fd, Head, sizeof Head, 0) == 2;
+      const bool Bom = Head[0] == 0xFF || Head[0] == 0xFE || Head[0] == 0xEF;
+      const auto Letter = [](unsigned char AByte) { return AByte == 'W' || AByte == 'R'; };
+      Ours = Two && (Bom || Letter(Head[0]) || (Head[0] == 0 && Letter(Head[1])));
     }
+    ::close(Fd);
     if (Ours) {
       ::unlink(Path.c_str());
     }
-    ::close(Fd);  // drops the lock
   }
 }
 
@@ -179,15 +166,29 @@ void RemoveStaleTempFiles(const std::string& ATarget) {
 // either the old file or the new one, never a torn or empty one.
 bool ReplaceFileAtomically(const std::string& AFileName, const std::string& AText) {
   const std::string Target = WriteTarget(AFileName);
+  std::string Folder = std::filesystem::path(Target).parent_path().string();
+  if (Folder.empty()) {
+    Folder = ".";
+  }
+  // Saves of this program (in any process) take turns, so one never mistakes another's
+  // temporary file for a stale one. Without the lock the save still works, it only cleans up
+  // nothing.
+  const int DirFd = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const bool Locked = DirFd >= 0 && ::flock(DirFd, LOCK_EX) == 0;
+  auto Done = [DirFd](bool AResult) {
+    if (DirFd >= 0) {
+      ::close(DirFd);  // drops the lock
+    }
+    return AResult;
+  };
   std::string Temp = Target + ".XXXXXX";
   const int Fd = ::mkostemp(Temp.data(), O_CLOEXEC);
   if (Fd < 0) {
-    return false;
+    return Done(false);
   }
-  // Held until the file is renamed or removed, so a concurrent clean-up leaves it alone.
-  bool Ok = ::flock(Fd, LOCK_EX) == 0;
+  bool Ok = true;
   struct stat St {};
-  if (Ok && ::stat(Target.c_str(), &St) == 0) {
+  if (::stat(Target.c_str(), &St) == 0) {
     Ok = ::fchmod(Fd, St.st_mode & 07777) == 0;
   }
   Ok = Ok && WriteAll(Fd, AText) && ::fsync(Fd) == 0;
@@ -195,19 +196,17 @@ bool ReplaceFileAtomically(const std::string& AFileName, const std::string& ATex
   if (!Ok) {
     ::unlink(Temp.c_str());
     ::close(Fd);
-    return false;
+    return Done(false);
   }
   ::close(Fd);  // the data is synced and in place
-  // Makes the rename itself durable; the data is already safe, so a failure here is ignored.
-  const std::string Folder = std::filesystem::path(Target).parent_path().string();
-  const int DirFd =
-      ::open(Folder.empty() ? "." : Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (DirFd >= 0) {
+    // Makes the rename itself durable; the data is already safe, so a failure is ignored.
     ::fsync(DirFd);
-    ::close(DirFd);
   }
-  RemoveStaleTempFiles(Target);
-  return true;
+  if (Locked) {
+    RemoveStaleTempFiles(Target, Folder);
+  }
+  return Done(true);
 }
 
 std::string LowerCase(std::string_view AName) {

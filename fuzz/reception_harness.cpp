@@ -17,8 +17,6 @@ namespace kelvo::fuzz {
 
 namespace {
 
-constexpr std::size_t kLongestFrame = 65535;
-
 class TManualClock : public TClock {
  public:
   TTimePoint Now() const override { return fNow; }
@@ -105,9 +103,8 @@ std::string RunReceptionInput(std::span<const std::uint8_t> AInput) {
 
     if (!transport.Error.empty())
       return transport.Error;
-    // At most one incomplete frame, or what is left of the latest datagram.
-    const std::size_t bound = std::max(kLongestFrame - 1, size);
-    if (engine.BufferedBytes() > bound)
+    // The hard bound holds after every datagram, whatever the stream.
+    if (engine.BufferedBytes() > kMaxRecBuffer)
       return "buffer holds " + std::to_string(engine.BufferedBytes()) + " bytes after a " +
              std::to_string(size) + "-byte datagram";
     framesCounted += engine.TakeMsgCount();

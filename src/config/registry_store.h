@@ -43,8 +43,10 @@ class TRegistryStore {
   // first, its uncommitted changes dropped.
   bool OpenKey(bool ACanCreate);
   // Commits the changes made since OpenKey, then closes the key. On failure throws
-  // TRegistryError("Failed to set data for '<name>'"), <name> being the first value changed
-  // since OpenKey; the key is closed and the stored settings are as before OpenKey.
+  // TRegistryError naming the first change since OpenKey: "Failed to set data for '<name>'"
+  // for a write, "Failed to delete value '<name>'" for a delete, "Failed to create key '<key>'"
+  // when the key alone was new. The key is closed and the stored settings are as before
+  // OpenKey.
   void CloseKey();
   // Closes the key and drops its uncommitted changes (where the platform can). Never throws.
   void DiscardKey() noexcept;

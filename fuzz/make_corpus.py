@@ -18,7 +18,7 @@ def frame(src, dst, direction, payload=b"", fmt=0, length=None):
 
 
 def dgram(data, peer=0, fail=False, age=False, repeat=0):
-    """repeat 1..8 delivers the datagram 512 * repeat times."""
+    """repeat 1..8 delivers the datagram 64 * repeat times."""
     control = peer | (4 if fail else 0) | (8 if age else 0)
     if repeat:
         control |= 0x10 | ((repeat - 1) << 5)
@@ -44,10 +44,10 @@ seeds = {
     "ageing": dgram(REQ) + dgram(frame(1000, 5, 1), 2, age=True) + dgram(REQ, 0, age=True),
     "reply_direction_two": dgram(frame(0, 77, 0), 0) + dgram(frame(77, 0, 2), 3),
     # Streams that leave more behind every datagram than the next search takes away.
-    # 4096 datagrams; each adds about 150 bytes more than it takes, so the buffer meets its
+    # 512 datagrams; each adds well over 1 KB more than it takes, so the buffer meets its
     # bound (256 KiB).
-    "leftovers_pile_up": dgram((REQ + b"\x00\x01") * 10, repeat=8),
-    "failing_frames_pile_up": dgram(REQ * 10, fail=True, repeat=8),
+    "leftovers_pile_up": dgram((REQ + b"\x00\x01") * 100, repeat=8),
+    "failing_frames_pile_up": dgram(REQ * 100, fail=True, repeat=8),
 }
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")

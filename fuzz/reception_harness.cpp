@@ -99,7 +99,7 @@ std::string RunReceptionInput(std::span<const std::uint8_t> AInput) {
     }
     transport.Fail = (control & 0x04) != 0;
     const TPeer& peer = kPeers[control & 0x03];
-    const int times = (control & 0x10) ? 512 * (1 + (control >> 5)) : 1;
+    const int times = (control & 0x10) ? 64 * (1 + (control >> 5)) : 1;
     for (int i = 0; i < times; ++i) {
       engine.udpLocalUDPRead(datagram, peer.IP, peer.Port);
       if (!transport.Error.empty())

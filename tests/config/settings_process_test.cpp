@@ -142,9 +142,12 @@ TEST(SettingsSaveKilled, EveryKillLeavesTheOldOrTheNewListWhole) {
   }
   ASSERT_EQ(StoredList(File), 0);
 
-  // Kill points spread over the whole save and a little beyond it.
+  // Kill points spread over the whole save and a little beyond it, and every other one over
+  // its last part, where the file is written and renamed.
   std::mt19937 Random(20261209);
-  std::uniform_int_distribution<long> Delay(0, SaveTime.count() * 5 / 4 + 100);
+  const long Save = SaveTime.count();
+  std::uniform_int_distribution<long> Anywhere(0, Save * 5 / 4 + 100);
+  std::uniform_int_distribution<long> Late(Save / 2, Save * 11 / 10 + 100);
   constexpr int kTrials = 40;
   int Old = 0;
   int New = 0;
@@ -155,7 +158,8 @@ TEST(SettingsSaveKilled, EveryKillLeavesTheOldOrTheNewListWhole) {
     const std::size_t LeftBefore = Siblings(File).size();
     THelper Saver(File, kHosts[Next]);
     ASSERT_FALSE(Saver.WaitFor('S').empty());
-    std::this_thread::sleep_for(std::chrono::microseconds(Delay(Random)));
+    const long Delay = Trial % 2 == 0 ? Anywhere(Random) : Late(Random);
+    std::this_thread::sleep_for(std::chrono::microseconds(Delay));
     Saver.Kill();
     Saver.Reap();
     const int Now = StoredList(File);

@@ -1,6 +1,6 @@
 // Whole-file reads and atomic whole-file replacement for the settings file, with the clean-up
 // of temporary files that interrupted saves left behind. Internal to the settings store; any
-// thread, but saves of one folder take turns (a lock on the folder).
+// thread. Saves into one folder take turns (a lock on the folder, waited for at most 5 s).
 #pragma once
 
 #include <string>

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
+#include <thread>
 
 namespace kelvo {
 
@@ -105,6 +107,19 @@ void RemoveStaleTempFiles(const std::string& ATarget, const std::string& AFolder
   }
 }
 
+// A save stuck elsewhere (a hung disk) must not hang this one: after ATimeout it goes ahead
+// without the lock.
+bool LockWithin(int AFd, std::chrono::milliseconds ATimeout) {
+  const auto Deadline = std::chrono::steady_clock::now() + ATimeout;
+  while (::flock(AFd, LOCK_EX | LOCK_NB) != 0) {
+    if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() > Deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
 }  // namespace
 
 TReadResult ReadWholeFile(const std::string& AFileName, std::string& AContent,
@@ -152,7 +167,7 @@ bool ReplaceFileAtomically(const std::string& AFileName, const std::string& ATex
   // temporary file for a stale one. Without the lock the save still works, it only cleans up
   // nothing.
   const int DirFd = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  const bool Locked = DirFd >= 0 && ::flock(DirFd, LOCK_EX) == 0;
+  const bool Locked = DirFd >= 0 && LockWithin(DirFd, std::chrono::seconds(5));
   auto Done = [DirFd](bool AResult) {
     if (DirFd >= 0) {
       ::close(DirFd);  // drops the lock

@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <set>
+#include <thread>
 
 #include "temp_config_home.h"
 
@@ -390,6 +392,39 @@ TEST_F(RegistryStoreTest, SuccessfulSaveRemovesOnlyOurStaleTemporaryFiles) {
                                          "KelvoRelay.reg.Zz9Yy8", "KelvoRelay.reg.toolong1",
                                          "Other.reg.a8Fk2Q", "KelvoRelay.reg.Sym123"}));
 }
+// Another save in progress (here: this test, holding the folder's lock as every save does)
+// keeps its temporary file: the commit waits for it instead of cleaning it away.
+TEST_F(RegistryStoreTest, CommitWaitsForAnotherSaveInProgress) {
+  {
+    TRegistryStore Store;
+    ASSERT_TRUE(Store.OpenKey(true));
+    Store.CloseKey();
+  }
+  const std::string Other = fHome.File().string() + ".Ab12Cd";
+  const int Folder = ::open(fHome.File().parent_path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(Folder, 0);
+  ASSERT_EQ(::flock(Folder, LOCK_EX), 0);
+  std::ofstream(Other, std::ios::binary) << "Windows Registry Editor Version 5.00\r\n\r\n" +
+                                                kKeyLine + "\r\n\"Other\"=dword:00000001\r\n\r\n";
+  int RenameResult = -1;
+  std::thread OtherSave([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    RenameResult = ::rename(Other.c_str(), fHome.File().c_str());
+    ::close(Folder);
+  });
+  TRegistryStore Store;
+  ASSERT_TRUE(Store.OpenKey(false));
+  Store.WriteInteger("Top", 1);
+  const auto Start = std::chrono::steady_clock::now();
+  Store.CloseKey();
+  const auto Waited = std::chrono::steady_clock::now() - Start;
+  OtherSave.join();
+  EXPECT_EQ(RenameResult, 0) << "the other save lost its temporary file";
+  EXPECT_GE(Waited, std::chrono::milliseconds(150));
+  ASSERT_TRUE(Store.OpenKey(false));
+  EXPECT_EQ(Store.ReadInteger("Top"), 1);
+}
+
 TEST_F(RegistryStoreTest, LinkedSettingsFileStaysALink) {
   const fs::path Target = fHome.Dir() / "dotfiles.reg";
   std::ofstream(Target) << "";

@@ -1,0 +1,104 @@
+#include "app/control_requests.h"
+
+#include <charconv>
+
+#include "app/command_line.h"
+
+namespace kelvo {
+
+namespace {
+
+struct TChangeName {
+  std::string_view Name;
+  TConfigChange::TKind Kind;
+};
+
+constexpr TChangeName kChanges[] = {
+    {"set-adapter", TConfigChange::TKind::SetAdapter},
+    {"add-static", TConfigChange::TKind::AddStatic},
+    {"remove-static", TConfigChange::TKind::RemoveStatic},
+};
+
+}  // namespace
+
+std::string EncodeControlRequest(const TControlRequest& ARequest) {
+  switch (ARequest.Kind) {
+    case TControlRequest::TKind::Show:
+      return std::string(kShowRequestLine);
+    case TControlRequest::TKind::Quit:
+      return "quit";
+    case TControlRequest::TKind::Change:
+      for (const TChangeName& change : kChanges) {
+        if (change.Kind == ARequest.Change.Kind) {
+          return std::string(change.Name) + " " + ARequest.Change.Argument;
+        }
+      }
+  }
+  return {};
+}
+
+std::optional<TControlRequest> DecodeControlRequest(std::string_view ALine) {
+  if (ALine.size() > kMaxControlLine || ALine.find_first_of("\r\n") != ALine.npos) {
+    return std::nullopt;
+  }
+  TControlRequest request;
+  if (ALine == kShowRequestLine) {
+    return request;
+  }
+  if (ALine == "quit") {
+    request.Kind = TControlRequest::TKind::Quit;
+    return request;
+  }
+  const std::size_t space = ALine.find(' ');
+  const std::string_view name = ALine.substr(0, space);
+  for (const TChangeName& change : kChanges) {
+    if (change.Name == name && space != ALine.npos) {
+      request.Kind = TControlRequest::TKind::Change;
+      request.Change.Kind = change.Kind;
+      request.Change.Argument = std::string(ALine.substr(space + 1));
+      return request;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string EncodeOutcome(const TOutcome& AOutcome) {
+  return std::to_string(AOutcome.ExitCode) + " " +
+         (AOutcome.ExitCode == kExitOk ? std::string("ok") : AOutcome.Message);
+}
+
+TOutcome DecodeOutcome(std::string_view ALine) {
+  int code = -1;
+  const auto [end, error] = std::from_chars(ALine.data(), ALine.data() + ALine.size(), code);
+  const bool known = code == kExitOk || code == kExitFailure || code == kExitBadCommand;
+  if (error != std::errc() || !known || end == ALine.data() + ALine.size() || *end != ' ') {
+    return {kExitFailure, "the running instance gave an answer that is not understood: '" +
+                              std::string(ALine.substr(0, 200)) + "'"};
+  }
+  TOutcome outcome{code, std::string(end + 1, ALine.data() + ALine.size())};
+  if (code == kExitOk) {
+    outcome.Message.clear();
+  }
+  return outcome;
+}
+
+std::string AnswerControlRequest(TRelayHost& AHost, const TSettingsWindow& AWindow,
+                                 std::string_view ALine, bool& AQuit, bool& AShow) {
+  const std::optional<TControlRequest> request = DecodeControlRequest(ALine);
+  if (!request) {
+    return EncodeOutcome({kExitBadCommand, "request not understood"});
+  }
+  switch (request->Kind) {
+    case TControlRequest::TKind::Show:
+      AShow = true;
+      return {};
+    case TControlRequest::TKind::Quit:
+      AQuit = true;
+      return EncodeOutcome({});
+    case TControlRequest::TKind::Change:
+      return EncodeOutcome(ApplyConfigChangeToRelay(AHost, AWindow, request->Change));
+  }
+  return {};
+}
+
+}  // namespace kelvo

@@ -1,5 +1,6 @@
 #include "app/control_requests.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "app/command_line.h"
@@ -35,6 +36,25 @@ std::string EncodeControlRequest(const TControlRequest& ARequest) {
       }
   }
   return {};
+}
+
+bool CouldBeControlRequest(std::string_view ABegin) {
+  if (ABegin.size() > kMaxControlLine) {
+    return false;
+  }
+  const auto fits = [ABegin](std::string_view AWord) {
+    const std::size_t common = std::min(ABegin.size(), AWord.size());
+    return ABegin.substr(0, common) == AWord.substr(0, common);
+  };
+  if (fits(kShowRequestLine) || fits("quit")) {
+    return true;
+  }
+  for (const TChangeName& change : kChanges) {
+    if (fits(std::string(change.Name) + " ")) {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::optional<TControlRequest> DecodeControlRequest(std::string_view ALine) {

@@ -33,6 +33,9 @@ struct TControlRequest {
 };
 
 std::string EncodeControlRequest(const TControlRequest& ARequest);  // without the line end
+// Whether ABegin (the bytes received so far, no line end yet) can still become a request: a
+// client that sends anything else is dropped at once.
+bool CouldBeControlRequest(std::string_view ABegin);
 std::optional<TControlRequest> DecodeControlRequest(std::string_view ALine);
 
 std::string EncodeOutcome(const TOutcome& AOutcome);

@@ -115,8 +115,8 @@ bool ReadRequestLine(int AFd, std::string& ALine) {
       ALine = received.substr(0, end);
       return true;
     }
-    if (received.size() > kMaxControlLine) {
-      return false;
+    if (!CouldBeControlRequest(received)) {
+      return false;  // not one of our clients
     }
   }
 }

@@ -26,7 +26,7 @@ bool GetDefaultOrWarn(TEthernetAdapterInfo& AInfo, const TRelayHost::TWarningSin
   } catch (const std::exception& error) {
     AInfo.Clear();
     AWarn(std::string("the default adapter is unknown (") + error.what() +
-          "); listening on every local address");
+          "); the relay binds every local address (0.0.0.0)");
     return false;
   }
 }

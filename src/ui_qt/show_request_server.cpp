@@ -57,10 +57,10 @@ void TShowRequestServer::Handle(QLocalSocket* ASocket) {
   }
   const qsizetype end = received.indexOf('\n');
   if (end < 0) {
-    if (received.size() > static_cast<qsizetype>(kMaxControlLine)) {
-      ASocket->abort();  // not one of our clients
-    } else {
+    if (CouldBeControlRequest(received.toStdString())) {
       ASocket->setProperty(kReceived, received);
+    } else {
+      ASocket->abort();  // not one of our clients
     }
     return;
   }

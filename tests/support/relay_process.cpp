@@ -264,6 +264,14 @@ std::string TRelayProcess::StartProgram(const std::string& AExecutable,
                                         const TConfigHome& AConfigHome,
                                         const std::vector<std::string>& AReadyTexts,
                                         const TStartOptions& AOptions) {
+  if (fPid > 0) {
+    throw std::logic_error("the previous program still runs");
+  }
+  if (fStdout >= 0) {
+    ::close(fStdout);
+    fStdout = -1;
+  }
+  fOutput.clear();
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");

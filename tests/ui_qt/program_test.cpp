@@ -79,7 +79,7 @@ class TProgramTest : public QObject {
   void init();
   void headlessSecondStartEndsAndKilledFirstDoesNotBlock();
   void windowSecondStartEndsAndTermSavesSettings();
-  void windowTakesHandedOverSettingsAndQuitEndsItAsExitDoes();
+  void windowTakesHandedOverSettingsReloadsOnHangupAndQuitEndsItAsExitDoes();
   void windowStopRequestsDuringStartUpEndCleanly();
   void noDisplayIsOneLineAndExitCodeTwo_data();
   void noDisplayIsOneLineAndExitCodeTwo();
@@ -225,7 +225,7 @@ int TProgramTest::Run(const QStringList& AArgs, QByteArray* AOutput) {
   return process->exitCode();
 }
 
-void TProgramTest::windowTakesHandedOverSettingsAndQuitEndsItAsExitDoes() {
+void TProgramTest::windowTakesHandedOverSettingsReloadsOnHangupAndQuitEndsItAsExitDoes() {
   QByteArray output;
   QCOMPARE(Run({QStringLiteral("--quit")}, &output), 1);
   QVERIFY2(output.contains("no instance"), output.constData());
@@ -243,12 +243,25 @@ void TProgramTest::windowTakesHandedOverSettingsAndQuitEndsItAsExitDoes() {
   QCOMPARE(Run({QStringLiteral("--remove-static"), QStringLiteral("2")}, &output), 2);
   QCOMPARE(ReadSettings(), saved);
 
+  // SIGHUP: the window applies the file as Setup's OK would; its save at exit shows it.
+  QFile rewritten(SettingsFile());
+  QVERIFY(rewritten.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  rewritten.write(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]\r\n"
+      "\"EthernetAdapterID\"=\"lo\"\r\n\"StaticList0\"=\"2002 127.0.0.1 11\"\r\n");
+  rewritten.close();
+  ::kill(static_cast<pid_t>(window->processId()), SIGHUP);
+  QTest::qWait(500);
+  QCOMPARE(window->state(), QProcess::Running);
+
   QFile::remove(SettingsFile());
   QCOMPARE(Run({QStringLiteral("--quit")}, &output), 0);
   // The window has saved on its way out before --quit came back.
   const QByteArray text = ReadSettings();
   QVERIFY2(text.contains("\"Top\"=dword:"), text.constData());
-  QVERIFY2(text.contains("\"StaticList0\"=\"1001,127.0.0.1,9\""), text.constData());
+  QVERIFY2(text.contains("\"StaticList0\"=\"2002,127.0.0.1,11\""), text.constData());
+  QVERIFY2(!text.contains("StaticList1"), text.constData());
   QVERIFY(window->waitForFinished(10000));
   QCOMPARE(window->exitStatus(), QProcess::NormalExit);
   QCOMPARE(window->exitCode(), 0);

@@ -19,10 +19,10 @@ fi
 errors="$(mktemp)"
 trap 'rm -f "$errors"' EXIT
 set +e
-"$bin" "$@" 2> >(tee "$errors" >&2)
-code=$?
+# stderr through tee (and on to the terminal), stdout straight to the terminal.
+{ "$bin" "$@" 2>&1 1>&3 3>&- | tee "$errors" >&2; } 3>&1
+code=${PIPESTATUS[0]}
 set -e
-wait  # for tee
 if [ "$code" -eq 2 ] && grep -q "no display can be reached" "$errors"; then
   rm -f "$errors"
   headless "$@"

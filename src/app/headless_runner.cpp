@@ -42,7 +42,8 @@ void PrintError(const std::string& AText) {
 // The listening line, or the port error; after start-up and after every re-read.
 bool ReportListening(bool AListening, const THeadlessView& AView) {
   if (!AListening) {
-    PrintStatus("Error opening port 8442!");
+    std::fputs("Error opening port 8442!\n", stderr);
+    std::fflush(stderr);
     return false;
   }
   PrintStatus("KelvoRelay listening on " + AView.fLocalIP + ":8442");

@@ -122,12 +122,13 @@ TEST_F(HeadlessRelay, DropsAnOversizedDatagramWhole) {
   StopRelay();
 }
 
-TEST_F(HeadlessRelay, ReportsAPortInUseAndExitsWithAnError) {
+TEST_F(HeadlessRelay, ReportsAPortInUseOnStderrAndExitsWithAnError) {
   const TUdpPeer occupant(8442);
   fHome.WriteSettings({});
-  const std::string line = fRelay.Start(fHome, {});
-  EXPECT_NE(line.find("Error opening port 8442!"), std::string::npos) << fRelay.Output();
-  EXPECT_NE(fRelay.Wait(5s), 0);
+  const TCommandResult result = RunRelayCommand(fHome, {"--headless"});
+  EXPECT_EQ(result.ExitCode, 1);
+  EXPECT_EQ(result.Err, "Error opening port 8442!\n");
+  EXPECT_EQ(result.Out, "");
 }
 
 TEST_F(HeadlessRelay, WritesTheSettingsBackWhenStopped) {

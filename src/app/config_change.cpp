@@ -104,6 +104,10 @@ TOutcome ApplyConfigChange(const TConfigChange& AChange, std::string& AAdapterID
 
 TOutcome ApplyConfigChangeToRelay(TRelayHost& AHost, const TSettingsWindow& AWindow,
                                   const TConfigChange& AChange) {
+  // The change is saved at once; a settings file that cannot be read is not replaced.
+  if (std::string reason = UnreadableSettingsReason(AHost.Store()); !reason.empty()) {
+    return {kExitFailure, reason + "; nothing was changed"};
+  }
   std::unique_ptr<TNATInfoList> staticTable = AHost.Tables().DuplicateStaticTable();
   std::string adapterID = AHost.EthAdapterInfo().ID();
   TOutcome outcome = ApplyConfigChange(AChange, adapterID, *staticTable);
@@ -115,9 +119,9 @@ TOutcome ApplyConfigChangeToRelay(TRelayHost& AHost, const TSettingsWindow& AWin
     AHost.SaveSettings(AWindow);
   } catch (const std::exception& error) {
     return {kExitFailure,
-            std::string("the change is in effect but cannot be saved: ") + error.what()};
+            std::string("the change is in effect but cannot be saved: ") + error.what(), true};
   }
-  return {};
+  return {kExitOk, "", true};
 }
 
 std::string UnreadableSettingsReason(TRegistryStore& AStore) {

@@ -25,6 +25,7 @@ struct TConfigChange {
 struct TOutcome {
   int ExitCode = 0;
   std::string Message;
+  bool Applied = false;  // a running relay took the change, whether or not it could save it
 };
 
 // "NAD,HOST,PORT" in the stored StaticList text form, numbers read as the entry editor reads
@@ -43,7 +44,8 @@ TOutcome ApplyConfigChange(const TConfigChange& AChange, std::string& AAdapterID
                            TNATInfoList& AStaticTable);
 
 // The change applied to a running relay as Setup's OK applies its result (static table,
-// adapter, endpoint restart, debug switch kept), then saved at once.
+// adapter, endpoint restart, debug switch kept), then saved at once. Refused (kExitFailure)
+// while its settings file cannot be read.
 TOutcome ApplyConfigChangeToRelay(TRelayHost& AHost, const TSettingsWindow& AWindow,
                                   const TConfigChange& AChange);
 

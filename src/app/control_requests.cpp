@@ -102,23 +102,30 @@ TOutcome DecodeOutcome(std::string_view ALine) {
   return outcome;
 }
 
-std::string AnswerControlRequest(TRelayHost& AHost, const TSettingsWindow& AWindow,
-                                 std::string_view ALine, bool& AQuit, bool& AShow) {
+TControlAnswer AnswerControlRequest(TRelayHost& AHost, const TSettingsWindow& AWindow,
+                                    std::string_view ALine) {
+  TControlAnswer answer;
   const std::optional<TControlRequest> request = DecodeControlRequest(ALine);
   if (!request) {
-    return EncodeOutcome({kExitBadCommand, "request not understood"});
+    answer.Line = EncodeOutcome({kExitBadCommand, "request not understood"});
+    return answer;
   }
   switch (request->Kind) {
     case TControlRequest::TKind::Show:
-      AShow = true;
-      return {};
+      answer.Show = true;
+      break;
     case TControlRequest::TKind::Quit:
-      AQuit = true;
-      return EncodeOutcome({});
-    case TControlRequest::TKind::Change:
-      return EncodeOutcome(ApplyConfigChangeToRelay(AHost, AWindow, request->Change));
+      answer.Quit = true;
+      answer.Line = EncodeOutcome({});
+      break;
+    case TControlRequest::TKind::Change: {
+      const TOutcome outcome = ApplyConfigChangeToRelay(AHost, AWindow, request->Change);
+      answer.Applied = outcome.Applied;
+      answer.Line = EncodeOutcome(outcome);
+      break;
+    }
   }
-  return {};
+  return answer;
 }
 
 }  // namespace kelvo

@@ -42,10 +42,16 @@ std::string EncodeOutcome(const TOutcome& AOutcome);
 // An answer that is not of this form counts as a failure (kExitFailure).
 TOutcome DecodeOutcome(std::string_view ALine);
 
+struct TControlAnswer {
+  std::string Line;      // to send back; empty for a show request
+  bool Quit = false;     // the owner must now end as "Exit" does
+  bool Show = false;     // the owner brings its window forward
+  bool Applied = false;  // a change is in effect (the endpoint was restarted)
+};
+
 // Answers one request line (without its line end) for the relay AHost, whose window (or
-// headless stand-in) is AWindow. Sets AQuit when the owner must now end as "Exit" does; a show
-// request leaves the answer empty and AShow set.
-std::string AnswerControlRequest(TRelayHost& AHost, const TSettingsWindow& AWindow,
-                                 std::string_view ALine, bool& AQuit, bool& AShow);
+// headless stand-in) is AWindow.
+TControlAnswer AnswerControlRequest(TRelayHost& AHost, const TSettingsWindow& AWindow,
+                                    std::string_view ALine);
 
 }  // namespace kelvo

@@ -82,7 +82,13 @@ int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGua
   handlers.Tick = [&host] { host.AgeTables(); };
   handlers.Reload = [&] {
     std::string error;
-    if (!host.ReloadSettings(error)) {
+    bool reloaded = false;
+    try {
+      reloaded = host.ReloadSettings(error);
+    } catch (const std::exception& failure) {
+      error = failure.what();
+    }
+    if (!reloaded) {
       PrintError(error + "; the relay goes on with the settings it had");
       saveAtExit = false;
       return;
@@ -91,14 +97,20 @@ int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGua
     ReportListening(!view.fPortError, view);
   };
   handlers.Request = [&](const std::string& ALine, bool& AStop) {
-    bool show = false;
-    const std::string answer = AnswerControlRequest(host, window, ALine, AStop, show);
+    TControlAnswer answer;
+    try {
+      answer = AnswerControlRequest(host, window, ALine);
+    } catch (const std::exception& error) {
+      // Whatever went wrong, the relay keeps running and the asking command hears of it.
+      answer.Line = EncodeOutcome({kExitFailure, error.what()});
+    }
+    AStop = answer.Quit;
     // A change that took effect restarted the endpoint; it is ours to save from now on.
-    if (!show && !AStop && DecodeOutcome(answer).ExitCode != kExitBadCommand) {
+    if (answer.Applied) {
       saveAtExit = true;
       ReportListening(!view.fPortError, view);
     }
-    return answer;
+    return answer.Line;
   };
   handlers.Warn = [](const std::string& AText) { PrintError("warning: " + AText); };
   RunHeadlessLoop(AGuard.ShowRequestName(), handlers);

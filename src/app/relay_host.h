@@ -36,6 +36,7 @@ class TRelayHost {
   TUDPEndpoint& Endpoint() { return fEndpoint; }
   TEthernetAdapterInfo& EthAdapterInfo() { return fEthAdapterInfo; }
   TMyLog& Log() { return fLog; }
+  TRegistryStore& Store() { return fStore; }
 
   // Where warnings go that do not stop the relay (default: one line on stderr).
   using TWarningSink = std::function<void(const std::string&)>;

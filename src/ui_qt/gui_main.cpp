@@ -63,8 +63,8 @@ int RunGui(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
                    &TfmMain::ShowRequested);
   // --quit and the settings options: a change takes effect and is saved at once, as after
   // Setup's OK; quitting takes the road of "Exit".
-  showRequests.SetRequestHandler([&fmMain](const std::string& ALine, bool& AQuit, bool& AShow) {
-    return AnswerControlRequest(fmMain.Host(), fmMain, ALine, AQuit, AShow);
+  showRequests.SetRequestHandler([&fmMain](const std::string& ALine) {
+    return AnswerControlRequest(fmMain.Host(), fmMain, ALine);
   });
   QObject::connect(&showRequests, &TShowRequestServer::QuitRequested, &fmMain,
                    &TfmMain::Exit1Click);

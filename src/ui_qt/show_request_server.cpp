@@ -65,23 +65,21 @@ void TShowRequestServer::Handle(QLocalSocket* ASocket) {
     return;
   }
   ASocket->setProperty(kReceived, QByteArray());
-  bool quit = false;
-  bool show = false;
-  std::string answer;
+  TControlAnswer answer;
   if (fHandler) {
-    answer = fHandler(received.left(end).toStdString(), quit, show);
+    answer = fHandler(received.left(end).toStdString());
   } else {
-    answer = EncodeOutcome({2, "request not understood"});
+    answer.Line = EncodeOutcome({2, "request not understood"});
   }
-  if (!answer.empty()) {
-    ASocket->write(QByteArray::fromStdString(answer + "\n"));
+  if (!answer.Line.empty()) {
+    ASocket->write(QByteArray::fromStdString(answer.Line + "\n"));
     ASocket->flush();
   }
   ASocket->disconnectFromServer();
-  if (show) {
+  if (answer.Show) {
     emit ShowRequested();
   }
-  if (quit) {
+  if (answer.Quit) {
     emit QuitRequested();
   }
 }

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "app/control_requests.h"
+
 class QLocalServer;
 class QLocalSocket;
 
@@ -17,10 +19,9 @@ class TShowRequestServer : public QObject {
   Q_OBJECT
 
  public:
-  // One request line (without its end) → the answer line; sets AQuit when the program must
-  // end as "Exit" does once the answer is out, AShow for a show request (no answer then).
-  using TRequestHandler =
-      std::function<std::string(const std::string& ALine, bool& AQuit, bool& AShow)>;
+  // One request line (without its end) → the answer (see app/control_requests.h); a quit
+  // takes effect once the answer is out.
+  using TRequestHandler = std::function<TControlAnswer(const std::string& ALine)>;
 
   explicit TShowRequestServer(QObject* AParent);
 

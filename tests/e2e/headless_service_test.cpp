@@ -234,6 +234,11 @@ TEST_F(HeadlessService, HangupReReadsTheSettingsAndKeepsThemWhenTheFileIsUnreada
   ::kill(fRelay.Pid(), SIGHUP);
   ASSERT_TRUE(fRelay.WaitForOutput("cannot read", before)) << fRelay.Output();
   ExpectRouted(app, 2002, second);
+  // A handed-over change would be saved at once: refused while the file cannot be read.
+  const TCommandResult added = RunRelayCommand(fHome, {"--add-static", Static(3003, first)});
+  EXPECT_EQ(added.ExitCode, 1);
+  EXPECT_NE(added.Err.find("cannot read"), std::string::npos) << added.Err;
+  ExpectRouted(app, 3003, first, false);
   ASSERT_EQ(fRelay.Stop(SIGTERM), 0) << fRelay.Output();
   EXPECT_EQ(fHome.ReadSettings(), broken);
 }

@@ -15,7 +15,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   headless "$@"
 fi
 # A display is named; whether it answers the program finds out itself, before Qt starts: it
-# then ends with code 2 and a line that says so.
+# then ends with code 2 and a line that says so (as does a build without the window).
 errors="$(mktemp)"
 trap 'rm -f "$errors"' EXIT
 set +e
@@ -23,7 +23,7 @@ set +e
 { "$bin" "$@" 2>&1 1>&3 3>&- | tee "$errors" >&2; } 3>&1
 code=${PIPESTATUS[0]}
 set -e
-if [ "$code" -eq 2 ] && grep -q "no display can be reached" "$errors"; then
+if [ "$code" -eq 2 ] && grep -q -e "no display can be reached" -e "built without a window" "$errors"; then
   rm -f "$errors"
   headless "$@"
 fi

@@ -310,5 +310,29 @@ TEST_F(HeadlessService, StartsOnAMachineWhoseNameDoesNotResolve) {
   }
 }
 
+// `make run` with a display that is named but does not answer: the window's start says so and
+// the script starts the relay headless instead.
+TEST_F(HeadlessService, RunScriptFallsBackToHeadlessWhenTheDisplayDoesNotAnswer) {
+  TUdpPeer controller, app;
+  fHome.WriteSettings({Static(1001, controller)});
+  // The script runs <folder>/bin/kelvorelay: a folder of our own around the tests' link.
+  const std::filesystem::path folder = fHome.Dir() / "build";
+  std::filesystem::create_directories(folder / "bin");
+  std::filesystem::create_symlink(RelayExecutable(), folder / "bin" / "kelvorelay");
+  TStartOptions noDisplay;
+  noDisplay.Environment = {"DISPLAY=:93", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+
+  TRelayProcess script;
+  const std::string line = script.StartProgram("/bin/bash", {KELVO_RUN_SCRIPT, folder.string()},
+                                               fHome, {"listening on", "Error opening"}, noDisplay);
+  ASSERT_NE(line.find("listening on 127.0.0.1:8442"), std::string::npos) << script.Output();
+  EXPECT_TRUE(script.Output().find("no display can be reached") != std::string::npos ||
+              script.Output().find("built without a window") != std::string::npos)
+      << script.Output();
+  ExpectRouted(app, 1001, controller);
+  // The script hands its process over to the relay: the stop reaches the relay itself.
+  EXPECT_EQ(script.Stop(SIGTERM), 0) << script.Output();
+}
+
 }  // namespace
 }  // namespace kelvo::test

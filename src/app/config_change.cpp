@@ -1,7 +1,6 @@
 #include "app/config_change.h"
 
 #include <exception>
-#include <filesystem>
 #include <memory>
 
 #include "app/command_line.h"
@@ -125,13 +124,11 @@ TOutcome ApplyConfigChangeToRelay(TRelayHost& AHost, const TSettingsWindow& AWin
 }
 
 std::string UnreadableSettingsReason(TRegistryStore& AStore) {
-  std::error_code ignored;
-  const bool fileExists = std::filesystem::exists(AStore.FileName(), ignored);
   if (AStore.OpenKey(false)) {
-    AStore.CloseKey();
+    AStore.DiscardKey();
     return {};
   }
-  return fileExists ? "cannot read the settings in " + AStore.FileName() : std::string();
+  return AStore.OpenError();  // empty when there is simply no file yet
 }
 
 TOutcome ApplyConfigChangeToFile(TRegistryStore& AStore, const TConfigChange& AChange) {

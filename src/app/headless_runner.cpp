@@ -75,9 +75,9 @@ int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGua
     PrintStatus("Debug log: " + ALog.LogFile());
   }
 
-  // Settings that could not be re-read are not written back at the end: the user is likely
-  // still editing that file.
-  bool saveAtExit = true;
+  // Settings that could not be read at start or re-read later are not written back at the end:
+  // the user is likely still editing that file.
+  bool saveAtExit = store.OpenError().empty();
   THeadlessHandlers handlers;
   handlers.Tick = [&host] { host.AgeTables(); };
   handlers.Reload = [&] {

@@ -232,12 +232,12 @@ TEST_F(HeadlessService, HangupReReadsTheSettingsAndKeepsThemWhenTheFileIsUnreada
   { std::ofstream(fHome.SettingsFile(), std::ios::binary) << broken; }
   before = fRelay.Output().size();
   ::kill(fRelay.Pid(), SIGHUP);
-  ASSERT_TRUE(fRelay.WaitForOutput("cannot read", before)) << fRelay.Output();
+  ASSERT_TRUE(fRelay.WaitForOutput("Cannot read the settings file", before)) << fRelay.Output();
   ExpectRouted(app, 2002, second);
   // A handed-over change would be saved at once: refused while the file cannot be read.
   const TCommandResult added = RunRelayCommand(fHome, {"--add-static", Static(3003, first)});
   EXPECT_EQ(added.ExitCode, 1);
-  EXPECT_NE(added.Err.find("cannot read"), std::string::npos) << added.Err;
+  EXPECT_NE(added.Err.find("Cannot read the settings file"), std::string::npos) << added.Err;
   ExpectRouted(app, 3003, first, false);
   ASSERT_EQ(fRelay.Stop(SIGTERM), 0) << fRelay.Output();
   EXPECT_EQ(fHome.ReadSettings(), broken);

@@ -1,5 +1,6 @@
 #include "tables/nat_info_list.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -12,11 +13,90 @@ TNATInfoList::~TNATInfoList() {
   Clear();
 }
 
+namespace {
+
+std::uint32_t AsAlias(std::int32_t AValue) {
+  return static_cast<std::uint32_t>(AValue);
+}
+
+TAddressKey IPPortKey(const TNATInfo& AItem) {
+  return TAddressKey{0, AItem.IP(), AItem.Port()};
+}
+
+TAddressKey NADIPPortKey(const TNATInfo& AItem) {
+  return TAddressKey{AItem.NAD(), AItem.IP(), AItem.Port()};
+}
+
+}  // namespace
+
+void TNATInfoList::Index(TNATInfo& AItem) {
+  TNATInfo* Item = &AItem;
+  const std::uint64_t Seq = AItem.fSeq;
+  fByNAD.Insert(AItem.NAD(), Seq, Item);
+  if (fByNADAlias.Insert(AItem.NADAlias(), Seq, Item)) {
+    fTakenAliases.Take(AsAlias(AItem.NADAlias()));
+  }
+  fByIPAndPort.Insert(IPPortKey(AItem), Seq, Item);
+  fByNADIPAndPort.Insert(NADIPPortKey(AItem), Seq, Item);
+}
+
+void TNATInfoList::Unindex(TNATInfo& AItem) {
+  const std::uint64_t Seq = AItem.fSeq;
+  fByNAD.Erase(AItem.NAD(), Seq);
+  if (fByNADAlias.Erase(AItem.NADAlias(), Seq)) {
+    fTakenAliases.Free(AsAlias(AItem.NADAlias()));
+  }
+  fByIPAndPort.Erase(IPPortKey(AItem), Seq);
+  fByNADIPAndPort.Erase(NADIPPortKey(AItem), Seq);
+}
+
+void TNATInfoList::UnindexGone(const std::vector<std::unique_ptr<TNATInfo>>& AGone) {
+  const std::uint64_t Pass = ++fSweepPass;
+  const auto Gone = [](const TNATInfo* AItem) { return AItem->fOwner == nullptr; };
+  for (const auto& Item : AGone) {
+    fSeqOf.erase(Item.get());
+    fByNAD.Sweep(Item->NAD(), Pass, Gone);
+    if (fByNADAlias.Sweep(Item->NADAlias(), Pass, Gone)) {
+      fTakenAliases.Free(AsAlias(Item->NADAlias()));
+    }
+    fByIPAndPort.Sweep(IPPortKey(*Item), Pass, Gone);
+    fByNADIPAndPort.Sweep(NADIPPortKey(*Item), Pass, Gone);
+  }
+}
+
+void TNATInfoList::ClearIndexes() {
+  fByNAD.Clear();
+  fByNADAlias.Clear();
+  fByIPAndPort.Clear();
+  fByNADIPAndPort.Clear();
+  fTakenAliases.Clear();
+  fSeqOf.clear();
+}
+
 int TNATInfoList::Add(std::unique_ptr<TNATInfo> AItem) {
   // An empty slot would crash every later lookup, so refuse it here.
   if (!AItem) {
     throw std::invalid_argument("TNATInfoList::Add: no entry given");
   }
+  // Listed twice, the entry would be freed twice.
+  if (AItem->fOwner != nullptr) {
+    throw std::invalid_argument("TNATInfoList::Add: the entry is listed in a table");
+  }
+  if (Full()) {
+    throw TTableFullError("TNATInfoList::Add: the table holds its most entries");
+  }
+  FItems.reserve(FItems.size() + 1);  // so that nothing below can fail half-way
+  TNATInfo& Item = *AItem;
+  Item.fSeq = fNextSeq++;
+  fSeqOf.emplace(&Item, Item.fSeq);
+  try {
+    Index(Item);
+  } catch (...) {
+    Unindex(Item);
+    fSeqOf.erase(&Item);
+    throw;
+  }
+  Item.fOwner = this;
   FItems.push_back(std::move(AItem));
   return Count() - 1;
 }
@@ -32,13 +112,26 @@ TNATInfo* TNATInfoList::Items(int AIndex) const {
   return FItems[static_cast<std::size_t>(AIndex)].get();
 }
 
+std::uint64_t TNATInfoList::Mark(int AIndex) const {
+  const TNATInfo* Item = Items(AIndex);
+  return Item != nullptr ? Item->fSeq : 0;
+}
+
+int TNATInfoList::IndexAfter(std::uint64_t AMark) const {
+  const auto Where =
+      std::upper_bound(FItems.begin(), FItems.end(), AMark,
+                       [](std::uint64_t ASeq, const std::unique_ptr<TNATInfo>& AItem) {
+                         return ASeq < AItem->fSeq;
+                       });
+  return static_cast<int>(Where - FItems.begin());
+}
+
 int TNATInfoList::IndexOf(const TNATInfo* AItem) const {
-  for (std::size_t I = 0; I < FItems.size(); ++I) {
-    if (FItems[I].get() == AItem) {
-      return static_cast<int>(I);
-    }
+  const auto Found = fSeqOf.find(AItem);
+  if (Found == fSeqOf.end()) {
+    return -1;
   }
-  return -1;
+  return IndexAfter(Found->second - 1);
 }
 
 std::unique_ptr<TNATInfo> TNATInfoList::Remove(const TNATInfo* AItem, int* AIndex) {
@@ -52,45 +145,27 @@ std::unique_ptr<TNATInfo> TNATInfoList::Remove(const TNATInfo* AItem, int* AInde
   const auto Where = FItems.begin() + Index;
   std::unique_ptr<TNATInfo> Item = std::move(*Where);
   FItems.erase(Where);
+  Unindex(*Item);
+  fSeqOf.erase(Item.get());
+  Item->fOwner = nullptr;
   return Item;
 }
 
 TNATInfo* TNATInfoList::FindByNAD(std::int32_t ANAD) const {
-  for (const auto& Item : FItems) {
-    if (Item->NAD() == ANAD) {
-      return Item.get();
-    }
-  }
-  return nullptr;
+  return fByNAD.First(ANAD);
 }
 
 TNATInfo* TNATInfoList::FindByNADAlias(std::int32_t ANADAlias) const {
-  for (const auto& Item : FItems) {
-    if (Item->NADAlias() == ANADAlias) {
-      return Item.get();
-    }
-  }
-  return nullptr;
+  return fByNADAlias.First(ANADAlias);
 }
 
 TNATInfo* TNATInfoList::FindByIPAndPort(const std::string& AIP, std::uint16_t APort) const {
-  for (const auto& Item : FItems) {
-    if (Item->Port() == APort && Item->IP() == AIP) {
-      return Item.get();
-    }
-  }
-  return nullptr;
+  return fByIPAndPort.First(TAddressKeyView{0, AIP, APort});
 }
 
 TNATInfo* TNATInfoList::FindByNADIPAndPort(std::int32_t ANAD, const std::string& AIP,
                                            std::uint16_t APort) const {
-  // Runs for every frame: the cheap integer tests reject almost every entry before the string.
-  for (const auto& Item : FItems) {
-    if (Item->NAD() == ANAD && Item->Port() == APort && Item->IP() == AIP) {
-      return Item.get();
-    }
-  }
-  return nullptr;
+  return fByNADIPAndPort.First(TAddressKeyView{ANAD, AIP, APort});
 }
 
 TNATInfo* TNATInfoList::UpdateByNAD(std::int32_t ANAD, const std::string& AIP,
@@ -99,13 +174,12 @@ TNATInfo* TNATInfoList::UpdateByNAD(std::int32_t ANAD, const std::string& AIP,
     Existing->SetTimeout(fTimeout);
     return Existing;
   }
-
-  // Unsigned arithmetic so that 4294967295 + 1 wraps to 0 as the wire value does. The loop ends
-  // because a table can never hold all 2^32 aliases.
-  std::uint32_t Alias = static_cast<std::uint32_t>(ANAD);
-  while (FindByNADAlias(static_cast<std::int32_t>(Alias)) != nullptr) {
-    ++Alias;
+  if (Full()) {
+    return nullptr;
   }
+
+  // The first alias from ANAD upward, wrapping from 4294967295 to 0, that no entry holds.
+  const std::uint32_t Alias = fTakenAliases.FirstFreeFrom(AsAlias(ANAD));
 
   // Created before anything changes, so a failed lookup leaves the table as it was.
   auto Item = std::make_unique<TNATInfo>(ANAD, AIP, APort, fTimeout);
@@ -121,25 +195,32 @@ void TNATInfoList::UpdateByIPAndPort(std::int32_t ANAD, const std::string& AIP,
     Existing->SetTimeout(fTimeout);
     return;
   }
-  Add(std::make_unique<TNATInfo>(ANAD, AIP, APort, fTimeout));
+  if (!Full()) {
+    Add(std::make_unique<TNATInfo>(ANAD, AIP, APort, fTimeout));
+  }
 }
 
 std::unique_ptr<TNATInfoList> TNATInfoList::Duplicate() const {
   auto Copy = std::make_unique<TNATInfoList>(fTimeout, fClock);
   Copy->FItems.reserve(FItems.size());
   for (const auto& Item : FItems) {
-    Copy->FItems.push_back(std::make_unique<TNATInfo>(*Item));  // copies fields, no lookup
+    Copy->Add(std::make_unique<TNATInfo>(*Item));  // copies fields, no lookup
   }
   return Copy;
 }
 
 void TNATInfoList::Clear() {
+  ClearIndexes();
   while (!FItems.empty()) {
     FItems.pop_back();
   }
 }
 
 std::vector<std::unique_ptr<TNATInfo>> TNATInfoList::ClearWithoutFreeing() {
+  ClearIndexes();
+  for (const auto& Item : FItems) {
+    Item->fOwner = nullptr;
+  }
   return std::exchange(FItems, {});
 }
 
@@ -161,14 +242,16 @@ void TNATInfoList::AgeEntries() {
     return;
   }
 
-  // One pass that keeps the survivors in order; the expired entries are freed in place, so no
-  // entry after a removed one is skipped.
+  // One pass that keeps the survivors in order, so no entry after a removed one is skipped.
+  // The expired ones leave the indexes together and are freed after that.
+  std::vector<std::unique_ptr<TNATInfo>> Gone;
   std::size_t Kept = 0;
   for (std::size_t I = 0; I < FItems.size(); ++I) {
     TNATInfo& Item = *FItems[I];
     // Checked before the decrement so that a timeout of INT32_MIN cannot overflow.
     if (Item.Timeout() <= 1) {
-      FItems[I].reset();
+      Item.fOwner = nullptr;
+      Gone.push_back(std::move(FItems[I]));
       continue;
     }
     Item.SetTimeout(Item.Timeout() - 1);
@@ -178,6 +261,7 @@ void TNATInfoList::AgeEntries() {
     ++Kept;
   }
   FItems.resize(Kept);
+  UnindexGone(Gone);
 
   fOneSecTimer = Now;
 }

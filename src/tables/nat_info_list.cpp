@@ -85,7 +85,9 @@ int TNATInfoList::Add(std::unique_ptr<TNATInfo> AItem) {
   if (Full()) {
     throw TTableFullError("TNATInfoList::Add: the table holds its most entries");
   }
-  FItems.reserve(FItems.size() + 1);  // so that nothing below can fail half-way
+  if (FItems.size() == FItems.capacity()) {
+    FItems.reserve(std::max<std::size_t>(16, FItems.size() * 2));  // so push_back cannot fail
+  }
   TNATInfo& Item = *AItem;
   Item.fSeq = fNextSeq++;
   fSeqOf.emplace(&Item, Item.fSeq);

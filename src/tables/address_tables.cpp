@@ -11,6 +11,8 @@ namespace {
 // Rows copied per hold of fTablesLock: about a tenth of a millisecond of work, so routing
 // never waits long behind a snapshot of a large table.
 constexpr int kRowsPerHold = 1024;
+// Entries aged per hold of fTablesLock, for the same reason.
+constexpr int kAgeingPerHold = 2048;
 
 }  // namespace
 
@@ -51,11 +53,23 @@ TAddressTables::TAddressTables(const TClock& AClock)
       fClock(AClock) {}
 
 void TAddressTables::AgeAll() {
-  std::lock_guard Lock(fTablesLock);
-  for (TNATInfoList* Table : {fNATTable.get(), fStaticTable.get(), fPushTable.get()}) {
-    if (Table->Ages()) {
-      Table->AgeEntries();
+  for (const std::unique_ptr<TNATInfoList>* Table : {&fNATTable, &fStaticTable, &fPushTable}) {
+    std::vector<std::unique_ptr<TNATInfo>> Gone;
+    std::unique_lock Lock(fTablesLock);
+    TNATInfoList* Current = Table->get();
+    if (!Current->Ages() || !Current->BeginAgeingStep()) {
+      continue;
     }
+    // Routing may run between slices; the expired entries are freed outside the lock.
+    while (!Current->ContinueAgeingStep(kAgeingPerHold, Gone)) {
+      Lock.unlock();
+      Gone.clear();
+      Lock.lock();
+      if (Table->get() != Current) {
+        break;  // replaced meanwhile (only the static table, which never ages)
+      }
+    }
+    Lock.unlock();
   }
 }
 

@@ -43,7 +43,8 @@ class TAddressTables {
   TAddressTables(const TAddressTables&) = delete;
   TAddressTables& operator=(const TAddressTables&) = delete;
 
-  // Any thread: one ageing tick for every table that ages (call every 100 ms).
+  // Any thread: one ageing tick for every table that ages (call every 100 ms). A step takes
+  // the lock for a bounded number of entries at a time (see TNATInfoList::ContinueAgeingStep).
   void AgeAll();
   // Any thread: copies every row of the three tables, in list order. The lock is taken for
   // a bounded number of rows at a time, so a large table never holds up routing for long;

@@ -1,6 +1,7 @@
 #include "tables/nat_info_list.h"
 
 #include <algorithm>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -50,10 +51,12 @@ void TNATInfoList::Unindex(TNATInfo& AItem) {
   fByNADIPAndPort.Erase(NADIPPortKey(AItem), Seq);
 }
 
-void TNATInfoList::UnindexGone(const std::vector<std::unique_ptr<TNATInfo>>& AGone) {
+void TNATInfoList::UnindexGone(const std::vector<std::unique_ptr<TNATInfo>>& AGone,
+                               std::size_t AFrom) {
   const std::uint64_t Pass = ++fSweepPass;
   const auto Gone = [](const TNATInfo* AItem) { return AItem->fOwner == nullptr; };
-  for (const auto& Item : AGone) {
+  for (std::size_t I = AFrom; I < AGone.size(); ++I) {
+    const auto& Item = AGone[I];
     fSeqOf.erase(Item.get());
     fByNAD.Sweep(Item->NAD(), Pass, Gone);
     if (fByNADAlias.Sweep(Item->NADAlias(), Pass, Gone)) {
@@ -227,45 +230,73 @@ std::vector<std::unique_ptr<TNATInfo>> TNATInfoList::ClearWithoutFreeing() {
 }
 
 void TNATInfoList::AgeEntries() {
-  if (!Ages() || fTimerRunning) {
+  if (!BeginAgeingStep()) {
     return;
   }
-  fTimerRunning = true;
-  struct TRunningReset {
-    bool& fFlag;
-    ~TRunningReset() { fFlag = false; }
-  } RunningReset{fTimerRunning};
+  std::vector<std::unique_ptr<TNATInfo>> Gone;
+  ContinueAgeingStep(std::numeric_limits<int>::max(), Gone);
+}
 
+bool TNATInfoList::BeginAgeingStep() {
+  if (!Ages() || fTimerRunning) {
+    return false;
+  }
   const TTimePoint Now = fClock.Now();
   // A clock set back by a second or more counts as elapsed time too, or a table would stop
   // ageing until the clock caught up again.
   const auto Elapsed = Now >= fOneSecTimer ? Now - fOneSecTimer : fOneSecTimer - Now;
   if (Elapsed < std::chrono::milliseconds(1000)) {
-    return;
+    return false;
   }
+  fTimerRunning = true;
+  fStepNow = Now;
+  fStepAfter = 0;
+  fStepLast = FItems.empty() ? 0 : FItems.back()->fSeq;
+  return true;
+}
 
-  // One pass that keeps the survivors in order, so no entry after a removed one is skipped.
-  // The expired ones leave the indexes together and are freed after that.
-  std::vector<std::unique_ptr<TNATInfo>> Gone;
-  std::size_t Kept = 0;
-  for (std::size_t I = 0; I < FItems.size(); ++I) {
-    TNATInfo& Item = *FItems[I];
-    // Checked before the decrement so that a timeout of INT32_MIN cannot overflow.
-    if (Item.Timeout() <= 1) {
-      Item.fOwner = nullptr;
-      Gone.push_back(std::move(FItems[I]));
-      continue;
-    }
-    Item.SetTimeout(Item.Timeout() - 1);
-    if (Kept != I) {
-      FItems[Kept] = std::move(FItems[I]);
-    }
-    ++Kept;
+bool TNATInfoList::ContinueAgeingStep(int AMaxEntries,
+                                      std::vector<std::unique_ptr<TNATInfo>>& AGone) {
+  if (!fTimerRunning) {
+    return true;
   }
-  FItems.resize(Kept);
-  UnindexGone(Gone);
-
-  fOneSecTimer = Now;
+  try {
+    // Walks the slice [From, To) in list order, keeping the survivors in order, so no entry
+    // after a removed one is skipped; entries added since the step began are not aged by it.
+    const std::size_t From = static_cast<std::size_t>(IndexAfter(fStepAfter));
+    std::size_t To = From;
+    const std::size_t GoneBefore = AGone.size();
+    std::size_t Kept = From;
+    while (To < FItems.size() && FItems[To]->fSeq <= fStepLast &&
+           To - From < static_cast<std::size_t>(AMaxEntries)) {
+      TNATInfo& Item = *FItems[To];
+      fStepAfter = Item.fSeq;
+      // Checked before the decrement so that a timeout of INT32_MIN cannot overflow.
+      if (Item.Timeout() <= 1) {
+        Item.fOwner = nullptr;
+        AGone.push_back(std::move(FItems[To]));
+      } else {
+        Item.SetTimeout(Item.Timeout() - 1);
+        if (Kept != To) {
+          FItems[Kept] = std::move(FItems[To]);
+        }
+        ++Kept;
+      }
+      ++To;
+    }
+    FItems.erase(FItems.begin() + static_cast<std::ptrdiff_t>(Kept),
+                 FItems.begin() + static_cast<std::ptrdiff_t>(To));
+    UnindexGone(AGone, GoneBefore);
+    if (Kept < FItems.size() && FItems[Kept]->fSeq <= fStepLast) {
+      return false;  // more of this step to do
+    }
+  } catch (...) {
+    fTimerRunning = false;
+    throw;
+  }
+  fOneSecTimer = fStepNow;  // the time read when the step began, not the last one plus 1000 ms
+  fTimerRunning = false;
+  return true;
 }
 
 }  // namespace kelvo

@@ -69,6 +69,14 @@ class TNATInfoList {
   // One ageing tick; the owner calls it every 100 ms while Ages(). Runs a step only when at
   // least 1000 ms (absolute difference) lie between the last step and now.
   void AgeEntries();
+  // The same step in slices, for an owner that lets go of its lock between them.
+  // BeginAgeingStep starts a step when one is due (false otherwise, or while one runs);
+  // ContinueAgeingStep ages up to AMaxEntries more entries in list order, appends the expired
+  // ones to AGone for the caller to free, and returns true once the step is complete. Entries
+  // added meanwhile are not aged by that step; one refreshed meanwhile counts its new timeout
+  // from this step if the step had not reached it yet.
+  bool BeginAgeingStep();
+  bool ContinueAgeingStep(int AMaxEntries, std::vector<std::unique_ptr<TNATInfo>>& AGone);
 
   // A place in list order that outlives changes to the list, for walks that let go of the
   // lock between steps: Mark(i) names the entry at i; IndexAfter(mark) is the index of the
@@ -81,8 +89,8 @@ class TNATInfoList {
   void Index(TNATInfo& AItem);
   void Unindex(TNATInfo& AItem);
   void ClearIndexes();
-  // After an ageing pass: takes the entries whose fOwner is null out of every index.
-  void UnindexGone(const std::vector<std::unique_ptr<TNATInfo>>& AGone);
+  // After an ageing slice: takes AGone[AFrom...] (fOwner already null) out of every index.
+  void UnindexGone(const std::vector<std::unique_ptr<TNATInfo>>& AGone, std::size_t AFrom);
 
   std::vector<std::unique_ptr<TNATInfo>> FItems;  // ascending fSeq
   std::uint64_t fNextSeq = 1;
@@ -97,7 +105,10 @@ class TNATInfoList {
   std::unordered_map<const TNATInfo*, std::uint64_t> fSeqOf;
   std::int32_t fTimeout;
   TTimePoint fOneSecTimer;
-  bool fTimerRunning = false;
+  bool fTimerRunning = false;    // also: an ageing step has begun and is not complete
+  TTimePoint fStepNow;           // of the running step: the time it began
+  std::uint64_t fStepAfter = 0;  // of the running step: mark of the last entry aged
+  std::uint64_t fStepLast = 0;   // of the running step: mark of the last entry it ages
   const TClock& fClock;
 };
 

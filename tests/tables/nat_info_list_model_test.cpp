@@ -103,8 +103,10 @@ class TModelRun {
       WriteKeyField();
     } else if (Op < 85) {
       SetSomeTimeout();
-    } else if (Op < 97) {
+    } else if (Op < 93) {
       Age();
+    } else if (Op < 97) {
+      AgeInSlices();
     } else if (Op < 98) {
       fTable.Clear();
       fModel.Rows.clear();
@@ -260,6 +262,20 @@ class TModelRun {
     fClock.Advance(1000);
     fTable.AgeEntries();
     fModel.AgeOneStep();
+  }
+
+  // The same step a few entries at a time gives what one whole step gives.
+  void AgeInSlices() {
+    fClock.Advance(1000);
+    ASSERT_TRUE(fTable.BeginAgeingStep());
+    const int Slice = 1 + static_cast<int>(fRandom() % 4);
+    std::vector<std::unique_ptr<TNATInfo>> Gone;
+    for (int Round = 0; !fTable.ContinueAgeingStep(Slice, Gone); ++Round) {
+      ASSERT_LT(Round, 1000);
+    }
+    const std::size_t Before = fModel.Rows.size();
+    fModel.AgeOneStep();
+    ASSERT_EQ(Gone.size(), Before - fModel.Rows.size());
   }
 
   // The copy answers like the source; the source goes on as before.

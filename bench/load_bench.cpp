@@ -19,12 +19,15 @@
 #include <thread>
 #include <vector>
 
+#include "echo_controller.h"
 #include "relay/frame.h"
 #include "support/relay_process.h"
 
 namespace {
 
 using namespace std::chrono;
+using kelvo::bench::LoopbackSocket;
+using kelvo::bench::TEchoController;
 using kelvo::test::TConfigHome;
 using kelvo::test::TRelayProcess;
 
@@ -37,65 +40,6 @@ constexpr std::uint16_t kBarePort = 18442;
 std::int64_t NowNs() {
   return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
 }
-
-int LoopbackSocket(sockaddr_in& AAddress) {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  AAddress = {};
-  AAddress.sin_family = AF_INET;
-  AAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&AAddress), sizeof AAddress);
-  socklen_t length = sizeof AAddress;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&AAddress), &length);
-  const int bufferSize = 1 << 20;
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
-  return fd;
-}
-
-// Answers every request with a reply to its source NAD, through whoever sent it.
-class TEchoController {
- public:
-  TEchoController() : fSocket(LoopbackSocket(fAddress)) {
-    fThread = std::thread([this] { Run(); });
-  }
-  ~TEchoController() {
-    fStop = true;
-    fThread.join();
-    ::close(fSocket);
-  }
-  std::uint16_t Port() const { return ntohs(fAddress.sin_port); }
-
- private:
-  void Run() {
-    std::uint8_t buffer[2048];
-    while (!fStop) {
-      pollfd pfd{fSocket, POLLIN, 0};
-      if (::poll(&pfd, 1, 50) <= 0) {
-        continue;
-      }
-      for (;;) {
-        sockaddr_in from{};
-        socklen_t length = sizeof from;
-        const ssize_t n = ::recvfrom(fSocket, buffer, sizeof buffer, MSG_DONTWAIT,
-                                     reinterpret_cast<sockaddr*>(&from), &length);
-        if (n < static_cast<ssize_t>(kelvo::kMinFrameSize)) {
-          break;
-        }
-        std::span<std::uint8_t> frame(buffer, static_cast<std::size_t>(n));
-        const std::int32_t source = kelvo::ReadNAD(frame, kelvo::kOffsetSourceNAD);
-        kelvo::WriteNAD(frame, kelvo::kOffsetSourceNAD, kControllerNAD);
-        kelvo::WriteNAD(frame, kelvo::kOffsetDestNAD, source);
-        frame[kelvo::kOffsetDirection] = 1;
-        kelvo::RefreshChecksum(frame);
-        ::sendto(fSocket, buffer, frame.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
-      }
-    }
-  }
-
-  sockaddr_in fAddress{};
-  int fSocket;
-  std::atomic<bool> fStop{false};
-  std::thread fThread;
-};
 
 struct TResult {
   double RoundTripsPerSecond = 0;
@@ -214,7 +158,7 @@ int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
   const duration<double> runTime(seconds > 0 ? seconds : 3.0);
 
-  TEchoController controller;
+  TEchoController controller(kControllerNAD);
   TConfigHome home;
   home.WriteSettings(
       {std::to_string(kControllerNAD) + ",127.0.0.1," + std::to_string(controller.Port())});

@@ -60,7 +60,8 @@ struct TAddressKeyEqual {
   }
 };
 
-// Entries grouped by key, each group in list order, so the first match is the group's front.
+// Entries grouped by key, each group in list order, so the first match is the group's first.
+// Most keys have one entry, which the group holds without an allocation of its own.
 template <class TKey, class THash = std::hash<TKey>, class TEqual = std::equal_to<TKey>>
 class TOrderedIndex {
  public:
@@ -69,19 +70,24 @@ class TOrderedIndex {
   template <class TLookup>
   TNATInfo* First(const TLookup& AKey) const {
     const auto Found = fBuckets.find(AKey);
-    return Found == fBuckets.end() ? nullptr : Found->second.Slots.front().second;
+    return Found == fBuckets.end() ? nullptr : Found->second.First.second;
   }
 
   // True when AKey had no entry before.
   bool Insert(const TKey& AKey, std::uint64_t ASeq, TNATInfo* AEntry) {
     auto [Where, Created] = fBuckets.try_emplace(AKey);
-    std::vector<TSlot>& Slots = Where->second.Slots;
-    // New entries come last in list order; only a changed key lands in the middle.
-    if (Slots.empty() || Slots.back().first < ASeq) {
-      Slots.emplace_back(ASeq, AEntry);
+    TBucket& Bucket = Where->second;
+    const TSlot Slot{ASeq, AEntry};
+    if (Bucket.First.second == nullptr) {
+      Bucket.First = Slot;
+    } else if (ASeq < Bucket.First.first) {
+      // Only a changed key lands before the first: an entry from further up the list.
+      Bucket.More.insert(Bucket.More.begin(), Bucket.First);
+      Bucket.First = Slot;
+    } else if (Bucket.More.empty() || Bucket.More.back().first < ASeq) {
+      Bucket.More.push_back(Slot);  // new entries come last in list order
     } else {
-      Slots.insert(std::lower_bound(Slots.begin(), Slots.end(), TSlot{ASeq, nullptr}),
-                   TSlot{ASeq, AEntry});
+      Bucket.More.insert(std::lower_bound(Bucket.More.begin(), Bucket.More.end(), Slot), Slot);
     }
     return Created;
   }
@@ -92,12 +98,17 @@ class TOrderedIndex {
     if (Found == fBuckets.end()) {
       return false;
     }
-    std::vector<TSlot>& Slots = Found->second.Slots;
-    const auto Where = std::lower_bound(Slots.begin(), Slots.end(), TSlot{ASeq, nullptr});
-    if (Where != Slots.end() && Where->first == ASeq) {
-      Slots.erase(Where);
+    TBucket& Bucket = Found->second;
+    if (Bucket.First.first == ASeq && Bucket.First.second != nullptr) {
+      Bucket.PromoteNext();
+    } else {
+      const auto Where =
+          std::lower_bound(Bucket.More.begin(), Bucket.More.end(), TSlot{ASeq, nullptr});
+      if (Where != Bucket.More.end() && Where->first == ASeq) {
+        Bucket.More.erase(Where);
+      }
     }
-    if (Slots.empty()) {
+    if (Bucket.First.second == nullptr) {
       fBuckets.erase(Found);
       return true;
     }
@@ -113,12 +124,15 @@ class TOrderedIndex {
     if (Found == fBuckets.end() || Found->second.Pass == APass) {
       return false;
     }
-    std::vector<TSlot>& Slots = Found->second.Slots;
-    Found->second.Pass = APass;
-    Slots.erase(std::remove_if(Slots.begin(), Slots.end(),
-                               [&](const TSlot& ASlot) { return AGone(ASlot.second); }),
-                Slots.end());
-    if (Slots.empty()) {
+    TBucket& Bucket = Found->second;
+    Bucket.Pass = APass;
+    Bucket.More.erase(std::remove_if(Bucket.More.begin(), Bucket.More.end(),
+                                     [&](const TSlot& ASlot) { return AGone(ASlot.second); }),
+                      Bucket.More.end());
+    if (Bucket.First.second != nullptr && AGone(Bucket.First.second)) {
+      Bucket.PromoteNext();
+    }
+    if (Bucket.First.second == nullptr) {
       fBuckets.erase(Found);
       return true;
     }
@@ -130,8 +144,17 @@ class TOrderedIndex {
 
  private:
   struct TBucket {
-    std::vector<TSlot> Slots;
+    TSlot First{0, nullptr};  // null entry only for a moment, while the group is emptied
+    std::vector<TSlot> More;  // the rest of the group, in list order
     std::uint64_t Pass = 0;
+    void PromoteNext() {
+      if (More.empty()) {
+        First = TSlot{0, nullptr};
+      } else {
+        First = More.front();
+        More.erase(More.begin());
+      }
+    }
   };
   std::unordered_map<TKey, TBucket, THash, TEqual> fBuckets;
 };

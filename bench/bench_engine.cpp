@@ -129,15 +129,30 @@ void ReportAgainstSendto(benchmark::State& AState, std::int64_t AFrameSize,
   }
 }
 
+// The applications that send, spread evenly through the list: AState.range(3) of them, or
+// every one listed for 0.
+std::vector<const TApp*> Active(const TBenchRig& ARig, const benchmark::State& AState) {
+  const std::size_t listed = ARig.Apps.size();
+  const std::size_t count =
+      AState.range(3) == 0 ? listed : std::min(listed, static_cast<std::size_t>(AState.range(3)));
+  std::vector<const TApp*> active;
+  for (std::size_t i = 0; i < count; ++i)
+    active.push_back(&ARig.Apps[i * listed / count]);
+  return active;
+}
+
+// Frames from known senders: AState.range(0) applications listed, AState.range(3) of them
+// sending (0: all of them, round robin, so that every frame meets a cold entry).
 void BM_Requests(benchmark::State& AState) {
   TBenchRig rig(static_cast<int>(AState.range(0)), static_cast<std::size_t>(AState.range(1)),
                 static_cast<TNADs>(AState.range(2)));
+  const std::vector<const TApp*> active = Active(rig, AState);
   std::size_t next = 0;
   const auto started = std::chrono::steady_clock::now();
   for (auto _ : AState) {
-    const TApp& app = rig.Apps[next];
+    const TApp& app = *active[next];
     rig.Engine.udpLocalUDPRead(app.Request, app.IP, app.Port);
-    if (++next == rig.Apps.size())
+    if (++next == active.size())
       next = 0;
   }
   if (rig.Transport.Bytes != AState.iterations() * static_cast<std::size_t>(AState.range(1)))
@@ -147,14 +162,16 @@ void BM_Requests(benchmark::State& AState) {
   ReportAgainstSendto(AState, AState.range(1), started);
 }
 
+// Replies to known applications, chosen as for BM_Requests.
 void BM_Replies(benchmark::State& AState) {
   TBenchRig rig(static_cast<int>(AState.range(0)), static_cast<std::size_t>(AState.range(1)),
                 static_cast<TNADs>(AState.range(2)));
+  const std::vector<const TApp*> active = Active(rig, AState);
   std::size_t next = 0;
   const auto started = std::chrono::steady_clock::now();
   for (auto _ : AState) {
-    rig.Engine.udpLocalUDPRead(rig.Apps[next].Reply, "10.0.0.1", 5000);
-    if (++next == rig.Apps.size())
+    rig.Engine.udpLocalUDPRead(active[next]->Reply, "10.0.0.1", 5000);
+    if (++next == active.size())
       next = 0;
   }
   if (rig.Transport.Bytes != AState.iterations() * static_cast<std::size_t>(AState.range(1)))
@@ -269,12 +286,14 @@ void BM_ListenerWorstWait(benchmark::State& AState) {
 BENCHMARK(BM_SendtoBaseline)->ArgName("frame")->Arg(16)->Arg(1024);
 // Known senders: the rate at 100,000 entries is read against the rate at 10.
 BENCHMARK(BM_Requests)
-    ->ArgNames({"apps", "frame", "same_nad"})
-    ->Args({10, 1024, 0})
-    ->ArgsProduct({{10, 1000, 10000, 100000}, {16}, {0, 1}});
+    ->ArgNames({"apps", "frame", "same_nad", "active"})
+    ->Args({10, 1024, 0, 10})
+    ->ArgsProduct({{10, 1000, 10000, kMaxTableEntries}, {16}, {0, 1}, {10}})
+    ->Args({kMaxTableEntries, 16, 0, 0});
 BENCHMARK(BM_Replies)
-    ->ArgNames({"apps", "frame", "same_nad"})
-    ->ArgsProduct({{10, 1000, 10000, 100000}, {16}, {0, 1}});
+    ->ArgNames({"apps", "frame", "same_nad", "active"})
+    ->ArgsProduct({{10, 1000, 10000, kMaxTableEntries}, {16}, {0, 1}, {10}})
+    ->Args({kMaxTableEntries, 16, 0, 0});
 // A new sender at 100,000 entries is read against one at 10: 99,999 listed, so that the new
 // one is the 100,000th and still fits.
 BENCHMARK(BM_NewSender)

@@ -71,33 +71,29 @@ void TRelayEngine::RoutePush(const TFrameInfo& AInfo, const std::string& APeerIP
 void TRelayEngine::RouteRequest(std::span<std::uint8_t> AFrame, const TFrameInfo& AInfo,
                                 const std::string& APeerIP, std::uint16_t APeerPort) {
   std::size_t count = 0;
-  bool full = false;
   {
-    const std::lock_guard<std::mutex> lock(fTables.fTablesLock);
+    std::unique_lock<std::mutex> lock(fTables.fTablesLock);
     const TNATInfo* app = fTables.fNATTable->UpdateByNAD(AInfo.SourceNAD, APeerIP, APeerPort);
+    // A sender without an entry would get no reply, so its request goes nowhere.
     if (app == nullptr) {
-      full = true;
-    } else {
-      fApp.NAD = app->NAD();
-      fApp.NADAlias = app->NADAlias();
-      const TNATInfoList& statics = *fTables.fStaticTable;
-      const TNATInfoList& pushed = *fTables.fPushTable;
-      if (AInfo.Class == TFrameClass::fcBroadcastRequest) {
-        for (int i = 0; i < statics.Count(); ++i)
-          CopyTarget(TTableKind::tkStatic, *statics.Items(i), count);
-        for (int i = 0; i < pushed.Count(); ++i)
-          CopyTarget(TTableKind::tkPush, *pushed.Items(i), count);
-      } else if (const TNATInfo* e = statics.FindByNAD(AInfo.DestNAD)) {
-        CopyTarget(TTableKind::tkStatic, *e, count);
-      } else if (const TNATInfo* p = pushed.FindByNAD(AInfo.DestNAD)) {
-        CopyTarget(TTableKind::tkPush, *p, count);
-      }
+      lock.unlock();
+      DropForFullTable("fNATTable", APeerIP, APeerPort);
+      return;
     }
-  }
-  // A sender without an entry would get no reply, so its request goes nowhere.
-  if (full) {
-    DropForFullTable("fNATTable", APeerIP, APeerPort);
-    return;
+    fApp.NAD = app->NAD();
+    fApp.NADAlias = app->NADAlias();
+    const TNATInfoList& statics = *fTables.fStaticTable;
+    const TNATInfoList& pushed = *fTables.fPushTable;
+    if (AInfo.Class == TFrameClass::fcBroadcastRequest) {
+      for (int i = 0; i < statics.Count(); ++i)
+        CopyTarget(TTableKind::tkStatic, *statics.Items(i), count);
+      for (int i = 0; i < pushed.Count(); ++i)
+        CopyTarget(TTableKind::tkPush, *pushed.Items(i), count);
+    } else if (const TNATInfo* e = statics.FindByNAD(AInfo.DestNAD)) {
+      CopyTarget(TTableKind::tkStatic, *e, count);
+    } else if (const TNATInfo* p = pushed.FindByNAD(AInfo.DestNAD)) {
+      CopyTarget(TTableKind::tkPush, *p, count);
+    }
   }
   // A failing destination ends the broadcast there: the ones after it get nothing.
   for (std::size_t i = 0; i < count; ++i)

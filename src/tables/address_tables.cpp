@@ -1,5 +1,6 @@
 #include "tables/address_tables.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -7,16 +8,43 @@ namespace kelvo {
 
 namespace {
 
-void CopyRows(const TNATInfoList& ATable, std::vector<TTableRow>& ARows) {
-  ARows.reserve(static_cast<std::size_t>(ATable.Count()));
-  for (int I = 0; I < ATable.Count(); ++I) {
-    const TNATInfo& Item = *ATable.Items(I);
-    ARows.push_back(TTableRow{Item.NAD(), Item.NADAlias(), Item.Host(), Item.IP(), Item.Port(),
-                              Item.Timeout()});
-  }
-}
+// Rows copied per hold of fTablesLock: about a tenth of a millisecond of work, so routing
+// never waits long behind a snapshot of a large table.
+constexpr int kRowsPerHold = 1024;
+// Entries aged per hold of fTablesLock, for the same reason.
+constexpr int kAgeingPerHold = 2048;
 
 }  // namespace
+
+void TAddressTables::CopyRows(const std::unique_ptr<TNATInfoList>& ATable,
+                              std::vector<TTableRow>& ARows) const {
+  const TNATInfoList* Table = nullptr;
+  std::uint64_t Generation = 0;
+  std::uint64_t After = 0;  // mark of the last entry copied; 0 = from the front
+  for (;;) {
+    std::lock_guard Lock(fTablesLock);
+    const TNATInfoList* Current = ATable.get();
+    if (Current != Table || Generation != fGeneration) {
+      // The table was replaced while the lock was free: its rows start over.
+      Table = Current;
+      Generation = fGeneration;
+      After = 0;
+      ARows.clear();
+      ARows.reserve(static_cast<std::size_t>(Table->Count()));
+    }
+    const int From = Table->IndexAfter(After);
+    const int To = std::min(Table->Count(), From + kRowsPerHold);
+    for (int I = From; I < To; ++I) {
+      const TNATInfo& Item = *Table->Items(I);
+      ARows.push_back(TTableRow{Item.NAD(), Item.NADAlias(), Item.Host(), Item.IP(), Item.Port(),
+                                Item.Timeout()});
+    }
+    if (To == Table->Count()) {
+      return;
+    }
+    After = Table->Mark(To - 1);
+  }
+}
 
 TAddressTables::TAddressTables(const TClock& AClock)
     : fNATTable(std::make_unique<TNATInfoList>(kNATTableTimeout, AClock)),
@@ -25,20 +53,31 @@ TAddressTables::TAddressTables(const TClock& AClock)
       fClock(AClock) {}
 
 void TAddressTables::AgeAll() {
-  std::lock_guard Lock(fTablesLock);
-  for (TNATInfoList* Table : {fNATTable.get(), fStaticTable.get(), fPushTable.get()}) {
-    if (Table->Ages()) {
-      Table->AgeEntries();
+  for (const std::unique_ptr<TNATInfoList>* Table : {&fNATTable, &fStaticTable, &fPushTable}) {
+    std::vector<std::unique_ptr<TNATInfo>> Gone;
+    std::unique_lock Lock(fTablesLock);
+    TNATInfoList* Current = Table->get();
+    if (!Current->Ages() || !Current->BeginAgeingStep()) {
+      continue;
     }
+    // Routing may run between slices; the expired entries are freed outside the lock.
+    while (!Current->ContinueAgeingStep(kAgeingPerHold, Gone)) {
+      Lock.unlock();
+      Gone.clear();
+      Lock.lock();
+      if (Table->get() != Current) {
+        break;  // replaced meanwhile (only the static table, which never ages)
+      }
+    }
+    Lock.unlock();
   }
 }
 
 TTablesSnapshot TAddressTables::Snapshot() const {
   TTablesSnapshot Result;
-  std::lock_guard Lock(fTablesLock);
-  CopyRows(*fNATTable, Result.NATRows);
-  CopyRows(*fStaticTable, Result.StaticRows);
-  CopyRows(*fPushTable, Result.PushRows);
+  CopyRows(fNATTable, Result.NATRows);
+  CopyRows(fStaticTable, Result.StaticRows);
+  CopyRows(fPushTable, Result.PushRows);
   return Result;
 }
 
@@ -55,6 +94,7 @@ std::unique_ptr<TNATInfoList> TAddressTables::ReplaceStaticTable(
   }
   std::lock_guard Lock(fTablesLock);
   std::swap(fStaticTable, ATable);
+  ++fGeneration;
   return ATable;  // freed by the caller, outside the lock
 }
 

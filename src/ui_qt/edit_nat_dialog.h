@@ -4,7 +4,8 @@
 
 #include <QDialog>
 #include <QString>
-#include <cstdint>
+
+#include "present/editor_conversions.h"
 
 class QLabel;
 class QLineEdit;
@@ -19,10 +20,9 @@ class TfmEditNAT : public QDialog {
  public:
   explicit TfmEditNAT(QWidget* AParent = nullptr);
 
-  // Any text converts: empty, not a number or outside the signed 32-bit range gives 1.
-  static std::int32_t ConvertNAD(const QString& AText);
-  // Empty or not a number gives 1; otherwise the low 16 bits of the number (70000 -> 4464).
-  static std::uint16_t ConvertPort(const QString& AText);
+  // The three fields' texts; the caller converts them (ConvertNAD, ConvertPort).
+  TEntryTexts Texts() const;
+  void SetTexts(const TEntryTexts& ATexts);
 
   // Children of the dialog (Qt parent-child ownership).
   QLineEdit* edNAD;

@@ -8,19 +8,18 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QTimer>
 #include <exception>
 
 #include "app/relay_host.h"
 #include "app/version.h"
-#include "ui_qt/options_dialog.h"
 #include "diag/my_log.h"
 #include "ui_qt/about_window.h"
 #include "ui_qt/gui_resources.h"
 #include "ui_qt/help_window.h"
 #include "ui_qt/kelvo_application.h"
 #include "ui_qt/lamp_panel.h"
+#include "ui_qt/options_dialog.h"
 #include "ui_qt/qt_relay_view.h"
 #include "ui_qt/status_presenter.h"
 #include "ui_qt/tray_icon.h"
@@ -103,7 +102,7 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
   fView = std::make_unique<TQtRelayView>();
   ConnectView();
   fHost = std::make_unique<TRelayHost>(*fView, fLog, fStore);
-  fStatus = std::make_unique<TStatusPresenter>(*fUi.ListView1, *fUi.ListView2, *fUi.Gauge1,
+  fStatus = std::make_unique<TStatusPresenter>(*fUi.ListModel1, *fUi.ListModel2, *fUi.Gauge1,
                                                *fUi.lblMsgCount);
 
   // 3. Counters: nothing counted yet, shown as "-" until the first frame or tick.
@@ -199,7 +198,7 @@ void TfmMain::AppOnException(const std::string& AMessage) {
 }
 
 void TfmMain::timSystemTimer() {
-  fStatus->Tick(fHost->Engine().TakeMsgCount(), fHost->Tables().Snapshot());
+  fStatus->Tick(fHost->Engine().TakeMsgCount(), fHost->Tables());
 }
 
 void TfmMain::SetLed(TLamp ALamp, TLedColor AColor) {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "net/ethernet_utils.h"
+#include "present/setup_working_copy.h"
 #include "tables/nat_info_list.h"
 
 class QAction;
@@ -76,8 +76,8 @@ class TfmOptions : public QDialog {
 
   TfmEditNAT& fEditNAT;
   std::unique_ptr<TNATInfoList> StaticList;
-  std::unique_ptr<TNATInfoList> LocalStaticList;          // owned from showing until OK or Cancel
-  std::unique_ptr<TEthernetAdapterInfoList> EthAdapters;  // enumerated anew at each showing
+  // The adapters of this showing and LocalStaticList, held from showing until OK or Cancel.
+  TSetupWorkingCopy fWorkingCopy;
 };
 
 }  // namespace kelvo

@@ -9,11 +9,11 @@
 #include <limits>
 #include <memory>
 
-#include "ui_qt/edit_nat_dialog.h"
-#include "ui_qt/options_dialog.h"
 #include "modal_helpers.h"
 #include "net/ethernet_utils.h"
 #include "tables/nat_info_list.h"
+#include "ui_qt/edit_nat_dialog.h"
+#include "ui_qt/options_dialog.h"
 
 using kelvo::TfmEditNAT;
 using kelvo::TfmOptions;
@@ -85,28 +85,6 @@ class TConfigDialogsTest : public QObject {
     fPreviousPlatform = kelvo::SetAdapterPlatform(FakePlatform());
   }
   void cleanupTestCase() { kelvo::SetAdapterPlatform(fPreviousPlatform); }
-
-  void editorConversions() {
-    QCOMPARE(TfmEditNAT::ConvertNAD(QString()), 1);
-    QCOMPARE(TfmEditNAT::ConvertNAD(QStringLiteral("12x")), 1);
-    QCOMPARE(TfmEditNAT::ConvertNAD(QStringLiteral("1001")), 1001);
-    QCOMPARE(TfmEditNAT::ConvertNAD(QStringLiteral("2147483647")), 2147483647);
-    QCOMPARE(TfmEditNAT::ConvertNAD(QStringLiteral("2147483648")), 1);
-    QCOMPARE(TfmEditNAT::ConvertNAD(QStringLiteral("4294967295")), 1);
-    QCOMPARE(TfmEditNAT::ConvertNAD(QStringLiteral("-5")), -5);
-    QCOMPARE(TfmEditNAT::ConvertNAD(QStringLiteral("-2147483648")),
-             std::numeric_limits<std::int32_t>::min());
-    QCOMPARE(TfmEditNAT::ConvertNAD(QStringLiteral("-2147483649")), 1);
-
-    QCOMPARE(TfmEditNAT::ConvertPort(QString()), std::uint16_t{1});
-    QCOMPARE(TfmEditNAT::ConvertPort(QStringLiteral("port")), std::uint16_t{1});
-    QCOMPARE(TfmEditNAT::ConvertPort(QStringLiteral("8442")), std::uint16_t{8442});
-    QCOMPARE(TfmEditNAT::ConvertPort(QStringLiteral("65535")), std::uint16_t{65535});
-    QCOMPARE(TfmEditNAT::ConvertPort(QStringLiteral("65536")), std::uint16_t{0});
-    QCOMPARE(TfmEditNAT::ConvertPort(QStringLiteral("70000")), std::uint16_t{4464});
-    QCOMPARE(TfmEditNAT::ConvertPort(QStringLiteral("-1")), std::uint16_t{65535});
-    QCOMPARE(TfmEditNAT::ConvertPort(QStringLiteral("99999999999")), std::uint16_t{1});
-  }
 
   void editorCaptionFollowsMode() {
     TfmEditNAT editor;

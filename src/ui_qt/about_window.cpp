@@ -79,7 +79,7 @@ bool TfmAbout::eventFilter(QObject* AWatched, QEvent* AEvent) {
     Label5Click(AWatched);
     return true;
   }
-  return QDialog::eventFilter(AWatched, AEvent);
+  return TCentredDialog::eventFilter(AWatched, AEvent);
 }
 
 void TfmAbout::Label5Click(QObject* ASender) {

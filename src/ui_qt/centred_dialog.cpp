@@ -1,6 +1,8 @@
 #include "ui_qt/centred_dialog.h"
 
+#include <QEvent>
 #include <QMargins>
+#include <QWindow>
 
 #include "present/placement.h"
 
@@ -21,10 +23,24 @@ void TCentredDialog::setVisible(bool AVisible) {
   if (AVisible && !isVisible()) {
     CentreOnOwner();
   }
+  const bool first = AVisible && !fShownBefore;
   QDialog::setVisible(AVisible);
-  if (AVisible) {
+  if (first) {
     fShownBefore = true;
+    // Once the window manager has framed it, the dialog's own frame is known: centre again
+    // with it, where it differs from the owner's (a fixed dialog has no resize border).
+    if (QWindow* window = windowHandle()) {
+      window->installEventFilter(this);
+    }
   }
+}
+
+bool TCentredDialog::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  if (AWatched == windowHandle() && AEvent->type() == QEvent::Expose && isVisible()) {
+    AWatched->removeEventFilter(this);
+    CentreOnOwner();
+  }
+  return QDialog::eventFilter(AWatched, AEvent);
 }
 
 void TCentredDialog::CentreOnOwner() {

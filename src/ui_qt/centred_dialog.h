@@ -15,6 +15,9 @@ class TCentredDialog : public QDialog {
 
   void setVisible(bool AVisible) override;
 
+ protected:
+  bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
+
  private:
   void CentreOnOwner();
 

@@ -52,10 +52,12 @@ bench: build
 soak: build
 	$(BUILD)/bin/soak
 
-# Starts the window on a virtual display and saves screenshot.png.
+# Starts the window on a virtual display and saves screenshot.png; then, under a window
+# manager, the main window and each dialog at its first showing in $(BUILD)/screenshots.
 screenshot: build
 	@scripts/install-deps.sh screenshot
 	scripts/screenshot.sh $(BUILD) screenshot.png
+	scripts/dialog-screenshots.sh $(BUILD) $(BUILD)/screenshots
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -4,7 +4,8 @@
 #
 #   scripts/install-deps.sh            build, run and test
 #   scripts/install-deps.sh fuzz       also clang and its libFuzzer runtime
-#   scripts/install-deps.sh screenshot also a virtual display and a screen grabber
+#   scripts/install-deps.sh screenshot also a virtual display, a window manager, a screen grabber
+#                                      and the tools that open the dialogs
 set -euo pipefail
 
 packages=(
@@ -15,7 +16,7 @@ packages=(
 for extra in "$@"; do
   case "$extra" in
     fuzz) packages+=(clang libclang-rt-dev) ;;
-    screenshot) packages+=(xvfb xauth imagemagick) ;;
+    screenshot) packages+=(xvfb xauth imagemagick openbox xdotool x11-utils) ;;
     *) echo "unknown package group '$extra'" >&2; exit 2 ;;
   esac
 done

@@ -102,10 +102,7 @@ void TfmEditNAT::FormShow() {
 }
 
 void TfmEditNAT::edNADChange() {
-  // The conversions accept any text, but an entry without a NAD, host or port is almost
-  // certainly a slip, so OK waits until all three hold something.
-  btnOK->setEnabled(!edNAD->text().isEmpty() && !edHost->text().isEmpty() &&
-                    !edPort->text().isEmpty());
+  btnOK->setEnabled(EntryTextsComplete(Texts()));
 }
 
 }  // namespace kelvo

@@ -184,6 +184,17 @@ class TConfigDialogsTest : public QObject {
       QVERIFY2(inside.contains(child->geometry()), qPrintable(child->objectName()));
       QVERIFY2(!caption.intersects(child->geometry()), qPrintable(child->objectName()));
     }
+    // The line drawn is the one measured: the first non-background pixel down the box's left
+    // side, left of the caption.
+    const QImage image = dialog.GroupBox1->grab().toImage();
+    const QColor background = dialog.GroupBox1->palette().color(QPalette::Window);
+    int line = -1;
+    for (int y = 0; y < image.height() && line < 0; ++y) {
+      if (image.pixelColor(caption.left() / 2, y) != background) {
+        line = y;
+      }
+    }
+    QCOMPARE(line, frame.top());
     // Nothing outside the box reaches into it.
     QVERIFY(!dialog.Panel1->geometry().intersects(dialog.GroupBox1->geometry()));
 

@@ -1,5 +1,6 @@
 // The main window with a real relay host bound to 127.0.0.1:8442: layout, resize rule, status
 // tick, lamps, tray menu, closing, and the error handler.
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QElapsedTimer>
 #include <QFile>
@@ -227,6 +228,11 @@ void TMainWindowTest::namesCaptionAndStartState() {
 }
 
 void TMainWindowTest::statusTickFillsBothLists() {
+  // Qt's own checks of a model's answers and signals run on both lists throughout.
+  const QAbstractItemModelTester checkApplications(
+      Window().Ui().ListView1->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+  const QAbstractItemModelTester checkControllers(
+      Window().Ui().ListView2->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
   TAddressTables& tables = Window().Host().Tables();
   {
     const std::lock_guard<std::mutex> lock(tables.fTablesLock);

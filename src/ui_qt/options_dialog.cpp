@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTableWidget>
+#include <string>
+#include <vector>
 
 #include "ui_qt/edit_nat_dialog.h"
 #include "ui_qt/form_helpers.h"
@@ -94,10 +96,10 @@ TfmOptions::TfmOptions(TfmEditNAT& AEditNAT, QWidget* AParent)
   cbEthAdapter->setEditable(false);
   cbCreateDebugLogs->setText(QStringLiteral("Create debug logs"));
   Label2->setText(QStringLiteral("Static IP list:"));
-  for (QLabel* label : {Label1, Label2}) {
-    FitLabelWidth(label);
-    FitLabelHeight(label);
-  }
+  FitLabelWidth(Label1);
+  FitLabelWidth(Label2);
+  FitLabelHeight(Label1);
+  FitLabelHeight(Label2);
   SetUpReportList(lvStatic);
 
   acAdd->setObjectName(QStringLiteral("acAdd"));

@@ -67,6 +67,7 @@ class TMainWindowTest : public QObject {
   void namesCaptionAndStartState();
   void statusTickFillsBothLists();
   void statusTickShowsRateAndResetsIt();
+  void statusTickAtTheTablesBound();
   void lampFlashesAndTurnsGrey();
   void lampHeldLitByCloseFrames();
   void greyLeavesTimerRunning();
@@ -273,6 +274,41 @@ void TMainWindowTest::statusTickFillsBothLists() {
   QVERIFY(!ui.ListView2->selectionModel()->hasSelection());
   QCOMPARE(RowTexts(ui.ListView2, 0).mid(0, 2), QStringList({"1.", "2000"}));
   QCOMPARE(RowTexts(ui.ListView2, 1).mid(0, 2), QStringList({"2.", "2001"}));
+}
+
+// 100,000 rows per table: every row is there and numbered, and a tick with the paint after it
+// stays far below the second it has (one item object per cell took most of it).
+void TMainWindowTest::statusTickAtTheTablesBound() {
+  constexpr int kRows = 100000;
+  TAddressTables& tables = Window().Host().Tables();
+  {
+    const std::lock_guard<std::mutex> lock(tables.fTablesLock);
+    for (int i = 0; i < kRows; ++i) {
+      const std::string ip =
+          "10.1." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256);
+      tables.fNATTable->Add(Entry(7, 7 + i, ip.c_str(), 40000, 60));
+      tables.fPushTable->Add(Entry(9000 + i, 9000 + i, ip.c_str(), 8442, 600));
+    }
+    tables.fStaticTable->Add(Entry(1001, 1001, "10.0.0.2", 8442, -1));
+  }
+  const TMainWindowUi& ui = Window().Ui();
+  Window().timSystemTimer();
+  ui.ListView2->selectRow(kRows);
+  QElapsedTimer clock;
+  clock.start();
+  Window().timSystemTimer();
+  QCoreApplication::processEvents();
+  Window().repaint();
+  const qint64 elapsed = clock.elapsed();
+  QCOMPARE(RowCount(ui.ListView1), kRows);
+  QCOMPARE(RowCount(ui.ListView2), kRows + 1);
+  QCOMPARE(RowTexts(ui.ListView1, kRows - 1),
+           QStringList({"100000.", "7/100006", "10.1.134.159:40000", "60"}));
+  QCOMPARE(RowTexts(ui.ListView2, 0), QStringList({"1.", "1001", "10.0.0.2:8442", "static"}));
+  QCOMPARE(RowTexts(ui.ListView2, kRows),
+           QStringList({"100001.", "108999", "10.1.134.159:8442", "600"}));
+  QVERIFY(!ui.ListView2->selectionModel()->hasSelection());
+  QVERIFY2(elapsed < 300, qPrintable(QStringLiteral("tick and paint took %1 ms").arg(elapsed)));
 }
 
 void TMainWindowTest::statusTickShowsRateAndResetsIt() {

@@ -4,9 +4,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
-#include <QRegularExpressionValidator>
 #include <QShowEvent>
+#include <QValidator>
 
 #include "ui_qt/form_helpers.h"
 
@@ -14,16 +13,32 @@ namespace kelvo {
 
 namespace {
 
-// Typing is limited to digits; texts set by the caller (a negative NAD) are not filtered.
-void MakeDigitsOnly(QLineEdit* AEdit) {
-  AEdit->setValidator(
-      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), AEdit));
-}
+// Filters every change of a field's text by a rule that judges the text it would hold.
+class TFieldValidator : public QValidator {
+ public:
+  using TRule = TFieldAcceptance (*)(std::string_view);
+  TFieldValidator(TRule ARule, QObject* AParent) : QValidator(AParent), fRule(ARule) {}
+
+  State validate(QString& AInput, int& /*APosition*/) const override {
+    switch (fRule(AInput.toStdString())) {
+      case TFieldAcceptance::Acceptable:
+        return Acceptable;
+      case TFieldAcceptance::Intermediate:
+        return Intermediate;
+      case TFieldAcceptance::Invalid:
+        break;
+    }
+    return Invalid;
+  }
+
+ private:
+  TRule fRule;
+};
 
 }  // namespace
 
 TfmEditNAT::TfmEditNAT(QWidget* AParent)
-    : QDialog(AParent),
+    : TCentredDialog(AParent),
       edNAD(MakeChild<QLineEdit>(this, "edNAD", 74, 8, 71, 21)),
       edHost(MakeChild<QLineEdit>(this, "edHost", 74, 35, 127, 21)),
       edPort(MakeChild<QLineEdit>(this, "edPort", 254, 35, 59, 21)),
@@ -41,9 +56,12 @@ TfmEditNAT::TfmEditNAT(QWidget* AParent)
   Label3->setText(QStringLiteral("Port:"));
   for (QLabel* label : {Label1, Label2, Label3}) {
     FitLabelWidth(label);
+    FitLabelHeight(label);
   }
-  MakeDigitsOnly(edNAD);
-  MakeDigitsOnly(edPort);
+  // Typing adds digits; the caller's own negative NAD must stay acceptable, or Qt would stop
+  // filtering the field altogether.
+  edNAD->setValidator(new TFieldValidator(&NADFieldAcceptance, edNAD));
+  edPort->setValidator(new TFieldValidator(&PortFieldAcceptance, edPort));
 
   btnOK->setText(QStringLiteral("OK"));
   btnOK->setDefault(true);
@@ -62,21 +80,14 @@ TfmEditNAT::TfmEditNAT(QWidget* AParent)
   setTabOrder(btnOK, Button2);
 }
 
-std::int32_t TfmEditNAT::ConvertNAD(const QString& AText) {
-  bool ok = false;
-  const int value = AText.toInt(&ok, 10);
-  return ok ? static_cast<std::int32_t>(value) : 1;
+TEntryTexts TfmEditNAT::Texts() const {
+  return {edNAD->text().toStdString(), edHost->text().toStdString(), edPort->text().toStdString()};
 }
 
-std::uint16_t TfmEditNAT::ConvertPort(const QString& AText) {
-  // The number is read as a signed 32-bit value and then cut to its low 16 bits, so
-  // 65536 gives 0; a number that does not even fit 32 bits counts as no number.
-  bool ok = false;
-  const int value = AText.toInt(&ok, 10);
-  if (!ok) {
-    return 1;
-  }
-  return static_cast<std::uint16_t>(static_cast<std::uint32_t>(value) & 0xFFFFu);
+void TfmEditNAT::SetTexts(const TEntryTexts& ATexts) {
+  edNAD->setText(QString::fromStdString(ATexts.NAD));
+  edHost->setText(QString::fromStdString(ATexts.Host));
+  edPort->setText(QString::fromStdString(ATexts.Port));
 }
 
 void TfmEditNAT::showEvent(QShowEvent* AEvent) {
@@ -91,10 +102,7 @@ void TfmEditNAT::FormShow() {
 }
 
 void TfmEditNAT::edNADChange() {
-  // The conversions accept any text, but an entry without a NAD, host or port is almost
-  // certainly a slip, so OK waits until all three hold something.
-  btnOK->setEnabled(!edNAD->text().isEmpty() && !edHost->text().isEmpty() &&
-                    !edPort->text().isEmpty());
+  btnOK->setEnabled(EntryTextsComplete(Texts()));
 }
 
 }  // namespace kelvo

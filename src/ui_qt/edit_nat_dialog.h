@@ -2,9 +2,10 @@
 // Setup dialog converts them and changes its working copy of the list. GUI thread only.
 #pragma once
 
-#include <QDialog>
 #include <QString>
-#include <cstdint>
+
+#include "present/editor_conversions.h"
+#include "ui_qt/centred_dialog.h"
 
 class QLabel;
 class QLineEdit;
@@ -13,16 +14,15 @@ class QShowEvent;
 
 namespace kelvo {
 
-class TfmEditNAT : public QDialog {
+class TfmEditNAT : public TCentredDialog {
   Q_OBJECT
 
  public:
   explicit TfmEditNAT(QWidget* AParent = nullptr);
 
-  // Any text converts: empty, not a number or outside the signed 32-bit range gives 1.
-  static std::int32_t ConvertNAD(const QString& AText);
-  // Empty or not a number gives 1; otherwise the low 16 bits of the number (70000 -> 4464).
-  static std::uint16_t ConvertPort(const QString& AText);
+  // The three fields' texts; the caller converts them (ConvertNAD, ConvertPort).
+  TEntryTexts Texts() const;
+  void SetTexts(const TEntryTexts& ATexts);
 
   // Children of the dialog (Qt parent-child ownership).
   QLineEdit* edNAD;

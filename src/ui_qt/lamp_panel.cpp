@@ -5,6 +5,16 @@
 
 namespace kelvo {
 
+class TLampPanel::TQtLampTimer : public TLampTimer {
+ public:
+  explicit TQtLampTimer(QTimer& ATimer) : fTimer(ATimer) {}
+  void Start() override { fTimer.start(); }
+  void Stop() override { fTimer.stop(); }
+
+ private:
+  QTimer& fTimer;
+};
+
 TLampPanel::TLampPanel(const std::array<QLabel*, 4>& ALamps, QObject* AParent)
     : QObject(AParent),
       fLamps(ALamps),
@@ -14,15 +24,23 @@ TLampPanel::TLampPanel(const std::array<QLabel*, 4>& ALamps, QObject* AParent)
   setObjectName(QStringLiteral("LampPanel"));
   static const char* const kTimerNames[] = {"timLEDRxLAN", "timLEDRxWAN", "timLEDTxLAN",
                                             "timLEDTxWAN"};
+  std::array<TLampTimer*, kLampCount> lampTimers{};
   for (std::size_t i = 0; i < fTimers.size(); ++i) {
     auto* timer = new QTimer(this);
     timer->setObjectName(QString::fromLatin1(kTimerNames[i]));
     timer->setInterval(kLedPeriodMs);
     timer->setTimerType(Qt::PreciseTimer);
-    connect(timer, &QTimer::timeout, this, [this, timer] { timLEDRxLANTimer(timer); });
+    const auto lamp = static_cast<TLamp>(i);
+    // timLEDRxLANTimer, shared by the four timers.
+    connect(timer, &QTimer::timeout, this, [this, lamp] { fStates->TimerFired(lamp); });
     fTimers[i] = timer;
+    fLampTimers[i] = std::make_unique<TQtLampTimer>(*timer);
+    lampTimers[i] = fLampTimers[i].get();
   }
+  fStates = std::make_unique<TLampStates>(*this, lampTimers);
 }
+
+TLampPanel::~TLampPanel() = default;
 
 const QPixmap& TLampPanel::Picture(TLedColor AColor) const {
   switch (AColor) {
@@ -36,39 +54,8 @@ const QPixmap& TLampPanel::Picture(TLedColor AColor) const {
   return fLedGray;
 }
 
-void TLampPanel::SetLed(TLamp ALamp, TLedColor AColor) {
-  const auto index = static_cast<std::size_t>(ALamp);
-  if (index >= fLamps.size()) {
-    return;
-  }
-  QLabel* lamp = fLamps[index];
-  QTimer* timer = fTimers[index];
-  if (AColor == TLedColor::Gray) {
-    lamp->setPixmap(fLedGray);
-    return;
-  }
-  if (timer->isActive()) {
-    timer->stop();  // already lit: keep the picture, only push the end of the flash back
-  } else {
-    lamp->setPixmap(Picture(AColor));
-  }
-  timer->start();
-}
-
-void TLampPanel::timLEDRxLANTimer(QTimer* ASender) {
-  for (std::size_t i = 0; i < fTimers.size(); ++i) {
-    if (fTimers[i] == ASender) {
-      SetLed(static_cast<TLamp>(i), TLedColor::Gray);
-      ASender->stop();
-      return;
-    }
-  }
-}
-
-void TLampPanel::StopTimers() {
-  for (QTimer* timer : fTimers) {
-    timer->stop();
-  }
+void TLampPanel::ShowLamp(TLamp ALamp, TLedColor AColor) {
+  fLamps[static_cast<std::size_t>(ALamp)]->setPixmap(Picture(AColor));
 }
 
 }  // namespace kelvo

@@ -8,19 +8,18 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QTimer>
 #include <exception>
 
 #include "app/relay_host.h"
 #include "app/version.h"
-#include "ui_qt/options_dialog.h"
 #include "diag/my_log.h"
 #include "ui_qt/about_window.h"
 #include "ui_qt/gui_resources.h"
 #include "ui_qt/help_window.h"
 #include "ui_qt/kelvo_application.h"
 #include "ui_qt/lamp_panel.h"
+#include "ui_qt/options_dialog.h"
 #include "ui_qt/qt_relay_view.h"
 #include "ui_qt/status_presenter.h"
 #include "ui_qt/tray_icon.h"
@@ -94,7 +93,6 @@ void TfmMain::ConnectView() {
 void TfmMain::FormCreate(const TCommandLine& AOptions) {
   // 1. The notification icon with its menu.
   fTray = std::make_unique<TTrayIcon>(nullptr);
-  fHidesToTray = TTrayIcon::Available();
   connect(fTray.get(), &TTrayIcon::ShowRequested, this, &TfmMain::Restore1Click);
   connect(fTray.get(), &TTrayIcon::ExitRequested, this, &TfmMain::Exit1Click);
   fTray->Add();
@@ -103,7 +101,7 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
   fView = std::make_unique<TQtRelayView>();
   ConnectView();
   fHost = std::make_unique<TRelayHost>(*fView, fLog, fStore);
-  fStatus = std::make_unique<TStatusPresenter>(*fUi.ListView1, *fUi.ListView2, *fUi.Gauge1,
+  fStatus = std::make_unique<TStatusPresenter>(*fUi.ListModel1, *fUi.ListModel2, *fUi.Gauge1,
                                                *fUi.lblMsgCount);
 
   // 3. Counters: nothing counted yet, shown as "-" until the first frame or tick.
@@ -199,7 +197,7 @@ void TfmMain::AppOnException(const std::string& AMessage) {
 }
 
 void TfmMain::timSystemTimer() {
-  fStatus->Tick(fHost->Engine().TakeMsgCount(), fHost->Tables().Snapshot());
+  fStatus->Tick(fHost->Engine().TakeMsgCount(), fHost->Tables());
 }
 
 void TfmMain::SetLed(TLamp ALamp, TLedColor AColor) {
@@ -256,6 +254,10 @@ void TfmMain::Exit1Click() {
   emit ExitProgram();
 }
 
+bool TfmMain::HidesToTray() const {
+  return TTrayIcon::Available();
+}
+
 void TfmMain::ShowMainWindow() {
   show();
   raise();
@@ -274,14 +276,18 @@ void TfmMain::closeEvent(QCloseEvent* AEvent) {
     AEvent->accept();
     return;
   }
-  // Closing never ends the relay: it hides in the notification area, or, where there is
-  // none, goes to the taskbar so the window can still be reached.
-  AEvent->ignore();
-  if (fHidesToTray) {
-    hide();
-  } else {
-    showMinimized();
+  // Closing hides the window into the notification area. Whether there is one is asked at
+  // every close: a tray host may come or go while the relay runs, and without one a hidden
+  // window could never be reached or ended again, so the close then ends the program as
+  // "Exit" does (settings saved).
+  if (!TTrayIcon::Available()) {
+    AEvent->accept();
+    Exit1Click();
+    return;
   }
+  AEvent->ignore();
+  fTray->Add();  // a tray that appeared after start has no icon of ours yet
+  hide();
 }
 
 void TfmMain::resizeEvent(QResizeEvent* AEvent) {

@@ -4,11 +4,15 @@
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 
+#include "present/gauge_look.h"
+#include "present/status_rows.h"
 #include "ui_qt/form_helpers.h"
+#include "ui_qt/status_model.h"
 
 namespace kelvo {
 
@@ -32,6 +36,14 @@ QFont WindowFont(int APixelSize, bool ABold = false) {
   return font;
 }
 
+QColor ToQColor(TRgb AColor) {
+  return QColor(AColor.R, AColor.G, AColor.B);
+}
+
+QString ColorName(TRgb AColor) {
+  return ToQColor(AColor).name();
+}
+
 // A label whose size follows its text, placed by its top-left corner.
 QLabel* MakeLabel(QWidget* AParent, const char* AName, int ALeft, int ATop, const QString& AText) {
   auto* label = new QLabel(AText, AParent);  // owned by AParent
@@ -48,28 +60,32 @@ QLabel* MakePicture(QWidget* AParent, const char* AName, int ALeft, int ATop, in
   return image;
 }
 
-QTableWidget* MakeList(QWidget* AParent, const char* AName, int ALeft, int ATop, int AWidth,
-                       int AHeight) {
-  auto* list = MakeChild<QTableWidget>(AParent, AName, ALeft, ATop, AWidth, AHeight);
-  list->setColumnCount(4);
-  list->setHorizontalHeaderLabels({QStringLiteral("No."), QStringLiteral("NAD"),
-                                   QStringLiteral("IP address:port"), QStringLiteral("Timeout")});
-  const int widths[] = {34, 120, 120, 60};
-  for (int column = 0; column < 4; ++column) {
-    list->setColumnWidth(column, widths[column]);
+// Report view with grid lines, read-only, headers that do not react to clicks, no sorting.
+// Tab moves on to the next control instead of walking the cells.
+QTableView* MakeList(QWidget* AParent, const char* AName, int ALeft, int ATop, int AWidth,
+                     int AHeight, TStatusModel*& AModel) {
+  auto* list = MakeChild<QTableView>(AParent, AName, ALeft, ATop, AWidth, AHeight);
+  AModel = new TStatusModel(list);  // owned by the list
+  AModel->setObjectName(QString::fromLatin1(AName) + QStringLiteral("Rows"));
+  list->setModel(AModel);
+  for (int column = 0; column < kStatusColumnCount; ++column) {
+    list->setColumnWidth(column, kStatusColumns[static_cast<std::size_t>(column)].Width);
   }
   list->verticalHeader()->setVisible(false);
+  list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   list->verticalHeader()->setDefaultSectionSize(17);
   list->horizontalHeader()->setSectionsClickable(false);
   list->horizontalHeader()->setHighlightSections(false);
   list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   list->horizontalHeader()->setMinimumSectionSize(10);
+  list->horizontalHeader()->setStretchLastSection(false);
   list->setShowGrid(true);
   list->setSortingEnabled(false);
   list->setWordWrap(false);
   list->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list->setSelectionBehavior(QAbstractItemView::SelectRows);
   list->setSelectionMode(QAbstractItemView::SingleSelection);
+  list->setTabKeyNavigation(false);
   return list;
 }
 
@@ -111,8 +127,8 @@ void TMainWindowUi::Setup(QWidget* AWindow) {
   imgController =
       MakePicture(AWindow, "imgController", 801, 33, 64, 48, QStringLiteral(":/controller.png"));
 
-  ListView1 = MakeList(AWindow, "ListView1", kListLeft, kListTop, 340, 313);
-  ListView2 = MakeList(AWindow, "ListView2", 525, 87, 340, 314);
+  ListView1 = MakeList(AWindow, "ListView1", kListLeft, kListTop, 340, 313, ListModel1);
+  ListView2 = MakeList(AWindow, "ListView2", 525, 87, 340, 314, ListModel2);
 
   Panel1 = MakeChild<QWidget>(AWindow, "Panel1", 348, 141, kPanelWidth, 207);
   Image2 = MakePicture(Panel1, "Image2", 4, 0, 168, 204, QStringLiteral(":/relay.png"));
@@ -146,13 +162,17 @@ void TMainWindowUi::Setup(QWidget* AWindow) {
   Gauge1->setRange(0, 20);
   Gauge1->setValue(0);
   Gauge1->setTextVisible(false);
-  Gauge1->setStyleSheet(QStringLiteral(
-      "QProgressBar { background-color: white; border: 1px solid #7f7f7f; }"
-      "QProgressBar::chunk { background-color: qlineargradient(x1:0, y1:0, x2:1, y2:0, "
-      "stop:0 #0a246a, stop:1 #a6caf0); }"));
+  Gauge1->setStyleSheet(QStringLiteral("QProgressBar { background-color: %1; border: 1px solid "
+                                       "#7f7f7f; } QProgressBar::chunk { background-color: %2; }")
+                            .arg(ColorName(kGaugeBackColor), ColorName(kGaugeBarColor)));
   lblMsgCount = MakeChild<QLabel>(Panel1, "lblMsgCount", 32, 132, 112, 14);
   lblMsgCount->setAlignment(Qt::AlignCenter);
   lblMsgCount->setText(QStringLiteral("-"));
+  // The label lies over both the bar and the empty gauge, so its text must read on either.
+  QPalette ratePalette = lblMsgCount->palette();
+  ratePalette.setColor(QPalette::WindowText,
+                       ToQColor(ReadableTextColor({kGaugeBackColor, kGaugeBarColor})));
+  lblMsgCount->setPalette(ratePalette);
   lblMsgCount->raise();  // drawn over the gauge
   Label9 = MakeLabel(Panel1, "Label9", 32, 148, QStringLiteral("0"));
   Label10 = MakeLabel(Panel1, "Label10", 84, 148, QStringLiteral("10"));

@@ -11,10 +11,12 @@ class QFrame;
 class QLabel;
 class QProgressBar;
 class QPushButton;
-class QTableWidget;
+class QTableView;
 class QWidget;
 
 namespace kelvo {
+
+class TStatusModel;
 
 inline constexpr int kDesignClientWidth = 872;
 inline constexpr int kDesignClientHeight = 456;
@@ -28,9 +30,11 @@ struct TMainWindowUi {
   QLabel* imgApplication = nullptr;
   QLabel* lblWAN = nullptr;
   QLabel* imgController = nullptr;
-  QTableWidget* ListView1 = nullptr;  // applications
-  QTableWidget* ListView2 = nullptr;  // static and announced controllers
-  QWidget* Panel1 = nullptr;          // the relay drawing with lamps, counters and gauge
+  QTableView* ListView1 = nullptr;     // applications
+  QTableView* ListView2 = nullptr;     // static and announced controllers
+  TStatusModel* ListModel1 = nullptr;  // the rows ListView1 shows (owned by the list)
+  TStatusModel* ListModel2 = nullptr;
+  QWidget* Panel1 = nullptr;  // the relay drawing with lamps, counters and gauge
   QLabel* Image2 = nullptr;
   QLabel* Label1 = nullptr;
   QLabel* lblReqCount = nullptr;

@@ -3,19 +3,18 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTableWidget>
-#include <cstdint>
-#include <exception>
+#include <string>
 #include <vector>
 
 #include "ui_qt/edit_nat_dialog.h"
 #include "ui_qt/form_helpers.h"
+#include "ui_qt/group_frame.h"
 
 namespace kelvo {
 
@@ -40,13 +39,11 @@ QTableWidgetItem* MakeCell(const QString& AText) {
 
 // Report-style list: whole rows, one at most, grid lines, nothing editable or sortable.
 void SetUpReportList(QTableWidget* AList) {
-  const QStringList captions = {QStringLiteral("No."), QStringLiteral("NAD"),
-                                QStringLiteral("IP address"), QStringLiteral("Port")};
-  const int widths[] = {36, 80, 120, 66};
-  AList->setColumnCount(static_cast<int>(captions.size()));
-  AList->setHorizontalHeaderLabels(captions);
+  AList->setColumnCount(static_cast<int>(kStaticColumns.size()));
   for (int column = 0; column < AList->columnCount(); ++column) {
-    AList->setColumnWidth(column, widths[column]);
+    const TStaticColumnLook& look = kStaticColumns[static_cast<std::size_t>(column)];
+    AList->setHorizontalHeaderItem(column, new QTableWidgetItem(QString::fromLatin1(look.Caption)));
+    AList->setColumnWidth(column, look.Width);
   }
   QHeaderView* header = AList->horizontalHeader();
   header->setSectionsClickable(false);
@@ -68,11 +65,11 @@ void SetUpReportList(QTableWidget* AList) {
 }  // namespace
 
 TfmOptions::TfmOptions(TfmEditNAT& AEditNAT, QWidget* AParent)
-    : QDialog(AParent),
+    : TCentredDialog(AParent),
       Panel1(MakeChild<QWidget>(this, "Panel1", 0, 322, 428, 39)),
       btnOK(MakeChild<QPushButton>(Panel1, "btnOK", 267, 7, 75, 25)),
       btnCancel(MakeChild<QPushButton>(Panel1, "btnCancel", 347, 7, 75, 25)),
-      GroupBox1(MakeChild<QGroupBox>(this, "GroupBox1", 8, 8, 412, 305)),
+      GroupBox1(MakeChild<TGroupFrame>(this, "GroupBox1", 8, 8, 412, 305)),
       Label1(MakeChild<QLabel>(GroupBox1, "Label1", 16, 19, 82, 13)),
       cbEthAdapter(MakeChild<QComboBox>(GroupBox1, "cbEthAdapter", 104, 16, 299, 21)),
       cbCreateDebugLogs(MakeChild<QCheckBox>(GroupBox1, "cbCreateDebugLogs", 16, 278, 119, 17)),
@@ -101,6 +98,8 @@ TfmOptions::TfmOptions(TfmEditNAT& AEditNAT, QWidget* AParent)
   Label2->setText(QStringLiteral("Static IP list:"));
   FitLabelWidth(Label1);
   FitLabelWidth(Label2);
+  FitLabelHeight(Label1);
+  FitLabelHeight(Label2);
   SetUpReportList(lvStatic);
 
   acAdd->setObjectName(QStringLiteral("acAdd"));
@@ -158,28 +157,21 @@ void TfmOptions::done(int AResult) {
   if (AResult != QDialog::Accepted) {
     // Cancel, Esc and the close box: the edits are dropped, and so is the lent copy, which
     // the caller never reads back after a cancel.
-    LocalStaticList.reset();
+    fWorkingCopy.Cancel();
     StaticList.reset();
   }
   QDialog::done(AResult);
 }
 
 void TfmOptions::FormShow() {
-  EthAdapters = std::make_unique<TEthernetAdapterInfoList>();
+  fWorkingCopy.Begin(StaticList.get(), EthernetAdapterID);
   cbEthAdapter->clear();
-  EthAdapters->Refresh();
-  std::vector<std::string> lines;
-  EthAdapters->WriteToCombo(lines);
-  for (const std::string& line : lines) {
+  for (const std::string& line : fWorkingCopy.AdapterLines()) {
     cbEthAdapter->addItem(QString::fromStdString(line));
   }
-  cbEthAdapter->setCurrentIndex(EthAdapters->IndexOf(EthernetAdapterID));
+  cbEthAdapter->setCurrentIndex(fWorkingCopy.SelectedAdapterIndex());
   cbEthAdapter->setToolTip(cbEthAdapter->currentText());
-
   cbCreateDebugLogs->setChecked(CreateDebugLogs);
-
-  // Without a lent table the working copy starts empty and never ages, like the relay's own.
-  LocalStaticList = StaticList ? StaticList->Duplicate() : std::make_unique<TNATInfoList>(-1);
   RefreshStaticList();
 }
 
@@ -203,14 +195,14 @@ void TfmOptions::RefreshStaticList() {
   lvStatic->setUpdatesEnabled(false);
   lvStatic->clearSelection();
   lvStatic->setRowCount(0);
-  const int count = LocalStaticList ? LocalStaticList->Count() : 0;
+  const int count = fWorkingCopy.RowCount();
   lvStatic->setRowCount(count);
   for (int row = 0; row < count; ++row) {
-    const TNATInfo* entry = LocalStaticList->Items(row);
-    lvStatic->setItem(row, 0, MakeCell(QString::number(row + 1) + QLatin1Char('.')));
-    lvStatic->setItem(row, 1, MakeCell(QString::number(static_cast<std::uint32_t>(entry->NAD()))));
-    lvStatic->setItem(row, 2, MakeCell(QString::fromStdString(entry->Host())));
-    lvStatic->setItem(row, 3, MakeCell(QString::number(entry->Port())));
+    for (int column = 0; column < lvStatic->columnCount(); ++column) {
+      lvStatic->setItem(row, column,
+                        MakeCell(QString::fromStdString(
+                            fWorkingCopy.CellText(row, static_cast<TStaticColumn>(column)))));
+    }
   }
   lvStatic->clearSelection();
   lvStatic->setUpdatesEnabled(true);
@@ -218,69 +210,47 @@ void TfmOptions::RefreshStaticList() {
 }
 
 void TfmOptions::acAddExecute() {
-  fEditNAT.edNAD->clear();
-  fEditNAT.edHost->clear();
-  fEditNAT.edPort->clear();
+  fEditNAT.SetTexts({});
   fEditNAT.EditMode = false;
-  if (fEditNAT.exec() != QDialog::Accepted || !LocalStaticList) {
+  if (fEditNAT.exec() != QDialog::Accepted) {
     return;
   }
-  try {
-    // Timeout -1: a configured controller never expires.
-    LocalStaticList->Add(std::make_unique<TNATInfo>(
-        TfmEditNAT::ConvertNAD(fEditNAT.edNAD->text()), fEditNAT.edHost->text().toStdString(),
-        TfmEditNAT::ConvertPort(fEditNAT.edPort->text()), -1));
-  } catch (const std::exception&) {
-    // A host that does not resolve is simply not added; the dialog reports nothing.
-  }
+  // A host that does not resolve is simply not added; the dialog reports nothing.
+  fWorkingCopy.Add(fEditNAT.Texts());
   RefreshStaticList();
 }
 
 void TfmOptions::acEditExecute() {
   const int row = SelectedRow();
-  if (row < 0 || !LocalStaticList) {
+  const std::optional<TEntryTexts> texts = fWorkingCopy.EditTexts(row);
+  if (!texts) {
     return;
   }
-  TNATInfo* entry = LocalStaticList->Items(row);
-  if (entry == nullptr) {
-    return;
-  }
-  fEditNAT.edNAD->setText(QString::number(entry->NAD()));
-  fEditNAT.edHost->setText(QString::fromStdString(entry->Host()));
-  fEditNAT.edPort->setText(QString::number(entry->Port()));
+  fEditNAT.SetTexts(*texts);
   fEditNAT.EditMode = true;
   if (fEditNAT.exec() != QDialog::Accepted) {
     return;
   }
-  // The IP is left as it is: forwarding resolves the host again before every send.
-  const std::int32_t nad = TfmEditNAT::ConvertNAD(fEditNAT.edNAD->text());
-  entry->SetNAD(nad);
-  entry->SetNADAlias(nad);
-  entry->SetHost(fEditNAT.edHost->text().toStdString());
-  entry->SetPort(TfmEditNAT::ConvertPort(fEditNAT.edPort->text()));
+  fWorkingCopy.Edit(row, fEditNAT.Texts());
   RefreshStaticList();
 }
 
 void TfmOptions::acDeleteExecute() {
   const int row = SelectedRow();
-  if (row < 0 || !LocalStaticList) {
+  if (row < 0) {
     return;
   }
-  if (const TNATInfo* entry = LocalStaticList->Items(row)) {
-    LocalStaticList->Remove(entry);  // the returned owner frees it here
-  }
+  fWorkingCopy.Delete(row);
   RefreshStaticList();
 }
 
 void TfmOptions::btnOKClick() {
-  const int index = cbEthAdapter->currentIndex();
-  const TEthernetAdapterInfo* adapter = EthAdapters && index >= 0 && index < EthAdapters->Count()
-                                            ? EthAdapters->Items(index)
-                                            : nullptr;
-  EthernetAdapterID = adapter ? adapter->ID() : std::string();
-  CreateDebugLogs = cbCreateDebugLogs->isChecked();
+  TSetupResult result =
+      fWorkingCopy.Accept(cbEthAdapter->currentIndex(), cbCreateDebugLogs->isChecked());
+  EthernetAdapterID = result.EthernetAdapterID;
+  CreateDebugLogs = result.CreateDebugLogs;
   // The working copy becomes the result; the lent copy it was made from goes.
-  StaticList = std::move(LocalStaticList);
+  StaticList = std::move(result.StaticList);
 }
 
 void TfmOptions::btnCancelClick() {

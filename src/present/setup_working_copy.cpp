@@ -1,0 +1,105 @@
+#include "present/setup_working_copy.h"
+
+#include <exception>
+#include <utility>
+
+#include "tables/address_tables.h"
+
+namespace kelvo {
+
+TSetupWorkingCopy::TSetupWorkingCopy() = default;
+TSetupWorkingCopy::~TSetupWorkingCopy() = default;
+
+void TSetupWorkingCopy::Begin(const TNATInfoList* AStaticList,
+                              const std::string& AEthernetAdapterID) {
+  fEthAdapters = std::make_unique<TEthernetAdapterInfoList>();
+  fEthAdapters->Refresh();
+  fAdapterLines.clear();
+  fEthAdapters->WriteToCombo(fAdapterLines);
+  fSelectedAdapter = fEthAdapters->IndexOf(AEthernetAdapterID);
+  fLocalStaticList = AStaticList != nullptr ? AStaticList->Duplicate()
+                                            : std::make_unique<TNATInfoList>(kStaticTableTimeout);
+}
+
+int TSetupWorkingCopy::RowCount() const {
+  return fLocalStaticList ? fLocalStaticList->Count() : 0;
+}
+
+std::string TSetupWorkingCopy::CellText(int ARow, TStaticColumn AColumn) const {
+  const TNATInfo* entry = fLocalStaticList ? fLocalStaticList->Items(ARow) : nullptr;
+  if (entry == nullptr) {
+    return {};
+  }
+  switch (AColumn) {
+    case TStaticColumn::No:
+      return std::to_string(ARow + 1) + '.';
+    case TStaticColumn::NAD:
+      return std::to_string(static_cast<std::uint32_t>(entry->NAD()));
+    case TStaticColumn::IPAddress:
+      return entry->Host();  // as entered: a name stays a name
+    case TStaticColumn::Port:
+      return std::to_string(entry->Port());
+  }
+  return {};
+}
+
+bool TSetupWorkingCopy::Add(const TEntryTexts& ATexts) {
+  if (!fLocalStaticList) {
+    return false;
+  }
+  try {
+    fLocalStaticList->Add(std::make_unique<TNATInfo>(
+        ConvertNAD(ATexts.NAD), ATexts.Host, ConvertPort(ATexts.Port), kStaticTableTimeout));
+  } catch (const std::exception&) {
+    return false;  // the host does not resolve; Setup reports nothing
+  }
+  return true;
+}
+
+std::optional<TEntryTexts> TSetupWorkingCopy::EditTexts(int ARow) const {
+  const TNATInfo* entry = fLocalStaticList ? fLocalStaticList->Items(ARow) : nullptr;
+  if (entry == nullptr) {
+    return std::nullopt;
+  }
+  return TEntryTexts{NADEditText(entry->NAD()), entry->Host(), PortEditText(entry->Port())};
+}
+
+bool TSetupWorkingCopy::Edit(int ARow, const TEntryTexts& ATexts) {
+  TNATInfo* entry = fLocalStaticList ? fLocalStaticList->Items(ARow) : nullptr;
+  if (entry == nullptr) {
+    return false;
+  }
+  const std::int32_t nad = ConvertNAD(ATexts.NAD);
+  entry->SetNAD(nad);
+  entry->SetNADAlias(nad);
+  entry->SetHost(ATexts.Host);
+  entry->SetPort(ConvertPort(ATexts.Port));
+  return true;
+}
+
+bool TSetupWorkingCopy::Delete(int ARow) {
+  const TNATInfo* entry = fLocalStaticList ? fLocalStaticList->Items(ARow) : nullptr;
+  if (entry == nullptr) {
+    return false;
+  }
+  fLocalStaticList->Remove(entry);  // the returned owner frees it here
+  return true;
+}
+
+TSetupResult TSetupWorkingCopy::Accept(int AAdapterIndex, bool ACreateDebugLogs) {
+  TSetupResult result;
+  const TEthernetAdapterInfo* adapter =
+      fEthAdapters && AAdapterIndex >= 0 && AAdapterIndex < fEthAdapters->Count()
+          ? fEthAdapters->Items(AAdapterIndex)
+          : nullptr;
+  result.EthernetAdapterID = adapter != nullptr ? adapter->ID() : std::string();
+  result.CreateDebugLogs = ACreateDebugLogs;
+  result.StaticList = std::move(fLocalStaticList);
+  return result;
+}
+
+void TSetupWorkingCopy::Cancel() {
+  fLocalStaticList.reset();
+}
+
+}  // namespace kelvo

@@ -5,17 +5,21 @@
 #   scripts/install-deps.sh            build, run and test
 #   scripts/install-deps.sh fuzz       also clang and its libFuzzer runtime
 #   scripts/install-deps.sh screenshot also a virtual display and a screen grabber
+#   scripts/install-deps.sh package    also the .deb tools and the desktop-file validators
 set -euo pipefail
 
 packages=(
   cmake make g++ pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  scdoc
 )
 for extra in "$@"; do
   case "$extra" in
     fuzz) packages+=(clang libclang-rt-dev) ;;
     screenshot) packages+=(xvfb xauth imagemagick) ;;
+    package) packages+=(dpkg-dev fakeroot lintian desktop-file-utils appstream systemd man-db file
+                        iproute2) ;;
     *) echo "unknown package group '$extra'" >&2; exit 2 ;;
   esac
 done

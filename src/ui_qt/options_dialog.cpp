@@ -14,6 +14,7 @@
 #include <exception>
 #include <vector>
 
+#include "app/relay_host.h"
 #include "ui_qt/edit_nat_dialog.h"
 #include "ui_qt/form_helpers.h"
 
@@ -98,6 +99,9 @@ TfmOptions::TfmOptions(TfmEditNAT& AEditNAT, QWidget* AParent)
   Label1->setBuddy(cbEthAdapter);
   cbEthAdapter->setEditable(false);
   cbCreateDebugLogs->setText(QStringLiteral("Create debug logs"));
+  // An installed program logs into the user's state folder, not beside itself: say where.
+  cbCreateDebugLogs->setToolTip(
+      QStringLiteral("Written to %1").arg(QString::fromStdString(DebugLogFileName())));
   Label2->setText(QStringLiteral("Static IP list:"));
   FitLabelWidth(Label1);
   FitLabelWidth(Label2);

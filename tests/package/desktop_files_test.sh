@@ -58,6 +58,12 @@ for size in 16x16 22x22 24x24 32x32 48x48 64x64 128x128 256x256 scalable; do
     { echo "FAILED: no $size icon"; failures=$((failures + 1)); }
 done
 
+# Debian's place for a package's documentation, where Help finds the read-me.
+for doc in Readme.txt copyright changelog.gz; do
+  [ -f "$root/usr/share/doc/kelvorelay/$doc" ] ||
+    { echo "FAILED: no /usr/share/doc/kelvorelay/$doc"; failures=$((failures + 1)); }
+done
+
 # groff's warnings (and man's own complaints) are the only output on stderr.
 man_page="$root/usr/share/man/man1/kelvorelay.1.gz"
 check "man page" quiet sh -c 'LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -P cat -l "$1" >/dev/null' \

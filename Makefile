@@ -5,7 +5,7 @@ WERROR   ?= OFF
 CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test tsan fuzz bench soak screenshot format clean
+.PHONY: all deps configure build run test install package tsan fuzz bench soak screenshot format clean
 
 all: build
 
@@ -22,7 +22,18 @@ run: build
 	scripts/run.sh $(BUILD)
 
 test: build
+	@scripts/install-deps.sh package
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# GNU layout under PREFIX (default /usr/local); DESTDIR stages the files elsewhere.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+# $(BUILD)/package/kelvorelay_<version>_<arch>.deb, checked by lintian.
+package: build
+	@scripts/install-deps.sh package
+	cd $(BUILD) && cpack -G DEB
+	lintian --fail-on error $(BUILD)/package/kelvorelay_*.deb
 
 # The core and its tests under ThreadSanitizer, in a build folder of their own.
 tsan: deps

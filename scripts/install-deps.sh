@@ -5,6 +5,7 @@
 #   scripts/install-deps.sh            build, run and test
 #   scripts/install-deps.sh fuzz       also clang and its libFuzzer runtime
 #   scripts/install-deps.sh screenshot also a virtual display and a screen grabber
+#   scripts/install-deps.sh package    also the .deb tools and the desktop-file validators
 set -euo pipefail
 
 packages=(
@@ -13,6 +14,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # Qt's configuration looks for libxkbcommon; Wayland-only sessions need Qt's Wayland plugin.
   libxkbcommon-dev qt6-wayland
+  scdoc
 )
 for extra in "$@"; do
   case "$extra" in
@@ -21,6 +23,8 @@ for extra in "$@"; do
     screenshot) packages+=(openbox xdotool x11-utils) ;;&
     fuzz) packages+=(clang libclang-rt-dev) ;;
     screenshot) packages+=(xvfb xauth imagemagick) ;;
+    package) packages+=(dpkg-dev fakeroot lintian desktop-file-utils appstream systemd man-db file
+                        iproute2) ;;
     *) echo "unknown package group '$extra'" >&2; exit 2 ;;
   esac
 done

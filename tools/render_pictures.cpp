@@ -2,6 +2,7 @@
 // reproduced and changed in code rather than in an image editor.
 //
 //   kelvo_render_pictures <output folder>
+//   kelvo_render_pictures --icons <icon theme folder>   the program icon at the desktop's sizes
 #include <QDir>
 #include <QFont>
 #include <QGuiApplication>
@@ -245,17 +246,39 @@ QImage DrawIcon(int ASize) {
   return image;
 }
 
+bool MakeFolder(const QDir& AFolder) {
+  if (!AFolder.exists() && !QDir().mkpath(AFolder.path())) {
+    std::fprintf(stderr, "cannot create %s\n", qPrintable(AFolder.path()));
+    return false;
+  }
+  return true;
+}
+
+// The desktop's menus and docks pick the icon by size from the hicolor theme:
+// <theme>/<n>x<n>/apps/<application id>.png.
+bool SaveThemeIcons(const QDir& ATheme) {
+  bool ok = true;
+  for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    const QDir folder(ATheme.filePath(QStringLiteral("%1x%1/apps").arg(size)));
+    ok = MakeFolder(folder) && Save(DrawIcon(size), folder, "com.marlowin.KelvoRelay.png") && ok;
+  }
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
+  if (argc == 3 && QByteArray(argv[1]) == "--icons") {
+    return SaveThemeIcons(QDir(QString::fromLocal8Bit(argv[2]))) ? 0 : 1;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+    std::fprintf(stderr, "usage: %s <output folder>\n       %s --icons <icon theme folder>\n",
+                 argv[0], argv[0]);
     return 2;
   }
   QDir folder(QString::fromLocal8Bit(argv[1]));
-  if (!folder.exists() && !QDir().mkpath(folder.path())) {
-    std::fprintf(stderr, "cannot create %s\n", argv[1]);
+  if (!MakeFolder(folder)) {
     return 1;
   }
   bool ok = true;

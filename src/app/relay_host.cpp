@@ -152,14 +152,4 @@ bool TRelayHost::ReloadSettings(std::string& AError) {
   return true;
 }
 
-std::string DebugLogFileName() {
-  const std::string path = ExecutablePath();
-  const std::size_t slash = path.rfind('/');
-  const std::size_t dot = path.rfind('.');
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
-    return path.substr(0, dot) + ".log";
-  }
-  return path + ".log";
-}
-
 }  // namespace kelvo

@@ -83,7 +83,8 @@ class TRelayHost {
   TWarningSink fWarn;
 };
 
-// The debug log's file: the executable's full name with its extension replaced by ".log".
+// The debug log's file for this executable: beside it, or in the user's state folder when the
+// executable's folder cannot be written (see app/debug_log_location.h).
 std::string DebugLogFileName();
 // The running executable's full path.
 std::string ExecutablePath();

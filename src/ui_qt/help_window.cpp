@@ -1,5 +1,7 @@
 #include "ui_qt/help_window.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -59,7 +61,10 @@ QString DecodeReadmeText(const QByteArray& ABytes) {
 TfmHelp::TfmHelp(QWidget* AParent)
     : TCentredDialog(AParent),
       Memo1(MakeChild<QPlainTextEdit>(this, "Memo1", 8, 8, 460, 416)),
-      Button1(MakeChild<QPushButton>(this, "Button1", 392, 430, 75, 25)) {
+      Button1(MakeChild<QPushButton>(this, "Button1", 392, 430, 75, 25)),
+      fInstalledHelpFile(
+          QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                          QStringLiteral("/" KELVO_DOC_DIR_FROM_BIN "/Readme.txt"))) {
   setObjectName(QStringLiteral("fmHelp"));
   setWindowTitle(QStringLiteral("Help"));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -100,8 +105,10 @@ void TfmHelp::FormShow() {
   if (!Memo1->document()->isEmpty()) {
     return;
   }
-  QFile file(fHelpFile);
-  if (fHelpFile.isEmpty() || !file.exists()) {
+  // An installed program has no read-me beside it: its copy lies with its documentation.
+  const bool besideExecutable = !fHelpFile.isEmpty() && QFile::exists(fHelpFile);
+  QFile file(besideExecutable ? fHelpFile : fInstalledHelpFile);
+  if (file.fileName().isEmpty() || !file.exists()) {
     return;
   }
   // A file that exists but cannot be read leaves the window empty as well: an exception must

@@ -1,5 +1,5 @@
-// The Help window: shows the read-me beside the executable, read once per run. Created once,
-// shown modally. GUI thread only.
+// The Help window: shows the read-me beside the executable (an installed program's from its
+// documentation folder), read once per run. Created once, shown modally. GUI thread only.
 #pragma once
 
 #include <QByteArray>
@@ -27,6 +27,9 @@ class TfmHelp : public TCentredDialog {
 
   void SetHelpFile(const QString& AHelpFile) { fHelpFile = AHelpFile; }
   const QString& HelpFile() const { return fHelpFile; }
+  // Read instead when HelpFile does not exist. Defaults to the installed documentation's
+  // Readme.txt, found from the executable's folder.
+  void SetInstalledHelpFile(const QString& AFile) { fInstalledHelpFile = AFile; }
 
   // Children of the window (Qt parent-child ownership).
   QPlainTextEdit* Memo1;
@@ -40,6 +43,7 @@ class TfmHelp : public TCentredDialog {
   void FormShow();
 
   QString fHelpFile;  // full name of the file to show
+  QString fInstalledHelpFile;
 };
 
 }  // namespace kelvo

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/relay_host.h"
 #include "ui_qt/edit_nat_dialog.h"
 #include "ui_qt/form_helpers.h"
 #include "ui_qt/group_frame.h"
@@ -95,6 +96,9 @@ TfmOptions::TfmOptions(TfmEditNAT& AEditNAT, QWidget* AParent)
   Label1->setBuddy(cbEthAdapter);
   cbEthAdapter->setEditable(false);
   cbCreateDebugLogs->setText(QStringLiteral("Create debug logs"));
+  // An installed program logs into the user's state folder, not beside itself: say where.
+  cbCreateDebugLogs->setToolTip(
+      QStringLiteral("Written to %1").arg(QString::fromStdString(DebugLogFileName())));
   Label2->setText(QStringLiteral("Static IP list:"));
   FitLabelWidth(Label1);
   FitLabelWidth(Label2);

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# The installed program as a user runs it. The build is installed into a DESTDIR tree, which is
+# laid over /usr read-only in a private mount and network namespace, and /usr/bin/kelvorelay is
+# started headless as an unprivileged user with a home of its own. It must relay over loopback,
+# and keep its settings and its debug log in that user's folders.
+#
+#   installed_program_test.sh <build folder> <package_udp_probe>
+set -euo pipefail
+build=$(realpath "$1")
+probe=$(realpath "$2")
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIPPED: needs root for the mount and network namespaces and for a second user"
+  exit 77
+fi
+if [ -z "${KELVO_PACKAGE_NAMESPACE:-}" ]; then
+  exec env KELVO_PACKAGE_NAMESPACE=1 unshare --mount --net --propagation private "$0" "$@"
+fi
+
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+ip link set lo up
+tmp=$(mktemp -d /tmp/kelvo_installed_XXXXXX)
+relay_pid=
+cleanup() {
+  [ -n "$relay_pid" ] && kill -KILL "$relay_pid" 2>/dev/null
+  umount /usr 2>/dev/null || true
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+chmod 755 "$tmp"
+
+DESTDIR="$tmp/root" cmake --install "$build" --prefix /usr >/dev/null
+mount -t overlay overlay -o "lowerdir=$tmp/root/usr:/usr" /usr
+touch /usr/bin/kelvorelay.log 2>/dev/null && fail "/usr is writable"
+
+# The user: nobody, with a home, a settings file naming the loopback adapter and one
+# controller, and a runtime folder, as a login session would give it.
+user=65534
+home="$tmp/home"
+settings="$home/.config/Marlowin/KelvoRelay.reg"
+mkdir -p "$(dirname "$settings")" "$tmp/run"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]\r\n"EthernetAdapterID"="lo"\r\n"StaticList0"="1001,127.0.0.1,18443"\r\n' \
+  > "$settings"
+chown -R "$user:$user" "$home" "$tmp/run"
+chmod 700 "$tmp/run"
+# An old time stamp, so the save at exit shows.
+touch -d @946684800 "$settings"
+
+env -i HOME="$home" XDG_RUNTIME_DIR="$tmp/run" PATH=/usr/bin:/bin LANG=C.UTF-8 \
+  setpriv --reuid="$user" --regid="$user" --clear-groups \
+  kelvorelay --headless --debug-log > "$tmp/stdout" 2> "$tmp/stderr" &
+relay_pid=$!
+
+for _ in $(seq 100); do
+  grep -q "listening on" "$tmp/stdout" && break
+  kill -0 "$relay_pid" 2>/dev/null || break
+  sleep 0.1
+done
+grep -q "listening on 127.0.0.1:8442" "$tmp/stdout" ||
+  fail "the relay did not listen: $(cat "$tmp/stdout" "$tmp/stderr")"
+
+"$probe" 18443 || fail "frames were not relayed"
+
+kill -TERM "$relay_pid"
+status=0
+wait "$relay_pid" || status=$?
+relay_pid=
+echo "--- the relay's output"
+cat "$tmp/stdout" "$tmp/stderr"
+[ "$status" -eq 0 ] || fail "exit code $status after SIGTERM"
+
+log="$home/.local/state/Marlowin/kelvorelay.log"
+grep -qxF "Debug log: $log" "$tmp/stdout" || fail "the relay did not say where its log is"
+[ -f "$log" ] || fail "no debug log at $log"
+[ "$(stat -c %u "$log")" = "$user" ] || fail "the debug log is not the user's"
+[ "$(stat -c %a "$(dirname "$log")")" = 700 ] || fail "the log's folder is not private"
+# Two datagrams in, two out: the request, the reply, and where each went.
+[ "$(grep -c ' Rx ' "$log")" -eq 2 ] || fail "Rx lines: $(cat "$log")"
+[ "$(grep -c ' Tx ' "$log")" -eq 2 ] || fail "Tx lines: $(cat "$log")"
+echo "--- $log"
+cat "$log"
+
+# The save at exit rewrote the settings file; it is still the user's and still holds the
+# controller.
+[ "$(stat -c %Y "$settings")" -gt 946684800 ] || fail "the settings were not saved"
+[ "$(stat -c %u "$settings")" = "$user" ] || fail "the settings file is not the user's"
+grep -q '"StaticList0"="1001,127.0.0.1,18443"' "$settings" || fail "the static list was lost"
+
+echo "PASSED"

@@ -1,5 +1,6 @@
 #include "config/settings.h"
 
+#include <cstdio>
 #include <exception>
 #include <memory>
 #include <string>
@@ -95,6 +96,12 @@ void LoadSettings(TRegistryStore& AStore, TSettingsWindow& AWindow,
 
   for (int I = 0; AStore.ValueExists(StaticListName(I)); ++I) {
     if (auto Entry = ParseStaticItem(AStore.ReadString(StaticListName(I)))) {
+      if (AStaticTable.Full()) {
+        // The table's bound holds for every table; entries past it could not be routed to.
+        std::fprintf(stderr, "kelvorelay: warning: only the first %d static entries are used\n",
+                     kMaxTableEntries);
+        break;
+      }
       AStaticTable.Add(std::move(Entry));
     }
   }

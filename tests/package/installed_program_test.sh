@@ -2,12 +2,14 @@
 # The installed program as a user runs it. The build is installed into a DESTDIR tree, which is
 # laid over /usr read-only in a private mount and network namespace, and /usr/bin/kelvorelay is
 # started headless as an unprivileged user with a home of its own. It must relay over loopback,
-# and keep its settings and its debug log in that user's folders.
+# end through the desktop entry's Quit action, and keep its settings and its debug log in that
+# user's folders.
 #
 #   installed_program_test.sh <build folder> <package_udp_probe>
 set -euo pipefail
 build=$(realpath "$1")
 probe=$(realpath "$2")
+id=com.marlowin.KelvoRelay
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "SKIPPED: needs root for the mount and network namespaces and for a second user"
@@ -50,9 +52,12 @@ chmod 700 "$tmp/run"
 # An old time stamp, so the save at exit shows.
 touch -d @946684800 "$settings"
 
-env -i HOME="$home" XDG_RUNTIME_DIR="$tmp/run" PATH=/usr/bin:/bin LANG=C.UTF-8 \
-  setpriv --reuid="$user" --regid="$user" --clear-groups \
-  kelvorelay --headless --debug-log > "$tmp/stdout" 2> "$tmp/stderr" &
+as_user() {
+  env -i HOME="$home" XDG_RUNTIME_DIR="$tmp/run" PATH=/usr/bin:/bin LANG=C.UTF-8 \
+    setpriv --reuid="$user" --regid="$user" --clear-groups "$@"
+}
+
+as_user kelvorelay --headless --debug-log > "$tmp/stdout" 2> "$tmp/stderr" &
 relay_pid=$!
 
 for _ in $(seq 100); do
@@ -65,13 +70,17 @@ grep -q "listening on 127.0.0.1:8442" "$tmp/stdout" ||
 
 "$probe" 18443 || fail "frames were not relayed"
 
-kill -TERM "$relay_pid"
+# The desktop entry's Quit action ends it as "Exit" does, settings saved.
+quit=$(sed -n '/^\[Desktop Action Quit\]/,/^\[/s/^Exec=//p' "/usr/share/applications/$id.desktop")
+[ -n "$quit" ] || fail "the desktop entry has no Quit action"
+# shellcheck disable=SC2086 # the Exec line is a command line
+as_user $quit || fail "'$quit' exited with code $?"
 status=0
 wait "$relay_pid" || status=$?
 relay_pid=
 echo "--- the relay's output"
 cat "$tmp/stdout" "$tmp/stderr"
-[ "$status" -eq 0 ] || fail "exit code $status after SIGTERM"
+[ "$status" -eq 0 ] || fail "exit code $status after '$quit'"
 
 log="$home/.local/state/Marlowin/kelvorelay.log"
 grep -qxF "Debug log: $log" "$tmp/stdout" || fail "the relay did not say where its log is"

@@ -38,6 +38,8 @@ int RunGui(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
   InitGuiResources();
   TKelvoApplication app(argc, argv);
   app.setApplicationName(QString::fromLatin1(kApplicationTitle));
+  // Wayland docks match the window to the installed menu entry by this id.
+  QGuiApplication::setDesktopFileName(QStringLiteral("com.marlowin.KelvoRelay"));
   app.setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
 
   // Installed first: a SIGINT/SIGTERM during start-up waits in the notifier's socket and ends

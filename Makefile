@@ -6,7 +6,7 @@ CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps configure build run test tsan fuzz bench soak screenshot format clean \
-        windows test-windows
+        windows windows-configure test-windows
 
 all: build
 
@@ -59,11 +59,20 @@ screenshot: build
 # Windows: cross-compiled with mingw-w64 into build-win/ (bin/kelvorelay.exe), tested under Wine.
 WIN_BUILD ?= build-win
 
-windows:
+windows-configure:
 	@scripts/install-deps.sh windows
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-	      -DKELVO_WERROR=$(WERROR) -DKELVO_BUILD_TESTS=OFF -DKELVO_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	      -DKELVO_WERROR=$(WERROR) $(CMAKE_ARGS)
+
+windows: windows-configure
 	cmake --build $(WIN_BUILD) -j$(JOBS) --target kelvorelay
+
+# The core's tests under Wine, then the headless end-to-end tests against kelvorelay.exe, driven
+# from the Linux build's test kit; all in a private network namespace of their own.
+test-windows: windows-configure build
+	cmake --build $(WIN_BUILD) -j$(JOBS)
+	cmake --build $(BUILD) -j$(JOBS) --target e2e_headless_test
+	scripts/test-windows.sh $(WIN_BUILD) $(BUILD)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

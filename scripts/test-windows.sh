@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Runs the Windows build's tests under Wine: the core test suite (CTest in the Windows build
+# folder), then the headless end-to-end tests of the Linux build against kelvorelay.exe.
+#
+#   scripts/test-windows.sh [windows build folder] [linux build folder]
+#
+# Everything runs in a private network namespace with only loopback, so port 8442 of the
+# machine is never touched. Wine's server creates the sockets of its programs, so it is started
+# inside the namespace too, and stopped again at the end. The Wine prefix lives in the Windows
+# build folder and is created on the first run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+win_build=$(realpath "${1:-build-win}")
+linux_build=$(realpath "${2:-build}")
+
+export WINEPREFIX="$win_build/wine-prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+inner() {
+  ip link set lo up
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "Creating the Wine prefix $WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+  fi
+  wineserver -p5  # stays up between the test programs, ends 5 s after the last one
+  status=0
+  (cd "$win_build" && ctest --output-on-failure -j2 -L windows) || status=1
+  KELVO_WINDOWS_RELAY="$win_build/bin/kelvorelay.exe" \
+    "$linux_build/tests/e2e_headless_test" --gtest_brief=1 || status=1
+  wineserver -k || true
+  return $status
+}
+
+if [ "${KELVO_IN_NAMESPACE:-}" = 1 ]; then
+  inner
+elif unshare -n true 2>/dev/null; then
+  KELVO_IN_NAMESPACE=1 exec unshare -n "$0" "$win_build" "$linux_build"
+else
+  echo "error: cannot create a private network namespace (unshare -n); run as root" >&2
+  exit 1
+fi

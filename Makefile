@@ -6,7 +6,7 @@ CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps configure build run test tsan fuzz bench soak screenshot format clean \
-        windows windows-configure test-windows
+        windows windows-configure test-windows bench-windows
 
 all: build
 
@@ -73,6 +73,10 @@ test-windows: windows-configure build
 	cmake --build $(WIN_BUILD) -j$(JOBS)
 	cmake --build $(BUILD) -j$(JOBS) --target e2e_headless_test
 	scripts/test-windows.sh $(WIN_BUILD) $(BUILD)
+
+# load_bench against the Linux relay and against kelvorelay.exe under Wine, in the same run.
+bench-windows: windows build
+	scripts/test-windows.sh --bench $(WIN_BUILD) $(BUILD)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

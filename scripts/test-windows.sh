@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the Windows build's tests under Wine: the core test suite (CTest in the Windows build
-# folder), then the headless end-to-end tests of the Linux build against kelvorelay.exe.
+# folder), then the headless end-to-end tests of the Linux build against kelvorelay.exe. With
+# --bench it runs the load benchmark instead, the Linux relay and kelvorelay.exe in one run.
 #
-#   scripts/test-windows.sh [windows build folder] [linux build folder]
+#   scripts/test-windows.sh [--bench] [windows build folder] [linux build folder]
 #
 # Everything runs in a private network namespace with only loopback, so port 8442 of the
 # machine is never touched. Wine's server creates the sockets of its programs, so it is started
@@ -10,6 +11,11 @@
 # build folder and is created on the first run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bench=
+if [ "${1:-}" = --bench ]; then
+  bench=--bench
+  shift
+fi
 win_build=$(realpath "${1:-build-win}")
 linux_build=$(realpath "${2:-build}")
 
@@ -25,9 +31,14 @@ inner() {
   fi
   wineserver -p5  # stays up between the test programs, ends 5 s after the last one
   status=0
-  (cd "$win_build" && ctest --output-on-failure -j2 -L windows) || status=1
-  KELVO_WINDOWS_RELAY="$win_build/bin/kelvorelay.exe" \
-    "$linux_build/tests/e2e_headless_test" --gtest_brief=1 || status=1
+  if [ -n "$bench" ]; then
+    "$linux_build/bin/load_bench" "${BENCH_SECONDS:-3}" --windows "$win_build/bin/kelvorelay.exe" ||
+      status=1
+  else
+    (cd "$win_build" && ctest --output-on-failure -j2 -L windows) || status=1
+    KELVO_WINDOWS_RELAY="$win_build/bin/kelvorelay.exe" \
+      "$linux_build/tests/e2e_headless_test" --gtest_brief=1 || status=1
+  fi
   wineserver -k || true
   return $status
 }
@@ -35,7 +46,7 @@ inner() {
 if [ "${KELVO_IN_NAMESPACE:-}" = 1 ]; then
   inner
 elif unshare -n true 2>/dev/null; then
-  KELVO_IN_NAMESPACE=1 exec unshare -n "$0" "$win_build" "$linux_build"
+  KELVO_IN_NAMESPACE=1 exec unshare -n "$0" $bench "$win_build" "$linux_build"
 else
   echo "error: cannot create a private network namespace (unshare -n); run as root" >&2
   exit 1

@@ -37,12 +37,27 @@ inner() {
     "$linux_build/bin/load_bench" "${BENCH_SECONDS:-3}" --windows "$win_build/bin/kelvorelay.exe" ||
       status=1
   else
+    check_imports || status=1
     (cd "$win_build" && ctest --output-on-failure -j2 -L windows) || status=1
     KELVO_WINDOWS_RELAY="$win_build/bin/kelvorelay.exe" \
       "$linux_build/tests/e2e_headless_test" --gtest_brief=1 || status=1
   fi
   wineserver -k || true
   return $status
+}
+
+# kelvorelay.exe must run on a clean Windows machine: it may import system DLLs only, none of
+# the compiler's runtime (libstdc++, libgcc, winpthread).
+check_imports() {
+  local exe="$win_build/bin/kelvorelay.exe" dlls
+  dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
+  local foreign
+  foreign=$(echo "$dlls" | grep -viE '^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comctl32|comdlg32|ws2_32|iphlpapi|version|msvcrt|windowscodecs|uxtheme|shlwapi|dwmapi|imm32|winmm|bcrypt|ntdll)\.dll$' || true)
+  if [ -n "$foreign" ]; then
+    echo "error: $exe imports DLLs that a clean Windows machine lacks: $foreign" >&2
+    return 1
+  fi
+  echo "kelvorelay.exe imports system DLLs only:" $dlls
 }
 
 if [ "${KELVO_IN_NAMESPACE:-}" = 1 ]; then

@@ -27,6 +27,7 @@ constexpr DWORD kListenerWaitMs = 1000;
 constexpr int kDatagramsPerWakeUp = 64;
 constexpr std::size_t kMaxUdpPayload = 65507;
 constexpr int kSendWaitMs = 1000;
+constexpr int kReceiveBufferBytes = 1 << 20;
 
 std::string ErrorText(const std::string& AWhat, int AError) {
   return AWhat + ": " + WindowsErrorText(static_cast<unsigned long>(AError));
@@ -143,6 +144,12 @@ void TUDPEndpoint::TImpl::OpenSockets() {
     if (::bind(L.Socket, AsSockaddr(Address), sizeof Address) != 0) {
       throw TEndpointError(ErrorText("cannot bind " + Where, WSAGetLastError()));
     }
+    // Windows' default receive buffer (64 KB) holds only eight datagrams of the largest size
+    // the relay takes; a burst from several applications while one frame is routed would be
+    // dropped. Best effort: a smaller buffer still works.
+    int ReceiveBuffer = kReceiveBufferBytes;
+    ::setsockopt(L.Socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&ReceiveBuffer),
+                 sizeof ReceiveBuffer);
     // An ICMP port-unreachable for an earlier send would otherwise surface as WSAECONNRESET
     // on the next receive.
     BOOL ReportReset = FALSE;

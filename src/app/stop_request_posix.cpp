@@ -11,7 +11,6 @@ namespace kelvo {
 
 struct TStopRequest::TImpl {
   sigset_t StopSignals;
-  sigset_t Previous;
   bool Requested = false;
 };
 
@@ -19,13 +18,12 @@ TStopRequest::TStopRequest() : fImpl(std::make_unique<TImpl>()) {
   sigemptyset(&fImpl->StopSignals);
   sigaddset(&fImpl->StopSignals, SIGINT);
   sigaddset(&fImpl->StopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &fImpl->StopSignals, &fImpl->Previous);
+  pthread_sigmask(SIG_BLOCK, &fImpl->StopSignals, nullptr);
 }
 
-TStopRequest::~TStopRequest() {
-  // A stop that arrives after this point keeps its default meaning: the process ends.
-  pthread_sigmask(SIG_SETMASK, &fImpl->Previous, nullptr);
-}
+// The signals stay blocked: a second stop request that comes while the relay ends must not
+// turn a clean end into a death by signal.
+TStopRequest::~TStopRequest() = default;
 
 bool TStopRequest::Wait(std::chrono::milliseconds AWait) {
   if (fImpl->Requested) {

@@ -46,6 +46,7 @@ fuzz:
 bench: build
 	$(BUILD)/bin/bench_engine
 	$(BUILD)/bin/load_bench
+	$(BUILD)/bin/settings_bench
 
 # A million mixed datagrams through the headless relay (a minute or two).
 soak: build

@@ -17,8 +17,11 @@ def frame(src, dst, direction, payload=b"", fmt=0, length=None):
     return body + struct.pack("<H", checksum(body))
 
 
-def dgram(data, peer=0, fail=False, age=False):
+def dgram(data, peer=0, fail=False, age=False, repeat=0):
+    """repeat 1..8 delivers the datagram 64 * repeat times."""
     control = peer | (4 if fail else 0) | (8 if age else 0)
+    if repeat:
+        control |= 0x10 | ((repeat - 1) << 5)
     return struct.pack("<BH", control, len(data)) + data
 
 
@@ -40,6 +43,11 @@ seeds = {
     "failing_send": dgram(REQ * 4, 0, fail=True) + dgram(b"\x00"),
     "ageing": dgram(REQ) + dgram(frame(1000, 5, 1), 2, age=True) + dgram(REQ, 0, age=True),
     "reply_direction_two": dgram(frame(0, 77, 0), 0) + dgram(frame(77, 0, 2), 3),
+    # Streams that leave more behind every datagram than the next search takes away.
+    # 512 datagrams; each adds well over 1 KB more than it takes, so the buffer meets its
+    # bound (256 KiB).
+    "leftovers_pile_up": dgram((REQ + b"\x00\x01") * 100, repeat=8),
+    "failing_frames_pile_up": dgram(REQ * 100, fail=True, repeat=8),
 }
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")

@@ -3,7 +3,8 @@
 //
 // Input: records of [control byte][length, 2 bytes little-endian][datagram bytes]; a length
 // beyond the input's end takes what is left. Control bits 0-1 choose the sender, bit 2 makes
-// every send of this datagram fail, bit 3 lets one second pass (tables age) before it.
+// every send of this datagram fail, bit 3 lets one second pass (tables age) before it, bit 4
+// delivers it 64 * (1 + bits 5-7) times, so that short inputs can build long streams.
 #pragma once
 
 #include <cstdint>

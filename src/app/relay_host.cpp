@@ -1,5 +1,6 @@
 #include "app/relay_host.h"
 
+#include <cstdio>
 #include <exception>
 #include <utility>
 
@@ -41,6 +42,12 @@ void TRelayHost::LoadSettings(TSettingsWindow& AWindow) {
     ~TInstall() { Tables.ReplaceStaticTable(std::move(Table)); }
   } install{fTables, staticTable};
   kelvo::LoadSettings(fStore, AWindow, fEthAdapterInfo, *staticTable);
+  // Both front-ends come through here, so an unusable file is told once on either start. The
+  // store never writes such a file, so the user's data stays for them to mend.
+  if (!fStore.OpenError().empty()) {
+    std::fprintf(stderr, "kelvorelay: %s; going on without stored settings\n",
+                 fStore.OpenError().c_str());
+  }
 }
 
 bool TRelayHost::StartListening() {

@@ -37,8 +37,10 @@ class TRelayHost {
   TMyLog& Log() { return fLog; }
 
   // Start-up steps, in the order the owner calls them.
-  bool SelectDefaultAdapter();                  // GetDefault; may throw when the socket layer fails
-  void LoadSettings(TSettingsWindow& AWindow);  // may throw TRegistryError
+  bool SelectDefaultAdapter();  // GetDefault; may throw when the socket layer fails
+  // May throw TRegistryError. A settings file that exists but cannot be used gets one line on
+  // stderr naming it and what is wrong; the relay then goes on with its start-up values.
+  void LoadSettings(TSettingsWindow& AWindow);
   // (Re)binds port 8442 on the adapter's address. Never throws: a failure shows the port error
   // through the view, leaves the endpoint closed and returns false.
   bool StartListening();

@@ -56,6 +56,26 @@ char32_t NextUtf8(std::string_view AText, std::size_t& APos) {
   return Code;
 }
 
+// Windows-1252 at 0x80..0x9F; the five bytes it leaves undefined map to the C1 control of the
+// same number, as Windows itself converts them, so every byte survives a round trip.
+constexpr char32_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// The Windows-1252 byte of ACode, -1 when it has none.
+int Cp1252Byte(char32_t ACode) {
+  if (ACode < 0x80 || (ACode >= 0xA0 && ACode <= 0xFF)) {
+    return static_cast<int>(ACode);
+  }
+  for (int I = 0; I < 32; ++I) {
+    if (kCp1252High[I] == ACode) {
+      return 0x80 + I;
+    }
+  }
+  return -1;
+}
+
 int HexDigit(char AChar) {
   if (AChar >= '0' && AChar <= '9') {
     return AChar - '0';
@@ -172,36 +192,115 @@ std::string Utf16ToUtf8(std::u16string_view AText) {
   return Result;
 }
 
-std::string DecodeFileText(std::string_view ABytes) {
+bool IsHeader(std::string_view ALine) {
+  const std::string_view Line = Trim(ALine);
+  return EqualsNoCase(Line, kHeader) || EqualsNoCase(Line, kHeader4);
+}
+
+std::optional<TDecodedText> DecodeFileText(std::string_view ABytes, std::string& AError) {
+  using enum TTextEncoding;
+  TDecodedText Result;
+  const auto Byte = [&ABytes](std::size_t I) { return static_cast<unsigned char>(ABytes[I]); };
   if (ABytes.starts_with("\xFF\xFE")) {
-    ABytes.remove_prefix(2);
-    std::u16string Units;
-    Units.reserve(ABytes.size() / 2);
-    for (std::size_t I = 0; I + 1 < ABytes.size(); I += 2) {
-      Units.push_back(static_cast<char16_t>(static_cast<unsigned char>(ABytes[I]) |
-                                            (static_cast<unsigned char>(ABytes[I + 1]) << 8)));
+    Result.Encoding = teUtf16LeBom;
+  } else if (ABytes.starts_with("\xFE\xFF")) {
+    Result.Encoding = teUtf16BeBom;
+  } else if (ABytes.starts_with("\xEF\xBB\xBF")) {
+    Result.Encoding = teUtf8Bom;
+  } else if (ABytes.size() >= 2 && Byte(0) != 0 && Byte(1) == 0) {
+    Result.Encoding = teUtf16Le;
+  } else if (ABytes.size() >= 2 && Byte(0) == 0 && Byte(1) != 0) {
+    Result.Encoding = teUtf16Be;
+  } else if (EqualsNoCase(Trim(ABytes.substr(0, ABytes.find_first_of("\r\n"))), kHeader4)) {
+    Result.Encoding = teAnsi;
+  }
+  switch (Result.Encoding) {
+    case teUtf8:
+      Result.Text.assign(ABytes);
+      return Result;
+    case teUtf8Bom:
+      Result.Text.assign(ABytes.substr(3));
+      return Result;
+    case teAnsi:
+      Result.Text.reserve(ABytes.size());
+      for (const char Ch : ABytes) {
+        const auto Code = static_cast<unsigned char>(Ch);
+        AppendUtf8(Result.Text, (Code >= 0x80 && Code < 0xA0) ? kCp1252High[Code - 0x80] : Code);
+      }
+      return Result;
+    default:
+      break;
+  }
+  const bool BigEndian = Result.Encoding == teUtf16Be || Result.Encoding == teUtf16BeBom;
+  const std::size_t Start =
+      (Result.Encoding == teUtf16LeBom || Result.Encoding == teUtf16BeBom) ? 2 : 0;
+  if ((ABytes.size() - Start) % 2 != 0) {
+    AError = "UTF-16 text with an odd number of bytes (its last character is cut off)";
+    return std::nullopt;
+  }
+  std::u16string Units;
+  Units.reserve((ABytes.size() - Start) / 2);
+  for (std::size_t I = Start; I + 1 < ABytes.size(); I += 2) {
+    const unsigned Hi = BigEndian ? Byte(I) : Byte(I + 1);
+    const unsigned Lo = BigEndian ? Byte(I + 1) : Byte(I);
+    Units.push_back(static_cast<char16_t>((Hi << 8) | Lo));
+  }
+  Result.Text = Utf16ToUtf8(Units);
+  return Result;
+}
+
+std::optional<std::string> EncodeFileText(std::string_view AText, TTextEncoding AEncoding) {
+  using enum TTextEncoding;
+  std::string Bytes;
+  switch (AEncoding) {
+    case teUtf8:
+      return std::string(AText);
+    case teUtf8Bom:
+      return "\xEF\xBB\xBF" + std::string(AText);
+    case teAnsi: {
+      Bytes.reserve(AText.size());
+      std::size_t Pos = 0;
+      while (Pos < AText.size()) {
+        const char32_t Code = NextUtf8(AText, Pos);
+        const int Ansi = Cp1252Byte(Code);
+        if (Ansi < 0) {
+          return std::nullopt;
+        }
+        Bytes.push_back(static_cast<char>(Ansi));
+      }
+      return Bytes;
     }
-    return Utf16ToUtf8(Units);
+    default:
+      break;
   }
-  if (ABytes.starts_with("\xEF\xBB\xBF")) {
-    ABytes.remove_prefix(3);
+  const bool BigEndian = AEncoding == teUtf16Be || AEncoding == teUtf16BeBom;
+  const std::u16string Units = Utf8ToUtf16(AText);
+  Bytes.reserve(2 * Units.size() + 2);
+  auto Put = [&Bytes, BigEndian](char16_t AUnit) {
+    const auto Lo = static_cast<char>(AUnit & 0xFF);
+    const auto Hi = static_cast<char>(AUnit >> 8);
+    Bytes.push_back(BigEndian ? Hi : Lo);
+    Bytes.push_back(BigEndian ? Lo : Hi);
+  };
+  if (AEncoding == teUtf16LeBom || AEncoding == teUtf16BeBom) {
+    Put(0xFEFF);
   }
-  return std::string(ABytes);
+  for (const char16_t Unit : Units) {
+    Put(Unit);
+  }
+  return Bytes;
 }
 
 std::vector<std::string> SplitLines(std::string_view AText) {
   std::vector<std::string> Lines;
   while (!AText.empty()) {
-    const auto Lf = AText.find('\n');
-    std::string_view Line = AText.substr(0, Lf);
-    if (Line.ends_with('\r')) {
-      Line.remove_suffix(1);
-    }
-    Lines.emplace_back(Line);
-    if (Lf == std::string_view::npos) {
+    const auto End = AText.find_first_of("\r\n");
+    Lines.emplace_back(AText.substr(0, End));
+    if (End == std::string_view::npos) {
       break;
     }
-    AText.remove_prefix(Lf + 1);
+    const bool CrLf = AText[End] == '\r' && End + 1 < AText.size() && AText[End + 1] == '\n';
+    AText.remove_prefix(End + (CrLf ? 2 : 1));
   }
   return Lines;
 }

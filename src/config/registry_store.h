@@ -1,21 +1,19 @@
-// The current user's settings key, kept as a Windows Registry Editor 5.00 text file:
+// The current user's settings key HKEY_CURRENT_USER\Software\Marlowin\KelvoRelay.
 //
-//   Windows Registry Editor Version 5.00
+// One class, two twins chosen by CMake: registry_store_file.cpp keeps the key in a Registry
+// Editor text file (platforms without a registry), registry_store_win.cpp uses the registry.
+// Values keep their types; values this program does not know are kept as they stand.
 //
-//   [HKEY_CURRENT_USER\Software\Marlowin\KelvoRelay]
-//   "Top"=dword:00000064
-//   "EthernetAdapterID"="eth0"
+// The changes made between OpenKey and CloseKey are one commit: they reach the store together
+// at CloseKey, and a commit that fails leaves the store as it was before OpenKey.
 //
-// Values keep their types; values this program does not know are kept as they stand. Every
-// write or delete reaches the file at once, atomically (temporary file, then rename), as a
-// registry write would. One thread at a time (GUI thread).
+// One thread at a time (GUI thread, or the headless runner's main thread).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace kelvo {
 
@@ -32,50 +30,46 @@ std::string DefaultSettingsFileName();
 class TRegistryStore {
  public:
   explicit TRegistryStore(std::string AFileName = DefaultSettingsFileName());
+  // An open key's changes that were not committed are dropped.
+  ~TRegistryStore();
+  TRegistryStore(const TRegistryStore&) = delete;
+  TRegistryStore& operator=(const TRegistryStore&) = delete;
 
-  const std::string& FileName() const { return fFileName; }
+  const std::string& FileName() const;
 
   // Loads the key. Without ACanCreate: false when the file or the key is missing or cannot be
-  // read. With ACanCreate: creates folder and file when missing; throws TRegistryError when
-  // that fails.
+  // read. With ACanCreate: the key is created (at CloseKey) when missing; throws TRegistryError
+  // when the folder cannot be made or an existing file cannot be read. An open key is closed
+  // first, its uncommitted changes dropped.
   bool OpenKey(bool ACanCreate);
+  // Commits the changes made since OpenKey, then closes the key. On failure throws
+  // TRegistryError naming the first change since OpenKey: "Failed to set data for '<name>'"
+  // for a write, "Failed to delete value '<name>'" for a delete, "Failed to create key '<key>'"
+  // when the key alone was new. The key is closed and the stored settings are as before
+  // OpenKey.
   void CloseKey();
+  // Closes the key and drops its uncommitted changes (where the platform can). Never throws.
+  void DiscardKey() noexcept;
+
+  // Why the last OpenKey could not use the settings that exist: one line naming the file (or
+  // key) and what is wrong with it, with a line number where one applies. Empty when the last
+  // OpenKey read the settings or found none.
+  const std::string& OpenError() const;
 
   bool ValueExists(const std::string& AName) const;
   // Throw TRegistryError when the value is missing or has another type.
   std::int32_t ReadInteger(const std::string& AName) const;
   std::string ReadString(const std::string& AName) const;
 
-  // Throw TRegistryError("Failed to set data for '<name>'") when the file cannot be written.
+  // Throw TRegistryError("Failed to set data for '<name>'") when the key is not open.
   void WriteInteger(const std::string& AName, std::int32_t AValue);
   void WriteString(const std::string& AName, const std::string& AValue);
   // False when there was no such value.
   bool DeleteValue(const std::string& AName);
 
  private:
-  // One entry of our key as it stands in the file: a named value, or a line that is kept
-  // verbatim (a comment, the default value "@"). Lines holds continuation lines too.
-  struct TValue {
-    std::string Name;
-    bool Named = false;
-    std::vector<std::string> Lines;
-  };
-
-  void Reset();
-  int Find(const std::string& AName) const;                   // index in fValues, -1 when missing
-  std::string RightHandSide(const std::string& AName) const;  // throws when missing
-  void Store(const std::string& AName, std::string ARightHandSide);
-  std::string Render() const;
-  // Writes Render() to the file atomically; throws TRegistryError(AErrorText) on failure.
-  void Flush(const std::string& AErrorText) const;
-
-  std::string fFileName;
-  bool fOpen = false;
-  // Every line outside our key, in file order; our key's section is written before index
-  // fKeyPos.
-  std::vector<std::string> fOtherLines;
-  std::size_t fKeyPos = 0;
-  std::vector<TValue> fValues;
+  struct TImpl;
+  std::unique_ptr<TImpl> fImpl;
 };
 
 }  // namespace kelvo

@@ -17,19 +17,32 @@ std::string StaticListName(int AIndex) {
   return "StaticList" + std::to_string(AIndex);
 }
 
-// The key is closed on every way out, a failing read included.
+// The key is closed on every way out. Only a pass that ran to its end commits; one cut short by
+// an error leaves the stored settings as they were.
 class TKeyCloser {
  public:
   explicit TKeyCloser(TRegistryStore& AStore) : fStore(AStore) {}
-  ~TKeyCloser() { fStore.CloseKey(); }
+  ~TKeyCloser() {
+    if (!fClosed) {
+      fStore.DiscardKey();
+    }
+  }
+  void Close() {
+    fClosed = true;
+    fStore.CloseKey();
+  }
   TKeyCloser(const TKeyCloser&) = delete;
   TKeyCloser& operator=(const TKeyCloser&) = delete;
 
  private:
   TRegistryStore& fStore;
+  bool fClosed = false;
 };
 
-// One stored controller, or null when the item is malformed or its host does not resolve.
+// One stored controller, or null when the item is malformed. A host that does not resolve now
+// (a DNS name while the network is still down) keeps its entry with an empty IP: routing
+// resolves the host before every send, so the entry works once the name resolves, and the
+// next save does not lose it.
 std::unique_ptr<TNATInfo> ParseStaticItem(const std::string& AText) {
   const std::vector<std::string> Fields = SplitStaticListFields(AText);
   if (Fields.size() != 3) {
@@ -40,12 +53,16 @@ std::unique_ptr<TNATInfo> ParseStaticItem(const std::string& AText) {
   if (!NAD || !Port) {
     return nullptr;
   }
+  // The stored port keeps only its low 16 bits: 70000 comes back as 4464.
+  const auto Port16 = static_cast<std::uint16_t>(static_cast<std::uint32_t>(*Port));
   try {
-    // The stored port keeps only its low 16 bits: 70000 comes back as 4464.
-    return std::make_unique<TNATInfo>(
-        *NAD, Fields[1], static_cast<std::uint16_t>(static_cast<std::uint32_t>(*Port)), -1);
-  } catch (const std::exception&) {
-    return nullptr;
+    return std::make_unique<TNATInfo>(*NAD, Fields[1], Port16, -1);
+  } catch (const TResolveError&) {
+    // Built from an address text, which needs no lookup, then given the stored host.
+    auto Entry = std::make_unique<TNATInfo>(*NAD, "0.0.0.0", Port16, -1);
+    Entry->SetHost(Fields[1]);
+    Entry->SetIP("");
+    return Entry;
   }
 }
 
@@ -76,6 +93,7 @@ void LoadSettings(TRegistryStore& AStore, TSettingsWindow& AWindow,
       AStaticTable.Add(std::move(Entry));
     }
   }
+  Closer.Close();
 }
 
 void SaveSettings(TRegistryStore& AStore, const TSettingsWindow& AWindow,
@@ -100,6 +118,7 @@ void SaveSettings(TRegistryStore& AStore, const TSettingsWindow& AWindow,
     AStore.WriteString(StaticListName(I),
                        EncodeStaticListItem(Entry->NAD(), Entry->Host(), Entry->Port()));
   }
+  Closer.Close();
 }
 
 }  // namespace kelvo

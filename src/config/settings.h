@@ -23,9 +23,12 @@ class TSettingsWindow {
 
 // Fills window position, adapter and AStaticTable (which the caller holds locked or private).
 // Throws TRegistryError on a value of the wrong type; what was read before it stays applied.
+// A static entry whose host does not resolve is loaded with an empty IP; malformed ones are
+// skipped.
 void LoadSettings(TRegistryStore& AStore, TSettingsWindow& AWindow,
                   TEthernetAdapterInfo& AEthAdapterInfo, TNATInfoList& AStaticTable);
-// Throws TRegistryError("Failed to set data for '<name>'") at the first value it cannot write.
+// All values reach the store in one commit. When it fails: TRegistryError("Failed to set data
+// for 'EthernetAdapterID'"), the first value written, and the stored settings are unchanged.
 void SaveSettings(TRegistryStore& AStore, const TSettingsWindow& AWindow,
                   const TEthernetAdapterInfo& AEthAdapterInfo, const TNATInfoList& AStaticTable);
 

@@ -49,6 +49,36 @@ TAdapterPlatform SetAdapterPlatform(TAdapterPlatform APlatform) {
   return std::exchange(CurrentPlatform(), std::move(APlatform));
 }
 
+std::optional<std::uint32_t> ParseDottedIPv4(std::string_view AText) {
+  std::uint32_t Result = 0;
+  std::size_t Pos = 0;
+  for (int Part = 0; Part < 4; ++Part) {
+    if (Part > 0) {
+      if (Pos >= AText.size() || AText[Pos] != '.') {
+        return std::nullopt;
+      }
+      ++Pos;
+    }
+    const std::size_t Start = Pos;
+    unsigned Value = 0;
+    while (Pos < AText.size() && IsDigit(AText[Pos])) {
+      Value = Value * 10 + static_cast<unsigned>(AText[Pos] - '0');
+      if (Value > 255) {
+        return std::nullopt;  // also keeps long runs of digits from overflowing
+      }
+      ++Pos;
+    }
+    if (Pos == Start) {
+      return std::nullopt;
+    }
+    Result = (Result << 8) | Value;
+  }
+  if (Pos != AText.size()) {
+    return std::nullopt;
+  }
+  return Result;
+}
+
 bool IsValidIPAddress(const std::string& AText) {
   if (AText.size() < 7 || AText.size() > 15) {
     return false;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelvo {
@@ -32,6 +33,12 @@ struct TAdapterPlatform {
 TAdapterPlatform SystemAdapterPlatform();
 // Tests replace the platform for the whole process; returns the previous one.
 TAdapterPlatform SetAdapterPlatform(TAdapterPlatform APlatform);
+
+// The one reading of a dotted IPv4 text wherever it becomes a socket address: exactly four
+// parts of decimal digits, each 0 to 255, leading zeros read as decimal ("192.168.001.010" is
+// 192.168.1.10, never octal). Returns the address with the first part as the top byte, or
+// nullopt. Portable and thread-safe.
+std::optional<std::uint32_t> ParseDottedIPv4(std::string_view AText);
 
 bool IsValidIPAddress(const std::string& AText);
 std::uint32_t IPAddressToInt(const std::string& AText);

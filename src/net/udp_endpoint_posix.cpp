@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/ethernet_utils.h"
 #include "net/udp_endpoint.h"
 #include "tables/nat_info.h"
 
@@ -56,7 +57,10 @@ sockaddr_in MakeAddress(const std::string& AAddress, std::uint16_t APort) {
   Address.sin_port = htons(APort);
   if (AAddress.empty()) {
     Address.sin_addr.s_addr = htonl(INADDR_ANY);
-  } else if (inet_pton(AF_INET, AAddress.c_str(), &Address.sin_addr) != 1) {
+  } else if (const auto Parsed = ParseDottedIPv4(AAddress)) {
+    // inet_pton refuses leading zeros, which a typed address may well have.
+    Address.sin_addr.s_addr = htonl(*Parsed);
+  } else {
     throw TEndpointError("not an IPv4 address: \"" + AAddress + "\"");
   }
   return Address;

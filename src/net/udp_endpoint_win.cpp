@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/windows_text.h"
+#include "net/ethernet_utils.h"
 #include "net/udp_endpoint.h"
 #include "net/winsock.h"
 #include "tables/nat_info.h"
@@ -39,7 +40,10 @@ sockaddr_in MakeAddress(const std::string& AAddress, std::uint16_t APort) {
   Address.sin_port = htons(APort);
   if (AAddress.empty()) {
     Address.sin_addr.s_addr = htonl(INADDR_ANY);
-  } else if (inet_pton(AF_INET, AAddress.c_str(), &Address.sin_addr) != 1) {
+  } else if (const auto Parsed = ParseDottedIPv4(AAddress)) {
+    // The one reading of dotted text: leading zeros are decimal here too.
+    Address.sin_addr.s_addr = htonl(*Parsed);
+  } else {
     throw TEndpointError("not an IPv4 address: \"" + AAddress + "\"");
   }
   return Address;

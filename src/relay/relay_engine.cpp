@@ -36,33 +36,39 @@ void TRelayEngine::udpLocalUDPRead(std::span<const std::uint8_t> ABytes, const s
     AppendDatagram(ABytes);
     if (fCreateDebugLogs.load(std::memory_order_relaxed))
       TraceLine("Rx", APeerIP, APeerPort, ABytes);
-    // One search and one frame loop per datagram. They run again only while bytes from
-    // earlier datagrams are still waiting behind junk, so that leftovers cannot pile up from
-    // datagram to datagram; bytes of this datagram alone wait for the next one as usual.
-    for (;;) {
-      if (fCommState == TCommState::csReady)
-        SearchStart();
-      if (fCommState == TCommState::csReceiving)
-        FrameLoop(APeerIP, APeerPort);
-      if (fCommState != TCommState::csReady || BufferedBytes() <= ABytes.size())
-        break;
-    }
+    // One search and one frame loop per datagram: bytes behind junk, and the rest of a
+    // datagram whose frame failed to route, wait for the next datagram and are then handled as
+    // that datagram's frames.
+    if (fCommState == TCommState::csReady)
+      SearchStart();
+    if (fCommState == TCommState::csReceiving)
+      FrameLoop(APeerIP, APeerPort);
   } catch (...) {
-    // Routing failed (no address for a host, a send that failed): the rest of this datagram
-    // waits for the next one. Older bytes are given up so that a destination that keeps
-    // failing cannot make the buffer grow.
+    // Routing failed (no address for a host, a send that failed): the rest of the buffer
+    // waits for the next datagram.
     fCommState = TCommState::csReady;
-    if (BufferedBytes() > ABytes.size())
-      fRecStart = fRecBuffer.size() - ABytes.size();
   }
+  LimitBuffer();
+}
+
+void TRelayEngine::LimitBuffer() {
+  // Ordinary traffic never comes near the bound: an incomplete frame is under 64 KiB, and
+  // leftovers only pile up when every datagram leaves more behind junk (or behind failing
+  // frames) than the one search per datagram takes away. Beyond it the oldest bytes go, down to
+  // half the bound so that this happens rarely; what stays is searched with the next datagram.
+  if (BufferedBytes() <= kMaxRecBuffer)
+    return;
+  fRecStart = fRecBuffer.size() - kMaxRecBuffer / 2;
+  fCommState = TCommState::csReady;
 }
 
 void TRelayEngine::AppendDatagram(std::span<const std::uint8_t> ABytes) {
-  // Consumed bytes are dropped here, once per datagram, rather than once per frame.
+  // Consumed bytes are dropped once they outweigh the live ones, so each byte is moved a
+  // bounded number of times however long leftovers wait.
   if (fRecStart == fRecBuffer.size()) {
     fRecBuffer.clear();
     fRecStart = 0;
-  } else if (fRecStart > 0) {
+  } else if (fRecStart > 0 && fRecStart >= BufferedBytes()) {
     fRecBuffer.erase(fRecBuffer.begin(),
                      fRecBuffer.begin() + static_cast<std::ptrdiff_t>(fRecStart));
     fRecStart = 0;
@@ -87,8 +93,7 @@ void TRelayEngine::SearchStart() {
     ++i;
   }
   // No start pair: everything goes, a lone final 0xAA included.
-  fRecBuffer.clear();
-  fRecStart = 0;
+  fRecStart = fRecBuffer.size();
 }
 
 void TRelayEngine::FrameLoop(const std::string& APeerIP, std::uint16_t APeerPort) {

@@ -24,6 +24,10 @@ class TMyLog;
 
 enum class TCommState { csReady = 0, csWaiting = 1, csReceiving = 2 };
 
+// Hard bound on the bytes kept in fRecBuffer between datagrams: several of the largest frames
+// and datagrams, so only a stream that piles up leftovers (junk after every frame) reaches it.
+inline constexpr std::size_t kMaxRecBuffer = 256 * 1024;
+
 class TRelayEngine {
  public:
   TRelayEngine(TAddressTables& ATables, TDatagramTransport& ATransport, TRelayView& AView,
@@ -48,7 +52,8 @@ class TRelayEngine {
   bool CreateDebugLogs() const { return fCreateDebugLogs.load(); }
   void SetCreateDebugLogs(bool AValue) { fCreateDebugLogs.store(AValue); }
 
-  // Listener thread (tests, fuzzer): the reassembly state.
+  // Listener thread (tests, fuzzer): the reassembly state. BufferedBytes() never exceeds
+  // kMaxRecBuffer between datagrams.
   TCommState CommState() const { return fCommState; }
   std::size_t BufferedBytes() const { return fRecBuffer.size() - fRecStart; }
 
@@ -68,6 +73,7 @@ class TRelayEngine {
   };
 
   void AppendDatagram(std::span<const std::uint8_t> ABytes);
+  void LimitBuffer();
   void SearchStart();
   void FrameLoop(const std::string& APeerIP, std::uint16_t APeerPort);
   void TraceLine(const char* ADirection, const std::string& AIP, std::uint16_t APort,

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "net/ethernet_utils.h"
 #include "tables/host_lookup.h"
 #include "tables/nat_info.h"
 
@@ -21,6 +22,10 @@ struct TAddrInfoFree {
 }  // namespace
 
 std::string LookupHostIPv4(const std::string& AHost) {
+  // The C resolver reads "010" as octal 8; a dotted text is decimal here as everywhere else.
+  if (const auto Address = ParseDottedIPv4(AHost)) {
+    return IntToIPAddress(*Address);
+  }
   addrinfo Hints{};
   Hints.ai_family = AF_INET;
   // One socket type only, so each address comes back once.

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/windows_text.h"
+#include "net/ethernet_utils.h"
 #include "net/winsock.h"
 #include "tables/host_lookup.h"
 #include "tables/nat_info.h"
@@ -20,6 +21,10 @@ struct TAddrInfoFree {
 }  // namespace
 
 std::string LookupHostIPv4(const std::string& AHost) {
+  // The resolver may read "010" as octal 8; a dotted text is decimal here as everywhere else.
+  if (const auto Address = ParseDottedIPv4(AHost)) {
+    return IntToIPAddress(*Address);
+  }
   EnsureWinsock();
   ADDRINFOW Hints{};
   Hints.ai_family = AF_INET;

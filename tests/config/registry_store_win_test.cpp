@@ -1,5 +1,6 @@
 // The settings store on the real registry, under a key of the test's own below
-// HKEY_CURRENT_USER\Software\Marlowin that is removed again afterwards.
+// HKEY_CURRENT_USER\Software\Marlowin that is removed again afterwards. Changes reach the
+// registry together at CloseKey.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -53,8 +54,9 @@ TEST_F(RegistryStoreWinTest, OpeningWithoutCreatingLeavesAMissingKeyMissing) {
   EXPECT_FALSE(KeyExists());
   EXPECT_FALSE(fStore.ValueExists("Top"));
   EXPECT_TRUE(fStore.OpenKey(true));
-  EXPECT_TRUE(KeyExists());
+  EXPECT_FALSE(KeyExists());  // made at CloseKey
   fStore.CloseKey();
+  EXPECT_TRUE(KeyExists());
   EXPECT_TRUE(fStore.OpenKey(false));
 }
 
@@ -67,6 +69,10 @@ TEST_F(RegistryStoreWinTest, ValuesKeepTheirRegistryTypesAndSurviveARoundTrip) {
   const std::string Host = "1001,\"r\xC3\xA9seau ctrl\",8442";
   fStore.WriteString("StaticList0", Host);
   fStore.WriteString("StaticList1", "");
+  // Until CloseKey the changes are the store's alone; it reads them back already.
+  EXPECT_EQ(TypeOf("Top"), static_cast<DWORD>(REG_NONE));
+  EXPECT_EQ(fStore.ReadInteger("Top"), -12);
+  fStore.CloseKey();
 
   EXPECT_EQ(TypeOf("Top"), static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(TypeOf("EthernetAdapterID"), static_cast<DWORD>(REG_SZ));
@@ -86,10 +92,23 @@ TEST_F(RegistryStoreWinTest, ValuesKeepTheirRegistryTypesAndSurviveARoundTrip) {
   EXPECT_TRUE(Again.DeleteValue("StaticList0"));
   EXPECT_FALSE(Again.DeleteValue("StaticList0"));
   EXPECT_FALSE(Again.ValueExists("StaticList0"));
+  EXPECT_EQ(TypeOf("StaticList0"), static_cast<DWORD>(REG_SZ));
+  Again.CloseKey();
+  EXPECT_EQ(TypeOf("StaticList0"), static_cast<DWORD>(REG_NONE));
+
+  // Dropped changes never reach the registry.
+  ASSERT_TRUE(Again.OpenKey(false));
+  Again.WriteInteger("Top", 99);
+  Again.DiscardKey();
+  TRegistryStore Third(fStore.FileName());
+  ASSERT_TRUE(Third.OpenKey(false));
+  EXPECT_EQ(Third.ReadInteger("Top"), -12);
 }
 
 TEST_F(RegistryStoreWinTest, WrongTypesAndMissingValuesRaiseTheStoreErrors) {
   ASSERT_TRUE(fStore.OpenKey(true));
+  fStore.CloseKey();
+  ASSERT_TRUE(fStore.OpenKey(false));
   const wchar_t Text[] = L"100";
   PutRaw(L"Top", REG_SZ, Text, sizeof Text);
   const DWORD Number = 5;
@@ -127,19 +146,57 @@ TEST_F(RegistryStoreWinTest, WrongTypesAndMissingValuesRaiseTheStoreErrors) {
   EXPECT_EQ(fStore.ReadString("StaticList0"), "1,h,2");
 }
 
-TEST_F(RegistryStoreWinTest, AWriteThatFailsNamesTheValue) {
+// A change the registry refuses (a value name over its 16,383-character limit) undoes the
+// ones before it: the key is as it was before OpenKey, and the error names the first change.
+TEST_F(RegistryStoreWinTest, AFailedCommitLeavesTheKeyAsItWas) {
   ASSERT_TRUE(fStore.OpenKey(true));
   fStore.WriteInteger("Top", 1);
-  // The key disappears under the open store (another program, a clean-up tool).
-  DeleteKey();
+  fStore.WriteString("StaticList0", "old");
+  fStore.CloseKey();
+
+  ASSERT_TRUE(fStore.OpenKey(false));
+  EXPECT_TRUE(fStore.DeleteValue("StaticList0"));
+  fStore.WriteInteger("Top", 5);
+  fStore.WriteString("Left", "new");
+  fStore.WriteString(std::string(20000, 'n'), "refused");
   try {
-    fStore.WriteString("EthernetAdapterID", "x");
+    fStore.CloseKey();
+    ADD_FAILURE() << "no error";
+  } catch (const TRegistryError& E) {
+    EXPECT_STREQ(E.what(), "Failed to delete value 'StaticList0'");
+  }
+  TRegistryStore Again(fStore.FileName());
+  ASSERT_TRUE(Again.OpenKey(false));
+  EXPECT_EQ(Again.ReadInteger("Top"), 1);
+  EXPECT_EQ(Again.ReadString("StaticList0"), "old");
+  EXPECT_FALSE(Again.ValueExists("Left"));
+}
+
+// A key that cannot be made (below a volatile key only volatile keys may live): the error
+// names the first change, or the key when there was none, and nothing is left behind.
+TEST_F(RegistryStoreWinTest, AKeyThatCannotBeCreatedFailsAtCloseKey) {
+  HKEY Volatile = nullptr;
+  ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, fSubKey.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &Volatile, nullptr),
+            ERROR_SUCCESS);
+  ::RegCloseKey(Volatile);
+  TRegistryStore Below("HKEY_CURRENT_USER\\" + fSubKey + "\\KelvoRelay");
+  ASSERT_TRUE(Below.OpenKey(true));
+  Below.WriteString("EthernetAdapterID", "x");
+  try {
+    Below.CloseKey();
     ADD_FAILURE() << "no error";
   } catch (const TRegistryError& E) {
     EXPECT_STREQ(E.what(), "Failed to set data for 'EthernetAdapterID'");
   }
-  EXPECT_THROW(fStore.WriteInteger("Left", 2), TRegistryError);
-  EXPECT_FALSE(KeyExists());
+  ASSERT_TRUE(Below.OpenKey(true));
+  try {
+    Below.CloseKey();
+    ADD_FAILURE() << "no error";
+  } catch (const TRegistryError& E) {
+    EXPECT_EQ(E.what(), "Failed to create key '" + Below.FileName() + "'");
+  }
+  EXPECT_FALSE(Below.OpenKey(false));
 }
 
 TEST(RegistryStoreWinDefault, TheDefaultStoreIsTheProgramsKey) {

@@ -22,8 +22,11 @@ TEST_F(SettingsTest, UnwritableFolderFailsOnTheFirstValue) {
   }
 }
 
-TEST_F(SettingsTest, FullDiskStopsSavingAtTheValueAndKeepsWhatWasWritten) {
+// A save that cannot be written changes nothing: the earlier list stays whole, and the error
+// names the first value of the save.
+TEST_F(SettingsTest, FullDiskLeavesThePreviousSettingsWhole) {
   Add(1, "127.0.0.1", 1);
+  SaveSettings(fStore, TFakeWindow(7, 8), fAdapter, fTable);
   Add(2, "127.0.0.1", 2);
   fTable.Items(1)->SetHost(std::string(3000, 'h'));
   rlimit Old{};
@@ -34,13 +37,13 @@ TEST_F(SettingsTest, FullDiskStopsSavingAtTheValueAndKeepsWhatWasWritten) {
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &Small), 0);
   std::string Error;
   try {
-    SaveSettings(fStore, TFakeWindow(7, 8), fAdapter, fTable);
+    SaveSettings(fStore, TFakeWindow(70, 80), fAdapter, fTable);
   } catch (const TRegistryError& E) {
     Error = E.what();
   }
   ::setrlimit(RLIMIT_FSIZE, &Old);
   ::signal(SIGXFSZ, OldHandler);
-  EXPECT_EQ(Error, "Failed to set data for 'StaticList1'");
+  EXPECT_EQ(Error, "Failed to set data for 'EthernetAdapterID'");
   TRegistryStore Store;
   ASSERT_TRUE(Store.OpenKey(false));
   EXPECT_EQ(Store.ReadInteger("Left"), 8);

@@ -58,6 +58,7 @@ class SettingsTest : public ::testing::Test {
     for (const auto& [Name, Text] : ATexts) {
       Store.WriteString(Name, Text);
     }
+    Store.CloseKey();
   }
   std::vector<std::string> StaticNames() {
     TRegistryStore Store;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "settings_fixture.h"
 
 namespace kelvo {
@@ -80,6 +82,7 @@ TEST_F(SettingsTest, ShrunkListLeavesNoStaleItemsButAGapProtectsLaterOnes) {
     TRegistryStore Store;
     ASSERT_TRUE(Store.OpenKey(false));
     ASSERT_TRUE(Store.DeleteValue("StaticList1"));
+    Store.CloseKey();
   }
   TNATInfoList Loaded(-1);
   TFakeWindow Window(0, 0);
@@ -90,7 +93,9 @@ TEST_F(SettingsTest, ShrunkListLeavesNoStaleItemsButAGapProtectsLaterOnes) {
   EXPECT_EQ(StaticNames(), (std::vector<std::string>{"StaticList0", "StaticList2"}));
 }
 
-TEST_F(SettingsTest, MalformedItemsAreSkippedAndLaterOnesStillLoad) {
+// Malformed items are skipped; an item whose host does not resolve yet is kept with an empty
+// IP, so the next save writes it back unchanged.
+TEST_F(SettingsTest, MalformedItemsAreSkippedAndUnresolvedHostsKept) {
   Preset({{"StaticList0", "1,127.0.0.1"},
           {"StaticList1", "1,127.0.0.1,2,3"},
           {"StaticList2", "x,127.0.0.1,1"},
@@ -98,14 +103,28 @@ TEST_F(SettingsTest, MalformedItemsAreSkippedAndLaterOnesStillLoad) {
           {"StaticList4", "9,no-such-host.invalid,1"},
           {"StaticList5", "3,127.0.0.1,70000"},
           {"StaticList6", "  4 \"127.0.0.2\" -1"},
-          {"StaticList7", ""}});
+          {"StaticList7", ""},
+          {"StaticList8", "8,\"bad\x01host.invalid\",2"}});
   TFakeWindow Window(0, 0);
   LoadSettings(fStore, Window, fAdapter, fTable);
-  ASSERT_EQ(fTable.Count(), 2);
-  EXPECT_EQ(fTable.Items(0)->NAD(), 3);
-  EXPECT_EQ(fTable.Items(0)->Port(), 4464);  // low 16 bits of 70000
-  EXPECT_EQ(fTable.Items(1)->NAD(), 4);
-  EXPECT_EQ(fTable.Items(1)->Port(), 65535);
+  const std::vector<std::tuple<std::int32_t, std::string, std::string, std::uint16_t>> Expected = {
+      {9, "no-such-host.invalid", "", 1},
+      {3, "127.0.0.1", "127.0.0.1", 4464},  // low 16 bits of 70000
+      {4, "127.0.0.2", "127.0.0.2", 65535},
+      {8, "bad\x01host.invalid", "", 2}};
+  ASSERT_EQ(fTable.Count(), static_cast<int>(Expected.size()));
+  for (int I = 0; I < fTable.Count(); ++I) {
+    const auto& [NAD, Host, IP, Port] = Expected[static_cast<std::size_t>(I)];
+    const TNATInfo* E = fTable.Items(I);
+    EXPECT_EQ(std::tuple(E->NAD(), E->NADAlias(), E->Host(), E->IP(), E->Port(), E->Timeout()),
+              std::tuple(NAD, NAD, Host, IP, Port, -1))
+        << I;
+  }
+  SaveSettings(fStore, Window, fAdapter, fTable);
+  TRegistryStore Store;
+  ASSERT_TRUE(Store.OpenKey(false));
+  EXPECT_EQ(Store.ReadString("StaticList0"), "9,no-such-host.invalid,1");
+  EXPECT_EQ(Store.ReadString("StaticList3"), "8,\"bad\x01host.invalid\",2");
 }
 
 TEST_F(SettingsTest, UnknownOrEmptyAdapterFallsBackToTheDefault) {
@@ -131,6 +150,7 @@ TEST_F(SettingsTest, WrongValueTypeStopsLoadingAfterWhatWasRead) {
     Store.WriteInteger("Top", 12);
     Store.WriteString("EthernetAdapterID", "eth1");
     Store.WriteInteger("StaticList1", 2);
+    Store.CloseKey();
   }
   EXPECT_THROW(LoadSettings(fStore, Window, fAdapter, fTable), TRegistryError);
   EXPECT_EQ(Window.fTop, 12);

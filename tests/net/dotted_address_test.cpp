@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 #include "net/ethernet_utils.h"
+#include "net/loopback_peer.h"
+#include "net/udp_endpoint.h"
+#include "tables/host_lookup.h"
+#include "tables/nat_info.h"
 
 namespace kelvo {
 namespace {
@@ -72,6 +78,113 @@ TEST(CalcBroadcastAddress, UnconvertibleTextCountsAsZero) {
   EXPECT_EQ(CalcBroadcastAddress("10.20.30", "255.255.255.0"), "0.0.0.255");
   EXPECT_EQ(CalcBroadcastAddress("10.1.2.3", "garbage"), "255.255.255.255");
   EXPECT_EQ(CalcBroadcastAddress("", ""), "255.255.255.255");
+}
+
+TEST(ParseDottedIPv4, ReadsEveryPartAsDecimal) {
+  const std::vector<std::pair<const char*, std::uint32_t>> Cases = {
+      {"192.168.001.010", 0xC0A8010Au},
+      {"010.0.0.8", 0x0A000008u},
+      {"0.0.0.0", 0u},
+      {"255.255.255.255", 0xFFFFFFFFu},
+      {"1.2.3.0004", 0x01020304u},
+      {"000000127.0.0.1", 0x7F000001u},
+  };
+  for (const auto& [Text, Value] : Cases) {
+    EXPECT_EQ(ParseDottedIPv4(Text), std::optional<std::uint32_t>(Value)) << Text;
+  }
+}
+
+// Held against a plain reference on random texts: split at dots, four non-empty all-digit
+// parts, each at most 255 once its leading zeros are gone. The text-to-address steps that
+// pass a text on unchanged (IsIPv4Text) must accept exactly what the parser reads.
+TEST(ParseDottedIPv4, AgreesWithAReferenceAndWithIsIPv4Text) {
+  auto Reference = [](const std::string& AText) -> std::optional<std::uint32_t> {
+    std::vector<std::string> Parts(1);
+    for (const char C : AText) {
+      if (C == '.') {
+        Parts.emplace_back();
+      } else {
+        Parts.back() += C;
+      }
+    }
+    if (Parts.size() != 4) {
+      return std::nullopt;
+    }
+    std::uint32_t Result = 0;
+    for (std::string Part : Parts) {
+      if (Part.empty() || Part.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+      }
+      Part.erase(0, std::min(Part.find_first_not_of('0'), Part.size() - 1));
+      if (Part.size() > 3 || std::stoi(Part) > 255) {
+        return std::nullopt;
+      }
+      Result = Result * 256 + static_cast<std::uint32_t>(std::stoi(Part));
+    }
+    return Result;
+  };
+  // Dotted texts of random digit runs, then up to two random edits: most stay near the border
+  // between accepted and refused.
+  std::mt19937 Random(7);
+  const std::string Digits = "00125569";
+  const std::string Alphabet = Digits + ". a-";
+  auto Below = [&Random](std::size_t AEnd) {
+    return std::uniform_int_distribution<std::size_t>(0, AEnd - 1)(Random);
+  };
+  int Valid = 0;
+  constexpr int kTexts = 100000;
+  for (int I = 0; I < kTexts; ++I) {
+    std::string Text;
+    for (int Part = 0; Part < 4; ++Part) {
+      Text += Part > 0 ? "." : "";
+      for (std::size_t L = 1 + Below(4); L > 0; --L) {
+        Text += Digits[Below(Digits.size())];
+      }
+    }
+    for (std::size_t Edits = Below(3); Edits > 0; --Edits) {
+      const std::size_t At = Below(Text.size() + 1);
+      const char Char = Alphabet[Below(Alphabet.size())];
+      switch (Below(3)) {
+        case 0:
+          Text.insert(At, 1, Char);
+          break;
+        case 1:
+          Text.erase(std::min(At, Text.size() - 1), 1);
+          break;
+        default:
+          Text[std::min(At, Text.size() - 1)] = Char;
+      }
+      if (Text.empty()) {
+        break;
+      }
+    }
+    const auto Parsed = ParseDottedIPv4(Text);
+    ASSERT_EQ(Parsed, Reference(Text)) << '"' << Text << '"';
+    ASSERT_EQ(Parsed.has_value(), IsIPv4Text(Text)) << '"' << Text << '"';
+    Valid += Parsed ? 1 : 0;
+  }
+  // Both sides of the border are reached often.
+  EXPECT_GT(Valid, kTexts / 10);
+  EXPECT_LT(Valid, kTexts * 9 / 10);
+}
+
+// Where a typed address with leading zeros becomes a socket address: the host lookup and a
+// send over loopback.
+TEST(ParseDottedIPv4, LeadingZerosReachTheRightHost) {
+  EXPECT_EQ(LookupHostIPv4("127.000.000.010"), "127.0.0.10");
+
+  test::TLoopbackPeer Receiver;
+  TUDPEndpoint Endpoint;
+  Endpoint.AddBinding("127.000.000.001", 0);
+  Endpoint.Open();
+  EXPECT_EQ(Endpoint.BoundAddress(), "127.0.0.1");
+  const std::vector<std::uint8_t> Payload{1, 2, 3};
+  Endpoint.SendDatagram("127.000.000.001", Receiver.Port(), Payload);
+  const auto Got = Receiver.Receive(std::chrono::seconds(3));
+  ASSERT_TRUE(Got.has_value());
+  EXPECT_EQ(Got->Data, Payload);
+  EXPECT_EQ(Got->Port, Endpoint.BoundPort());
+  Endpoint.Close();
 }
 
 }  // namespace

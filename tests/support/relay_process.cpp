@@ -148,7 +148,9 @@ std::string TConfigHome::ReadSettings() const {
   std::ostringstream text;
   text << in.rdbuf();
   // regedit exports UTF-16; the tests read UTF-8.
-  return regtext::DecodeFileText(text.str());
+  std::string error;
+  const auto decoded = regtext::DecodeFileText(text.str(), error);
+  return decoded ? decoded->Text : "undecodable settings: " + error;
 }
 
 std::string RelayExecutable() {

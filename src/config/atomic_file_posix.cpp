@@ -1,0 +1,205 @@
+#include "config/atomic_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <string_view>
+#include <thread>
+
+namespace kelvo {
+
+namespace {
+
+bool WriteAll(int AFd, const std::string& AText) {
+  const char* P = AText.data();
+  std::size_t Left = AText.size();
+  while (Left > 0) {
+    const ssize_t N = ::write(AFd, P, Left);
+    if (N < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    P += N;
+    Left -= static_cast<std::size_t>(N);
+  }
+  return true;
+}
+
+// A settings file kept as a link (dotfile managers do that) is replaced at its target, so the
+// link survives.
+std::string WriteTarget(const std::string& AFileName) {
+  struct stat St {};
+  if (::lstat(AFileName.c_str(), &St) == 0 && S_ISLNK(St.st_mode)) {
+    char Resolved[PATH_MAX];
+    if (::realpath(AFileName.c_str(), Resolved) != nullptr) {
+      return Resolved;
+    }
+  }
+  return AFileName;
+}
+
+// The name part mkostemp puts behind "<target>.": six of [A-Za-z0-9]. Six lower-case letters
+// are taken for a person's own copy ("KelvoRelay.reg.backup") and never for ours; a temporary
+// file of ours has that shape about once in 180 and is then simply left.
+bool LooksLikeOurTempSuffix(std::string_view ASuffix) {
+  if (ASuffix.size() != 6) {
+    return false;
+  }
+  bool AllLower = true;
+  for (const char Ch : ASuffix) {
+    const bool Lower = Ch >= 'a' && Ch <= 'z';
+    if (!Lower && !(Ch >= 'A' && Ch <= 'Z') && !(Ch >= '0' && Ch <= '9')) {
+      return false;
+    }
+    AllLower = AllLower && Lower;
+  }
+  return !AllLower;
+}
+
+// Removes temporary files that earlier saves left behind when they were cut short. The caller
+// holds the folder's lock, which every save of ours takes from creating its temporary file to
+// renaming it, so no save is in progress and every file of ours found here is stale. Only files
+// that are certainly ours go: the name "<target>.XXXXXX", a plain file of this user, and either
+// empty (cut short before writing) or beginning as a registry file does.
+void RemoveStaleTempFiles(const std::string& ATarget, const std::string& AFolder) {
+  namespace fs = std::filesystem;
+  const std::string Prefix = fs::path(ATarget).filename().string() + ".";
+  std::error_code Ec;
+  fs::directory_iterator It(AFolder, Ec);
+  if (Ec) {
+    return;
+  }
+  for (; It != fs::directory_iterator(); It.increment(Ec)) {
+    if (Ec) {
+      return;
+    }
+    const std::string Name = It->path().filename().string();
+    if (!Name.starts_with(Prefix) || !LooksLikeOurTempSuffix(Name.substr(Prefix.size()))) {
+      continue;
+    }
+    const std::string Path = It->path().string();
+    const int Fd = ::open(Path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (Fd < 0) {
+      continue;
+    }
+    struct stat St {};
+    bool Ours = ::fstat(Fd, &St) == 0 && S_ISREG(St.st_mode) && St.st_uid == ::geteuid();
+    if (Ours && St.st_size > 0) {
+      unsigned char Head[2] = {};
+      const bool Two = ::pread(Fd, Head, sizeof Head, 0) == 2;
+      const bool Bom = Head[0] == 0xFF || Head[0] == 0xFE || Head[0] == 0xEF;
+      const auto Letter = [](unsigned char AByte) { return AByte == 'W' || AByte == 'R'; };
+      Ours = Two && (Bom || Letter(Head[0]) || (Head[0] == 0 && Letter(Head[1])));
+    }
+    ::close(Fd);
+    if (Ours) {
+      ::unlink(Path.c_str());
+    }
+  }
+}
+
+// A save stuck elsewhere (a hung disk) must not hang this one: after ATimeout it goes ahead
+// without the lock.
+bool LockWithin(int AFd, std::chrono::milliseconds ATimeout) {
+  const auto Deadline = std::chrono::steady_clock::now() + ATimeout;
+  while (::flock(AFd, LOCK_EX | LOCK_NB) != 0) {
+    if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() > Deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+}  // namespace
+
+TReadResult ReadWholeFile(const std::string& AFileName, std::string& AContent,
+                          std::string& AError) {
+  const int Fd = ::open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (Fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      return TReadResult::rrMissing;
+    }
+    AError = std::strerror(errno);
+    return TReadResult::rrFailed;
+  }
+  AContent.clear();
+  struct stat St {};
+  if (::fstat(Fd, &St) == 0 && St.st_size > 0) {
+    AContent.reserve(static_cast<std::size_t>(St.st_size));
+  }
+  char Buf[65536];
+  for (;;) {
+    const ssize_t N = ::read(Fd, Buf, sizeof Buf);
+    if (N == 0) {
+      break;
+    }
+    if (N < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      AError = std::strerror(errno);
+      ::close(Fd);
+      return TReadResult::rrFailed;
+    }
+    AContent.append(Buf, static_cast<std::size_t>(N));
+  }
+  ::close(Fd);
+  return TReadResult::rrOk;
+}
+
+bool ReplaceFileAtomically(const std::string& AFileName, const std::string& AText) {
+  const std::string Target = WriteTarget(AFileName);
+  std::string Folder = std::filesystem::path(Target).parent_path().string();
+  if (Folder.empty()) {
+    Folder = ".";
+  }
+  // Saves of this program (in any process) take turns, so one never mistakes another's
+  // temporary file for a stale one. Without the lock the save still works, it only cleans up
+  // nothing.
+  const int DirFd = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const bool Locked = DirFd >= 0 && LockWithin(DirFd, std::chrono::seconds(5));
+  auto Done = [DirFd](bool AResult) {
+    if (DirFd >= 0) {
+      ::close(DirFd);  // drops the lock
+    }
+    return AResult;
+  };
+  std::string Temp = Target + ".XXXXXX";
+  const int Fd = ::mkostemp(Temp.data(), O_CLOEXEC);
+  if (Fd < 0) {
+    return Done(false);
+  }
+  bool Ok = true;
+  struct stat St {};
+  if (::stat(Target.c_str(), &St) == 0) {
+    Ok = ::fchmod(Fd, St.st_mode & 07777) == 0;
+  }
+  Ok = Ok && WriteAll(Fd, AText) && ::fsync(Fd) == 0;
+  Ok = Ok && ::rename(Temp.c_str(), Target.c_str()) == 0;
+  if (!Ok) {
+    ::unlink(Temp.c_str());
+    ::close(Fd);
+    return Done(false);
+  }
+  ::close(Fd);  // the data is synced and in place
+  if (DirFd >= 0) {
+    // Makes the rename itself durable; the data is already safe, so a failure is ignored.
+    ::fsync(DirFd);
+  }
+  if (Locked) {
+    RemoveStaleTempFiles(Target, Folder);
+  }
+  return Done(true);
+}
+
+}  // namespace kelvo

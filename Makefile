@@ -48,9 +48,12 @@ bench: build
 	$(BUILD)/bin/load_bench
 	$(BUILD)/bin/settings_bench
 
-# A million mixed datagrams through the headless relay (a minute or two).
+# A million mixed datagrams through the headless relay (a minute or two). SOAK_MODE=churn:
+# 1,000 new senders a second beside an established application for SOAK_SECONDS (600).
+SOAK_MODE ?= mixed
+SOAK_SECONDS ?= 600
 soak: build
-	$(BUILD)/bin/soak
+	$(BUILD)/bin/soak $(if $(filter churn,$(SOAK_MODE)),--churn $(SOAK_SECONDS))
 
 # Starts the window on a virtual display and saves screenshot.png.
 screenshot: build

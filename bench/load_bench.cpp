@@ -1,8 +1,10 @@
 // Load benchmark: several applications and one controller on loopback, against the headless
 // relay and, in the same run and with the same generator, against a bare single-threaded
-// forwarder (the floor). Prints round trips per second and latency for each, and the ratio.
+// forwarder (the floor). Both run side by side and take turns in short rounds, so that what
+// else the machine does falls on both alike. Prints round trips per second and latency for
+// each round, the medians, and the ratio.
 //
-//   load_bench [seconds per run, default 3]
+//   load_bench [seconds per target, default 3] [rounds, default 6]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,12 +21,15 @@
 #include <thread>
 #include <vector>
 
+#include "echo_controller.h"
 #include "relay/frame.h"
 #include "support/relay_process.h"
 
 namespace {
 
 using namespace std::chrono;
+using kelvo::bench::LoopbackSocket;
+using kelvo::bench::TEchoController;
 using kelvo::test::TConfigHome;
 using kelvo::test::TRelayProcess;
 
@@ -37,65 +42,6 @@ constexpr std::uint16_t kBarePort = 18442;
 std::int64_t NowNs() {
   return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
 }
-
-int LoopbackSocket(sockaddr_in& AAddress) {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  AAddress = {};
-  AAddress.sin_family = AF_INET;
-  AAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&AAddress), sizeof AAddress);
-  socklen_t length = sizeof AAddress;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&AAddress), &length);
-  const int bufferSize = 1 << 20;
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
-  return fd;
-}
-
-// Answers every request with a reply to its source NAD, through whoever sent it.
-class TEchoController {
- public:
-  TEchoController() : fSocket(LoopbackSocket(fAddress)) {
-    fThread = std::thread([this] { Run(); });
-  }
-  ~TEchoController() {
-    fStop = true;
-    fThread.join();
-    ::close(fSocket);
-  }
-  std::uint16_t Port() const { return ntohs(fAddress.sin_port); }
-
- private:
-  void Run() {
-    std::uint8_t buffer[2048];
-    while (!fStop) {
-      pollfd pfd{fSocket, POLLIN, 0};
-      if (::poll(&pfd, 1, 50) <= 0) {
-        continue;
-      }
-      for (;;) {
-        sockaddr_in from{};
-        socklen_t length = sizeof from;
-        const ssize_t n = ::recvfrom(fSocket, buffer, sizeof buffer, MSG_DONTWAIT,
-                                     reinterpret_cast<sockaddr*>(&from), &length);
-        if (n < static_cast<ssize_t>(kelvo::kMinFrameSize)) {
-          break;
-        }
-        std::span<std::uint8_t> frame(buffer, static_cast<std::size_t>(n));
-        const std::int32_t source = kelvo::ReadNAD(frame, kelvo::kOffsetSourceNAD);
-        kelvo::WriteNAD(frame, kelvo::kOffsetSourceNAD, kControllerNAD);
-        kelvo::WriteNAD(frame, kelvo::kOffsetDestNAD, source);
-        frame[kelvo::kOffsetDirection] = 1;
-        kelvo::RefreshChecksum(frame);
-        ::sendto(fSocket, buffer, frame.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
-      }
-    }
-  }
-
-  sockaddr_in fAddress{};
-  int fSocket;
-  std::atomic<bool> fStop{false};
-  std::thread fThread;
-};
 
 struct TResult {
   double RoundTripsPerSecond = 0;
@@ -208,58 +154,118 @@ std::string BareForwarderExecutable() {
   return std::string(KELVO_BENCH_BIN_DIR) + "/bare_forwarder";
 }
 
+double Median(std::vector<double> AValues) {
+  if (AValues.empty()) {
+    return 0;
+  }
+  std::sort(AValues.begin(), AValues.end());
+  return AValues[AValues.size() / 2];
+}
+
+// The medians over rounds of each figure; lost ones are summed.
+TResult Summary(const std::vector<TResult>& ARounds) {
+  std::vector<double> rates, p50s, p99s;
+  TResult result;
+  for (const TResult& round : ARounds) {
+    rates.push_back(round.RoundTripsPerSecond);
+    p50s.push_back(round.P50Us);
+    p99s.push_back(round.P99Us);
+    result.Lost += round.Lost;
+  }
+  result.RoundTripsPerSecond = Median(rates);
+  result.P50Us = Median(p50s);
+  result.P99Us = Median(p99s);
+  return result;
+}
+
+bool StartRelay(TRelayProcess& AProcess, const TConfigHome& AHome, bool ADebugLog) {
+  const std::string line = AProcess.Start(
+      AHome, ADebugLog ? std::vector<std::string>{"--debug-log"} : std::vector<std::string>{});
+  if (line.find("listening on") == std::string::npos) {
+    std::fprintf(stderr, "the relay did not start: %s\n", AProcess.Output().c_str());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-// load_bench [seconds] [--windows <kelvorelay.exe>]: with --windows, the Windows build under
-// Wine is measured too, after the Linux relay and against the same controller.
+// load_bench [seconds per target] [rounds] [--windows <kelvorelay.exe>]: with --windows, the
+// Windows build under Wine is measured too, after the Linux relay and against the same
+// controller, for the same time in one piece.
 int main(int argc, char** argv) {
   double seconds = 3.0;
+  int rounds = 6;
   std::string windowsRelay;
+  int positional = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--windows" && i + 1 < argc) {
       windowsRelay = argv[++i];
-    } else {
+    } else if (positional++ == 0) {
       seconds = std::atof(argv[i]);
+    } else {
+      rounds = std::max(1, std::atoi(argv[i]));
     }
   }
   const duration<double> runTime(seconds > 0 ? seconds : 3.0);
+  const duration<double> roundTime = runTime / rounds;
 
-  TEchoController controller;
+  TEchoController controller(kControllerNAD);
   TConfigHome home;
   home.WriteSettings(
       {std::to_string(kControllerNAD) + ",127.0.0.1," + std::to_string(controller.Port())});
 
-  std::printf("%d applications x %d requests in flight, %zu-byte payloads, %.1f s per run\n",
-              kApplications, kInFlight, kPayloadSize, runTime.count());
+  std::printf(
+      "%d applications x %d requests in flight, %zu-byte payloads, %.1f s per target in "
+      "%d rounds\n",
+      kApplications, kInFlight, kPayloadSize, runTime.count(), rounds);
   std::printf("%-26s %14s %10s %10s %8s\n", "target", "round trips/s", "p50 us", "p99 us", "lost");
 
-  TResult bare;
+  std::vector<TResult> bare, relay;
+  std::vector<double> ratios;
   {
     TRelayProcess forwarder;
     forwarder.StartProgram(BareForwarderExecutable(),
                            {std::to_string(kBarePort), std::to_string(controller.Port())}, home,
                            {"listening"});
-    bare = RunLoad(kBarePort, runTime);
-    forwarder.Stop(SIGKILL);
-  }
-  Print("bare forwarder", bare);
-
-  TResult relay;
-  TResult relayLogged;
-  for (const bool debugLog : {false, true}) {
     TRelayProcess process;
-    const std::string line = process.Start(
-        home, debugLog ? std::vector<std::string>{"--debug-log"} : std::vector<std::string>{});
-    if (line.find("listening on") == std::string::npos) {
-      std::fprintf(stderr, "the relay did not start: %s\n", process.Output().c_str());
+    if (!StartRelay(process, home, false)) {
       return 1;
     }
-    (debugLog ? relayLogged : relay) = RunLoad(8442, runTime);
+    for (int round = 0; round < rounds; ++round) {
+      // Turn about who goes first, so a drift in the machine's load favours neither.
+      if (round % 2 == 0) {
+        bare.push_back(RunLoad(kBarePort, roundTime));
+        relay.push_back(RunLoad(8442, roundTime));
+      } else {
+        relay.push_back(RunLoad(8442, roundTime));
+        bare.push_back(RunLoad(kBarePort, roundTime));
+      }
+      const std::string name = "round " + std::to_string(round + 1);
+      Print((name + " bare forwarder").c_str(), bare.back());
+      Print((name + " relay").c_str(), relay.back());
+      if (bare.back().RoundTripsPerSecond > 0) {
+        ratios.push_back(relay.back().RoundTripsPerSecond / bare.back().RoundTripsPerSecond);
+      }
+    }
     process.Stop(SIGTERM);
-    Print(debugLog ? "relay, debug log on" : "relay, debug log off",
-          debugLog ? relayLogged : relay);
+    forwarder.Stop(SIGKILL);
   }
+  const TResult bareSummary = Summary(bare);
+  Print("bare forwarder (median)", bareSummary);
+  Print("relay, debug log off (med.)", Summary(relay));
+
+  TResult relayLogged;
+  {
+    TRelayProcess process;
+    if (!StartRelay(process, home, true)) {
+      return 1;
+    }
+    relayLogged = RunLoad(8442, runTime);
+    process.Stop(SIGTERM);
+  }
+  Print("relay, debug log on", relayLogged);
 
   TResult windows;
   if (!windowsRelay.empty()) {
@@ -269,9 +275,7 @@ int main(int argc, char** argv) {
     home.WriteSettings(
         {std::to_string(kControllerNAD) + ",127.0.0.1," + std::to_string(controller.Port())});
     TRelayProcess process;
-    const std::string line = process.Start(home, {});
-    if (line.find("listening on") == std::string::npos) {
-      std::fprintf(stderr, "the Windows relay did not start: %s\n", process.Output().c_str());
+    if (!StartRelay(process, home, false)) {
       return 1;
     }
     windows = RunLoad(8442, runTime);
@@ -279,17 +283,21 @@ int main(int argc, char** argv) {
     Print("Windows relay under Wine", windows);
   }
 
-  const double ratio =
-      bare.RoundTripsPerSecond > 0 ? relay.RoundTripsPerSecond / bare.RoundTripsPerSecond : 0.0;
-  std::printf("relay / bare forwarder (debug log off): %.2f (goal >= 0.90)\n", ratio);
+  std::printf(
+      "relay / bare forwarder (debug log off): %.2f median of %zu rounds, from %.2f to "
+      "%.2f (goal >= 1.10)\n",
+      Median(ratios), ratios.size(),
+      ratios.empty() ? 0.0 : *std::min_element(ratios.begin(), ratios.end()),
+      ratios.empty() ? 0.0 : *std::max_element(ratios.begin(), ratios.end()));
+
   std::printf("relay / bare forwarder (debug log on):  %.2f\n",
-              bare.RoundTripsPerSecond > 0
-                  ? relayLogged.RoundTripsPerSecond / bare.RoundTripsPerSecond
+              bareSummary.RoundTripsPerSecond > 0
+                  ? relayLogged.RoundTripsPerSecond / bareSummary.RoundTripsPerSecond
                   : 0.0);
   if (!windowsRelay.empty()) {
     std::printf("Windows relay under Wine / Linux relay:  %.2f\n",
-                relay.RoundTripsPerSecond > 0
-                    ? windows.RoundTripsPerSecond / relay.RoundTripsPerSecond
+                Summary(relay).RoundTripsPerSecond > 0
+                    ? windows.RoundTripsPerSecond / Summary(relay).RoundTripsPerSecond
                     : 0.0);
   }
   return 0;

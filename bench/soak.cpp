@@ -1,8 +1,10 @@
 // Soak run: a million mixed datagrams (valid, junk, bad checksum, wrong format byte, split,
 // oversized) through the headless relay. Checks that nothing crashes, every valid frame is
 // forwarded unchanged, resident memory stays flat after warm-up and no descriptor leaks.
+// With --churn, new senders arrive beside an established application instead (soak_churn.cpp).
 //
 //   soak [datagrams, default 1000000]
+//   soak --churn [seconds, default 600]
 #include <signal.h>
 
 #include <chrono>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "relay/frame.h"
+#include "soak_churn.h"
 #include "support/relay_process.h"
 
 namespace {
@@ -127,6 +130,10 @@ class TMixer {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "--churn") {
+    const double seconds = argc > 2 ? std::atof(argv[2]) : 600.0;
+    return kelvo::bench::RunChurnSoak(seconds > 0 ? seconds : 600.0);
+  }
   const long total = argc > 1 ? std::atol(argv[1]) : 1'000'000;
   TUdpPeer controller;
   std::vector<std::unique_ptr<TUdpPeer>> apps;

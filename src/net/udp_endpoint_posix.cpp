@@ -1,12 +1,15 @@
 // The UDP endpoint over BSD sockets. Each listener waits in poll() on its socket and on one
 // eventfd shared by all listeners; Close signals the eventfd, joins the listeners and only then
 // closes the sockets, so no thread ever polls or reads a descriptor that has been closed.
+// A wake-up takes everything queued with recvmmsg, a batch per call, and hands the datagrams
+// on one at a time in arrival order.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -27,7 +30,7 @@ namespace kelvo {
 namespace {
 
 constexpr int kListenerWaitMs = 1000;
-constexpr int kDatagramsPerWakeUp = 64;
+constexpr unsigned kDatagramsPerBatch = 64;
 constexpr std::size_t kMaxUdpPayload = 65507;
 
 std::string ErrorText(const std::string& AWhat, int AErrno) {
@@ -130,10 +133,27 @@ struct TUDPEndpoint::TImpl {
   void OpenSockets();
   void StartListeners();
   void StopAndRelease();
+  // Room for one recvmmsg call: kDatagramsPerBatch slots of kReceiveBufferSize bytes.
+  struct TBatch {
+    std::vector<std::uint8_t> Bytes;
+    std::vector<sockaddr_in> Peers;
+    std::vector<iovec> Parts;
+    std::vector<mmsghdr> Messages;
+    TBatch();
+  };
+
   void Listen(TListener& AListener);
-  // Reads and delivers one datagram; false when none was waiting.
-  bool ReceiveOne(int ASocket, std::vector<std::uint8_t>& ABuffer);
+  // Reads and delivers what is queued; returns when the queue is empty or a stop is requested.
+  void ReceiveQueued(int ASocket, TBatch& ABatch);
+  void Deliver(const TDatagramEvent& AEvent, std::span<const std::uint8_t> ABytes,
+               const sockaddr_in& APeer);
 };
+
+TUDPEndpoint::TImpl::TBatch::TBatch()
+    : Bytes(kDatagramsPerBatch * kReceiveBufferSize),
+      Peers(kDatagramsPerBatch),
+      Parts(kDatagramsPerBatch),
+      Messages(kDatagramsPerBatch) {}
 
 void TUDPEndpoint::TImpl::OpenSockets() {
   for (const TBindingConfig& Binding : fBindings) {
@@ -198,7 +218,7 @@ void TUDPEndpoint::TImpl::StopAndRelease() {
 }
 
 void TUDPEndpoint::TImpl::Listen(TListener& AListener) {
-  std::vector<std::uint8_t> Buffer(kReceiveBufferSize);
+  TBatch Batch;
   pollfd Waits[2] = {{AListener.Socket, POLLIN, 0}, {fWakeFd, POLLIN, 0}};
   while (!fStopRequested.load()) {
     Waits[0].revents = 0;
@@ -215,53 +235,73 @@ void TUDPEndpoint::TImpl::Listen(TListener& AListener) {
       continue;  // the loop condition decides whether to stop
     }
     if ((Waits[0].revents & (POLLIN | POLLERR)) != 0) {
-      // Under load, read what is queued before waiting again: one poll per burst instead of
-      // one per datagram. The batch is bounded so a stop request is seen promptly.
-      for (int Count = 0; Count < kDatagramsPerWakeUp && !fStopRequested.load(); ++Count) {
-        if (!ReceiveOne(AListener.Socket, Buffer)) {
-          break;
-        }
-      }
+      ReceiveQueued(AListener.Socket, Batch);
     }
   }
 }
 
-bool TUDPEndpoint::TImpl::ReceiveOne(int ASocket, std::vector<std::uint8_t>& ABuffer) {
-  sockaddr_in Peer{};
-  socklen_t PeerSize = sizeof Peer;
-  // MSG_TRUNC makes the call return the datagram's real length, so an oversized one is seen
-  // and dropped whole instead of being delivered cut short.
-  const ssize_t Received = ::recvfrom(ASocket, ABuffer.data(), ABuffer.size(),
-                                      MSG_TRUNC | MSG_DONTWAIT, AsSockaddr(Peer), &PeerSize);
-  if (Received < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      // Woken by an error report that left no datagram: read and forget it so that poll does
-      // not keep reporting it.
-      int Pending = 0;
-      socklen_t PendingSize = sizeof Pending;
-      ::getsockopt(ASocket, SOL_SOCKET, SO_ERROR, &Pending, &PendingSize);
-      char Discard[512];
-      while (::recv(ASocket, Discard, sizeof Discard, MSG_ERRQUEUE | MSG_DONTWAIT) >= 0) {
-      }
-      return false;
+void TUDPEndpoint::TImpl::ReceiveQueued(int ASocket, TBatch& ABatch) {
+  while (!fStopRequested.load(std::memory_order_relaxed)) {
+    for (unsigned I = 0; I < kDatagramsPerBatch; ++I) {
+      ABatch.Parts[I] = {ABatch.Bytes.data() + I * kReceiveBufferSize, kReceiveBufferSize};
+      msghdr& Header = ABatch.Messages[I].msg_hdr;
+      Header = {};
+      Header.msg_name = &ABatch.Peers[I];
+      Header.msg_namelen = sizeof(sockaddr_in);
+      Header.msg_iov = &ABatch.Parts[I];
+      Header.msg_iovlen = 1;
+      ABatch.Messages[I].msg_len = 0;
     }
-    return true;  // stale ICMP reports and other receive errors are not the listener's concern
+    // MSG_TRUNC makes each length the datagram's real one, so an oversized datagram is seen
+    // and dropped whole instead of being delivered cut short.
+    const int Received = ::recvmmsg(ASocket, ABatch.Messages.data(), kDatagramsPerBatch,
+                                    MSG_TRUNC | MSG_DONTWAIT, nullptr);
+    if (Received < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        // Woken by an error report that left no datagram: read and forget it so that poll
+        // does not keep reporting it.
+        int Pending = 0;
+        socklen_t PendingSize = sizeof Pending;
+        ::getsockopt(ASocket, SOL_SOCKET, SO_ERROR, &Pending, &PendingSize);
+        char Discard[512];
+        while (::recv(ASocket, Discard, sizeof Discard, MSG_ERRQUEUE | MSG_DONTWAIT) >= 0) {
+        }
+        return;
+      }
+      // Stale ICMP reports and other receive errors are not the listener's concern; poll
+      // tells whether anything is left.
+      return;
+    }
+    // Read once per batch: a handler set meanwhile takes over with the next batch.
+    const auto Event = CurrentEvent();
+    for (int I = 0; I < Received; ++I) {
+      if (fStopRequested.load(std::memory_order_relaxed)) {
+        return;  // the rest of the batch is dropped, as a closed socket would drop it
+      }
+      const mmsghdr& Message = ABatch.Messages[static_cast<std::size_t>(I)];
+      const std::size_t Length = Message.msg_len;
+      if (Length == 0 || Length > kReceiveBufferSize ||
+          (Message.msg_hdr.msg_flags & MSG_TRUNC) != 0 || !Event || !*Event) {
+        continue;
+      }
+      Deliver(*Event,
+              std::span<const std::uint8_t>(
+                  ABatch.Bytes.data() + static_cast<std::size_t>(I) * kReceiveBufferSize, Length),
+              ABatch.Peers[static_cast<std::size_t>(I)]);
+    }
+    if (static_cast<unsigned>(Received) < kDatagramsPerBatch) {
+      return;  // the queue was emptied; poll reports what arrives next
+    }
   }
-  const auto Length = static_cast<std::size_t>(Received);
-  if (Length == 0 || Length > ABuffer.size()) {
-    return true;
-  }
-  const auto Event = CurrentEvent();
-  if (!Event || !*Event) {
-    return true;
-  }
+}
+
+void TUDPEndpoint::TImpl::Deliver(const TDatagramEvent& AEvent,
+                                  std::span<const std::uint8_t> ABytes, const sockaddr_in& APeer) {
   try {
-    (*Event)(std::span<const std::uint8_t>(ABuffer.data(), Length), DottedText(Peer.sin_addr),
-             ntohs(Peer.sin_port));
+    AEvent(ABytes, DottedText(APeer.sin_addr), ntohs(APeer.sin_port));
   } catch (...) {
     // The handler's failure ends this datagram only; the listener must keep running.
   }
-  return true;
 }
 
 // ---- TUDPEndpoint ----

@@ -49,6 +49,8 @@ class TRelayEngine {
   // Any thread.
   std::int32_t ReqCount() const { return fReqCounter.load(); }
   std::int32_t AckCount() const { return fAckCounter.load(); }
+  // Any thread: frames dropped because their sender was new and its table full.
+  std::int32_t TableFullCount() const { return fTableFullCounter.load(); }
   bool CreateDebugLogs() const { return fCreateDebugLogs.load(); }
   void SetCreateDebugLogs(bool AValue) { fCreateDebugLogs.store(AValue); }
 
@@ -92,6 +94,9 @@ class TRelayEngine {
                     std::span<std::uint8_t> AFrame, bool AIsRequest);
   void StoreResolvedIP(const TRouteTarget& ADest, const std::string& AIP);
   void SendPushAck(const std::string& APeerIP, std::uint16_t APeerPort, std::int32_t ANAD);
+  // Counts a frame whose new sender found ATableName full and, with debug logs on, says so.
+  void DropForFullTable(const char* ATableName, const std::string& APeerIP,
+                        std::uint16_t APeerPort);
 
   TAddressTables& fTables;
   TDatagramTransport& fTransport;
@@ -102,8 +107,9 @@ class TRelayEngine {
   std::size_t fRecStart = 0;                    // listener thread only
   TCommState fCommState = TCommState::csReady;  // listener thread only
   std::atomic<std::int32_t> fMsgCounter{0};
-  std::atomic<std::int32_t> fReqCounter{0};  // written by the listener thread only
-  std::atomic<std::int32_t> fAckCounter{0};  // written by the listener thread only
+  std::atomic<std::int32_t> fReqCounter{0};        // written by the listener thread only
+  std::atomic<std::int32_t> fAckCounter{0};        // written by the listener thread only
+  std::atomic<std::int32_t> fTableFullCounter{0};  // written by the listener thread only
   std::atomic<bool> fCreateDebugLogs{false};
 
   // Listener thread only: scratch space reused for every frame so that routing does not

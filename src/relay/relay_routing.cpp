@@ -2,7 +2,12 @@
 //
 // fTablesLock is held only while entries are looked up, updated or copied, and again for the
 // IP write-back; never across a name lookup or a send.
+#include <exception>
 #include <mutex>
+#include <string>
+
+#include "diag/my_log.h"
+#include "diag/trace.h"
 
 #include "relay/relay_engine.h"
 
@@ -36,11 +41,29 @@ TRelayEngine::TRouteTarget& TRelayEngine::CopyTarget(TTableKind AKind, const TNA
   return target;
 }
 
+void TRelayEngine::DropForFullTable(const char* ATableName, const std::string& APeerIP,
+                                    std::uint16_t APeerPort) {
+  fTableFullCounter.fetch_add(1, std::memory_order_relaxed);
+  if (!fCreateDebugLogs.load(std::memory_order_relaxed))
+    return;
+  try {
+    fLog.AddLog("Drop " + IPPortToStr(APeerIP, APeerPort) + " " + ATableName + " full (" +
+                std::to_string(kMaxTableEntries) + " entries), sender not entered");
+  } catch (const std::exception&) {
+  }
+}
+
 void TRelayEngine::RoutePush(const TFrameInfo& AInfo, const std::string& APeerIP,
                              std::uint16_t APeerPort) {
+  bool entered = false;
   {
     const std::lock_guard<std::mutex> lock(fTables.fTablesLock);
-    fTables.fPushTable->UpdateByNAD(AInfo.SourceNAD, APeerIP, APeerPort);
+    entered = fTables.fPushTable->UpdateByNAD(AInfo.SourceNAD, APeerIP, APeerPort) != nullptr;
+  }
+  // Not even acknowledged: a flood of forged push frames gets nothing back.
+  if (!entered) {
+    DropForFullTable("fPushTable", APeerIP, APeerPort);
+    return;
   }
   SendPushAck(APeerIP, APeerPort, AInfo.SourceNAD);
 }
@@ -49,8 +72,14 @@ void TRelayEngine::RouteRequest(std::span<std::uint8_t> AFrame, const TFrameInfo
                                 const std::string& APeerIP, std::uint16_t APeerPort) {
   std::size_t count = 0;
   {
-    const std::lock_guard<std::mutex> lock(fTables.fTablesLock);
+    std::unique_lock<std::mutex> lock(fTables.fTablesLock);
     const TNATInfo* app = fTables.fNATTable->UpdateByNAD(AInfo.SourceNAD, APeerIP, APeerPort);
+    // A sender without an entry would get no reply, so its request goes nowhere.
+    if (app == nullptr) {
+      lock.unlock();
+      DropForFullTable("fNATTable", APeerIP, APeerPort);
+      return;
+    }
     fApp.NAD = app->NAD();
     fApp.NADAlias = app->NADAlias();
     const TNATInfoList& statics = *fTables.fStaticTable;

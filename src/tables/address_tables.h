@@ -43,9 +43,13 @@ class TAddressTables {
   TAddressTables(const TAddressTables&) = delete;
   TAddressTables& operator=(const TAddressTables&) = delete;
 
-  // Any thread: one ageing tick for every table that ages (call every 100 ms).
+  // Any thread: one ageing tick for every table that ages (call every 100 ms). A step takes
+  // the lock for a bounded number of entries at a time (see TNATInfoList::ContinueAgeingStep).
   void AgeAll();
-  // Any thread: copies every row of the three tables.
+  // Any thread: copies every row of the three tables, in list order. The lock is taken for
+  // a bounded number of rows at a time, so a large table never holds up routing for long;
+  // each row is then as it stood at some moment during the call, and a row listed before
+  // the call and still listed after it is never missed nor copied twice.
   TTablesSnapshot Snapshot() const;
   // Any thread: a deep copy of the static table (for Setup's working copy).
   std::unique_ptr<TNATInfoList> DuplicateStaticTable() const;
@@ -61,7 +65,10 @@ class TAddressTables {
   std::unique_ptr<TNATInfoList> fPushTable;    // guarded by fTablesLock
 
  private:
+  void CopyRows(const std::unique_ptr<TNATInfoList>& ATable, std::vector<TTableRow>& ARows) const;
+
   const TClock& fClock;
+  std::uint64_t fGeneration = 0;  // guarded by fTablesLock; counts static table replacements
 };
 
 }  // namespace kelvo

@@ -1,6 +1,7 @@
 #include "tables/nat_info.h"
 
 #include "tables/host_lookup.h"
+#include "tables/nat_info_list.h"
 
 namespace kelvo {
 
@@ -75,5 +76,75 @@ TNATInfo::TNATInfo(std::int32_t ANAD, const std::string& AHost, std::uint16_t AP
       fHost(AHost),
       fPort(APort),
       fTimeout(ATimeout) {}
+
+class TNATInfo::TKeyChange {
+ public:
+  explicit TKeyChange(TNATInfo& AEntry) : fEntry(AEntry), fOwner(AEntry.fOwner) {
+    if (fOwner != nullptr) {
+      fOwner->Unindex(fEntry);
+    }
+  }
+  ~TKeyChange() {
+    if (fOwner != nullptr) {
+      fOwner->Index(fEntry);
+    }
+  }
+  TKeyChange(const TKeyChange&) = delete;
+  TKeyChange& operator=(const TKeyChange&) = delete;
+
+ private:
+  TNATInfo& fEntry;
+  TNATInfoList* fOwner;
+};
+
+TNATInfo::TNATInfo(const TNATInfo& AOther)
+    : fNAD(AOther.fNAD),
+      fNADAlias(AOther.fNADAlias),
+      fIP(AOther.fIP),
+      fHost(AOther.fHost),
+      fPort(AOther.fPort),
+      fTimeout(AOther.fTimeout) {}
+
+TNATInfo& TNATInfo::operator=(const TNATInfo& AOther) {
+  if (this == &AOther) {
+    return *this;
+  }
+  const TKeyChange Change(*this);
+  fNAD = AOther.fNAD;
+  fNADAlias = AOther.fNADAlias;
+  fIP = AOther.fIP;
+  fHost = AOther.fHost;
+  fPort = AOther.fPort;
+  fTimeout = AOther.fTimeout;
+  return *this;
+}
+
+void TNATInfo::SetNAD(std::int32_t AValue) {
+  if (AValue != fNAD) {
+    const TKeyChange Change(*this);
+    fNAD = AValue;
+  }
+}
+
+void TNATInfo::SetNADAlias(std::int32_t AValue) {
+  if (AValue != fNADAlias) {
+    const TKeyChange Change(*this);
+    fNADAlias = AValue;
+  }
+}
+
+void TNATInfo::SetIP(const std::string& AValue) {
+  if (AValue != fIP) {
+    const TKeyChange Change(*this);
+    fIP = AValue;
+  }
+}
+
+void TNATInfo::SetPort(std::uint16_t AValue) {
+  if (AValue != fPort) {
+    const TKeyChange Change(*this);
+    fPort = AValue;
+  }
+}
 
 }  // namespace kelvo

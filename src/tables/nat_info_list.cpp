@@ -1,5 +1,7 @@
 #include "tables/nat_info_list.h"
 
+#include <algorithm>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -12,11 +14,94 @@ TNATInfoList::~TNATInfoList() {
   Clear();
 }
 
+namespace {
+
+std::uint32_t AsAlias(std::int32_t AValue) {
+  return static_cast<std::uint32_t>(AValue);
+}
+
+TAddressKey IPPortKey(const TNATInfo& AItem) {
+  return TAddressKey{0, AItem.IP(), AItem.Port()};
+}
+
+TAddressKey NADIPPortKey(const TNATInfo& AItem) {
+  return TAddressKey{AItem.NAD(), AItem.IP(), AItem.Port()};
+}
+
+}  // namespace
+
+void TNATInfoList::Index(TNATInfo& AItem) {
+  TNATInfo* Item = &AItem;
+  const std::uint64_t Seq = AItem.fSeq;
+  fByNAD.Insert(AItem.NAD(), Seq, Item);
+  if (fByNADAlias.Insert(AItem.NADAlias(), Seq, Item)) {
+    fTakenAliases.Take(AsAlias(AItem.NADAlias()));
+  }
+  fByIPAndPort.Insert(IPPortKey(AItem), Seq, Item);
+  fByNADIPAndPort.Insert(NADIPPortKey(AItem), Seq, Item);
+}
+
+void TNATInfoList::Unindex(TNATInfo& AItem) {
+  const std::uint64_t Seq = AItem.fSeq;
+  fByNAD.Erase(AItem.NAD(), Seq);
+  if (fByNADAlias.Erase(AItem.NADAlias(), Seq)) {
+    fTakenAliases.Free(AsAlias(AItem.NADAlias()));
+  }
+  fByIPAndPort.Erase(IPPortKey(AItem), Seq);
+  fByNADIPAndPort.Erase(NADIPPortKey(AItem), Seq);
+}
+
+void TNATInfoList::UnindexGone(const std::vector<std::unique_ptr<TNATInfo>>& AGone,
+                               std::size_t AFrom) {
+  const std::uint64_t Pass = ++fSweepPass;
+  const auto Gone = [](const TNATInfo* AItem) { return AItem->fOwner == nullptr; };
+  for (std::size_t I = AFrom; I < AGone.size(); ++I) {
+    const auto& Item = AGone[I];
+    fSeqOf.erase(Item.get());
+    fByNAD.Sweep(Item->NAD(), Pass, Gone);
+    if (fByNADAlias.Sweep(Item->NADAlias(), Pass, Gone)) {
+      fTakenAliases.Free(AsAlias(Item->NADAlias()));
+    }
+    fByIPAndPort.Sweep(IPPortKey(*Item), Pass, Gone);
+    fByNADIPAndPort.Sweep(NADIPPortKey(*Item), Pass, Gone);
+  }
+}
+
+void TNATInfoList::ClearIndexes() {
+  fByNAD.Clear();
+  fByNADAlias.Clear();
+  fByIPAndPort.Clear();
+  fByNADIPAndPort.Clear();
+  fTakenAliases.Clear();
+  fSeqOf.clear();
+}
+
 int TNATInfoList::Add(std::unique_ptr<TNATInfo> AItem) {
   // An empty slot would crash every later lookup, so refuse it here.
   if (!AItem) {
     throw std::invalid_argument("TNATInfoList::Add: no entry given");
   }
+  // Listed twice, the entry would be freed twice.
+  if (AItem->fOwner != nullptr) {
+    throw std::invalid_argument("TNATInfoList::Add: the entry is listed in a table");
+  }
+  if (Full()) {
+    throw TTableFullError("TNATInfoList::Add: the table holds its most entries");
+  }
+  if (FItems.size() == FItems.capacity()) {
+    FItems.reserve(std::max<std::size_t>(16, FItems.size() * 2));  // so push_back cannot fail
+  }
+  TNATInfo& Item = *AItem;
+  Item.fSeq = fNextSeq++;
+  fSeqOf.emplace(&Item, Item.fSeq);
+  try {
+    Index(Item);
+  } catch (...) {
+    Unindex(Item);
+    fSeqOf.erase(&Item);
+    throw;
+  }
+  Item.fOwner = this;
   FItems.push_back(std::move(AItem));
   return Count() - 1;
 }
@@ -32,13 +117,26 @@ TNATInfo* TNATInfoList::Items(int AIndex) const {
   return FItems[static_cast<std::size_t>(AIndex)].get();
 }
 
+std::uint64_t TNATInfoList::Mark(int AIndex) const {
+  const TNATInfo* Item = Items(AIndex);
+  return Item != nullptr ? Item->fSeq : 0;
+}
+
+int TNATInfoList::IndexAfter(std::uint64_t AMark) const {
+  const auto Where =
+      std::upper_bound(FItems.begin(), FItems.end(), AMark,
+                       [](std::uint64_t ASeq, const std::unique_ptr<TNATInfo>& AItem) {
+                         return ASeq < AItem->fSeq;
+                       });
+  return static_cast<int>(Where - FItems.begin());
+}
+
 int TNATInfoList::IndexOf(const TNATInfo* AItem) const {
-  for (std::size_t I = 0; I < FItems.size(); ++I) {
-    if (FItems[I].get() == AItem) {
-      return static_cast<int>(I);
-    }
+  const auto Found = fSeqOf.find(AItem);
+  if (Found == fSeqOf.end()) {
+    return -1;
   }
-  return -1;
+  return IndexAfter(Found->second - 1);
 }
 
 std::unique_ptr<TNATInfo> TNATInfoList::Remove(const TNATInfo* AItem, int* AIndex) {
@@ -52,45 +150,27 @@ std::unique_ptr<TNATInfo> TNATInfoList::Remove(const TNATInfo* AItem, int* AInde
   const auto Where = FItems.begin() + Index;
   std::unique_ptr<TNATInfo> Item = std::move(*Where);
   FItems.erase(Where);
+  Unindex(*Item);
+  fSeqOf.erase(Item.get());
+  Item->fOwner = nullptr;
   return Item;
 }
 
 TNATInfo* TNATInfoList::FindByNAD(std::int32_t ANAD) const {
-  for (const auto& Item : FItems) {
-    if (Item->NAD() == ANAD) {
-      return Item.get();
-    }
-  }
-  return nullptr;
+  return fByNAD.First(ANAD);
 }
 
 TNATInfo* TNATInfoList::FindByNADAlias(std::int32_t ANADAlias) const {
-  for (const auto& Item : FItems) {
-    if (Item->NADAlias() == ANADAlias) {
-      return Item.get();
-    }
-  }
-  return nullptr;
+  return fByNADAlias.First(ANADAlias);
 }
 
 TNATInfo* TNATInfoList::FindByIPAndPort(const std::string& AIP, std::uint16_t APort) const {
-  for (const auto& Item : FItems) {
-    if (Item->Port() == APort && Item->IP() == AIP) {
-      return Item.get();
-    }
-  }
-  return nullptr;
+  return fByIPAndPort.First(TAddressKeyView{0, AIP, APort});
 }
 
 TNATInfo* TNATInfoList::FindByNADIPAndPort(std::int32_t ANAD, const std::string& AIP,
                                            std::uint16_t APort) const {
-  // Runs for every frame: the cheap integer tests reject almost every entry before the string.
-  for (const auto& Item : FItems) {
-    if (Item->NAD() == ANAD && Item->Port() == APort && Item->IP() == AIP) {
-      return Item.get();
-    }
-  }
-  return nullptr;
+  return fByNADIPAndPort.First(TAddressKeyView{ANAD, AIP, APort});
 }
 
 TNATInfo* TNATInfoList::UpdateByNAD(std::int32_t ANAD, const std::string& AIP,
@@ -99,13 +179,12 @@ TNATInfo* TNATInfoList::UpdateByNAD(std::int32_t ANAD, const std::string& AIP,
     Existing->SetTimeout(fTimeout);
     return Existing;
   }
-
-  // Unsigned arithmetic so that 4294967295 + 1 wraps to 0 as the wire value does. The loop ends
-  // because a table can never hold all 2^32 aliases.
-  std::uint32_t Alias = static_cast<std::uint32_t>(ANAD);
-  while (FindByNADAlias(static_cast<std::int32_t>(Alias)) != nullptr) {
-    ++Alias;
+  if (Full()) {
+    return nullptr;
   }
+
+  // The first alias from ANAD upward, wrapping from 4294967295 to 0, that no entry holds.
+  const std::uint32_t Alias = fTakenAliases.FirstFreeFrom(AsAlias(ANAD));
 
   // Created before anything changes, so a failed lookup leaves the table as it was.
   auto Item = std::make_unique<TNATInfo>(ANAD, AIP, APort, fTimeout);
@@ -121,65 +200,103 @@ void TNATInfoList::UpdateByIPAndPort(std::int32_t ANAD, const std::string& AIP,
     Existing->SetTimeout(fTimeout);
     return;
   }
-  Add(std::make_unique<TNATInfo>(ANAD, AIP, APort, fTimeout));
+  if (!Full()) {
+    Add(std::make_unique<TNATInfo>(ANAD, AIP, APort, fTimeout));
+  }
 }
 
 std::unique_ptr<TNATInfoList> TNATInfoList::Duplicate() const {
   auto Copy = std::make_unique<TNATInfoList>(fTimeout, fClock);
   Copy->FItems.reserve(FItems.size());
   for (const auto& Item : FItems) {
-    Copy->FItems.push_back(std::make_unique<TNATInfo>(*Item));  // copies fields, no lookup
+    Copy->Add(std::make_unique<TNATInfo>(*Item));  // copies fields, no lookup
   }
   return Copy;
 }
 
 void TNATInfoList::Clear() {
+  ClearIndexes();
   while (!FItems.empty()) {
     FItems.pop_back();
   }
 }
 
 std::vector<std::unique_ptr<TNATInfo>> TNATInfoList::ClearWithoutFreeing() {
+  ClearIndexes();
+  for (const auto& Item : FItems) {
+    Item->fOwner = nullptr;
+  }
   return std::exchange(FItems, {});
 }
 
 void TNATInfoList::AgeEntries() {
-  if (!Ages() || fTimerRunning) {
+  if (!BeginAgeingStep()) {
     return;
   }
-  fTimerRunning = true;
-  struct TRunningReset {
-    bool& fFlag;
-    ~TRunningReset() { fFlag = false; }
-  } RunningReset{fTimerRunning};
+  std::vector<std::unique_ptr<TNATInfo>> Gone;
+  ContinueAgeingStep(std::numeric_limits<int>::max(), Gone);
+}
 
+bool TNATInfoList::BeginAgeingStep() {
+  if (!Ages() || fTimerRunning) {
+    return false;
+  }
   const TTimePoint Now = fClock.Now();
   // A clock set back by a second or more counts as elapsed time too, or a table would stop
   // ageing until the clock caught up again.
   const auto Elapsed = Now >= fOneSecTimer ? Now - fOneSecTimer : fOneSecTimer - Now;
   if (Elapsed < std::chrono::milliseconds(1000)) {
-    return;
+    return false;
   }
+  fTimerRunning = true;
+  fStepNow = Now;
+  fStepAfter = 0;
+  fStepLast = FItems.empty() ? 0 : FItems.back()->fSeq;
+  return true;
+}
 
-  // One pass that keeps the survivors in order; the expired entries are freed in place, so no
-  // entry after a removed one is skipped.
-  std::size_t Kept = 0;
-  for (std::size_t I = 0; I < FItems.size(); ++I) {
-    TNATInfo& Item = *FItems[I];
-    // Checked before the decrement so that a timeout of INT32_MIN cannot overflow.
-    if (Item.Timeout() <= 1) {
-      FItems[I].reset();
-      continue;
-    }
-    Item.SetTimeout(Item.Timeout() - 1);
-    if (Kept != I) {
-      FItems[Kept] = std::move(FItems[I]);
-    }
-    ++Kept;
+bool TNATInfoList::ContinueAgeingStep(int AMaxEntries,
+                                      std::vector<std::unique_ptr<TNATInfo>>& AGone) {
+  if (!fTimerRunning) {
+    return true;
   }
-  FItems.resize(Kept);
-
-  fOneSecTimer = Now;
+  try {
+    // Walks the slice [From, To) in list order, keeping the survivors in order, so no entry
+    // after a removed one is skipped; entries added since the step began are not aged by it.
+    const std::size_t From = static_cast<std::size_t>(IndexAfter(fStepAfter));
+    std::size_t To = From;
+    const std::size_t GoneBefore = AGone.size();
+    std::size_t Kept = From;
+    while (To < FItems.size() && FItems[To]->fSeq <= fStepLast &&
+           To - From < static_cast<std::size_t>(AMaxEntries)) {
+      TNATInfo& Item = *FItems[To];
+      fStepAfter = Item.fSeq;
+      // Checked before the decrement so that a timeout of INT32_MIN cannot overflow.
+      if (Item.Timeout() <= 1) {
+        Item.fOwner = nullptr;
+        AGone.push_back(std::move(FItems[To]));
+      } else {
+        Item.SetTimeout(Item.Timeout() - 1);
+        if (Kept != To) {
+          FItems[Kept] = std::move(FItems[To]);
+        }
+        ++Kept;
+      }
+      ++To;
+    }
+    FItems.erase(FItems.begin() + static_cast<std::ptrdiff_t>(Kept),
+                 FItems.begin() + static_cast<std::ptrdiff_t>(To));
+    UnindexGone(AGone, GoneBefore);
+    if (Kept < FItems.size() && FItems[Kept]->fSeq <= fStepLast) {
+      return false;  // more of this step to do
+    }
+  } catch (...) {
+    fTimerRunning = false;
+    throw;
+  }
+  fOneSecTimer = fStepNow;  // the time read when the step began, not the last one plus 1000 ms
+  fTimerRunning = false;
+  return true;
 }
 
 }  // namespace kelvo

@@ -203,6 +203,100 @@ TEST_F(EndpointTest, CloseFinishesTheDatagramInHand) {
   EXPECT_TRUE(Finished);
 }
 
+// Holds the listener inside its first datagram until the test lets it go, so that what the
+// test sends meanwhile is queued and read in batches afterwards.
+class TGate {
+ public:
+  void WaitHere() {
+    std::unique_lock Lock(fLock);
+    fEntered = true;
+    fChanged.notify_all();
+    fChanged.wait_for(Lock, kWaitLimit, [&] { return fOpen; });
+  }
+  bool WaitUntilEntered() {
+    std::unique_lock Lock(fLock);
+    return fChanged.wait_for(Lock, kWaitLimit, [&] { return fEntered; });
+  }
+  void Open() {
+    std::lock_guard Lock(fLock);
+    fOpen = true;
+    fChanged.notify_all();
+  }
+
+ private:
+  std::mutex fLock;
+  std::condition_variable fChanged;
+  bool fEntered = false;
+  bool fOpen = false;
+};
+
+// A backlog of more datagrams than one read takes comes out one at a time in arrival order,
+// with the size rules applied to each.
+TEST_F(EndpointTest, AQueuedBacklogIsDeliveredInOrderUnderTheSameRules) {
+  TGate Gate;
+  auto Collect = fCollector.Event();
+  fEndpoint.AddBinding("127.0.0.1", 0);
+  fEndpoint.SetOnDatagram(
+      [&](std::span<const std::uint8_t> ABytes, const std::string& AIP, std::uint16_t APort) {
+        Collect(ABytes, AIP, APort);
+        if (ABytes.size() == 4 && ABytes[0] == 'g') {
+          Gate.WaitHere();
+        }
+      });
+  fEndpoint.Open();
+  TPeer Peer;
+  Peer.SendTo(fEndpoint.BoundPort(), Bytes("gate"));
+  ASSERT_TRUE(Gate.WaitUntilEntered());
+
+  std::vector<TBytes> Expected{Bytes("gate")};
+  for (int I = 0; I < 150; ++I) {
+    TBytes Datagram = Bytes(std::to_string(I) + "n");
+    if (I % 17 == 5) {
+      Datagram.clear();  // not delivered
+    } else if (I == 40 || I == 100) {
+      Datagram.assign(kReceiveBufferSize + 1, 0x5A);  // dropped whole
+    } else if (I == 63 || I == 64) {
+      Datagram.assign(kReceiveBufferSize, static_cast<std::uint8_t>(I));  // just fits
+    }
+    Peer.SendTo(fEndpoint.BoundPort(), Datagram);
+    if (!Datagram.empty() && Datagram.size() <= kReceiveBufferSize) {
+      Expected.push_back(Datagram);
+    }
+  }
+  Gate.Open();
+  const auto Got = fCollector.WaitFor(Expected.size());
+  ASSERT_EQ(Got.size(), Expected.size());
+  for (std::size_t I = 0; I < Expected.size(); ++I) {
+    ASSERT_EQ(Got[I].Data, Expected[I]) << "datagram " << I;
+    EXPECT_EQ(Got[I].Port, Peer.Port());
+  }
+}
+
+// A stop requested while a backlog waits ends the listener after the datagram in hand.
+TEST_F(EndpointTest, CloseStopsBetweenQueuedDatagrams) {
+  TGate Gate;
+  std::atomic<int> Calls{0};
+  fEndpoint.AddBinding("127.0.0.1", 0);
+  fEndpoint.SetOnDatagram([&](std::span<const std::uint8_t>, const std::string&, std::uint16_t) {
+    if (++Calls == 1) {
+      Gate.WaitHere();
+    }
+  });
+  fEndpoint.Open();
+  TPeer Peer;
+  Peer.SendTo(fEndpoint.BoundPort(), Bytes("first"));
+  ASSERT_TRUE(Gate.WaitUntilEntered());
+  for (int I = 0; I < 50; ++I) {
+    Peer.SendTo(fEndpoint.BoundPort(), Bytes("queued"));
+  }
+  std::thread Closer([&] { fEndpoint.Close(); });
+  std::this_thread::sleep_for(200ms);  // lets Close ask the listener to stop first
+  Gate.Open();
+  Closer.join();
+  EXPECT_FALSE(fEndpoint.IsOpen());
+  EXPECT_EQ(Calls.load(), 1);
+}
+
 TEST_F(EndpointTest, OpenFailsWhenThePortIsTaken) {
   OpenOnLoopback();
   TUDPEndpoint Second;

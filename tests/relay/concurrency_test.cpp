@@ -2,8 +2,11 @@
 // Run under ThreadSanitizer (label "tsan") to catch unserialized access.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <string>
 #include <thread>
 
 #include "relay/relay_test_support.h"
@@ -108,6 +111,80 @@ TEST(RelayConcurrency, RoutingWhileTablesAgeAreReplacedAndRead) {
   EXPECT_GT(transport.Sent.load(), 0);
   EXPECT_EQ(transport.Invalid.load(), 0);
   EXPECT_EQ(engine.BufferedBytes(), 0u);
+}
+
+// Snapshots of a table larger than one hold of the lock copies, taken while routing adds and
+// refreshes senders and another thread ages the table in slices, removing rows in front of
+// the copy and behind it: the rows listed throughout appear exactly once each, in list order.
+TEST(RelayConcurrency, SnapshotsOfLargeTablesMissNoRowWhileRoutingAndAgeingGoOn) {
+  constexpr int kSteadyRows = 4000;  // with as many others, several holds' worth of rows
+  constexpr int kSteps = 300;
+  constexpr int kMaxDatagrams = 30000;
+  constexpr auto kTimeLimit = std::chrono::seconds(10);
+
+  TEngineRig rig;
+  TCountingTransport transport;
+  test::TNullView view;
+  TRelayEngine engine(rig.Tables, transport, view, rig.Log);
+  rig.AddStatic(1000, "10.0.0.1", 5000);
+  {
+    // Steady rows that outlive the run, each followed by one that ages out at some step.
+    const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+    TNATInfoList& table = *rig.Tables.fNATTable;
+    for (int i = 0; i < kSteadyRows; ++i) {
+      const std::string net = std::to_string(i / 256) + "." + std::to_string(i % 256);
+      table.UpdateByNAD(i, "10.1." + net, 1)->SetTimeout(1'000'000);
+      table.UpdateByNAD(i, "10.2." + net, 1)->SetTimeout(1 + i * 7 % kSteps);
+    }
+  }
+
+  const auto deadline = std::chrono::steady_clock::now() + kTimeLimit;
+  std::atomic<bool> agerDone{false};
+  std::atomic<int> handled{0};
+  std::thread listener([&] {
+    for (int i = 0; i < kMaxDatagrams && !agerDone && std::chrono::steady_clock::now() < deadline;
+         ++i) {
+      // Newcomers, some of them coming back.
+      const int sender = i % 3 == 0 ? i / 3 % 400 : i;
+      engine.udpLocalUDPRead(
+          MakeFrame(5, 1000, 0),
+          "192.168." + std::to_string(sender / 250 % 250) + "." + std::to_string(sender % 250),
+          static_cast<std::uint16_t>(2000 + sender % 7));
+      handled.fetch_add(1);
+    }
+  });
+  std::thread ager([&] {
+    for (int step = 0; step < kSteps && std::chrono::steady_clock::now() < deadline; ++step) {
+      rig.Clock.Advance(std::chrono::milliseconds(1000));
+      rig.Tables.AgeAll();
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    agerDone = true;
+  });
+
+  int snapshots = 0;
+  while (!agerDone && snapshots < 100'000) {
+    const TTablesSnapshot snap = rig.Tables.Snapshot();
+    ++snapshots;
+    int steady = 0;
+    for (const TTableRow& row : snap.NATRows) {
+      if (row.IP.rfind("10.1.", 0) != 0)
+        continue;
+      ASSERT_EQ(row.NAD, steady) << "snapshot " << snapshots;
+      ++steady;
+    }
+    ASSERT_EQ(steady, kSteadyRows) << "snapshot " << snapshots;
+  }
+  ager.join();
+  listener.join();
+
+  EXPECT_GT(snapshots, 1);
+  EXPECT_EQ(transport.Sent.load(), handled.load());
+  EXPECT_EQ(engine.TableFullCount(), 0);
+  const TTablesSnapshot last = rig.Tables.Snapshot();
+  EXPECT_EQ(std::count_if(last.NATRows.begin(), last.NATRows.end(),
+                          [](const TTableRow& ARow) { return ARow.IP.rfind("10.2.", 0) == 0; }),
+            0);  // every other row has aged out by the last step
 }
 
 }  // namespace

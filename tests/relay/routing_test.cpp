@@ -230,5 +230,55 @@ TEST_F(RoutingTest, ReplyToAliasZeroAndPushFromNADZero) {
   EXPECT_EQ(sent[1].Bytes.size(), kPushAckSize);
 }
 
+// Fills a table with senders 10.x.y.z port 1 of NAD 77, as a flood of forged sources would.
+void FillTable(TAddressTables& ATables, TNATInfoList& ATable) {
+  const std::lock_guard<std::mutex> lock(ATables.fTablesLock);
+  for (int i = ATable.Count(); i < kMaxTableEntries; ++i) {
+    const std::string ip = "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) +
+                           "." + std::to_string(i % 256);
+    ATable.UpdateByNAD(77, ip, 1);
+  }
+}
+
+// A new sender that finds its table full is counted like any frame, then dropped with a log
+// line; senders already listed go on as before.
+TEST_F(RoutingTest, NewSenderFindingItsTableFullIsCountedAndDropped) {
+  rig.AddStatic(1001, "10.0.0.1", 5000);
+  rig.Receive(MakeFrame(5, 1001, 0), "192.168.1.20", 50123);  // listed before the flood
+  FillTable(rig.Tables, *rig.Tables.fNATTable);
+  FillTable(rig.Tables, *rig.Tables.fPushTable);
+  rig.Transport.Take();
+  rig.Engine.SetCreateDebugLogs(true);
+
+  rig.Receive(MakeFrame(6, 1001, 0), "192.168.1.21", 50123);  // request from a new sender
+  rig.Receive(MakeFrame(6, 0, 0), "192.168.1.21", 50123);     // broadcast from it
+  rig.Receive(MakeFrame(1002, 0, 1), "10.9.9.9", 6000);       // push from a new controller
+  EXPECT_TRUE(rig.Transport.Take().empty());                  // not even acknowledged
+  EXPECT_EQ(rig.Engine.TableFullCount(), 3);
+  EXPECT_EQ(rig.Engine.ReqCount(), 3);
+  EXPECT_EQ(rig.Engine.AckCount(), 1);
+  EXPECT_EQ(rig.Engine.TakeMsgCount(), 4);  // the request from before the flood too
+  const std::string log = rig.LogText();
+  const auto LineWith = [&](const std::string& AText) {
+    const auto at = log.find(AText);
+    return at == std::string::npos ? std::string() : log.substr(at, log.find('\n', at) - at);
+  };
+  EXPECT_NE(LineWith("Drop 192.168.1.21:50123").find("fNATTable full (100000 entries)"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(LineWith("Drop 10.9.9.9:6000").find("fPushTable full (100000 entries)"),
+            std::string::npos)
+      << log;
+
+  rig.Receive(MakeFrame(5, 1001, 0), "192.168.1.20", 50123);
+  rig.Receive(MakeFrame(77, 0, 1), "10.0.0.5", 1);  // a listed controller's push
+  const auto sent = rig.Transport.Take();
+  EXPECT_EQ(Destinations(sent), (std::vector<TDest>{{"10.0.0.1", 5000}, {"10.0.0.5", 1}}));
+  EXPECT_EQ(rig.Engine.TableFullCount(), 3);
+  const auto snap = Snapshot();
+  EXPECT_EQ(snap.NATRows.size(), static_cast<std::size_t>(kMaxTableEntries));
+  EXPECT_EQ(snap.PushRows.size(), static_cast<std::size_t>(kMaxTableEntries));
+}
+
 }  // namespace
 }  // namespace kelvo

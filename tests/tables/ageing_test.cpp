@@ -151,5 +151,40 @@ TEST(AgeEntriesTest, TablesWithoutPositiveTimeoutNeverAge) {
   }
 }
 
+// A step taken in slices, with senders arriving between them, as routing does while the
+// owner lets go of the lock.
+TEST(AgeEntriesTest, AStepInSlicesAgesWhatWasListedWhenItBegan) {
+  test::TFakeClock Clock;
+  TNATInfoList Table(60, Clock);
+  const auto Entries = Fill(Table, {5, 1, 5, 1, 5, 5});
+  std::vector<std::unique_ptr<TNATInfo>> Gone;
+
+  Clock.Advance(1000);
+  ASSERT_TRUE(Table.BeginAgeingStep());
+  EXPECT_FALSE(Table.BeginAgeingStep());  // one step at a time
+  Table.AgeEntries();                     // nor does a whole step start meanwhile
+  EXPECT_FALSE(Table.ContinueAgeingStep(3, Gone));
+  ASSERT_EQ(Gone.size(), 1u);
+  EXPECT_EQ(Gone[0].get(), Entries[1]);  // handed over, not freed
+
+  // Between slices: one sender the step has passed, one it has yet to reach, one new.
+  EXPECT_EQ(Table.UpdateByNAD(Entries[0]->NAD(), "10.0.0.1", 1), Entries[0]);
+  EXPECT_EQ(Table.UpdateByNAD(Entries[4]->NAD(), "10.0.0.1", 1), Entries[4]);
+  TNATInfo* Newcomer = Table.UpdateByNAD(77, "10.0.0.9", 1);
+  Clock.Advance(600);  // the step keeps the time it began at
+
+  EXPECT_TRUE(Table.ContinueAgeingStep(3, Gone));
+  ASSERT_EQ(Gone.size(), 2u);
+  EXPECT_EQ(Gone[1].get(), Entries[3]);
+  EXPECT_EQ(Timeouts(Table), (std::vector<std::int32_t>{60, 4, 59, 4, 60}));
+  EXPECT_EQ(Table.Items(4), Newcomer);
+  EXPECT_EQ(Table.FindByNADAlias(Entries[3]->NADAlias()), nullptr);
+
+  // The next step is due a second after the first one began, not after it ended.
+  Clock.Advance(400);
+  EXPECT_TRUE(Table.BeginAgeingStep());
+  EXPECT_TRUE(Table.ContinueAgeingStep(100, Gone));
+}
+
 }  // namespace
 }  // namespace kelvo

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "fake_clock.h"
 #include "tables/nat_info_list.h"
@@ -135,6 +136,35 @@ TEST_F(TNATInfoListTest, ClearWithoutFreeingHandsEntriesBackInOrder) {
   ASSERT_EQ(Entries.size(), 2u);
   EXPECT_EQ(Entries[0].get(), A);
   EXPECT_EQ(Entries[1].get(), B);
+}
+
+TEST_F(TNATInfoListTest, FullTableEntersNoNewSenderButRefreshesKnownOnes) {
+  // One NAD for all, so the aliases form a single run of kMaxTableEntries values.
+  for (int I = 0; I < kMaxTableEntries; ++I) {
+    const std::string IP = "10." + std::to_string(I / 65536) + "." + std::to_string(I / 256 % 256) +
+                           "." + std::to_string(I % 256);
+    ASSERT_NE(fTable.UpdateByNAD(7, IP, static_cast<std::uint16_t>(1000 + I % 7)), nullptr);
+  }
+  ASSERT_TRUE(fTable.Full());
+  TNATInfo* Known = fTable.Items(kMaxTableEntries / 2);
+  Known->SetTimeout(1);
+
+  EXPECT_EQ(fTable.UpdateByNAD(7, "192.168.1.1", 1), nullptr);
+  fTable.UpdateByIPAndPort(7, "192.168.1.1", 1);
+  EXPECT_THROW(fTable.Add(Entry(7, "192.168.1.1", 1)), TTableFullError);
+  EXPECT_EQ(fTable.Count(), kMaxTableEntries);
+  EXPECT_EQ(fTable.FindByIPAndPort("192.168.1.1", 1), nullptr);
+
+  EXPECT_EQ(fTable.UpdateByNAD(Known->NAD(), Known->IP(), Known->Port()), Known);
+  EXPECT_EQ(Known->Timeout(), 60);
+
+  // A place freed in the middle of the run is the next alias given out.
+  const std::int32_t FreedAlias = Known->NADAlias();
+  fTable.Remove(Known);
+  TNATInfo* Newcomer = fTable.UpdateByNAD(7, "192.168.1.1", 1);
+  ASSERT_NE(Newcomer, nullptr);
+  EXPECT_EQ(Newcomer->NADAlias(), FreedAlias);
+  EXPECT_EQ(fTable.UpdateByNAD(7, "192.168.1.2", 1), nullptr);
 }
 
 TEST(TNATInfoListDuplicateTest, EmptyCopyKeepsTableTimeout) {

@@ -12,6 +12,8 @@ packages=(
   cmake make g++ pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  # Qt's configuration looks for libxkbcommon; Wayland-only sessions need Qt's Wayland plugin.
+  libxkbcommon-dev qt6-wayland
 )
 for extra in "$@"; do
   case "$extra" in

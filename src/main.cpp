@@ -1,11 +1,14 @@
-// KelvoRelay: the window by default, --headless for machines without a display.
+// KelvoRelay: the window by default, --headless for machines without a display, and the
+// commands that change the settings without a window.
 #include <cstdio>
 #include <exception>
 
 #include "app/command_line.h"
 #include "app/headless_runner.h"
 #include "app/instance_guard.h"
+#include "app/process_signals.h"
 #include "app/relay_host.h"
+#include "app/settings_commands.h"
 #include "app/version.h"
 #include "diag/my_log.h"
 #ifdef KELVO_WITH_GUI
@@ -14,20 +17,37 @@
 
 int main(int argc, char** argv) {
   using namespace kelvo;
+  // First of all: a stop request during start-up must wait for the relay to take it.
+  HoldStopRequests();
 
   const TCommandLine options = ParseCommandLine(argc, argv);
   if (!options.Error.empty()) {
-    std::fprintf(stderr, "kelvorelay: %s\n\n%s", options.Error.c_str(), UsageText().c_str());
-    return 2;
+    std::fprintf(stderr, "kelvorelay: %s (kelvorelay --help lists the options)\n",
+                 options.Error.c_str());
+    return kExitBadCommand;
   }
-  if (options.ShowHelp) {
-    std::fputs(UsageText().c_str(), stdout);
-    return 0;
+  switch (options.Action) {
+    case TCommandAction::Help:
+      std::fputs(UsageText().c_str(), stdout);
+      return kExitOk;
+    case TCommandAction::Version:
+      std::printf("%s\n", VersionLine().c_str());
+      return kExitOk;
+    case TCommandAction::Window:
+    case TCommandAction::Headless:
+      break;
+    default:
+      ReleaseStopRequests();
+      return RunSettingsCommand(options);
   }
-#ifndef KELVO_WITH_GUI
+#ifdef KELVO_WITH_GUI
+  if (!options.Headless && !GuiDisplayReachable()) {
+    return kExitBadCommand;
+  }
+#else
   if (!options.Headless) {
     std::fputs("kelvorelay: built without a window; use --headless\n", stderr);
-    return 2;
+    return kExitBadCommand;
   }
 #endif
 
@@ -41,21 +61,21 @@ int main(int argc, char** argv) {
       if (options.Headless) {
         std::fprintf(stderr, "kelvorelay: another instance is already running from %s\n",
                      ExecutablePath().c_str());
-        return 3;
+        return kExitOtherInstance;
       }
-      return 0;  // the running instance has been asked to show its window
+      return kExitOk;  // the running instance has been asked to show its window
     }
   } catch (const std::exception& error) {
     std::fprintf(stderr, "kelvorelay: %s\n", error.what());
-    return 1;
+    return kExitFailure;
   }
 
   if (options.Headless) {
-    return RunHeadless(options, log);
+    return RunHeadless(options, log, guard);
   }
 #ifdef KELVO_WITH_GUI
   return RunGui(argc, argv, options, log, guard);
 #else
-  return 2;
+  return kExitBadCommand;
 #endif
 }

@@ -2,45 +2,153 @@
 
 #include <string_view>
 
+#include "app/version.h"
+
 namespace kelvo {
+
+namespace {
+
+struct TOptionName {
+  std::string_view Name;
+  TCommandAction Action;
+  bool TakesArgument;
+};
+
+constexpr TOptionName kOptions[] = {
+    {"--headless", TCommandAction::Headless, false},
+    {"--list-adapters", TCommandAction::ListAdapters, false},
+    {"--set-adapter", TCommandAction::SetAdapter, true},
+    {"--add-static", TCommandAction::AddStatic, true},
+    {"--remove-static", TCommandAction::RemoveStatic, true},
+    {"--show-settings", TCommandAction::ShowSettings, false},
+    {"--quit", TCommandAction::Quit, false},
+    {"--version", TCommandAction::Version, false},
+    {"--help", TCommandAction::Help, false},
+    {"-h", TCommandAction::Help, false},
+};
+
+bool Runs(TCommandAction AAction) {
+  return AAction == TCommandAction::Window || AAction == TCommandAction::Headless;
+}
+
+}  // namespace
 
 TCommandLine ParseCommandLine(int argc, char** argv) {
   TCommandLine result;
+  bool actionGiven = false;
+  std::string_view actionName;
   for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--headless") {
-      result.Headless = true;
-    } else if (arg == "--debug-log") {
+    std::string_view arg = argv[i];
+    if (arg == "--debug-log") {
       result.DebugLog = true;
-    } else if (arg == "--help" || arg == "-h") {
-      result.ShowHelp = true;
-    } else {
-      result.Error = "unknown option '" + std::string(arg) + "'";
-      break;
+      continue;
+    }
+    // "--set-adapter=eth0" is the same as "--set-adapter eth0".
+    std::string_view inlineValue;
+    bool hasInlineValue = false;
+    if (const std::size_t equals = arg.find('='); arg.starts_with("--") && equals != arg.npos) {
+      inlineValue = arg.substr(equals + 1);
+      arg = arg.substr(0, equals);
+      hasInlineValue = true;
+    }
+    const TOptionName* option = nullptr;
+    for (const TOptionName& candidate : kOptions) {
+      if (candidate.Name == arg) {
+        option = &candidate;
+      }
+    }
+    if (option == nullptr) {
+      result.Error = "unknown option '" + std::string(argv[i]) + "'";
+      return result;
+    }
+    if (hasInlineValue && !option->TakesArgument) {
+      result.Error = "option " + std::string(arg) + " takes no value";
+      return result;
+    }
+    if (actionGiven) {
+      result.Error =
+          "options " + std::string(actionName) + " and " + std::string(arg) + " cannot be combined";
+      return result;
+    }
+    actionGiven = true;
+    actionName = option->Name;
+    result.Action = option->Action;
+    if (option->TakesArgument) {
+      if (hasInlineValue) {
+        result.Argument = std::string(inlineValue);
+      } else if (i + 1 < argc) {
+        result.Argument = argv[++i];
+      } else {
+        result.Error = "option " + std::string(arg) + " needs a value";
+        return result;
+      }
+      // The value travels as one line to a running relay.
+      if (result.Argument.find_first_of("\r\n") != std::string::npos) {
+        result.Error = "the value of " + std::string(arg) + " must be one line";
+        return result;
+      }
     }
   }
+  if (result.DebugLog && !Runs(result.Action)) {
+    result.Error = "option --debug-log goes only with the window or --headless";
+    return result;
+  }
+  result.Headless = result.Action == TCommandAction::Headless;
+  result.ShowHelp = result.Action == TCommandAction::Help;
   return result;
 }
 
 std::string UsageText() {
-  return "Usage: kelvorelay [--headless] [--debug-log] [--help]\n"
+  return "Usage: kelvorelay [--headless] [--debug-log]\n"
+         "       kelvorelay --list-adapters | --show-settings | --set-adapter ID\n"
+         "       kelvorelay --add-static NAD,HOST,PORT | --remove-static N\n"
+         "       kelvorelay --quit | --version | --help\n"
          "\n"
          "Relays framed UDP messages between PC applications on the LAN and Kelvo\n"
          "controllers, through UDP port 8442 of the selected network adapter.\n"
          "\n"
-         "  (no option)   start with the window; the program lives in the notification\n"
-         "                area, closing the window only hides it, \"Exit\" ends it\n"
-         "  --headless    run the relay without a window and without a display: prints\n"
-         "                the bound address (or \"Error opening port 8442!\" and exits\n"
-         "                with code 1), stops cleanly on SIGINT/SIGTERM (endpoint closed,\n"
-         "                settings saved, exit code 0)\n"
-         "  --debug-log   write a line for every datagram received and sent to the\n"
-         "                debug log from the start (the executable's name + \".log\")\n"
-         "  --help, -h    show this text\n"
+         "Running the relay:\n"
+         "  (no option)      start with the window; the program lives in the notification\n"
+         "                   area, closing the window only hides it, \"Exit\" ends it\n"
+         "  --headless       run the relay without a window and without a display: prints\n"
+         "                   the address it listens on (0.0.0.0: every local address) or\n"
+         "                   \"Error opening port 8442!\"; SIGINT/SIGTERM stop it (endpoint\n"
+         "                   closed, settings saved), SIGHUP re-reads the settings file\n"
+         "  --debug-log      write a line for every datagram received and sent to the\n"
+         "                   debug log from the start (the executable's name + \".log\")\n"
+         "\n"
+         "Settings, without a window (a running relay of this executable takes the change\n"
+         "at once and saves it; otherwise the settings file is changed):\n"
+         "  --list-adapters  one line per network adapter: as Setup lists it, and its ID\n"
+         "  --set-adapter ID listen on the adapter with this ID\n"
+         "  --add-static NAD,HOST,PORT\n"
+         "                   add a controller to the static IP list,\n"
+         "                   e.g. 1001,10.0.0.7,8442\n"
+         "                   (quote a host with spaces or commas: 1001,\"my host\",8442)\n"
+         "  --remove-static N\n"
+         "                   remove row N (numbered from 1 as --show-settings lists them)\n"
+         "  --show-settings  the adapter, the listening address and the static IP list\n"
+         "\n"
+         "Other:\n"
+         "  --quit           ask the running instance of this executable to end as\n"
+         "                   \"Exit\" does (settings saved) and wait until it has ended\n"
+         "  --version        print the version\n"
+         "  --help, -h       show this text\n"
+         "\n"
+         "Exit codes:\n"
+         "  0  stopped cleanly, or the command was done\n"
+         "  1  cannot listen or cannot save (--quit: no instance was running)\n"
+         "  2  bad command line or bad value (the settings are left untouched), or no\n"
+         "     display for the window\n"
+         "  3  another instance of this executable runs (--headless)\n"
          "\n"
          "Settings: $XDG_CONFIG_HOME/Marlowin/KelvoRelay.reg (default ~/.config).\n"
          "One instance runs per executable path; a second start shows the first\n"
          "instance's window (or, with --headless, exits with code 3).\n";
+}
+
+std::string VersionLine() {
+  return std::string(kApplicationTitle) + " " + GetVersionText(3);
 }
 
 }  // namespace kelvo

@@ -3,8 +3,11 @@
 #include <cstdio>
 #include <exception>
 
+#include "app/control_requests.h"
+#include "app/headless_loop.h"
+#include "app/headless_window.h"
+#include "app/instance_guard.h"
 #include "app/relay_host.h"
-#include "app/stop_request.h"
 #include "config/registry_store.h"
 #include "diag/my_log.h"
 
@@ -26,77 +29,103 @@ class THeadlessView final : public TRelayView {
   bool fPortError = false;
 };
 
-// There is no window to place: the stored position is kept as it was, so the next windowed
-// start opens where the window last stood.
-class THeadlessWindow final : public TSettingsWindow {
- public:
-  std::int32_t RestoredTop() const override { return fTop; }
-  std::int32_t RestoredLeft() const override { return fLeft; }
-  void SetTop(std::int32_t ATop) override { fTop = ATop; }
-  void SetLeft(std::int32_t ALeft) override { fLeft = ALeft; }
-
- private:
-  // Where a first windowed start would open when nothing was ever stored.
-  std::int32_t fTop = 100;
-  std::int32_t fLeft = 100;
-};
-
-void Print(const char* AFormat, const std::string& AText) {
-  std::fprintf(stdout, AFormat, AText.c_str());
+void PrintStatus(const std::string& AText) {
+  std::fprintf(stdout, "%s\n", AText.c_str());
   std::fflush(stdout);
+}
+
+void PrintError(const std::string& AText) {
+  std::fprintf(stderr, "kelvorelay: %s\n", AText.c_str());
+  std::fflush(stderr);
+}
+
+// The listening line, or the port error; after start-up and after every re-read.
+bool ReportListening(bool AListening, const THeadlessView& AView) {
+  if (!AListening) {
+    std::fputs("Error opening port 8442!\n", stderr);
+    std::fflush(stderr);
+    return false;
+  }
+  PrintStatus("KelvoRelay listening on " + AView.fLocalIP + ":8442");
+  return true;
 }
 
 }  // namespace
 
-int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog) {
-  // Before the listener thread starts (see TStopRequest).
-  TStopRequest stopRequest;
-
+int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGuard) {
   THeadlessView view;
   THeadlessWindow window;
   TRegistryStore store;
   TRelayHost host(view, ALog, store);
 
+  host.SelectDefaultAdapter();
   ALog.SetLogFile(DebugLogFileName());
-  try {
-    host.SelectDefaultAdapter();
-  } catch (const std::exception& error) {
-    Print("Warning: the default adapter is unknown (%s)\n", error.what());
-  }
   try {
     host.LoadSettings(window);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "kelvorelay: cannot load the settings from %s: %s\n",
-                 store.FileName().c_str(), error.what());
-    return 1;
+    PrintError("cannot load the settings from " + store.FileName() + ": " + error.what());
+    return kExitFailure;
   }
   host.Engine().SetCreateDebugLogs(AOptions.DebugLog);
 
-  if (!host.StartListening()) {
-    Print("%s\n", "Error opening port 8442!");
-    return 1;
+  if (!ReportListening(host.StartListening(), view)) {
+    return kExitFailure;
   }
-  Print("KelvoRelay listening on %s:8442\n", view.fLocalIP);
   if (AOptions.DebugLog) {
-    Print("Debug log: %s\n", ALog.LogFile());
+    PrintStatus("Debug log: " + ALog.LogFile());
   }
 
-  // The tables age on a 100 ms tick, as they do under the window.
-  while (!stopRequest.Wait(std::chrono::milliseconds(100))) {
-    host.AgeTables();
-  }
+  // Settings that could not be re-read are not written back at the end: the user is likely
+  // still editing that file.
+  bool saveAtExit = true;
+  THeadlessHandlers handlers;
+  handlers.Tick = [&host] { host.AgeTables(); };
+  handlers.Reload = [&] {
+    std::string error;
+    bool reloaded = false;
+    try {
+      reloaded = host.ReloadSettings(error);
+    } catch (const std::exception& failure) {
+      error = failure.what();
+    }
+    if (!reloaded) {
+      PrintError(error + "; the relay goes on with the settings it had");
+      saveAtExit = false;
+      return;
+    }
+    saveAtExit = true;
+    ReportListening(!view.fPortError, view);
+  };
+  handlers.Request = [&](const std::string& ALine, bool& AStop) {
+    TControlAnswer answer;
+    try {
+      answer = AnswerControlRequest(host, window, ALine);
+    } catch (const std::exception& error) {
+      // Whatever went wrong, the relay keeps running and the asking command hears of it.
+      answer.Line = EncodeOutcome({kExitFailure, error.what()});
+    }
+    AStop = answer.Quit;
+    // A change that took effect restarted the endpoint; it is ours to save from now on.
+    if (answer.Applied) {
+      saveAtExit = true;
+      ReportListening(!view.fPortError, view);
+    }
+    return answer.Line;
+  };
+  handlers.Warn = [](const std::string& AText) { PrintError("warning: " + AText); };
+  RunHeadlessLoop(AGuard.ShowRequestName(), handlers);
 
   host.StopListening();
-  int exitCode = 0;
-  try {
-    host.SaveSettings(window);
-    Print("%s\n", "KelvoRelay stopped.");
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "kelvorelay: %s\n", error.what());
-    exitCode = 1;
+  if (saveAtExit) {
+    try {
+      host.SaveSettings(window);
+    } catch (const std::exception& error) {
+      PrintError(error.what());
+      return kExitFailure;
+    }
   }
-  stopRequest.Done();
-  return exitCode;
+  PrintStatus("KelvoRelay stopped.");
+  return kExitOk;
 }
 
 }  // namespace kelvo

@@ -1,14 +1,18 @@
-// The relay without a window: start-up, 100 ms ageing, clean stop on SIGINT/SIGTERM.
+// The relay without a window: start-up, 100 ms ageing, SIGHUP re-reading the settings, the
+// requests of the local socket (--quit, the settings options), clean stop on SIGINT/SIGTERM.
+// Main thread only.
 #pragma once
 
 #include "app/command_line.h"
 
 namespace kelvo {
 
+class TInstanceGuard;
 class TMyLog;
 
-// Runs until SIGINT or SIGTERM. Returns 0 after a clean stop (endpoint closed, settings
-// saved), non-zero when the port could not be opened or start-up failed.
-int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog);
+// Runs until SIGINT, SIGTERM or --quit. Returns kExitOk after a clean stop (endpoint closed,
+// settings saved), kExitFailure when the port could not be opened or the settings could not
+// be saved. Status goes to stdout, errors and warnings to stderr.
+int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGuard);
 
 }  // namespace kelvo

@@ -28,6 +28,16 @@ class TInstanceGuard {
   // cannot be set up. A record left behind by a killed instance never blocks a start.
   bool RestoreIfRunning(const std::string& AClassName, const std::string& ACaption, int ALimit);
 
+  // The admission of RestoreIfRunning without asking anybody to show a window: true when this
+  // process now counts as a running instance (until the guard goes). A command that changes
+  // the settings file holds it meanwhile, so no relay starts on the old file. Throws as
+  // RestoreIfRunning does.
+  bool Admit(int ALimit);
+
+  // Whether an admitted instance of this executable path runs now, this guard's own admission
+  // included. Never throws: a record that cannot be opened means none.
+  bool AnyRunning() const;
+
   // Name of the local socket on which the admitted instance listens for the show request
   // ("1025"); usable with QLocalServer / QLocalSocket.
   std::string ShowRequestName() const;

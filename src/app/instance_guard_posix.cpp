@@ -254,9 +254,20 @@ TInstanceGuard::~TInstanceGuard() {
 
 bool TInstanceGuard::RestoreIfRunning(const std::string& /*AClassName*/,
                                       const std::string& /*ACaption*/, int ALimit) {
+  if (fImpl->fChecked) {
+    return !fImpl->fCounted;
+  }
+  if (Admit(ALimit)) {
+    return false;
+  }
+  SendShowRequest(fImpl->fSocketName);
+  return true;
+}
+
+bool TInstanceGuard::Admit(int ALimit) {
   TImpl& impl = *fImpl;
   if (impl.fChecked) {
-    return !impl.fCounted;
+    return impl.fCounted;
   }
   impl.OpenLocked();
   impl.fChecked = true;
@@ -279,12 +290,26 @@ bool TInstanceGuard::RestoreIfRunning(const std::string& /*AClassName*/,
     impl.fCounted = true;
     impl.fSlot = freeSlot;
     impl.Unlock();
-    return false;
+    return true;
   }
-
   impl.Unlock();
-  SendShowRequest(impl.fSocketName);
-  return true;
+  return false;
+}
+
+bool TInstanceGuard::AnyRunning() const {
+  if (fImpl->fCounted) {
+    return true;
+  }
+  const int fd = shm_open(fImpl->fName.c_str(), O_RDWR | O_CLOEXEC, 0);
+  if (fd < 0) {
+    return false;  // the last instance removes the record when it ends
+  }
+  bool any = false;
+  for (int slot = 0; slot < kMaxSlots && !any; ++slot) {
+    any = ByteHeldByOthers(fd, kSlotBase + slot);
+  }
+  close(fd);
+  return any;
 }
 
 std::string TInstanceGuard::ShowRequestName() const {

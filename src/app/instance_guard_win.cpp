@@ -190,8 +190,30 @@ bool TInstanceGuard::RestoreIfRunning(const std::string& AClassName, const std::
   return true;
 }
 
+bool TInstanceGuard::Admit(int ALimit) {
+  return fImpl->Admit(ALimit);
+}
+
+bool TInstanceGuard::AnyRunning() const {
+  if (fImpl->Registered) {
+    return true;
+  }
+  const HANDLE Block = ::OpenFileMappingW(FILE_MAP_READ, FALSE, fImpl->Name.c_str());
+  if (Block == nullptr) {
+    return false;  // the record goes with the last instance that had it open
+  }
+  bool Any = false;
+  if (const void* View = ::MapViewOfFile(Block, FILE_MAP_READ, 0, 0, 0)) {
+    Any = static_cast<std::int32_t>(ReadLE32(static_cast<const unsigned char*>(View) + 4)) > 0;
+    ::UnmapViewOfFile(View);
+  }
+  ::CloseHandle(Block);
+  return Any;
+}
+
 std::string TInstanceGuard::ShowRequestName() const {
-  // Windows carries the show request as window message 1025; the name identifies the record.
+  // The named pipe of the running relay is named like the record (see pipe_io_win.h); the
+  // window's show request travels as window message 1025.
   return WideToUtf8(fImpl->Name);
 }
 

@@ -4,6 +4,8 @@
 #include <exception>
 #include <utility>
 
+#include "app/config_change.h"
+#include "app/headless_window.h"
 #include "diag/my_log.h"
 
 namespace kelvo {
@@ -11,6 +13,23 @@ namespace kelvo {
 namespace {
 
 const char* const kSetupSeparator = "---------------------------------";
+
+void PrintWarning(const std::string& AText) {
+  std::fprintf(stderr, "kelvorelay: warning: %s\n", AText.c_str());
+  std::fflush(stderr);
+}
+
+// GetDefault, with a failure of the socket layer turned into a warning and an empty record.
+bool GetDefaultOrWarn(TEthernetAdapterInfo& AInfo, const TRelayHost::TWarningSink& AWarn) {
+  try {
+    return AInfo.GetDefault();
+  } catch (const std::exception& error) {
+    AInfo.Clear();
+    AWarn(std::string("the default adapter is unknown (") + error.what() +
+          "); the relay binds every local address (0.0.0.0)");
+    return false;
+  }
+}
 
 }  // namespace
 
@@ -20,7 +39,8 @@ TRelayHost::TRelayHost(TRelayView& AView, TMyLog& ALog, TRegistryStore& AStore,
       fLog(ALog),
       fStore(AStore),
       fTables(AClock),
-      fEngine(fTables, fEndpoint, fView, fLog) {}
+      fEngine(fTables, fEndpoint, fView, fLog),
+      fWarn(PrintWarning) {}
 
 TRelayHost::~TRelayHost() {
   // The listener thread uses the engine and the tables: it must be gone before they are.
@@ -28,7 +48,13 @@ TRelayHost::~TRelayHost() {
 }
 
 bool TRelayHost::SelectDefaultAdapter() {
-  return fEthAdapterInfo.GetDefault();
+  return GetDefaultOrWarn(fEthAdapterInfo, fWarn);
+}
+
+void TRelayHost::SelectAdapter(const std::string& AEthernetAdapterID) {
+  if (!fEthAdapterInfo.SetByID(AEthernetAdapterID)) {
+    GetDefaultOrWarn(fEthAdapterInfo, fWarn);
+  }
 }
 
 void TRelayHost::LoadSettings(TSettingsWindow& AWindow) {
@@ -94,10 +120,36 @@ void TRelayHost::ApplySetup(std::unique_ptr<TNATInfoList> AStaticTable, bool ACr
     }
   }
 
-  if (!fEthAdapterInfo.SetByID(AEthernetAdapterID)) {
-    fEthAdapterInfo.GetDefault();
-  }
+  SelectAdapter(AEthernetAdapterID);
   StartListening();
+}
+
+bool TRelayHost::ReloadSettings(std::string& AError) {
+  // A file that is there but cannot be read (being edited, say) must not empty the static
+  // table: the relay keeps what it runs with.
+  if (std::string reason = UnreadableSettingsReason(fStore); !reason.empty()) {
+    AError = reason;
+    return false;
+  }
+
+  // The file's values are read into records of our own, as at start-up: a missing adapter
+  // value means the default adapter.
+  TEthernetAdapterInfo adapter;
+  try {
+    adapter.GetDefault();
+  } catch (const std::exception&) {
+    adapter.Clear();  // ApplySetup below warns when no adapter can be found
+  }
+  auto staticTable = std::make_unique<TNATInfoList>(kStaticTableTimeout, fTables.Clock());
+  THeadlessWindow window;
+  try {
+    kelvo::LoadSettings(fStore, window, adapter, *staticTable);
+  } catch (const std::exception& error) {
+    AError = "cannot load the settings from " + fStore.FileName() + ": " + error.what();
+    return false;
+  }
+  ApplySetup(std::move(staticTable), fEngine.CreateDebugLogs(), adapter.ID());
+  return true;
 }
 
 std::string DebugLogFileName() {

@@ -6,6 +6,7 @@
 // main thread); the engine's listener thread works behind it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,11 +36,19 @@ class TRelayHost {
   TUDPEndpoint& Endpoint() { return fEndpoint; }
   TEthernetAdapterInfo& EthAdapterInfo() { return fEthAdapterInfo; }
   TMyLog& Log() { return fLog; }
+  TRegistryStore& Store() { return fStore; }
+
+  // Where warnings go that do not stop the relay (default: one line on stderr).
+  using TWarningSink = std::function<void(const std::string&)>;
+  void SetWarningSink(TWarningSink ASink) { fWarn = std::move(ASink); }
 
   // Start-up steps, in the order the owner calls them.
-  bool SelectDefaultAdapter();  // GetDefault; may throw when the socket layer fails
-  // May throw TRegistryError. A settings file that exists but cannot be used gets one line on
-  // stderr naming it and what is wrong; the relay then goes on with its start-up values.
+  // GetDefault. When the default adapter cannot be determined (the machine's own host name
+  // does not resolve) that is a warning: the record stays empty and the relay listens on every
+  // local address.
+  bool SelectDefaultAdapter();
+  // May throw TRegistryError. A settings file that exists but cannot be used gets one warning
+  // naming it and what is wrong; the relay then goes on with its start-up values.
   void LoadSettings(TSettingsWindow& AWindow);
   // (Re)binds port 8442 on the adapter's address. Never throws: a failure shows the port error
   // through the view, leaves the endpoint closed and returns false.
@@ -56,7 +65,14 @@ class TRelayHost {
   void ApplySetup(std::unique_ptr<TNATInfoList> AStaticTable, bool ACreateDebugLogs,
                   const std::string& AEthernetAdapterID);
 
+  // Reads the settings file again and applies it as a confirmed Setup does (static table,
+  // adapter, endpoint restart); the debug switch and the window's place are left alone.
+  // Nothing is applied, and false returned with AError set, when the file cannot be read.
+  bool ReloadSettings(std::string& AError);
+
  private:
+  void SelectAdapter(const std::string& AEthernetAdapterID);  // SetByID, else GetDefault
+
   TRelayView& fView;
   TMyLog& fLog;
   TRegistryStore& fStore;
@@ -64,6 +80,7 @@ class TRelayHost {
   TUDPEndpoint fEndpoint;
   TRelayEngine fEngine;
   TEthernetAdapterInfo fEthAdapterInfo;
+  TWarningSink fWarn;
 };
 
 // The debug log's file: the executable's full name with its extension replaced by ".log".

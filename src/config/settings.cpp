@@ -1,5 +1,6 @@
 #include "config/settings.h"
 
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -84,7 +85,11 @@ void LoadSettings(TRegistryStore& AStore, TSettingsWindow& AWindow,
 
   if (AStore.ValueExists(kEthernetAdapterID)) {
     if (!AEthAdapterInfo.SetByID(AStore.ReadString(kEthernetAdapterID))) {
-      AEthAdapterInfo.GetDefault();
+      try {
+        AEthAdapterInfo.GetDefault();
+      } catch (const std::exception&) {
+        AEthAdapterInfo.Clear();  // an unnamed machine must not cost the static list
+      }
     }
   }
 
@@ -107,8 +112,10 @@ void SaveSettings(TRegistryStore& AStore, const TSettingsWindow& AWindow,
   TKeyCloser Closer(AStore);
 
   AStore.WriteString(kEthernetAdapterID, AEthAdapterInfo.ID());
-  AStore.WriteInteger(kTop, AWindow.RestoredTop());
-  AStore.WriteInteger(kLeft, AWindow.RestoredLeft());
+  if (AWindow.HasPlacement()) {
+    AStore.WriteInteger(kTop, AWindow.RestoredTop());
+    AStore.WriteInteger(kLeft, AWindow.RestoredLeft());
+  }
 
   // Only the unbroken run from 0 is ours to remove; a value behind a gap is left alone.
   for (int I = 0; AStore.DeleteValue(StaticListName(I)); ++I) {

@@ -1,22 +1,37 @@
 #include "ui_qt/gui_main.h"
 
 #include <QIcon>
+#include <cstdio>
 #include <memory>
 
+#include "app/control_requests.h"
 #include "app/instance_guard.h"
+#include "app/relay_host.h"
 #include "app/version.h"
-#include "ui_qt/edit_nat_dialog.h"
-#include "ui_qt/options_dialog.h"
 #include "config/registry_store.h"
 #include "ui_qt/about_window.h"
+#include "ui_qt/display_probe.h"
+#include "ui_qt/edit_nat_dialog.h"
 #include "ui_qt/gui_resources.h"
 #include "ui_qt/help_window.h"
 #include "ui_qt/kelvo_application.h"
 #include "ui_qt/main_window.h"
+#include "ui_qt/options_dialog.h"
 #include "ui_qt/show_request_server.h"
 #include "ui_qt/unix_signal_notifier.h"
 
 namespace kelvo {
+
+bool GuiDisplayReachable() {
+  if (DisplayReachable(CurrentDisplayEnvironment())) {
+    return true;
+  }
+  std::fputs(
+      "kelvorelay: no display can be reached for the window; kelvorelay --headless runs the "
+      "relay without one\n",
+      stderr);
+  return false;
+}
 
 int RunGui(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
            TInstanceGuard& AGuard) {
@@ -46,9 +61,23 @@ int RunGui(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
   TShowRequestServer showRequests(nullptr);
   QObject::connect(&showRequests, &TShowRequestServer::ShowRequested, &fmMain,
                    &TfmMain::ShowRequested);
+  // --quit and the settings options: a change takes effect and is saved at once, as after
+  // Setup's OK; quitting takes the road of "Exit".
+  showRequests.SetRequestHandler([&fmMain](const std::string& ALine) {
+    return AnswerControlRequest(fmMain.Host(), fmMain, ALine);
+  });
+  QObject::connect(&showRequests, &TShowRequestServer::QuitRequested, &fmMain,
+                   &TfmMain::Exit1Click);
   showRequests.Listen(QString::fromStdString(AGuard.ShowRequestName()));
 
   QObject::connect(&unixSignals, &TUnixSignalNotifier::Triggered, &fmMain, &TfmMain::Exit1Click);
+  QObject::connect(&unixSignals, &TUnixSignalNotifier::ReloadRequested, &fmMain, [&fmMain] {
+    std::string error;
+    if (!fmMain.Host().ReloadSettings(error)) {
+      std::fprintf(stderr, "kelvorelay: %s; the relay goes on with the settings it had\n",
+                   error.c_str());
+    }
+  });
   QObject::connect(&fmMain, &TfmMain::ExitProgram, &app, [] { QCoreApplication::exit(0); });
 
   fmMain.show();

@@ -4,12 +4,14 @@
 #include <QLocalSocket>
 #include <QVariant>
 
+#include "app/control_requests.h"
+
 namespace kelvo {
 
 namespace {
 
-const QByteArray kShowRequest = QByteArrayLiteral("1025");
-constexpr int kMaxRequestBytes = 16;
+const QByteArray kShowRequest = QByteArray::fromStdString(std::string(kShowRequestLine));
+const char* const kReceived = "received";
 
 }  // namespace
 
@@ -34,24 +36,51 @@ QString TShowRequestServer::ServerName() const {
 
 void TShowRequestServer::AcceptConnections() {
   while (QLocalSocket* socket = fServer->nextPendingConnection()) {
-    // The request is four bytes; a client that sends more, or something else, is dropped.
-    auto handle = [this, socket] {
-      QByteArray received = socket->property("received").toByteArray();
-      received += socket->read(kMaxRequestBytes);
-      socket->setProperty("received", received);
-      if (received.startsWith(kShowRequest)) {
-        socket->setProperty("received", QByteArray());
-        socket->disconnectFromServer();
-        emit ShowRequested();
-      } else if (received.size() >= kShowRequest.size()) {
-        socket->abort();
-      }
-    };
-    connect(socket, &QLocalSocket::readyRead, this, handle);
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] { Handle(socket); });
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     if (socket->bytesAvailable() > 0) {
-      handle();
+      Handle(socket);
     }
+  }
+}
+
+void TShowRequestServer::Handle(QLocalSocket* ASocket) {
+  QByteArray received = ASocket->property(kReceived).toByteArray();
+  received += ASocket->readAll();
+  // The show request of a second start is four bytes without a line end; nothing else
+  // starts with them.
+  if (received.startsWith(kShowRequest)) {
+    ASocket->setProperty(kReceived, QByteArray());
+    ASocket->disconnectFromServer();
+    emit ShowRequested();
+    return;
+  }
+  const qsizetype end = received.indexOf('\n');
+  if (end < 0) {
+    if (CouldBeControlRequest(received.toStdString())) {
+      ASocket->setProperty(kReceived, received);
+    } else {
+      ASocket->abort();  // not one of our clients
+    }
+    return;
+  }
+  ASocket->setProperty(kReceived, QByteArray());
+  TControlAnswer answer;
+  if (fHandler) {
+    answer = fHandler(received.left(end).toStdString());
+  } else {
+    answer.Line = EncodeOutcome({2, "request not understood"});
+  }
+  if (!answer.Line.empty()) {
+    ASocket->write(QByteArray::fromStdString(answer.Line + "\n"));
+    ASocket->flush();
+  }
+  ASocket->disconnectFromServer();
+  if (answer.Show) {
+    emit ShowRequested();
+  }
+  if (answer.Quit) {
+    emit QuitRequested();
   }
 }
 

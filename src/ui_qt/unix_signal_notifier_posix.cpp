@@ -31,6 +31,15 @@ void InstallHandler(int ASignal, void (*AHandler)(int)) {
   sigaction(ASignal, &action, nullptr);
 }
 
+sigset_t HandledSignals() {
+  sigset_t handled;
+  sigemptyset(&handled);
+  sigaddset(&handled, SIGINT);
+  sigaddset(&handled, SIGTERM);
+  sigaddset(&handled, SIGHUP);
+  return handled;
+}
+
 }  // namespace
 
 TUnixSignalNotifier::TUnixSignalNotifier(QObject* AParent) : QObject(AParent) {
@@ -46,11 +55,17 @@ TUnixSignalNotifier::TUnixSignalNotifier(QObject* AParent) : QObject(AParent) {
   connect(fNotifier, &QSocketNotifier::activated, this, &TUnixSignalNotifier::SocketActivated);
   InstallHandler(SIGINT, HandleSignal);
   InstallHandler(SIGTERM, HandleSignal);
+  InstallHandler(SIGHUP, HandleSignal);
+  const sigset_t handled = HandledSignals();
+  pthread_sigmask(SIG_UNBLOCK, &handled, nullptr);
 }
 
 TUnixSignalNotifier::~TUnixSignalNotifier() {
+  const sigset_t handled = HandledSignals();
+  pthread_sigmask(SIG_BLOCK, &handled, nullptr);
   InstallHandler(SIGINT, SIG_DFL);
   InstallHandler(SIGTERM, SIG_DFL);
+  InstallHandler(SIGHUP, SIG_DFL);
   fNotifier->setEnabled(false);
   close(gSignalFds[0]);
   close(gSignalFds[1]);
@@ -60,7 +75,11 @@ TUnixSignalNotifier::~TUnixSignalNotifier() {
 void TUnixSignalNotifier::SocketActivated() {
   unsigned char number = 0;
   while (read(gSignalFds[1], &number, 1) == 1) {
-    emit Triggered(number);
+    if (number == SIGHUP) {
+      emit ReloadRequested();
+    } else {
+      emit Triggered(number);
+    }
   }
 }
 

@@ -123,12 +123,13 @@ TEST_F(HeadlessRelay, DropsAnOversizedDatagramWhole) {
   StopRelay();
 }
 
-TEST_F(HeadlessRelay, ReportsAPortInUseAndExitsWithAnError) {
+TEST_F(HeadlessRelay, ReportsAPortInUseOnStderrAndExitsWithAnError) {
   const TUdpPeer occupant(8442);
   fHome.WriteSettings({});
-  const std::string line = fRelay.Start(fHome, {});
-  EXPECT_NE(line.find("Error opening port 8442!"), std::string::npos) << fRelay.Output();
-  EXPECT_NE(fRelay.Wait(5s), 0);
+  const TCommandResult result = RunRelayCommand(fHome, {"--headless"});
+  EXPECT_EQ(result.ExitCode, 1);
+  EXPECT_EQ(result.Err, "Error opening port 8442!\n");
+  EXPECT_EQ(result.Out, "");
 }
 
 TEST_F(HeadlessRelay, ASecondStartFromTheSameExecutableIsRefusedWithExitCode3) {
@@ -156,14 +157,45 @@ TEST_F(HeadlessRelay, WritesTheSettingsBackWhenStopped) {
   EXPECT_NE(settings.find("\"EthernetAdapterID\"=\"" + RelaySavedAdapterID() + "\""),
             std::string::npos)
       << settings;
-  EXPECT_NE(settings.find("\"Top\"=dword:"), std::string::npos) << settings;
-  EXPECT_NE(settings.find("\"Left\"=dword:"), std::string::npos) << settings;
   EXPECT_NE(
       settings.find("\"StaticList0\"=\"1001,127.0.0.1," + std::to_string(controller.Port()) + "\""),
       std::string::npos)
       << settings;
   // The second item loaded with its port cut to 16 bits and is written in the stored form.
   EXPECT_NE(settings.find("\"StaticList1\"=\"-5,localhost,4464\""), std::string::npos) << settings;
+}
+
+// Without a window there is no position to store: one that is stored stays as it is, and
+// none is invented when there is none.
+TEST_F(HeadlessRelay, KeepsTheStoredWindowPositionAndInventsNone) {
+  const struct {
+    std::vector<std::string> Stored;
+    std::vector<std::string> Expected;
+    std::vector<std::string> Absent;
+  } cases[] = {
+      {{}, {}, {"\"Top\"", "\"Left\""}},
+      {{"\"Top\"=dword:fffffffb", "\"Left\"=dword:0000012c"},
+       {"\"Top\"=dword:fffffffb", "\"Left\"=dword:0000012c"},
+       {}},
+      {{"\"Left\"=dword:00000007"}, {"\"Left\"=dword:00000007"}, {"\"Top\""}},
+  };
+  for (const auto& each : cases) {
+    fHome.WriteSettings({}, each.Stored);
+    ASSERT_NE(fRelay.Start(fHome, {}).find("listening on " + RelayListenAddress() + ":8442"),
+              std::string::npos)
+        << fRelay.Output();
+    StopRelay();
+    const std::string settings = fHome.ReadSettings();
+    ASSERT_NE(settings.find("\"EthernetAdapterID\"=\"" + RelaySavedAdapterID() + "\""),
+              std::string::npos)
+        << settings;
+    for (const auto& text : each.Expected) {
+      EXPECT_NE(settings.find(text), std::string::npos) << settings;
+    }
+    for (const auto& text : each.Absent) {
+      EXPECT_EQ(settings.find(text), std::string::npos) << settings;
+    }
+  }
 }
 
 TEST_F(HeadlessRelay, TracesEveryDatagramWithDebugLogOn) {

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -120,11 +121,21 @@ fs::path TConfigHome::SettingsFile() const {
   return fDir / "Marlowin" / "KelvoRelay.reg";
 }
 
-void TConfigHome::WriteSettings(const std::vector<std::string>& AStaticList) const {
+void TConfigHome::WriteSettings(const std::vector<std::string>& AStaticList,
+                                const std::vector<std::string>& AExtraLines) const {
   std::ofstream out(SettingsFile(), std::ios::binary);
   out << "Windows Registry Editor Version 5.00\r\n\r\n"
-      << "[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]\r\n"
-      << "\"EthernetAdapterID\"=\"lo\"\r\n";
+      << "[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]\r\n";
+  bool namesAdapter = false;
+  for (const auto& line : AExtraLines) {
+    namesAdapter = namesAdapter || line.starts_with("\"EthernetAdapterID\"");
+  }
+  if (!namesAdapter) {
+    out << "\"EthernetAdapterID\"=\"lo\"\r\n";
+  }
+  for (const auto& line : AExtraLines) {
+    out << line << "\r\n";
+  }
   for (std::size_t i = 0; i < AStaticList.size(); ++i) {
     out << "\"StaticList" << i << "\"=\"" << AStaticList[i] << "\"\r\n";
   }
@@ -153,9 +164,116 @@ std::string TConfigHome::ReadSettings() const {
   return decoded ? decoded->Text : "undecodable settings: " + error;
 }
 
+namespace {
+
+std::vector<std::string> ChildEnvironment(const TConfigHome& AConfigHome,
+                                          const TStartOptions& AOptions) {
+  std::vector<std::string> overrides = AOptions.Environment;
+  overrides.push_back("XDG_CONFIG_HOME=" + AConfigHome.Dir().string());
+  const auto nameOf = [](std::string_view AEntry) { return AEntry.substr(0, AEntry.find('=')); };
+  std::vector<std::string> result;
+  for (char** env = environ; *env != nullptr; ++env) {
+    bool replaced = false;
+    for (const auto& entry : overrides) {
+      replaced = replaced || nameOf(entry) == nameOf(*env);
+    }
+    if (!replaced) {
+      result.emplace_back(*env);
+    }
+  }
+  for (const auto& entry : overrides) {
+    if (entry.find('=') != std::string::npos) {
+      result.push_back(entry);
+    }
+  }
+  return result;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& AStrings) {
+  std::vector<char*> pointers;
+  for (auto& text : AStrings) {
+    pointers.push_back(text.data());
+  }
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// fork and exec, with the child's output on AOut and AErr. Everything the child does between
+// the two is async-signal-safe.
+pid_t Spawn(const std::string& AExecutable, const std::vector<std::string>& AArgs,
+            const TConfigHome& AConfigHome, const TStartOptions& AOptions, int AOut, int AErr) {
+  std::vector<std::string> args{AExecutable};
+  args.insert(args.end(), AArgs.begin(), AArgs.end());
+  std::vector<std::string> envStrings = ChildEnvironment(AConfigHome, AOptions);
+  std::vector<char*> argv = Pointers(args);
+  std::vector<char*> envp = Pointers(envStrings);
+  const std::string hostName = AOptions.HostName;
+
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (!hostName.empty() &&
+        (::unshare(CLONE_NEWUTS) != 0 || ::sethostname(hostName.data(), hostName.size()) != 0)) {
+      ::_exit(126);
+    }
+    ::dup2(AOut, STDOUT_FILENO);
+    ::dup2(AErr, STDERR_FILENO);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  if (pid < 0) {
+    throw std::runtime_error("cannot start " + AExecutable);
+  }
+  return pid;
+}
+
+// The private copy of the executable; removed with its folder when the tests end.
+class TRelayCopy {
+ public:
+  TRelayCopy() {
+    std::random_device random;
+    fDir = fs::temp_directory_path() /
+           ("kelvo-bin-" + std::to_string(::getpid()) + "-" + std::to_string(random()));
+    fs::create_directories(fDir);
+    fPath = fDir / "kelvorelay";
+    std::error_code linkError;
+    fs::create_hard_link(KELVO_RELAY_EXECUTABLE, fPath, linkError);
+    if (linkError) {
+      fs::copy_file(KELVO_RELAY_EXECUTABLE, fPath, fs::copy_options::overwrite_existing);
+      fs::permissions(fPath, fs::perms::owner_all);
+    }
+  }
+  ~TRelayCopy() {
+    std::error_code ignored;
+    fs::remove_all(fDir, ignored);
+  }
+  TRelayCopy(const TRelayCopy&) = delete;
+  TRelayCopy& operator=(const TRelayCopy&) = delete;
+  std::string Path() const { return fPath.string(); }
+
+ private:
+  fs::path fDir;
+  fs::path fPath;
+};
+
+}  // namespace
+
+bool CanUseOwnHostName() {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::_exit(::unshare(CLONE_NEWUTS) == 0 && ::sethostname("probe", 5) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
 std::string RelayExecutable() {
   const std::string windows = WindowsRelay();
-  return windows.empty() ? std::string(KELVO_RELAY_EXECUTABLE) : windows;
+  if (!windows.empty()) {
+    return windows;
+  }
+  static const TRelayCopy copy;
+  return copy.Path();
 }
 
 bool RelayRunsUnderWine() {
@@ -174,6 +292,71 @@ std::string RelayListenAddress() {
 
 std::string RelaySavedAdapterID() {
   return RelayRunsUnderWine() ? "" : "lo";
+}
+
+TCommandResult RunRelayCommand(const TConfigHome& AConfigHome,
+                               const std::vector<std::string>& AArgs,
+                               const TStartOptions& AOptions) {
+  int outPipe[2];
+  int errPipe[2];
+  if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  std::vector<std::string> args = AArgs;
+  std::string program = RelayExecutable();
+  if (RelayRunsUnderWine()) {
+    args.insert(args.begin(), program);
+    program = kWine;
+  }
+  const pid_t pid = Spawn(program, args, AConfigHome, AOptions, outPipe[1], errPipe[1]);
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+
+  TCommandResult result;
+  std::string* targets[2] = {&result.Out, &result.Err};
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  int open = 2;
+  while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+    if (::poll(fds, 2, 100) <= 0) {
+      continue;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd >= 0 && fds[i].revents != 0) {
+        char buffer[4096];
+        const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+        if (n > 0) {
+          targets[i]->append(buffer, static_cast<std::size_t>(n));
+        } else {
+          ::close(fds[i].fd);
+          fds[i].fd = -1;
+          --open;
+        }
+      }
+    }
+  }
+  for (const pollfd& fd : fds) {
+    if (fd.fd >= 0) {
+      ::close(fd.fd);
+    }
+  }
+  if (open > 0) {
+    ::kill(pid, SIGKILL);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (open == 0 && WIFEXITED(status)) {
+    result.ExitCode = WEXITSTATUS(status);
+  }
+  if (RelayRunsUnderWine()) {
+    // A Windows console program ends its lines with CR LF; the tests compare the lines.
+    for (std::string* text : targets) {
+      for (std::size_t at; (at = text->find("\r\n")) != std::string::npos;) {
+        text->erase(at, 1);
+      }
+    }
+  }
+  return result;
 }
 
 TRelayProcess::~TRelayProcess() {
@@ -201,44 +384,32 @@ std::string TRelayProcess::Start(const TConfigHome& AConfigHome,
 std::string TRelayProcess::StartProgram(const std::string& AExecutable,
                                         const std::vector<std::string>& AArgs,
                                         const TConfigHome& AConfigHome,
-                                        const std::vector<std::string>& AReadyTexts) {
+                                        const std::vector<std::string>& AReadyTexts,
+                                        const TStartOptions& AOptions) {
+  if (fPid > 0) {
+    throw std::logic_error("the previous program still runs");
+  }
+  if (fStdout >= 0) {
+    ::close(fStdout);
+    fStdout = -1;
+  }
+  fOutput.clear();
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
-
-  std::vector<std::string> args{AExecutable};
-  args.insert(args.end(), AArgs.begin(), AArgs.end());
-  std::vector<char*> argv;
-  for (auto& arg : args) {
-    argv.push_back(arg.data());
+  try {
+    fPid = Spawn(AExecutable, AArgs, AConfigHome, AOptions, pipeFds[1], pipeFds[1]);
+  } catch (...) {
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    fPid = -1;
+    throw;
   }
-  argv.push_back(nullptr);
-
-  std::vector<std::string> envStrings;
-  for (char** env = environ; *env != nullptr; ++env) {
-    if (std::string_view(*env).rfind("XDG_CONFIG_HOME=", 0) != 0) {
-      envStrings.emplace_back(*env);
-    }
-  }
-  envStrings.push_back("XDG_CONFIG_HOME=" + AConfigHome.Dir().string());
-  std::vector<char*> envp;
-  for (auto& env : envStrings) {
-    envp.push_back(env.data());
-  }
-  envp.push_back(nullptr);
-
-  const int rc = posix_spawn(&fPid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
   ::close(pipeFds[1]);
   fStdout = pipeFds[0];
-  if (rc != 0) {
-    fPid = -1;
-    throw std::runtime_error("cannot start " + AExecutable);
+  if (AReadyTexts.empty()) {
+    return {};
   }
 
   const auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -262,7 +433,32 @@ std::string TRelayProcess::StartProgram(const std::string& AExecutable,
   return {};
 }
 
+bool TRelayProcess::WaitForOutput(const std::string& AText, std::size_t ASkip,
+                                  std::chrono::milliseconds ATimeout) {
+  const auto deadline = std::chrono::steady_clock::now() + ATimeout;
+  for (;;) {
+    if (fOutput.size() > ASkip && fOutput.find(AText, ASkip) != std::string::npos) {
+      return true;
+    }
+    if (std::chrono::steady_clock::now() >= deadline || fStdout < 0) {
+      return false;
+    }
+    ReadAvailable(20ms);
+  }
+}
+
+void TRelayProcess::CloseOutput() {
+  if (fStdout >= 0) {
+    ::close(fStdout);
+    fStdout = -1;
+  }
+}
+
 void TRelayProcess::ReadAvailable(std::chrono::milliseconds AWait) {
+  if (fStdout < 0) {
+    std::this_thread::sleep_for(AWait);
+    return;
+  }
   pollfd pfd{fStdout, POLLIN, 0};
   if (::poll(&pfd, 1, static_cast<int>(AWait.count())) <= 0) {
     return;

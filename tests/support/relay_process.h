@@ -21,13 +21,27 @@ class TConfigHome {
   ~TConfigHome();
   const std::filesystem::path& Dir() const { return fDir; }
   std::filesystem::path SettingsFile() const;
-  // Writes the settings file: adapter "lo" plus "StaticList<n>" values.
-  void WriteSettings(const std::vector<std::string>& AStaticList) const;
+  // Writes the settings file: adapter "lo" (unless AExtraLines name another), AExtraLines as
+  // they stand, then "StaticList<n>" values.
+  void WriteSettings(const std::vector<std::string>& AStaticList,
+                     const std::vector<std::string>& AExtraLines = {}) const;
   std::string ReadSettings() const;
 
  private:
   std::filesystem::path fDir;
 };
+
+// How a program is started besides its arguments.
+struct TStartOptions {
+  // "NAME=value" set (replacing the inherited value), "NAME" alone removed.
+  std::vector<std::string> Environment;
+  // Non-empty: the program runs in a UTS namespace of its own under this host name (see
+  // CanUseOwnHostName).
+  std::string HostName;
+};
+
+// Whether this process may give a child a host name of its own (root, or user namespaces).
+bool CanUseOwnHostName();
 
 class TRelayProcess {
  public:
@@ -44,7 +58,8 @@ class TRelayProcess {
   // The same for any program (AArgs without the program name).
   std::string StartProgram(const std::string& AExecutable, const std::vector<std::string>& AArgs,
                            const TConfigHome& AConfigHome,
-                           const std::vector<std::string>& AReadyTexts);
+                           const std::vector<std::string>& AReadyTexts,
+                           const TStartOptions& AOptions = {});
   // Sends ASignal and waits for the exit code (-1 on timeout or abnormal end). Under Wine,
   // SIGINT and SIGTERM both arrive as Ctrl+C, Windows' stop request for a console program.
   int Stop(int ASignal, std::chrono::milliseconds ATimeout = std::chrono::seconds(10));
@@ -52,6 +67,11 @@ class TRelayProcess {
   int Wait(std::chrono::milliseconds ATimeout);
   int Pid() const { return fPid; }
   std::string Output() const { return fOutput; }
+  // Waits (bounded) until the output holds a line with AText after the first ASkip bytes.
+  bool WaitForOutput(const std::string& AText, std::size_t ASkip,
+                     std::chrono::milliseconds ATimeout = std::chrono::seconds(10));
+  // Closes the reading end of the program's output: its next write finds no reader.
+  void CloseOutput();
 
  private:
   void ReadAvailable(std::chrono::milliseconds AWait);
@@ -60,9 +80,24 @@ class TRelayProcess {
   std::string fOutput;
 };
 
-// The relay under test: this build's executable, or, when the environment names one in
-// KELVO_WINDOWS_RELAY, the Windows build's kelvorelay.exe run under Wine. Its settings are then
-// the registry of the Wine prefix, imported from and exported to the same .reg text.
+// A program that ran to its end, with its two output streams apart.
+struct TCommandResult {
+  int ExitCode = -1;  // -1: killed by a signal, or still running after the timeout
+  std::string Out;
+  std::string Err;
+};
+// Runs `kelvorelay AArgs` with XDG_CONFIG_HOME = AConfigHome and waits for it (at most 60 s).
+TCommandResult RunRelayCommand(const TConfigHome& AConfigHome,
+                               const std::vector<std::string>& AArgs,
+                               const TStartOptions& AOptions = {});
+
+// The relay executable the tests run: a link to (or copy of) the built one in a private
+// folder, so its debug log and its single-instance record are the tests' own and never the
+// build's bin/kelvorelay.log or a running user instance.
+//
+// Or, when the environment names one in KELVO_WINDOWS_RELAY, the Windows build's
+// kelvorelay.exe run under Wine. Its settings are then the registry of the Wine prefix,
+// imported from and exported to the same .reg text.
 std::string RelayExecutable();
 bool RelayRunsUnderWine();
 std::filesystem::path RelayDebugLog();

@@ -1,0 +1,172 @@
+#include "app/config_change.h"
+
+#include <exception>
+#include <filesystem>
+#include <memory>
+
+#include "app/command_line.h"
+#include "app/headless_window.h"
+#include "app/relay_host.h"
+#include "config/registry_store.h"
+#include "config/settings.h"
+#include "config/static_list_codec.h"
+#include "net/ethernet_utils.h"
+#include "tables/address_tables.h"
+
+namespace kelvo {
+
+namespace {
+
+TOutcome Refuse(std::string AMessage) {
+  return {kExitBadCommand, std::move(AMessage)};
+}
+
+// Row numbers as the lists show them: "1." is the first entry.
+bool ParseRowNumber(const std::string& AText, int ACount, int& AIndex) {
+  if (AText.empty() || AText.size() > 9 || AText.find_first_not_of("0123456789") != AText.npos) {
+    return false;
+  }
+  const int row = std::stoi(AText);
+  if (row < 1 || row > ACount) {
+    return false;
+  }
+  AIndex = row - 1;
+  return true;
+}
+
+}  // namespace
+
+bool ParseStaticEntryText(const std::string& AText, TStaticEntryText& AEntry, std::string& AError) {
+  const std::vector<std::string> fields = SplitStaticListFields(AText);
+  if (fields.size() != 3) {
+    AError = "'" + AText + "' is not NAD,HOST,PORT (" + std::to_string(fields.size()) +
+             " fields instead of 3)";
+    return false;
+  }
+  const auto nad = ParseInt32(fields[0]);
+  if (!nad) {
+    AError = "the NAD '" + fields[0] + "' is not a signed 32-bit decimal number";
+    return false;
+  }
+  const auto port = ParseInt32(fields[2]);
+  if (!port) {
+    AError = "the port '" + fields[2] + "' is not a decimal number";
+    return false;
+  }
+  AEntry.NAD = *nad;
+  AEntry.Host = fields[1];
+  // As the entry editor converts it: 70000 becomes 4464.
+  AEntry.Port = static_cast<std::uint16_t>(static_cast<std::uint32_t>(*port) & 0xFFFFu);
+  return true;
+}
+
+TOutcome ApplyConfigChange(const TConfigChange& AChange, std::string& AAdapterID,
+                           TNATInfoList& AStaticTable) {
+  switch (AChange.Kind) {
+    case TConfigChange::TKind::SetAdapter: {
+      TEthernetAdapterInfoList adapters;
+      adapters.Refresh();
+      if (adapters.GetByID(AChange.Argument) == nullptr) {
+        return Refuse("there is no network adapter with the ID '" + AChange.Argument +
+                      "' (--list-adapters shows them)");
+      }
+      AAdapterID = AChange.Argument;
+      return {};
+    }
+    case TConfigChange::TKind::AddStatic: {
+      TStaticEntryText text;
+      std::string error;
+      if (!ParseStaticEntryText(AChange.Argument, text, error)) {
+        return Refuse(error);
+      }
+      // As Setup's Add: an entry whose host does not resolve is not added.
+      std::unique_ptr<TNATInfo> entry;
+      try {
+        entry = std::make_unique<TNATInfo>(text.NAD, text.Host, text.Port, -1);
+      } catch (const std::exception& failure) {
+        return Refuse("cannot resolve the host '" + text.Host + "' (" + failure.what() + ")");
+      }
+      AStaticTable.Add(std::move(entry));
+      return {};
+    }
+    case TConfigChange::TKind::RemoveStatic: {
+      int index = -1;
+      if (!ParseRowNumber(AChange.Argument, AStaticTable.Count(), index)) {
+        return Refuse("there is no row '" + AChange.Argument + "' in the static IP list (" +
+                      std::to_string(AStaticTable.Count()) + " rows)");
+      }
+      AStaticTable.Remove(AStaticTable.Items(index)).reset();
+      return {};
+    }
+  }
+  return Refuse("unknown change");
+}
+
+TOutcome ApplyConfigChangeToRelay(TRelayHost& AHost, const TSettingsWindow& AWindow,
+                                  const TConfigChange& AChange) {
+  // The change is saved at once; a settings file that cannot be read is not replaced.
+  if (std::string reason = UnreadableSettingsReason(AHost.Store()); !reason.empty()) {
+    return {kExitFailure, reason + "; nothing was changed"};
+  }
+  std::unique_ptr<TNATInfoList> staticTable = AHost.Tables().DuplicateStaticTable();
+  std::string adapterID = AHost.EthAdapterInfo().ID();
+  TOutcome outcome = ApplyConfigChange(AChange, adapterID, *staticTable);
+  if (outcome.ExitCode != kExitOk) {
+    return outcome;
+  }
+  AHost.ApplySetup(std::move(staticTable), AHost.Engine().CreateDebugLogs(), adapterID);
+  try {
+    AHost.SaveSettings(AWindow);
+  } catch (const std::exception& error) {
+    return {kExitFailure,
+            std::string("the change is in effect but cannot be saved: ") + error.what(), true};
+  }
+  return {kExitOk, "", true};
+}
+
+std::string UnreadableSettingsReason(TRegistryStore& AStore) {
+  std::error_code ignored;
+  const bool fileExists = std::filesystem::exists(AStore.FileName(), ignored);
+  if (AStore.OpenKey(false)) {
+    AStore.CloseKey();
+    return {};
+  }
+  return fileExists ? "cannot read the settings in " + AStore.FileName() : std::string();
+}
+
+TOutcome ApplyConfigChangeToFile(TRegistryStore& AStore, const TConfigChange& AChange) {
+  if (std::string reason = UnreadableSettingsReason(AStore); !reason.empty()) {
+    return {kExitFailure, reason + "; it was left untouched"};
+  }
+  // Loaded as the relay loads them at start-up.
+  TEthernetAdapterInfo adapter;
+  try {
+    adapter.GetDefault();
+  } catch (const std::exception&) {
+    adapter.Clear();
+  }
+  TNATInfoList staticTable(kStaticTableTimeout);
+  THeadlessWindow window;
+  try {
+    LoadSettings(AStore, window, adapter, staticTable);
+  } catch (const std::exception& error) {
+    return {kExitFailure, "cannot load the settings from " + AStore.FileName() + ": " +
+                              error.what() + "; the file was left untouched"};
+  }
+  std::string adapterID = adapter.ID();
+  TOutcome outcome = ApplyConfigChange(AChange, adapterID, staticTable);
+  if (outcome.ExitCode != kExitOk) {
+    return outcome;
+  }
+  if (adapterID != adapter.ID() && !adapter.SetByID(adapterID)) {
+    return Refuse("the network adapter '" + adapterID + "' has just disappeared");
+  }
+  try {
+    SaveSettings(AStore, window, adapter, staticTable);
+  } catch (const std::exception& error) {
+    return {kExitFailure, "cannot save the settings to " + AStore.FileName() + ": " + error.what()};
+  }
+  return {};
+}
+
+}  // namespace kelvo

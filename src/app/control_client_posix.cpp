@@ -1,0 +1,101 @@
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/control_client.h"
+
+namespace kelvo {
+
+namespace {
+
+class TFd {
+ public:
+  explicit TFd(int AFd) : fFd(AFd) {}
+  ~TFd() {
+    if (fFd >= 0) {
+      close(fFd);
+    }
+  }
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  int Get() const { return fFd; }
+
+ private:
+  int fFd;
+};
+
+int RemainingMs(std::chrono::steady_clock::time_point ADeadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      ADeadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
+std::optional<std::string> SendControlRequest(const std::string& ASocketName,
+                                              const std::string& ALine,
+                                              std::chrono::milliseconds ATimeout) {
+  const auto deadline = std::chrono::steady_clock::now() + ATimeout;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (ASocketName.size() >= sizeof(address.sun_path)) {
+    return std::nullopt;
+  }
+  std::memcpy(address.sun_path, ASocketName.c_str(), ASocketName.size() + 1);
+  const TFd socketFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (socketFd.Get() < 0 ||
+      connect(socketFd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    return std::nullopt;
+  }
+
+  const std::string request = ALine + "\n";
+  std::size_t sent = 0;
+  while (sent < request.size()) {
+    const ssize_t n = send(socketFd.Get(), request.data() + sent, request.size() - sent,
+                           MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      return std::string();
+    }
+    pollfd writable{socketFd.Get(), POLLOUT, 0};
+    if (poll(&writable, 1, RemainingMs(deadline)) <= 0) {
+      return std::string();
+    }
+  }
+
+  std::string answer;
+  for (;;) {
+    pollfd readable{socketFd.Get(), POLLIN, 0};
+    const int ready = poll(&readable, 1, RemainingMs(deadline));
+    if (ready < 0 && errno == EINTR) {
+      continue;
+    }
+    if (ready <= 0) {
+      return std::string();
+    }
+    char buffer[512];
+    const ssize_t n = recv(socketFd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+      continue;
+    }
+    if (n <= 0) {
+      return std::string();
+    }
+    answer.append(buffer, static_cast<std::size_t>(n));
+    if (const std::size_t end = answer.find('\n'); end != std::string::npos) {
+      return answer.substr(0, end);
+    }
+    if (answer.size() > 4096) {
+      return std::string();
+    }
+  }
+}
+
+}  // namespace kelvo

@@ -190,9 +190,24 @@ bool StartRelay(TRelayProcess& AProcess, const TConfigHome& AHome, bool ADebugLo
 
 }  // namespace
 
+// load_bench [seconds per target] [rounds] [--windows <kelvorelay.exe>]: with --windows, the
+// Windows build under Wine is measured too, after the Linux relay and against the same
+// controller, for the same time in one piece.
 int main(int argc, char** argv) {
-  const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
-  const int rounds = std::max(1, argc > 2 ? std::atoi(argv[2]) : 6);
+  double seconds = 3.0;
+  int rounds = 6;
+  std::string windowsRelay;
+  int positional = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--windows" && i + 1 < argc) {
+      windowsRelay = argv[++i];
+    } else if (positional++ == 0) {
+      seconds = std::atof(argv[i]);
+    } else {
+      rounds = std::max(1, std::atoi(argv[i]));
+    }
+  }
   const duration<double> runTime(seconds > 0 ? seconds : 3.0);
   const duration<double> roundTime = runTime / rounds;
 
@@ -252,15 +267,38 @@ int main(int argc, char** argv) {
   }
   Print("relay, debug log on", relayLogged);
 
+  TResult windows;
+  if (!windowsRelay.empty()) {
+    // From here on the test kit starts kelvorelay.exe under Wine, with the same settings
+    // imported into the Wine prefix's registry.
+    ::setenv("KELVO_WINDOWS_RELAY", windowsRelay.c_str(), 1);
+    home.WriteSettings(
+        {std::to_string(kControllerNAD) + ",127.0.0.1," + std::to_string(controller.Port())});
+    TRelayProcess process;
+    if (!StartRelay(process, home, false)) {
+      return 1;
+    }
+    windows = RunLoad(8442, runTime);
+    process.Stop(SIGTERM);
+    Print("Windows relay under Wine", windows);
+  }
+
   std::printf(
       "relay / bare forwarder (debug log off): %.2f median of %zu rounds, from %.2f to "
       "%.2f (goal >= 1.10)\n",
       Median(ratios), ratios.size(),
       ratios.empty() ? 0.0 : *std::min_element(ratios.begin(), ratios.end()),
       ratios.empty() ? 0.0 : *std::max_element(ratios.begin(), ratios.end()));
+
   std::printf("relay / bare forwarder (debug log on):  %.2f\n",
               bareSummary.RoundTripsPerSecond > 0
                   ? relayLogged.RoundTripsPerSecond / bareSummary.RoundTripsPerSecond
                   : 0.0);
+  if (!windowsRelay.empty()) {
+    std::printf("Windows relay under Wine / Linux relay:  %.2f\n",
+                Summary(relay).RoundTripsPerSecond > 0
+                    ? windows.RoundTripsPerSecond / Summary(relay).RoundTripsPerSecond
+                    : 0.0);
+  }
   return 0;
 }

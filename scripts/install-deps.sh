@@ -6,6 +6,7 @@
 #   scripts/install-deps.sh fuzz       also clang and its libFuzzer runtime
 #   scripts/install-deps.sh screenshot also a virtual display and a screen grabber
 #   scripts/install-deps.sh package    also the .deb tools and the desktop-file validators
+#   scripts/install-deps.sh windows    also the mingw-w64 cross compiler and Wine
 set -euo pipefail
 
 packages=(
@@ -25,6 +26,9 @@ for extra in "$@"; do
     screenshot) packages+=(xvfb xauth imagemagick) ;;
     package) packages+=(dpkg-dev fakeroot lintian desktop-file-utils appstream systemd man-db file
                         iproute2) ;;
+    # The posix thread model gives std::thread; the GoogleTest sources (googletest, above) are
+    # built with the same compiler; iproute2 and util-linux give the tests a private loopback.
+    windows) packages+=(g++-mingw-w64-x86-64-posix wine64 wine libz-mingw-w64-dev iproute2 util-linux) ;;
     *) echo "unknown package group '$extra'" >&2; exit 2 ;;
   esac
 done

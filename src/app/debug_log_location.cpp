@@ -5,7 +5,8 @@
 namespace kelvo {
 
 std::string LogFileBesideExecutable(const std::string& AExecutablePath) {
-  const std::size_t slash = AExecutablePath.rfind('/');
+  // Either separator: Windows paths may hold both.
+  const std::size_t slash = AExecutablePath.find_last_of("/\\");
   const std::size_t dot = AExecutablePath.rfind('.');
   if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
     return AExecutablePath.substr(0, dot) + ".log";

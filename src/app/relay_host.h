@@ -47,8 +47,8 @@ class TRelayHost {
   // does not resolve) that is a warning: the record stays empty and the relay listens on every
   // local address.
   bool SelectDefaultAdapter();
-  // May throw TRegistryError. A settings file that exists but cannot be used gets one line on
-  // stderr naming it and what is wrong; the relay then goes on with its start-up values.
+  // May throw TRegistryError. A settings file that exists but cannot be used gets one warning
+  // naming it and what is wrong; the relay then goes on with its start-up values.
   void LoadSettings(TSettingsWindow& AWindow);
   // (Re)binds port 8442 on the adapter's address. Never throws: a failure shows the port error
   // through the view, leaves the endpoint closed and returns false.

@@ -13,7 +13,8 @@
 #include "app/headless_window.h"
 #include "app/relay_host.h"
 #include "app/version.h"
-#include "config/temp_config_home.h"
+#include "config/registry_store.h"
+#include "config/settings_home.h"
 #include "diag/my_log.h"
 #include "net/ethernet_utils.h"
 #include "support/relay_doubles.h"
@@ -21,18 +22,6 @@
 
 namespace kelvo {
 namespace {
-
-TEST(VersionText, CutsTheFileVersionToTheRequestedParts) {
-  EXPECT_EQ(GetVersionText(0), "");
-  EXPECT_EQ(GetVersionText(-1), "");
-  EXPECT_EQ(GetVersionText(1), "1");
-  EXPECT_EQ(GetVersionText(2), "1.0");
-  EXPECT_EQ(GetVersionText(3), "1.0.2");
-  EXPECT_EQ(GetVersionText(4), "1.0.2.0");
-  EXPECT_EQ(GetVersionText(9), "1.0.2.0");
-  EXPECT_EQ(MainWindowCaption(), "KelvoRelay v1.0.2");
-  EXPECT_EQ(VersionLine(), "KelvoRelay 1.0.2");
-}
 
 TCommandLine Parse(std::vector<std::string> AArgs) {
   AArgs.insert(AArgs.begin(), "kelvorelay");
@@ -336,19 +325,19 @@ TEST_F(ConfigChange, AdapterMustExistAndAHostMustResolve) {
 // is a warning, the adapter record stays empty and the relay goes on.
 TEST_F(FakeAdapters, AnUnknownDefaultAdapterIsAWarningEverywhere) {
   fHostNameResolves = false;
-  TTempConfigHome home;
-  std::filesystem::create_directories(home.File().parent_path());
+  // The settings as an earlier run left them, in this platform's store of a private home.
+  test::TSettingsHome home;
   {
-    std::ofstream(home.File(), std::ios::binary)
-        << "Windows Registry Editor Version 5.00\r\n\r\n"
-           "[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]\r\n"
-           "\"EthernetAdapterID\"=\"\"\r\n"
-           "\"StaticList0\"=\"1,127.0.0.1,2\"\r\n"
-           "\"StaticList1\"=\"3,127.0.0.1,4\"\r\n";
+    TRegistryStore preset;
+    ASSERT_TRUE(preset.OpenKey(true));
+    preset.WriteString("EthernetAdapterID", "");
+    preset.WriteString("StaticList0", "1,127.0.0.1,2");
+    preset.WriteString("StaticList1", "3,127.0.0.1,4");
+    preset.CloseKey();
   }
   test::TNullView view;
   TMyLog log;
-  TRegistryStore store(home.File().string());
+  TRegistryStore store;
   TRelayHost host(view, log, store);
   std::vector<std::string> warnings;
   host.SetWarningSink([&warnings](const std::string& AText) { warnings.push_back(AText); });
@@ -375,13 +364,6 @@ TEST_F(FakeAdapters, AnUnknownDefaultAdapterIsAWarningEverywhere) {
   EXPECT_EQ(warnings.size(), 2u);
   EXPECT_EQ(host.EthAdapterInfo().ID(), "lo");
   host.StopListening();
-}
-
-TEST(DebugLogFile, LiesBesideTheExecutableWithLogExtension) {
-  const std::string executable = ExecutablePath();
-  ASSERT_FALSE(executable.empty());
-  // The test executable has no extension: ".log" is appended.
-  EXPECT_EQ(DebugLogFileName(), executable + ".log");
 }
 
 }  // namespace

@@ -1,78 +1,13 @@
 #include "config/settings.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 
-#include "temp_config_home.h"
+#include <tuple>
+
+#include "settings_fixture.h"
 
 namespace kelvo {
 namespace {
-
-class TFakeWindow : public TSettingsWindow {
- public:
-  TFakeWindow(std::int32_t ATop, std::int32_t ALeft) : fTop(ATop), fLeft(ALeft) {}
-  std::int32_t RestoredTop() const override { return fTop; }
-  std::int32_t RestoredLeft() const override { return fLeft; }
-  void SetTop(std::int32_t ATop) override {
-    fTop = ATop;
-    fCalls += "T";
-  }
-  void SetLeft(std::int32_t ALeft) override {
-    fLeft = ALeft;
-    fCalls += "L";
-  }
-  std::int32_t fTop;
-  std::int32_t fLeft;
-  std::string fCalls;  // order of the Set calls
-};
-
-class SettingsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fOldPlatform = SetAdapterPlatform(
-        TAdapterPlatform{[] {
-                           return std::optional<std::vector<TPlatformAdapter>>({
-                               {"eth0", "Wired", "10.1.0.5", "255.255.0.0", "10.1.0.1"},
-                               {"eth1", "Second", "192.168.7.2", "255.255.255.0", "0.0.0.0"},
-                           });
-                         },
-                         [] { return std::string("10.1.0.5"); }});
-    ASSERT_TRUE(fAdapter.GetDefault());
-  }
-  void TearDown() override { SetAdapterPlatform(std::move(fOldPlatform)); }
-
-  void Add(std::int32_t ANAD, const std::string& AHost, std::uint16_t APort) {
-    fTable.Add(std::make_unique<TNATInfo>(ANAD, AHost, APort, -1));
-  }
-  // Writes values straight into the store, as an older run or the user would have left them.
-  void Preset(const std::vector<std::pair<std::string, std::string>>& ATexts) {
-    TRegistryStore Store;
-    Store.OpenKey(true);
-    for (const auto& [Name, Text] : ATexts) {
-      Store.WriteString(Name, Text);
-    }
-    Store.CloseKey();
-  }
-  std::vector<std::string> StaticNames() {
-    TRegistryStore Store;
-    std::vector<std::string> Names;
-    if (Store.OpenKey(false)) {
-      for (int I = 0; I < 10; ++I) {
-        if (Store.ValueExists("StaticList" + std::to_string(I))) {
-          Names.push_back("StaticList" + std::to_string(I));
-        }
-      }
-    }
-    return Names;
-  }
-
-  TTempConfigHome fHome;
-  TAdapterPlatform fOldPlatform;
-  TEthernetAdapterInfo fAdapter;
-  TNATInfoList fTable{-1};
-  TRegistryStore fStore;
-};
 
 TEST_F(SettingsTest, FirstStartKeepsDefaultsAndSavingCreatesTheKey) {
   TFakeWindow Window(33, 44);
@@ -222,46 +157,6 @@ TEST_F(SettingsTest, WrongValueTypeStopsLoadingAfterWhatWasRead) {
   EXPECT_EQ(fAdapter.ID(), "eth1");
   ASSERT_EQ(fTable.Count(), 1);
   EXPECT_FALSE(fStore.ValueExists("Top"));  // the key was closed on the way out
-}
-
-TEST_F(SettingsTest, UnwritableFolderFailsOnTheFirstValue) {
-  std::filesystem::create_directories(fHome.Dir());
-  std::ofstream(fHome.Dir() / "Marlowin") << "a file where the folder should be";
-  try {
-    SaveSettings(fStore, TFakeWindow(0, 0), fAdapter, fTable);
-    ADD_FAILURE() << "saving succeeded";
-  } catch (const TRegistryError& E) {
-    EXPECT_STREQ(E.what(), "Failed to set data for 'EthernetAdapterID'");
-  }
-}
-
-// A save that cannot be written changes nothing: the earlier list stays whole, and the error
-// names the first value of the save.
-TEST_F(SettingsTest, FullDiskLeavesThePreviousSettingsWhole) {
-  Add(1, "127.0.0.1", 1);
-  SaveSettings(fStore, TFakeWindow(7, 8), fAdapter, fTable);
-  Add(2, "127.0.0.1", 2);
-  fTable.Items(1)->SetHost(std::string(3000, 'h'));
-  rlimit Old{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &Old), 0);
-  const auto OldHandler = ::signal(SIGXFSZ, SIG_IGN);
-  rlimit Small = Old;
-  Small.rlim_cur = 1024;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &Small), 0);
-  std::string Error;
-  try {
-    SaveSettings(fStore, TFakeWindow(70, 80), fAdapter, fTable);
-  } catch (const TRegistryError& E) {
-    Error = E.what();
-  }
-  ::setrlimit(RLIMIT_FSIZE, &Old);
-  ::signal(SIGXFSZ, OldHandler);
-  EXPECT_EQ(Error, "Failed to set data for 'EthernetAdapterID'");
-  TRegistryStore Store;
-  ASSERT_TRUE(Store.OpenKey(false));
-  EXPECT_EQ(Store.ReadInteger("Left"), 8);
-  EXPECT_EQ(Store.ReadString("StaticList0"), "1,127.0.0.1,1");
-  EXPECT_FALSE(Store.ValueExists("StaticList1"));
 }
 
 }  // namespace

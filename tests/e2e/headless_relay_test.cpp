@@ -33,7 +33,8 @@ class HeadlessRelay : public ::testing::Test {
                   const std::vector<std::string>& AArgs = {}) {
     fHome.WriteSettings(AStaticList);
     const std::string line = fRelay.Start(fHome, AArgs);
-    ASSERT_NE(line.find("listening on 127.0.0.1:8442"), std::string::npos) << fRelay.Output();
+    ASSERT_NE(line.find("listening on " + RelayListenAddress() + ":8442"), std::string::npos)
+        << fRelay.Output();
   }
   void StopRelay() { ASSERT_EQ(fRelay.Stop(SIGTERM), 0) << fRelay.Output(); }
 
@@ -131,6 +132,20 @@ TEST_F(HeadlessRelay, ReportsAPortInUseOnStderrAndExitsWithAnError) {
   EXPECT_EQ(result.Out, "");
 }
 
+TEST_F(HeadlessRelay, ASecondStartFromTheSameExecutableIsRefusedWithExitCode3) {
+  StartRelay({});
+  TRelayProcess second;
+  second.Start(fHome, {}, {"already running"});
+  EXPECT_EQ(second.Wait(20s), 3) << second.Output();
+  EXPECT_NE(second.Output().find("another instance is already running"), std::string::npos)
+      << second.Output();
+  // The first one still relays and stops cleanly.
+  TUdpPeer controller;
+  controller.SendToRelay(MakeFrame(1000, 0, 1, {}));
+  EXPECT_TRUE(controller.Receive().has_value());
+  StopRelay();
+}
+
 TEST_F(HeadlessRelay, WritesTheSettingsBackWhenStopped) {
   TUdpPeer controller;
   StartRelay({"1001,127.0.0.1," + std::to_string(controller.Port()), "-5 localhost 70000"});
@@ -139,7 +154,9 @@ TEST_F(HeadlessRelay, WritesTheSettingsBackWhenStopped) {
   const std::string settings = fHome.ReadSettings();
   EXPECT_NE(settings.find("[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]"),
             std::string::npos);
-  EXPECT_NE(settings.find("\"EthernetAdapterID\"=\"lo\""), std::string::npos) << settings;
+  EXPECT_NE(settings.find("\"EthernetAdapterID\"=\"" + RelaySavedAdapterID() + "\""),
+            std::string::npos)
+      << settings;
   EXPECT_NE(
       settings.find("\"StaticList0\"=\"1001,127.0.0.1," + std::to_string(controller.Port()) + "\""),
       std::string::npos)
@@ -164,11 +181,14 @@ TEST_F(HeadlessRelay, KeepsTheStoredWindowPositionAndInventsNone) {
   };
   for (const auto& each : cases) {
     fHome.WriteSettings({}, each.Stored);
-    ASSERT_NE(fRelay.Start(fHome, {}).find("listening on 127.0.0.1:8442"), std::string::npos)
+    ASSERT_NE(fRelay.Start(fHome, {}).find("listening on " + RelayListenAddress() + ":8442"),
+              std::string::npos)
         << fRelay.Output();
     StopRelay();
     const std::string settings = fHome.ReadSettings();
-    ASSERT_NE(settings.find("\"EthernetAdapterID\"=\"lo\""), std::string::npos) << settings;
+    ASSERT_NE(settings.find("\"EthernetAdapterID\"=\"" + RelaySavedAdapterID() + "\""),
+              std::string::npos)
+        << settings;
     for (const auto& text : each.Expected) {
       EXPECT_NE(settings.find(text), std::string::npos) << settings;
     }

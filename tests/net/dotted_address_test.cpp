@@ -1,15 +1,11 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
 #include "net/ethernet_utils.h"
+#include "net/loopback_peer.h"
 #include "net/udp_endpoint.h"
 #include "tables/host_lookup.h"
 #include "tables/nat_info.h"
@@ -177,28 +173,18 @@ TEST(ParseDottedIPv4, AgreesWithAReferenceAndWithIsIPv4Text) {
 TEST(ParseDottedIPv4, LeadingZerosReachTheRightHost) {
   EXPECT_EQ(LookupHostIPv4("127.000.000.010"), "127.0.0.10");
 
-  const int Receiver = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(Receiver, 0);
-  sockaddr_in Address{};
-  Address.sin_family = AF_INET;
-  Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t Size = sizeof Address;
-  ASSERT_EQ(::bind(Receiver, reinterpret_cast<sockaddr*>(&Address), Size), 0);
-  ASSERT_EQ(::getsockname(Receiver, reinterpret_cast<sockaddr*>(&Address), &Size), 0);
-
+  test::TLoopbackPeer Receiver;
   TUDPEndpoint Endpoint;
   Endpoint.AddBinding("127.000.000.001", 0);
   Endpoint.Open();
   EXPECT_EQ(Endpoint.BoundAddress(), "127.0.0.1");
   const std::vector<std::uint8_t> Payload{1, 2, 3};
-  Endpoint.SendDatagram("127.000.000.001", ntohs(Address.sin_port), Payload);
-  pollfd Poll{Receiver, POLLIN, 0};
-  ASSERT_EQ(::poll(&Poll, 1, 3000), 1);
-  std::uint8_t Got[8] = {};
-  EXPECT_EQ(::recv(Receiver, Got, sizeof Got, 0), 3);
-  EXPECT_EQ(std::vector<std::uint8_t>(Got, Got + 3), Payload);
+  Endpoint.SendDatagram("127.000.000.001", Receiver.Port(), Payload);
+  const auto Got = Receiver.Receive(std::chrono::seconds(3));
+  ASSERT_TRUE(Got.has_value());
+  EXPECT_EQ(Got->Data, Payload);
+  EXPECT_EQ(Got->Port, Endpoint.BoundPort());
   Endpoint.Close();
-  ::close(Receiver);
 }
 
 }  // namespace

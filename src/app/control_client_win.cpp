@@ -1,0 +1,40 @@
+// The client end of a running relay's named pipe.
+#include <windows.h>
+
+#include "app/control_client.h"
+#include "app/pipe_io_win.h"
+
+namespace kelvo {
+
+std::optional<std::string> SendControlRequest(const std::string& ASocketName,
+                                              const std::string& ALine,
+                                              std::chrono::milliseconds ATimeout) {
+  const auto Deadline = std::chrono::steady_clock::now() + ATimeout;
+  const std::wstring Name = pipe_io::PipeName(ASocketName);
+  HANDLE Pipe = INVALID_HANDLE_VALUE;
+  for (;;) {
+    Pipe = ::CreateFileW(Name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OVERLAPPED, nullptr);
+    if (Pipe != INVALID_HANDLE_VALUE) {
+      break;
+    }
+    // Busy with another client: wait for the relay to be free again, within the time given.
+    const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        Deadline - std::chrono::steady_clock::now());
+    if (::GetLastError() != ERROR_PIPE_BUSY || Left.count() <= 0 ||
+        !::WaitNamedPipeW(Name.c_str(), static_cast<DWORD>(Left.count()))) {
+      return std::nullopt;
+    }
+  }
+  std::string Answer;
+  const bool Ok =
+      pipe_io::WriteAll(Pipe, ALine + "\n", Deadline) && pipe_io::ReadLine(Pipe, Answer, Deadline);
+  ::CloseHandle(Pipe);
+  const std::size_t End = Answer.find('\n');
+  if (!Ok || End == std::string::npos) {
+    return std::string();
+  }
+  return Answer.substr(0, End);
+}
+
+}  // namespace kelvo

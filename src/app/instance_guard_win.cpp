@@ -1,0 +1,220 @@
+// The guard on Windows: the 8-byte record in a named, paging-file backed file mapping named
+// from the executable path without its backslashes, and a named mutex around every test and
+// update of count, so two starts in the same instant cannot both be admitted.
+//
+//   offset 0  uint32 LE  window: the handle of the window the last admitted instance stands for
+//   offset 4  int32 LE   count: admitted instances still running
+//
+// The system removes the mapping when its last handle closes, also when an instance is killed;
+// a killed instance that was not the last one leaves its share in count.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "app/instance_guard.h"
+#include "app/windows_text.h"
+
+namespace kelvo {
+
+namespace {
+
+constexpr DWORD kRecordSize = 8;
+constexpr DWORD kShowMessage = WM_USER + 1;  // 1025
+constexpr DWORD kMutexWaitMs = 5000;
+
+std::uint32_t ReadLE32(const unsigned char* ABytes) {
+  std::uint32_t Value = 0;
+  for (int I = 3; I >= 0; --I) {
+    Value = (Value << 8) | ABytes[I];
+  }
+  return Value;
+}
+
+void WriteLE32(unsigned char* ABytes, std::uint32_t AValue) {
+  for (int I = 0; I < 4; ++I) {
+    ABytes[I] = static_cast<unsigned char>(AValue >> (8 * I));
+  }
+}
+
+[[noreturn]] void ThrowSystemError(DWORD AError) {
+  throw TInstanceGuardError(WindowsErrorText(AError));
+}
+
+// Holds the count lock for one scope; a lock abandoned by a killed instance is taken over.
+class TCountLock {
+ public:
+  explicit TCountLock(HANDLE AMutex) : fMutex(AMutex) {
+    const DWORD Result = fMutex != nullptr ? ::WaitForSingleObject(fMutex, kMutexWaitMs) : 0;
+    fHeld = fMutex != nullptr && (Result == WAIT_OBJECT_0 || Result == WAIT_ABANDONED);
+  }
+  ~TCountLock() {
+    if (fHeld) {
+      ::ReleaseMutex(fMutex);
+    }
+  }
+  TCountLock(const TCountLock&) = delete;
+  TCountLock& operator=(const TCountLock&) = delete;
+
+ private:
+  HANDLE fMutex;
+  bool fHeld = false;
+};
+
+}  // namespace
+
+struct TInstanceGuard::TImpl {
+  std::wstring Name;
+  HANDLE Mutex = nullptr;
+  HANDLE Block = nullptr;
+  unsigned char* View = nullptr;
+  bool Counted = true;
+  bool Checked = false;     // the admission has been decided
+  bool Registered = false;  // this instance added itself to count
+
+  // Steps 2 to 5 of the guard: true when admitted. Throws when the record cannot be created.
+  bool Admit(int ALimit);
+
+  void Map(HANDLE ABlock) {
+    View = static_cast<unsigned char*>(::MapViewOfFile(ABlock, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    if (View == nullptr) {
+      ThrowSystemError(::GetLastError());
+    }
+  }
+};
+
+TInstanceGuard::TInstanceGuard(std::string AExecutablePath) : fImpl(std::make_unique<TImpl>()) {
+  std::string Name;
+  for (const char C : AExecutablePath) {
+    if (C != '\\') {
+      Name += C;
+    }
+  }
+  fImpl->Name = Utf8ToWide(Name);
+}
+
+TInstanceGuard::~TInstanceGuard() {
+  TImpl& Impl = *fImpl;
+  if (Impl.Registered && Impl.Counted) {
+    TCountLock Lock(Impl.Mutex);
+    if (HANDLE Block = ::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, Impl.Name.c_str())) {
+      if (void* View = ::MapViewOfFile(Block, FILE_MAP_ALL_ACCESS, 0, 0, 0)) {
+        auto* Bytes = static_cast<unsigned char*>(View);
+        WriteLE32(Bytes + 4, ReadLE32(Bytes + 4) - 1);
+        ::UnmapViewOfFile(View);
+      }
+      ::CloseHandle(Block);
+    }
+  }
+  if (Impl.View != nullptr) {
+    ::UnmapViewOfFile(Impl.View);
+  }
+  if (Impl.Block != nullptr) {
+    ::CloseHandle(Impl.Block);
+  }
+  if (Impl.Mutex != nullptr) {
+    ::CloseHandle(Impl.Mutex);
+  }
+}
+
+bool TInstanceGuard::TImpl::Admit(int ALimit) {
+  if (Checked) {
+    return Registered;
+  }
+  Checked = true;
+  // Without a window of its own the headless relay stands for its console window.
+  const auto Window =
+      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(::GetConsoleWindow()));
+
+  // A mapping and a mutex may not share a name.
+  Mutex = ::CreateMutexW(nullptr, FALSE, (Name + L" count").c_str());
+  TCountLock Lock(Mutex);
+
+  Block = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kRecordSize,
+                               Name.c_str());
+  if (Block == nullptr) {
+    Checked = false;
+    ThrowSystemError(::GetLastError());
+  }
+  if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+    Map(Block);
+    WriteLE32(View, Window);
+    WriteLE32(View + 4, 1);
+    Registered = true;
+    return true;
+  }
+
+  HANDLE Existing = ::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, Name.c_str());
+  if (Existing == nullptr) {
+    Counted = false;
+    return false;
+  }
+  ::CloseHandle(Block);
+  Block = Existing;
+  Map(Block);
+  const auto Count = static_cast<std::int32_t>(ReadLE32(View + 4));
+  if (Count < ALimit) {
+    WriteLE32(View, Window);
+    WriteLE32(View + 4, static_cast<std::uint32_t>(Count + 1));
+    Registered = true;
+    return true;
+  }
+  Counted = false;
+  return false;
+}
+
+bool TInstanceGuard::RestoreIfRunning(const std::string& AClassName, const std::string& ACaption,
+                                      int ALimit) {
+  TImpl& Impl = *fImpl;
+  if (Impl.Checked) {
+    return !Impl.Registered;
+  }
+  if (Impl.Admit(ALimit)) {
+    return false;
+  }
+  if (Impl.View == nullptr) {
+    return true;  // the record could not be opened: end silently
+  }
+  const HWND Found = ::FindWindowW(Utf8ToWide(AClassName).c_str(), Utf8ToWide(ACaption).c_str());
+  if (Found != nullptr && !::IsWindowVisible(Found)) {
+    ::PostMessageW(Found, kShowMessage, 0, 0);
+  }
+  // Handles of windows are 32-bit values, also in 64-bit processes.
+  const HWND Stored = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ReadLE32(Impl.View)));
+  if (Stored != nullptr) {
+    if (::IsIconic(Stored)) {
+      ::ShowWindow(Stored, SW_RESTORE);
+    }
+    ::SetForegroundWindow(Stored);
+  }
+  return true;
+}
+
+bool TInstanceGuard::Admit(int ALimit) {
+  return fImpl->Admit(ALimit);
+}
+
+bool TInstanceGuard::AnyRunning() const {
+  if (fImpl->Registered) {
+    return true;
+  }
+  const HANDLE Block = ::OpenFileMappingW(FILE_MAP_READ, FALSE, fImpl->Name.c_str());
+  if (Block == nullptr) {
+    return false;  // the record goes with the last instance that had it open
+  }
+  bool Any = false;
+  if (const void* View = ::MapViewOfFile(Block, FILE_MAP_READ, 0, 0, 0)) {
+    Any = static_cast<std::int32_t>(ReadLE32(static_cast<const unsigned char*>(View) + 4)) > 0;
+    ::UnmapViewOfFile(View);
+  }
+  ::CloseHandle(Block);
+  return Any;
+}
+
+std::string TInstanceGuard::ShowRequestName() const {
+  // The named pipe of the running relay is named like the record (see pipe_io_win.h); the
+  // window's show request travels as window message 1025.
+  return WideToUtf8(fImpl->Name);
+}
+
+}  // namespace kelvo

@@ -1,0 +1,87 @@
+#include "app/pipe_io_win.h"
+
+#include "app/windows_text.h"
+
+namespace kelvo::pipe_io {
+
+namespace {
+
+DWORD RemainingMs(std::chrono::steady_clock::time_point ADeadline) {
+  const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      ADeadline - std::chrono::steady_clock::now());
+  return Left.count() > 0 ? static_cast<DWORD>(Left.count()) : 0;
+}
+
+// One overlapped transfer, waited for until ADeadline; cancelled when it is not done by then.
+// Returns the bytes moved, 0 when the other end has closed, -1 on failure or timeout.
+long Transfer(HANDLE APipe, bool ARead, void* ABuffer, DWORD ASize,
+              std::chrono::steady_clock::time_point ADeadline) {
+  OVERLAPPED Overlapped{};
+  Overlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (Overlapped.hEvent == nullptr) {
+    return -1;
+  }
+  DWORD Moved = 0;
+  BOOL Done = ARead ? ::ReadFile(APipe, ABuffer, ASize, nullptr, &Overlapped)
+                    : ::WriteFile(APipe, ABuffer, ASize, nullptr, &Overlapped);
+  if (!Done && ::GetLastError() == ERROR_IO_PENDING) {
+    if (::WaitForSingleObject(Overlapped.hEvent, RemainingMs(ADeadline)) != WAIT_OBJECT_0) {
+      ::CancelIo(APipe);
+    }
+    Done = ::GetOverlappedResult(APipe, &Overlapped, &Moved, TRUE);
+  } else if (Done) {
+    Done = ::GetOverlappedResult(APipe, &Overlapped, &Moved, TRUE);
+  }
+  const DWORD Error = Done ? ERROR_SUCCESS : ::GetLastError();
+  ::CloseHandle(Overlapped.hEvent);
+  if (Error == ERROR_BROKEN_PIPE || Error == ERROR_PIPE_NOT_CONNECTED) {
+    return 0;
+  }
+  return Done && Moved > 0 ? static_cast<long>(Moved) : (Done ? 0 : -1);
+}
+
+}  // namespace
+
+std::wstring PipeName(const std::string& ASocketName) {
+  std::string Name = ASocketName;
+  for (char& C : Name) {
+    if (C == '\\') {
+      C = '/';
+    }
+  }
+  return L"\\\\.\\pipe\\" + Utf8ToWide(Name);
+}
+
+bool ReadLine(HANDLE APipe, std::string& AReceived,
+              std::chrono::steady_clock::time_point ADeadline) {
+  while (AReceived.find('\n') == std::string::npos) {
+    char Buffer[512];
+    const long N = Transfer(APipe, true, Buffer, sizeof Buffer, ADeadline);
+    if (N == 0) {
+      return !AReceived.empty();  // a request may end with the connection instead of a line end
+    }
+    if (N < 0) {
+      return false;
+    }
+    AReceived.append(Buffer, static_cast<std::size_t>(N));
+    if (AReceived.size() > 65536) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool WriteAll(HANDLE APipe, const std::string& AText,
+              std::chrono::steady_clock::time_point ADeadline) {
+  std::string Left = AText;
+  while (!Left.empty()) {
+    const long N = Transfer(APipe, false, Left.data(), static_cast<DWORD>(Left.size()), ADeadline);
+    if (N <= 0) {
+      return false;
+    }
+    Left.erase(0, static_cast<std::size_t>(N));
+  }
+  return true;
+}
+
+}  // namespace kelvo::pipe_io

@@ -1,0 +1,55 @@
+// Saving to the .reg file of platforms without a registry: a folder that cannot be made, a
+// disk that is full.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <fstream>
+
+#include "settings_fixture.h"
+
+namespace kelvo {
+namespace {
+
+TEST_F(SettingsTest, UnwritableFolderFailsOnTheFirstValue) {
+  std::filesystem::create_directories(fHome.Dir());
+  std::ofstream(fHome.Dir() / "Marlowin") << "a file where the folder should be";
+  try {
+    SaveSettings(fStore, TFakeWindow(0, 0), fAdapter, fTable);
+    ADD_FAILURE() << "saving succeeded";
+  } catch (const TRegistryError& E) {
+    EXPECT_STREQ(E.what(), "Failed to set data for 'EthernetAdapterID'");
+  }
+}
+
+// A save that cannot be written changes nothing: the earlier list stays whole, and the error
+// names the first value of the save.
+TEST_F(SettingsTest, FullDiskLeavesThePreviousSettingsWhole) {
+  Add(1, "127.0.0.1", 1);
+  SaveSettings(fStore, TFakeWindow(7, 8), fAdapter, fTable);
+  Add(2, "127.0.0.1", 2);
+  fTable.Items(1)->SetHost(std::string(3000, 'h'));
+  rlimit Old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &Old), 0);
+  const auto OldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit Small = Old;
+  Small.rlim_cur = 1024;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &Small), 0);
+  std::string Error;
+  try {
+    SaveSettings(fStore, TFakeWindow(70, 80), fAdapter, fTable);
+  } catch (const TRegistryError& E) {
+    Error = E.what();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &Old);
+  ::signal(SIGXFSZ, OldHandler);
+  EXPECT_EQ(Error, "Failed to set data for 'EthernetAdapterID'");
+  TRegistryStore Store;
+  ASSERT_TRUE(Store.OpenKey(false));
+  EXPECT_EQ(Store.ReadInteger("Left"), 8);
+  EXPECT_EQ(Store.ReadString("StaticList0"), "1,127.0.0.1,1");
+  EXPECT_FALSE(Store.ValueExists("StaticList1"));
+}
+
+}  // namespace
+}  // namespace kelvo

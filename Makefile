@@ -5,7 +5,8 @@ WERROR   ?= OFF
 CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test tsan fuzz bench soak screenshot format clean
+.PHONY: all deps configure build run test tsan fuzz bench soak screenshot format clean \
+        windows test-windows
 
 all: build
 
@@ -55,8 +56,17 @@ screenshot: build
 	@scripts/install-deps.sh screenshot
 	scripts/screenshot.sh $(BUILD) screenshot.png
 
+# Windows: cross-compiled with mingw-w64 into build-win/ (bin/kelvorelay.exe), tested under Wine.
+WIN_BUILD ?= build-win
+
+windows:
+	@scripts/install-deps.sh windows
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	      -DKELVO_WERROR=$(WERROR) -DKELVO_BUILD_TESTS=OFF -DKELVO_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(WIN_BUILD) -j$(JOBS) --target kelvorelay
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) build-tsan build-fuzz
+	rm -rf $(BUILD) build-tsan build-fuzz $(WIN_BUILD)

@@ -5,6 +5,7 @@
 #   scripts/install-deps.sh            build, run and test
 #   scripts/install-deps.sh fuzz       also clang and its libFuzzer runtime
 #   scripts/install-deps.sh screenshot also a virtual display and a screen grabber
+#   scripts/install-deps.sh windows    also the mingw-w64 cross compiler and Wine
 set -euo pipefail
 
 packages=(
@@ -16,6 +17,9 @@ for extra in "$@"; do
   case "$extra" in
     fuzz) packages+=(clang libclang-rt-dev) ;;
     screenshot) packages+=(xvfb xauth imagemagick) ;;
+    # The posix thread model gives std::thread; the GoogleTest sources (googletest, above) are
+    # built with the same compiler; iproute2 and util-linux give the tests a private loopback.
+    windows) packages+=(g++-mingw-w64-x86-64-posix wine64 wine libz-mingw-w64-dev iproute2 util-linux) ;;
     *) echo "unknown package group '$extra'" >&2; exit 2 ;;
   esac
 done

@@ -1,11 +1,10 @@
 #include "app/headless_runner.h"
 
-#include <csignal>
 #include <cstdio>
-#include <ctime>
 #include <exception>
 
 #include "app/relay_host.h"
+#include "app/stop_request.h"
 #include "config/registry_store.h"
 #include "diag/my_log.h"
 
@@ -50,13 +49,8 @@ void Print(const char* AFormat, const std::string& AText) {
 }  // namespace
 
 int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog) {
-  // SIGINT and SIGTERM are taken synchronously by this thread; the listener thread, started
-  // later, inherits the blocked mask and never sees them.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // Before the listener thread starts (see TStopRequest).
+  TStopRequest stopRequest;
 
   THeadlessView view;
   THeadlessWindow window;
@@ -88,24 +82,21 @@ int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog) {
   }
 
   // The tables age on a 100 ms tick, as they do under the window.
-  const timespec tick{0, 100'000'000};
-  for (;;) {
-    const int signal = sigtimedwait(&stopSignals, nullptr, &tick);
-    if (signal == SIGINT || signal == SIGTERM) {
-      break;
-    }
+  while (!stopRequest.Wait(std::chrono::milliseconds(100))) {
     host.AgeTables();
   }
 
   host.StopListening();
+  int exitCode = 0;
   try {
     host.SaveSettings(window);
+    Print("%s\n", "KelvoRelay stopped.");
   } catch (const std::exception& error) {
     std::fprintf(stderr, "kelvorelay: %s\n", error.what());
-    return 1;
+    exitCode = 1;
   }
-  Print("%s\n", "KelvoRelay stopped.");
-  return 0;
+  stopRequest.Done();
+  return exitCode;
 }
 
 }  // namespace kelvo

@@ -95,7 +95,8 @@ void TRelayHost::ApplySetup(std::unique_ptr<TNATInfoList> AStaticTable, bool ACr
 
 std::string DebugLogFileName() {
   const std::string path = ExecutablePath();
-  const std::size_t slash = path.rfind('/');
+  // Either separator: Windows paths may hold both.
+  const std::size_t slash = path.find_last_of("/\\");
   const std::size_t dot = path.rfind('.');
   if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
     return path.substr(0, dot) + ".log";

@@ -4,8 +4,8 @@
 
 namespace kelvo {
 
-std::string GetVersionText(int AParts) {
-  const std::string_view version = KELVO_VERSION;
+std::string VersionParts(const std::string& AVersion, int AParts) {
+  const std::string_view version = AVersion;
   if (AParts < 1) {
     return {};
   }
@@ -21,6 +21,13 @@ std::string GetVersionText(int AParts) {
     }
   }
   return std::string(version.substr(0, end));
+}
+
+std::string GetVersionText(int AParts) {
+  if (AParts < 1) {
+    return {};
+  }
+  return VersionParts(FileVersionText(), AParts);
 }
 
 std::string MainWindowCaption() {

@@ -1,13 +1,9 @@
 #include "diag/my_log.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
+
+#include "diag/log_file.h"
 
 namespace kelvo {
 
@@ -44,7 +40,7 @@ std::string FormatLogTimeStamp(std::chrono::system_clock::time_point ATime) {
   const auto Millis = duration_cast<milliseconds>(ATime - Secs).count();
   const std::time_t T = system_clock::to_time_t(Secs);
   std::tm Local{};
-  if (localtime_r(&T, &Local) == nullptr) {
+  if (!log_file::ToLocalTime(T, Local)) {
     throw TLogError("Cannot convert the time to local time");
   }
   char Buf[64];
@@ -53,37 +49,6 @@ std::string FormatLogTimeStamp(std::chrono::system_clock::time_point ATime) {
                 static_cast<int>(Millis));
   return Buf;
 }
-
-namespace {
-
-[[noreturn]] void ThrowIo(const std::string& AWhat, const std::string& AFileName, int AErr) {
-  throw TLogError(AWhat + " '" + AFileName + "': " + std::strerror(AErr));
-}
-
-// Closes on every path out, so a failing line never leaves the file open.
-class TFd {
- public:
-  explicit TFd(int AFd) : fFd(AFd) {}
-  ~TFd() {
-    if (fFd >= 0) {
-      ::close(fFd);
-    }
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return fFd; }
-  // Returns errno of a failed close, 0 on success.
-  int Close() {
-    const int Res = ::close(fFd);
-    fFd = -1;
-    return Res == 0 ? 0 : errno;
-  }
-
- private:
-  int fFd;
-};
-
-}  // namespace
 
 TMyLog::TMyLog() : fLogFile("errors.log"), fStopWatch(true) {}
 
@@ -120,47 +85,11 @@ void TMyLog::WriteToFile(const std::string& AText) {
 
 void TMyLog::DeleteFile() {
   std::lock_guard Guard(fLock);
-  if (::unlink(fLogFile.c_str()) != 0 && errno != ENOENT) {
-    ThrowIo("Cannot delete the log file", fLogFile, errno);
-  }
+  log_file::Remove(fLogFile);
 }
 
 void TMyLog::WriteLocked(const std::string& AText) {
-  // O_APPEND in every case: a file that was just emptied is appended to at offset 0.
-  TFd File(::open(fLogFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-  if (File.Get() < 0) {
-    ThrowIo("Cannot open the log file", fLogFile, errno);
-  }
-  // Another writer holding the file makes this line fail rather than interleave with it;
-  // readers take no lock and are never kept out.
-  if (::flock(File.Get(), LOCK_EX | LOCK_NB) != 0) {
-    ThrowIo("Cannot lock the log file", fLogFile, errno);
-  }
-  // Emptied only after the lock is held, so a line of another writer is never cut off.
-  if (fFirstWrite && !fAppend && ::ftruncate(File.Get(), 0) != 0) {
-    ThrowIo("Cannot replace the log file", fLogFile, errno);
-  }
-
-  std::string Line;
-  Line.reserve(AText.size() + 2);
-  Line.append(AText).append("\r\n");
-  const char* P = Line.data();
-  std::size_t Left = Line.size();
-  while (Left > 0) {
-    const ssize_t N = ::write(File.Get(), P, Left);
-    if (N < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      ThrowIo("Cannot write the log file", fLogFile, errno);
-    }
-    P += N;
-    Left -= static_cast<std::size_t>(N);
-  }
-  // Closing releases the lock too.
-  if (const int Err = File.Close(); Err != 0) {
-    ThrowIo("Cannot close the log file", fLogFile, Err);
-  }
+  log_file::WriteLine(fLogFile, AText, fFirstWrite && !fAppend);
   fFirstWrite = false;
 }
 

@@ -1,0 +1,24 @@
+# Windows build settings: the system libraries the core's Windows twins use, a self-contained
+# executable, and the program's resources. Included from the top-level CMakeLists.txt.
+
+# Unicode Win32 API throughout (the core converts at the boundary), and nothing from the old
+# headers that clash with std:: names.
+target_compile_definitions(kelvo_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                           _WIN32_WINNT=0x0601)
+target_link_libraries(kelvo_core PUBLIC ws2_32 iphlpapi version)
+
+# No libstdc++, libgcc or winpthread DLLs beside the executable: everything of the compiler's
+# runtime is linked in, so only system DLLs are imported.
+target_link_options(kelvo_core INTERFACE -static -static-libgcc -static-libstdc++)
+
+# kelvo_add_windows_resources(<target>): the program's resources, compiled with windres into the
+# executable. resources/kelvorelay.rc includes the version resource generated here from the
+# project version; the Win32 front-end adds its icons, dialogs and pictures to the .rc.
+enable_language(RC)
+configure_file(${PROJECT_SOURCE_DIR}/resources/version.rc.in
+               ${PROJECT_BINARY_DIR}/resources/version.rc @ONLY)
+function(kelvo_add_windows_resources target)
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/resources/kelvorelay.rc)
+  set_property(SOURCE ${PROJECT_SOURCE_DIR}/resources/kelvorelay.rc APPEND PROPERTY
+               INCLUDE_DIRECTORIES ${PROJECT_BINARY_DIR}/resources)
+endfunction()

@@ -1,0 +1,177 @@
+// The guard on Windows: the 8-byte record in a named, paging-file backed file mapping named
+// from the executable path without its backslashes, and a named mutex around every test and
+// update of count, so two starts in the same instant cannot both be admitted.
+//
+//   offset 0  uint32 LE  window: the handle of the window the last admitted instance stands for
+//   offset 4  int32 LE   count: admitted instances still running
+//
+// The system removes the mapping when its last handle closes, also when an instance is killed;
+// a killed instance that was not the last one leaves its share in count.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "app/instance_guard.h"
+#include "app/windows_text.h"
+
+namespace kelvo {
+
+namespace {
+
+constexpr DWORD kRecordSize = 8;
+constexpr DWORD kShowMessage = WM_USER + 1;  // 1025
+constexpr DWORD kMutexWaitMs = 5000;
+
+std::uint32_t ReadLE32(const unsigned char* ABytes) {
+  std::uint32_t Value = 0;
+  for (int I = 3; I >= 0; --I) {
+    Value = (Value << 8) | ABytes[I];
+  }
+  return Value;
+}
+
+void WriteLE32(unsigned char* ABytes, std::uint32_t AValue) {
+  for (int I = 0; I < 4; ++I) {
+    ABytes[I] = static_cast<unsigned char>(AValue >> (8 * I));
+  }
+}
+
+[[noreturn]] void ThrowSystemError(DWORD AError) {
+  throw TInstanceGuardError(WindowsErrorText(AError));
+}
+
+// Holds the count lock for one scope; a lock abandoned by a killed instance is taken over.
+class TCountLock {
+ public:
+  explicit TCountLock(HANDLE AMutex) : fMutex(AMutex) {
+    const DWORD Result = fMutex != nullptr ? ::WaitForSingleObject(fMutex, kMutexWaitMs) : 0;
+    fHeld = fMutex != nullptr && (Result == WAIT_OBJECT_0 || Result == WAIT_ABANDONED);
+  }
+  ~TCountLock() {
+    if (fHeld) {
+      ::ReleaseMutex(fMutex);
+    }
+  }
+  TCountLock(const TCountLock&) = delete;
+  TCountLock& operator=(const TCountLock&) = delete;
+
+ private:
+  HANDLE fMutex;
+  bool fHeld = false;
+};
+
+}  // namespace
+
+struct TInstanceGuard::TImpl {
+  std::wstring Name;
+  HANDLE Mutex = nullptr;
+  HANDLE Block = nullptr;
+  unsigned char* View = nullptr;
+  bool Counted = true;
+  bool Registered = false;  // this instance added itself to count
+
+  void Map(HANDLE ABlock) {
+    View = static_cast<unsigned char*>(::MapViewOfFile(ABlock, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    if (View == nullptr) {
+      ThrowSystemError(::GetLastError());
+    }
+  }
+};
+
+TInstanceGuard::TInstanceGuard(std::string AExecutablePath) : fImpl(std::make_unique<TImpl>()) {
+  std::string Name;
+  for (const char C : AExecutablePath) {
+    if (C != '\\') {
+      Name += C;
+    }
+  }
+  fImpl->Name = Utf8ToWide(Name);
+}
+
+TInstanceGuard::~TInstanceGuard() {
+  TImpl& Impl = *fImpl;
+  if (Impl.Registered && Impl.Counted) {
+    TCountLock Lock(Impl.Mutex);
+    if (HANDLE Block = ::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, Impl.Name.c_str())) {
+      if (void* View = ::MapViewOfFile(Block, FILE_MAP_ALL_ACCESS, 0, 0, 0)) {
+        auto* Bytes = static_cast<unsigned char*>(View);
+        WriteLE32(Bytes + 4, ReadLE32(Bytes + 4) - 1);
+        ::UnmapViewOfFile(View);
+      }
+      ::CloseHandle(Block);
+    }
+  }
+  if (Impl.View != nullptr) {
+    ::UnmapViewOfFile(Impl.View);
+  }
+  if (Impl.Block != nullptr) {
+    ::CloseHandle(Impl.Block);
+  }
+  if (Impl.Mutex != nullptr) {
+    ::CloseHandle(Impl.Mutex);
+  }
+}
+
+bool TInstanceGuard::RestoreIfRunning(const std::string& AClassName, const std::string& ACaption,
+                                      int ALimit) {
+  TImpl& Impl = *fImpl;
+  // Without a window of its own the headless relay stands for its console window.
+  const auto Window =
+      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(::GetConsoleWindow()));
+
+  // A mapping and a mutex may not share a name.
+  Impl.Mutex = ::CreateMutexW(nullptr, FALSE, (Impl.Name + L" count").c_str());
+  TCountLock Lock(Impl.Mutex);
+
+  Impl.Block = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kRecordSize,
+                                    Impl.Name.c_str());
+  if (Impl.Block == nullptr) {
+    ThrowSystemError(::GetLastError());
+  }
+  if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+    Impl.Map(Impl.Block);
+    WriteLE32(Impl.View, Window);
+    WriteLE32(Impl.View + 4, 1);
+    Impl.Registered = true;
+    return false;
+  }
+
+  HANDLE Existing = ::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, Impl.Name.c_str());
+  if (Existing == nullptr) {
+    Impl.Counted = false;
+    return true;
+  }
+  ::CloseHandle(Impl.Block);
+  Impl.Block = Existing;
+  Impl.Map(Impl.Block);
+  const auto Count = static_cast<std::int32_t>(ReadLE32(Impl.View + 4));
+  if (Count < ALimit) {
+    WriteLE32(Impl.View, Window);
+    WriteLE32(Impl.View + 4, static_cast<std::uint32_t>(Count + 1));
+    Impl.Registered = true;
+    return false;
+  }
+
+  Impl.Counted = false;
+  const HWND Found = ::FindWindowW(Utf8ToWide(AClassName).c_str(), Utf8ToWide(ACaption).c_str());
+  if (Found != nullptr && !::IsWindowVisible(Found)) {
+    ::PostMessageW(Found, kShowMessage, 0, 0);
+  }
+  // Handles of windows are 32-bit values, also in 64-bit processes.
+  const HWND Stored = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ReadLE32(Impl.View)));
+  if (Stored != nullptr) {
+    if (::IsIconic(Stored)) {
+      ::ShowWindow(Stored, SW_RESTORE);
+    }
+    ::SetForegroundWindow(Stored);
+  }
+  return true;
+}
+
+std::string TInstanceGuard::ShowRequestName() const {
+  // Windows carries the show request as window message 1025; the name identifies the record.
+  return WideToUtf8(fImpl->Name);
+}
+
+}  // namespace kelvo

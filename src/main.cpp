@@ -8,7 +8,9 @@
 #include "app/relay_host.h"
 #include "app/version.h"
 #include "diag/my_log.h"
-#ifdef KELVO_WITH_GUI
+#if defined(KELVO_WITH_WIN32)
+#include "ui_win32/win32_main.h"
+#elif defined(KELVO_WITH_GUI)
 #include "ui_qt/gui_main.h"
 #endif
 
@@ -43,6 +45,9 @@ int main(int argc, char** argv) {
                      ExecutablePath().c_str());
         return 3;
       }
+#ifdef KELVO_WITH_WIN32
+      BringRunningWindowForward();
+#endif
       return 0;  // the running instance has been asked to show its window
     }
   } catch (const std::exception& error) {
@@ -53,7 +58,9 @@ int main(int argc, char** argv) {
   if (options.Headless) {
     return RunHeadless(options, log);
   }
-#ifdef KELVO_WITH_GUI
+#if defined(KELVO_WITH_WIN32)
+  return RunWin32Gui(options, log, guard);
+#elif defined(KELVO_WITH_GUI)
   return RunGui(argc, argv, options, log, guard);
 #else
   return 2;

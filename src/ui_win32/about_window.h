@@ -12,7 +12,13 @@ namespace kelvo {
 class TfmAbout : public TModalForm {
  public:
   enum TId : int {
-    idImage1 = 401, idlblProgramName, idLabel3, idlblVersionNum, idLabel2, idLabel5, idLabel6
+    idImage1 = 401,
+    idlblProgramName,
+    idLabel3,
+    idlblVersionNum,
+    idLabel2,
+    idLabel5,
+    idLabel6
   };
 
   TfmAbout();

@@ -23,18 +23,49 @@ struct TBounds {
 // One designed component. Width and height 0: a label that takes the size of its text.
 struct TPartSpec {
   const char* Name;
-  int Id;            // control identifier of the child window
-  bool InPanel;      // placed relative to the main window's Panel1
-  TBounds Design;    // at 96 dpi
+  int Id;          // control identifier of the child window
+  bool InPanel;    // placed relative to the main window's Panel1
+  TBounds Design;  // at 96 dpi
 };
 
 // Control identifiers of the main window's components.
 enum TMainPartId : int {
-  idImage1 = 100, idShape1, idImage3, idlblLAN, idimgApplication, idlblWAN, idimgController,
-  idListView1, idListView2, idPanel1, idlblLocalIP, idlblError, idButton1, idButton4, idButton2,
-  idButton3, idImage2, idLabel1, idlblReqCount, idLabel2, idlblAckCount, idimgLANRx, idLabel6,
-  idimgWANRx, idLabel5, idimgLANTx, idLabel7, idimgWANTx, idLabel8, idLabel4, idLabel3, idGauge1,
-  idlblMsgCount, idLabel9, idLabel10, idLabel11
+  idImage1 = 100,
+  idShape1,
+  idImage3,
+  idlblLAN,
+  idimgApplication,
+  idlblWAN,
+  idimgController,
+  idListView1,
+  idListView2,
+  idPanel1,
+  idlblLocalIP,
+  idlblError,
+  idButton1,
+  idButton4,
+  idButton2,
+  idButton3,
+  idImage2,
+  idLabel1,
+  idlblReqCount,
+  idLabel2,
+  idlblAckCount,
+  idimgLANRx,
+  idLabel6,
+  idimgWANRx,
+  idLabel5,
+  idimgLANTx,
+  idLabel7,
+  idimgWANTx,
+  idLabel8,
+  idLabel4,
+  idLabel3,
+  idGauge1,
+  idlblMsgCount,
+  idLabel9,
+  idLabel10,
+  idLabel11
 };
 
 inline constexpr int kMainClientWidth = 872;

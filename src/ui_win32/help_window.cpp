@@ -34,7 +34,8 @@ std::wstring FromUtf16(std::string_view ABytes, bool ABigEndian) {
   for (std::size_t i = 0; i + 1 < ABytes.size(); i += 2) {
     const auto first = static_cast<unsigned char>(ABytes[i]);
     const auto second = static_cast<unsigned char>(ABytes[i + 1]);
-    text.push_back(static_cast<wchar_t>(ABigEndian ? (first << 8) | second : (second << 8) | first));
+    text.push_back(
+        static_cast<wchar_t>(ABigEndian ? (first << 8) | second : (second << 8) | first));
   }
   return text;
 }
@@ -139,9 +140,9 @@ void TfmHelp::Resized(int AWidth, int AHeight) {
   PlaceWindow(Item(idMemo1), {left, top, AWidth - left - ScaleFrom96(kMemoRightGap, dpi),
                               AHeight - top - ScaleFrom96(kMemoBottomGap, dpi)});
   const TBounds button = ScaleFrom96(TBounds{0, 0, 75, 25}, dpi);
-  PlaceWindow(Item(IDCANCEL), {AWidth - ScaleFrom96(kButtonRightGap, dpi),
-                               AHeight - ScaleFrom96(kButtonBottomGap, dpi), button.Width,
-                               button.Height});
+  PlaceWindow(Item(IDCANCEL),
+              {AWidth - ScaleFrom96(kButtonRightGap, dpi),
+               AHeight - ScaleFrom96(kButtonBottomGap, dpi), button.Width, button.Height});
 }
 
 }  // namespace kelvo

@@ -54,8 +54,8 @@ constexpr std::array<TLamp, 4> kLampsAtStart = {TLamp::LANRx, TLamp::LANTx, TLam
 
 TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOptions)
     : fLog(ALog), fStore(AStore) {
-  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS |
-                                                      ICC_STANDARD_CLASSES};
+  INITCOMMONCONTROLSEX controls{sizeof(controls),
+                                ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
   RegisterPictureClass();
   fIcon = LoadMainIcon(GetSystemMetrics(SM_CXICON));
@@ -63,11 +63,11 @@ TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOpti
   RegisterMainWindowClass(&TfmMain::WndProc, fIcon, fSmallIcon);
 
   // Sizable, with system menu and minimize button but no maximize button.
-  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME |
-                      WS_CLIPCHILDREN;
-  fHandle = CreateWindowExW(WS_EX_CONTROLPARENT, kMainWindowClass, L"", style, CW_USEDEFAULT,
-                            CW_USEDEFAULT, 100, 100, nullptr, nullptr, GetModuleHandleW(nullptr),
-                            this);
+  const DWORD style =
+      WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME | WS_CLIPCHILDREN;
+  fHandle =
+      CreateWindowExW(WS_EX_CONTROLPARENT, kMainWindowClass, L"", style, CW_USEDEFAULT,
+                      CW_USEDEFAULT, 100, 100, nullptr, nullptr, GetModuleHandleW(nullptr), this);
   if (fHandle == nullptr) {
     throw std::runtime_error("The main window could not be created");
   }
@@ -75,8 +75,7 @@ TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOpti
   CreateFonts();
   LoadPictures();
   CreateControls();
-  SetClientSize(fHandle, ScaleFrom96(kMainClientWidth, fDpi),
-                ScaleFrom96(kMainClientHeight, fDpi));
+  SetClientSize(fHandle, ScaleFrom96(kMainClientWidth, fDpi), ScaleFrom96(kMainClientHeight, fDpi));
   CentreOver(fHandle, nullptr);
   FormResize();
   FormCreate(AOptions);
@@ -235,8 +234,7 @@ void TfmMain::CreateControls() {
       default:
         break;
     }
-    HWND child =
-        CreateChild(parent, windowClass, text, style, 0, part.Id, part.Design, fDpi, font);
+    HWND child = CreateChild(parent, windowClass, text, style, 0, part.Id, part.Design, fDpi, font);
     if (child == nullptr) {
       throw std::runtime_error(std::string("The window's part ") + part.Name +
                                " could not be created");
@@ -315,9 +313,9 @@ void TfmMain::FormResize() {
     HWND child = GetDlgItem(fHandle, parts[i].Id);
     const bool autosized = parts[i].Design.Width == 0 || parts[i].Design.Height == 0;
     const TBounds& place = places[i];
-    positions = DeferWindowPos(positions, child, nullptr, place.Left, place.Top, place.Width,
-                               place.Height,
-                               SWP_NOZORDER | SWP_NOACTIVATE | (autosized ? SWP_NOSIZE : 0));
+    positions =
+        DeferWindowPos(positions, child, nullptr, place.Left, place.Top, place.Width, place.Height,
+                       SWP_NOZORDER | SWP_NOACTIVATE | (autosized ? SWP_NOSIZE : 0));
   }
   EndDeferWindowPos(positions);
 }
@@ -342,8 +340,8 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
   target.PortError = [this](bool AVisible) { ShowPortError(AVisible); };
   fView = std::make_unique<TWin32RelayView>(fHandle, std::move(target));
   fHost = std::make_unique<TRelayHost>(*fView, fLog, fStore);
-  fStatus = std::make_unique<TStatusLists>(Child(idListView1), Child(idListView2),
-                                           Child(idGauge1), Child(idlblMsgCount));
+  fStatus = std::make_unique<TStatusLists>(Child(idListView1), Child(idListView2), Child(idGauge1),
+                                           Child(idlblMsgCount));
 
   // 3. Counters: nothing counted yet, shown as "-" until the first frame or tick.
   ShowCount(idlblReqCount, "-");
@@ -366,11 +364,10 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
   // leave the relay silently not listening.
   RunStep([this] {
     // 7. Lamp pictures; all four lamps grey.
-    fLamps = std::make_unique<TLampPanel>(
-        fHandle,
-        std::array<HWND, 4>{Child(idimgLANRx), Child(idimgWANRx), Child(idimgLANTx),
-                            Child(idimgWANTx)},
-        kFirstLampTimerId);
+    fLamps = std::make_unique<TLampPanel>(fHandle,
+                                          std::array<HWND, 4>{Child(idimgLANRx), Child(idimgWANRx),
+                                                              Child(idimgLANTx), Child(idimgWANTx)},
+                                          kFirstLampTimerId);
     for (TLamp lamp : kLampsAtStart) {
       SetLed(lamp, TLedColor::Gray);
     }
@@ -545,8 +542,7 @@ void TfmMain::SetLeft(std::int32_t ALeft) {
 LRESULT CALLBACK TfmMain::WndProc(HWND AWindow, UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
   if (AMessage == WM_NCCREATE) {
     const auto* create = reinterpret_cast<const CREATESTRUCTW*>(ALParam);
-    SetWindowLongPtrW(AWindow, GWLP_USERDATA,
-                      reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    SetWindowLongPtrW(AWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
   auto* form = reinterpret_cast<TfmMain*>(GetWindowLongPtrW(AWindow, GWLP_USERDATA));
   if (form == nullptr) {

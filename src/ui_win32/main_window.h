@@ -40,9 +40,10 @@ inline constexpr UINT kShowRequestMessage = WM_USER + 1;
 inline constexpr UINT kStatusTickMs = 1000;
 inline constexpr UINT kAgeingTickMs = 100;
 // Window timer identifiers.
-inline constexpr UINT_PTR kSystemTimerId = 1;     // timSystem
-inline constexpr UINT_PTR kAgeingTimerId = 2;     // the tables' ageing tick
-inline constexpr UINT_PTR kFirstLampTimerId = 10;  // timLEDRxLAN, timLEDRxWAN, timLEDTxLAN, timLEDTxWAN
+inline constexpr UINT_PTR kSystemTimerId = 1;  // timSystem
+inline constexpr UINT_PTR kAgeingTimerId = 2;  // the tables' ageing tick
+inline constexpr UINT_PTR kFirstLampTimerId =
+    10;  // timLEDRxLAN, timLEDRxWAN, timLEDTxLAN, timLEDTxWAN
 
 class TfmMain : public TSettingsWindow {
  public:
@@ -128,7 +129,8 @@ class TfmMain : public TSettingsWindow {
   TGdiObject fLineBrush;
   HICON fIcon = nullptr;
   HICON fSmallIcon = nullptr;
-  std::array<std::unique_ptr<TPicture>, 5> fPictures;  // strip, logo, application, controller, relay
+  std::array<std::unique_ptr<TPicture>, 5>
+      fPictures;  // strip, logo, application, controller, relay
   std::unique_ptr<TTrayIcon> fTray;
   // The view outlives the host: the host's endpoint (and with it the listener) stops first.
   std::unique_ptr<TWin32RelayView> fView;

@@ -51,8 +51,7 @@ void TModalForm::Create(HWND AOwner) {
                         (fFrame.Sizable ? WS_THICKFRAME | WS_MAXIMIZEBOX : 0);
   dialog.Header.dwExtendedStyle = WS_EX_CONTROLPARENT | (fFrame.Sizable ? 0 : WS_EX_DLGMODALFRAME);
   HWND window = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), &dialog.Header, AOwner,
-                                           &TModalForm::DialogProc,
-                                           reinterpret_cast<LPARAM>(this));
+                                           &TModalForm::DialogProc, reinterpret_cast<LPARAM>(this));
   if (window == nullptr) {
     throw std::runtime_error("A dialog window could not be created");
   }

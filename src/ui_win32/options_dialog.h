@@ -16,8 +16,15 @@ class TfmEditNAT;
 class TfmOptions : public TModalForm {
  public:
   enum TId : int {
-    idcbEthAdapter = 301, idcbCreateDebugLogs, idButton1, idButton2, idButton3, idlvStatic,
-    idLabel1, idLabel2, idGroupBox1
+    idcbEthAdapter = 301,
+    idcbCreateDebugLogs,
+    idButton1,
+    idButton2,
+    idButton3,
+    idlvStatic,
+    idLabel1,
+    idLabel2,
+    idGroupBox1
   };
   // btnOK is IDOK, btnCancel is IDCANCEL.
 

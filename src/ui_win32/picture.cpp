@@ -79,9 +79,8 @@ TPicture::TPicture(const wchar_t* AName) {
   Check(decoder->GetFrame(0, frame.Out()), "reading the frame", AName);
   TComPtr<IWICFormatConverter> converter;
   Check(factory->CreateFormatConverter(converter.Out()), "creating a converter", AName);
-  Check(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppPBGRA,
-                              WICBitmapDitherTypeNone, nullptr, 0.0,
-                              WICBitmapPaletteTypeCustom),
+  Check(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone,
+                              nullptr, 0.0, WICBitmapPaletteTypeCustom),
         "converting", AName);
   UINT width = 0;
   UINT height = 0;
@@ -125,8 +124,8 @@ void TPicture::Draw(HDC ADC, const RECT& ADest) const {
   HGDIOBJ previous = SelectObject(source, fBitmap);
   BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
   SetStretchBltMode(ADC, HALFTONE);
-  AlphaBlend(ADC, ADest.left, ADest.top, ADest.right - ADest.left, ADest.bottom - ADest.top,
-             source, 0, 0, fWidth, fHeight, blend);
+  AlphaBlend(ADC, ADest.left, ADest.top, ADest.right - ADest.left, ADest.bottom - ADest.top, source,
+             0, 0, fWidth, fHeight, blend);
   SelectObject(source, previous);
   DeleteDC(source);
 }
@@ -142,9 +141,9 @@ LRESULT CALLBACK PictureProc(HWND AWindow, UINT AMessage, WPARAM AWParam, LPARAM
       HDC dc = BeginPaint(AWindow, &paint);
       RECT client{};
       GetClientRect(AWindow, &client);
-      auto brush = reinterpret_cast<HBRUSH>(SendMessageW(
-          GetParent(AWindow), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-          reinterpret_cast<LPARAM>(AWindow)));
+      auto brush = reinterpret_cast<HBRUSH>(SendMessageW(GetParent(AWindow), WM_CTLCOLORSTATIC,
+                                                         reinterpret_cast<WPARAM>(dc),
+                                                         reinterpret_cast<LPARAM>(AWindow)));
       FillRect(dc, &client, brush != nullptr ? brush : GetSysColorBrush(COLOR_BTNFACE));
       if (const TPicture* picture = GetPicture(AWindow)) {
         picture->Draw(dc, client);

@@ -109,8 +109,8 @@ LRESULT CALLBACK PanelProc(HWND APanel, UINT AMessage, WPARAM AWParam, LPARAM AL
 // Black or white, whichever reads better over both the white ground and the bar.
 COLORREF GaugeTextColor() {
   const COLORREF bar = GetSysColor(COLOR_GRADIENTACTIVECAPTION);
-  const TRgb text = ReadableTextColor(
-      {kGaugeBackColor, TRgb{GetRValue(bar), GetGValue(bar), GetBValue(bar)}});
+  const TRgb text =
+      ReadableTextColor({kGaugeBackColor, TRgb{GetRValue(bar), GetGValue(bar), GetBValue(bar)}});
   return RGB(text.R, text.G, text.B);
 }
 

@@ -13,8 +13,8 @@ HWND CreateReportList(HWND AParent, int AId, const TBounds& ABounds96, int ADpi,
                       bool AOwnerData) {
   const DWORD style = WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
                       LVS_NOSORTHEADER | (AOwnerData ? LVS_OWNERDATA : 0);
-  HWND list = CreateChild(AParent, WC_LISTVIEWW, L"", style, WS_EX_CLIENTEDGE, AId, ABounds96,
-                          ADpi, AFont);
+  HWND list =
+      CreateChild(AParent, WC_LISTVIEWW, L"", style, WS_EX_CLIENTEDGE, AId, ABounds96, ADpi, AFont);
   SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
   return list;
@@ -44,8 +44,7 @@ std::string CellText(HWND AList, int ARow, int AColumn) {
   item.iSubItem = AColumn;
   item.pszText = buffer.data();
   item.cchTextMax = static_cast<int>(buffer.size());
-  SendMessageW(AList, LVM_GETITEMTEXTW, static_cast<WPARAM>(ARow),
-               reinterpret_cast<LPARAM>(&item));
+  SendMessageW(AList, LVM_GETITEMTEXTW, static_cast<WPARAM>(ARow), reinterpret_cast<LPARAM>(&item));
   return Narrow(buffer.data());
 }
 

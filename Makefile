@@ -6,7 +6,7 @@ CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps configure build run test tsan fuzz bench soak screenshot format clean \
-        windows test-windows
+        windows test-windows test-win32-ui
 
 all: build
 
@@ -64,6 +64,14 @@ windows:
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 	      -DKELVO_WERROR=$(WERROR) -DKELVO_BUILD_TESTS=OFF -DKELVO_BUILD_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(WIN_BUILD) -j$(JOBS) --target kelvorelay
+
+# The Win32 window and its dialogs under Wine on a virtual display, inside a private network
+# namespace (they bind port 8442).
+test-win32-ui:
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	      -DKELVO_WERROR=$(WERROR) -DKELVO_BUILD_TESTS=ON -DKELVO_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(WIN_BUILD) -j$(JOBS) --target ui_win32_test
+	unshare -n sh -c 'ip link set lo up; scripts/win32-ui-test.sh $(WIN_BUILD)'
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

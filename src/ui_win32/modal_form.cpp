@@ -67,7 +67,13 @@ INT_PTR TModalForm::ShowModal(HWND AOwner) {
   Create(AOwner);
   SetWindowLongPtrW(fHandle, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(AOwner));
   fModalResult = 0;
-  FormShow();
+  // A failing FormShow is reported; the window still opens.
+  Guarded(
+      [this] {
+        FormShow();
+        return 0;
+      },
+      0);
   CentreOver(fHandle, AOwner);
   const bool ownerWasEnabled = AOwner != nullptr && IsWindowEnabled(AOwner);
   if (ownerWasEnabled) {

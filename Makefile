@@ -6,7 +6,8 @@ CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps configure build run test tsan fuzz bench soak screenshot format clean \
-        windows test-windows test-win32-ui
+        windows test-windows test-win32-ui windows-installer \
+        test-windows-installer
 
 all: build
 
@@ -64,6 +65,14 @@ windows:
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 	      -DKELVO_WERROR=$(WERROR) -DKELVO_BUILD_TESTS=OFF -DKELVO_BUILD_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(WIN_BUILD) -j$(JOBS) --target kelvorelay
+
+# The per-user installer, build-win/KelvoRelay-<version>-setup.exe.
+windows-installer: windows
+	cmake --build $(WIN_BUILD) --target windows-installer
+
+# A silent install and uninstall of that installer under Wine.
+test-windows-installer: windows-installer
+	scripts/windows-installer-test.sh $(WIN_BUILD)
 
 # The Win32 window and its dialogs under Wine on a virtual display, inside a private network
 # namespace (they bind port 8442).

@@ -6,7 +6,7 @@ CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps configure build run test tsan fuzz bench soak screenshot format clean \
-        windows test-windows test-win32-ui windows-installer \
+        windows windows-configure test-windows bench-windows test-win32-ui windows-installer \
         test-windows-installer
 
 all: build
@@ -60,25 +60,39 @@ screenshot: build
 # Windows: cross-compiled with mingw-w64 into build-win/ (bin/kelvorelay.exe), tested under Wine.
 WIN_BUILD ?= build-win
 
-windows:
+windows-configure:
 	@scripts/install-deps.sh windows
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-	      -DKELVO_WERROR=$(WERROR) -DKELVO_BUILD_TESTS=OFF -DKELVO_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	      -DKELVO_WERROR=$(WERROR) $(CMAKE_ARGS)
+
+windows: windows-configure
 	cmake --build $(WIN_BUILD) -j$(JOBS) --target kelvorelay
+
+# The core's tests and the Win32 window's tests under Wine (on a virtual display), then the
+# headless end-to-end tests against kelvorelay.exe, driven from the Linux build's test kit; all
+# in a private network namespace of their own. Last a silent install and uninstall.
+test-windows: windows-configure build
+	cmake --build $(WIN_BUILD) -j$(JOBS)
+	cmake --build $(BUILD) -j$(JOBS) --target e2e_headless_test
+	scripts/test-windows.sh $(WIN_BUILD) $(BUILD)
+	$(MAKE) test-windows-installer
+
+# load_bench against the Linux relay and against kelvorelay.exe under Wine, in the same run.
+bench-windows: windows build
+	scripts/test-windows.sh --bench $(WIN_BUILD) $(BUILD)
 
 # The per-user installer, build-win/KelvoRelay-<version>-setup.exe.
 windows-installer: windows
 	cmake --build $(WIN_BUILD) --target windows-installer
 
-# A silent install and uninstall of that installer under Wine.
+# A silent install and uninstall of that installer under Wine (in a namespace of its own, as the
+# installed program is started once).
 test-windows-installer: windows-installer
-	scripts/windows-installer-test.sh $(WIN_BUILD)
+	unshare -n sh -c 'ip link set lo up; scripts/windows-installer-test.sh $(WIN_BUILD)'
 
-# The Win32 window and its dialogs under Wine on a virtual display, inside a private network
-# namespace (they bind port 8442).
-test-win32-ui:
-	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-	      -DKELVO_WERROR=$(WERROR) -DKELVO_BUILD_TESTS=ON -DKELVO_BUILD_BENCH=OFF $(CMAKE_ARGS)
+# Only the Win32 window and its dialogs under Wine on a virtual display, inside a private
+# network namespace (they bind port 8442).
+test-win32-ui: windows-configure
 	cmake --build $(WIN_BUILD) -j$(JOBS) --target ui_win32_test
 	unshare -n sh -c 'ip link set lo up; scripts/win32-ui-test.sh $(WIN_BUILD)'
 

@@ -210,8 +210,19 @@ std::string BareForwarderExecutable() {
 
 }  // namespace
 
+// load_bench [seconds] [--windows <kelvorelay.exe>]: with --windows, the Windows build under
+// Wine is measured too, after the Linux relay and against the same controller.
 int main(int argc, char** argv) {
-  const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
+  double seconds = 3.0;
+  std::string windowsRelay;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--windows" && i + 1 < argc) {
+      windowsRelay = argv[++i];
+    } else {
+      seconds = std::atof(argv[i]);
+    }
+  }
   const duration<double> runTime(seconds > 0 ? seconds : 3.0);
 
   TEchoController controller;
@@ -250,6 +261,24 @@ int main(int argc, char** argv) {
           debugLog ? relayLogged : relay);
   }
 
+  TResult windows;
+  if (!windowsRelay.empty()) {
+    // From here on the test kit starts kelvorelay.exe under Wine, with the same settings
+    // imported into the Wine prefix's registry.
+    ::setenv("KELVO_WINDOWS_RELAY", windowsRelay.c_str(), 1);
+    home.WriteSettings(
+        {std::to_string(kControllerNAD) + ",127.0.0.1," + std::to_string(controller.Port())});
+    TRelayProcess process;
+    const std::string line = process.Start(home, {});
+    if (line.find("listening on") == std::string::npos) {
+      std::fprintf(stderr, "the Windows relay did not start: %s\n", process.Output().c_str());
+      return 1;
+    }
+    windows = RunLoad(8442, runTime);
+    process.Stop(SIGTERM);
+    Print("Windows relay under Wine", windows);
+  }
+
   const double ratio =
       bare.RoundTripsPerSecond > 0 ? relay.RoundTripsPerSecond / bare.RoundTripsPerSecond : 0.0;
   std::printf("relay / bare forwarder (debug log off): %.2f (goal >= 0.90)\n", ratio);
@@ -257,5 +286,11 @@ int main(int argc, char** argv) {
               bare.RoundTripsPerSecond > 0
                   ? relayLogged.RoundTripsPerSecond / bare.RoundTripsPerSecond
                   : 0.0);
+  if (!windowsRelay.empty()) {
+    std::printf("Windows relay under Wine / Linux relay:  %.2f\n",
+                relay.RoundTripsPerSecond > 0
+                    ? windows.RoundTripsPerSecond / relay.RoundTripsPerSecond
+                    : 0.0);
+  }
   return 0;
 }

@@ -47,8 +47,11 @@ TEST(CommandLine, KnowsItsOptionsAndRefusesOthers) {
 TEST(DebugLogFile, LiesBesideTheExecutableWithLogExtension) {
   const std::string executable = ExecutablePath();
   ASSERT_FALSE(executable.empty());
-  // The test executable has no extension: ".log" is appended.
-  EXPECT_EQ(DebugLogFileName(), executable + ".log");
+  // On Linux the test executable has no extension and ".log" is appended; on Windows ".exe"
+  // is replaced.
+  const std::string::size_type exe = executable.size() - 4;
+  const bool hasExe = executable.size() > 4 && executable.compare(exe, 4, ".exe") == 0;
+  EXPECT_EQ(DebugLogFileName(), hasExe ? executable.substr(0, exe) + ".log" : executable + ".log");
 }
 
 }  // namespace

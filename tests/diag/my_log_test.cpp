@@ -1,47 +1,13 @@
-#include "diag/my_log.h"
-
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <thread>
+
+#include "diag/my_log_fixture.h"
+#include "diag/time_zone.h"
 
 namespace kelvo {
 namespace {
-
-namespace fs = std::filesystem;
-
-class MyLogTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char Template[] = "/tmp/kelvo_log_XXXXXX";
-    ASSERT_NE(::mkdtemp(Template), nullptr);
-    fDir = Template;
-    fFile = (fDir / "relay.log").string();
-    fLog.SetLogFile(fFile);
-  }
-  void TearDown() override { fs::remove_all(fDir); }
-
-  static std::string Read(const std::string& AName) {
-    std::ifstream In(AName, std::ios::binary);
-    std::ostringstream S;
-    S << In.rdbuf();
-    return S.str();
-  }
-  static void Put(const std::string& AName, const std::string& AText) {
-    std::ofstream(AName, std::ios::binary) << AText;
-  }
-
-  fs::path fDir;
-  std::string fFile;
-  TMyLog fLog;
-};
 
 const std::regex kStampedLine(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )");
 
@@ -93,19 +59,6 @@ TEST_F(MyLogTest, FailedOpenThrowsAndTheNextGoodWriteStillReplaces) {
   EXPECT_EQ(Read(fFile), "first\r\n");
 }
 
-TEST_F(MyLogTest, AnotherWriterHoldingTheFileMakesTheLineFailWithoutLeakingIt) {
-  fLog.WriteToFile("a");
-  const int Other = ::open(fFile.c_str(), O_WRONLY);
-  ASSERT_GE(Other, 0);
-  ASSERT_EQ(::flock(Other, LOCK_EX), 0);
-  const auto FdsBefore = std::distance(fs::directory_iterator("/proc/self/fd"), {});
-  EXPECT_THROW(fLog.WriteToFile("b"), TLogError);
-  EXPECT_EQ(std::distance(fs::directory_iterator("/proc/self/fd"), {}), FdsBefore);
-  ::close(Other);
-  fLog.WriteToFile("c");
-  EXPECT_EQ(Read(fFile), "a\r\nc\r\n");
-}
-
 TEST_F(MyLogTest, LinesFromTwoThreadsAreNeitherMixedNorLost) {
   constexpr int kLines = 200;
   auto Writer = [this](char AMark) {
@@ -127,23 +80,11 @@ TEST_F(MyLogTest, LinesFromTwoThreadsAreNeitherMixedNorLost) {
 }
 
 TEST(LogTimeStampTest, DayStandsBeforeMonthAndAStampEndsWithOneBlank) {
-  const char* OldTz = std::getenv("TZ");
-  const std::string Saved = OldTz != nullptr ? OldTz : "";
-  ::setenv("TZ", "UTC0", 1);
-  ::tzset();
+  const test::TTimeZone Utc("UTC0");
   using namespace std::chrono;
   const auto Time =
       sys_days{year{2025} / February / 3} + hours{14} + minutes{5} + seconds{9} + milliseconds{123};
   EXPECT_EQ(FormatLogTimeStamp(Time), "2025-03-02 14:05:09.123 ");
-  // Before 1970 the milliseconds must not borrow from the wrong second.
-  const auto Before = sys_days{year{1970} / January / 1} - milliseconds{500};
-  EXPECT_EQ(FormatLogTimeStamp(Before), "1969-31-12 23:59:59.500 ");
-  if (OldTz != nullptr) {
-    ::setenv("TZ", Saved.c_str(), 1);
-  } else {
-    ::unsetenv("TZ");
-  }
-  ::tzset();
 }
 
 }  // namespace

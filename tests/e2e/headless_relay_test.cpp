@@ -33,7 +33,8 @@ class HeadlessRelay : public ::testing::Test {
                   const std::vector<std::string>& AArgs = {}) {
     fHome.WriteSettings(AStaticList);
     const std::string line = fRelay.Start(fHome, AArgs);
-    ASSERT_NE(line.find("listening on 127.0.0.1:8442"), std::string::npos) << fRelay.Output();
+    ASSERT_NE(line.find("listening on " + RelayListenAddress() + ":8442"), std::string::npos)
+        << fRelay.Output();
   }
   void StopRelay() { ASSERT_EQ(fRelay.Stop(SIGTERM), 0) << fRelay.Output(); }
 
@@ -130,6 +131,20 @@ TEST_F(HeadlessRelay, ReportsAPortInUseAndExitsWithAnError) {
   EXPECT_NE(fRelay.Wait(5s), 0);
 }
 
+TEST_F(HeadlessRelay, ASecondStartFromTheSameExecutableIsRefusedWithExitCode3) {
+  StartRelay({});
+  TRelayProcess second;
+  second.Start(fHome, {}, {"already running"});
+  EXPECT_EQ(second.Wait(20s), 3) << second.Output();
+  EXPECT_NE(second.Output().find("another instance is already running"), std::string::npos)
+      << second.Output();
+  // The first one still relays and stops cleanly.
+  TUdpPeer controller;
+  controller.SendToRelay(MakeFrame(1000, 0, 1, {}));
+  EXPECT_TRUE(controller.Receive().has_value());
+  StopRelay();
+}
+
 TEST_F(HeadlessRelay, WritesTheSettingsBackWhenStopped) {
   TUdpPeer controller;
   StartRelay({"1001,127.0.0.1," + std::to_string(controller.Port()), "-5 localhost 70000"});
@@ -138,7 +153,9 @@ TEST_F(HeadlessRelay, WritesTheSettingsBackWhenStopped) {
   const std::string settings = fHome.ReadSettings();
   EXPECT_NE(settings.find("[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]"),
             std::string::npos);
-  EXPECT_NE(settings.find("\"EthernetAdapterID\"=\"lo\""), std::string::npos) << settings;
+  EXPECT_NE(settings.find("\"EthernetAdapterID\"=\"" + RelaySavedAdapterID() + "\""),
+            std::string::npos)
+      << settings;
   EXPECT_NE(settings.find("\"Top\"=dword:"), std::string::npos) << settings;
   EXPECT_NE(settings.find("\"Left\"=dword:"), std::string::npos) << settings;
   EXPECT_NE(

@@ -1,10 +1,3 @@
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/loopback_peer.h"
 #include "net/udp_endpoint.h"
 
 namespace kelvo {
@@ -31,73 +25,15 @@ TBytes Bytes(const std::string& AText) {
   return TBytes(AText.begin(), AText.end());
 }
 
-sockaddr_in Loopback(std::uint16_t APort) {
-  sockaddr_in Address{};
-  Address.sin_family = AF_INET;
-  Address.sin_port = htons(APort);
-  Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return Address;
-}
-
-sockaddr* AsSockaddr(sockaddr_in& AAddress) {
-  return reinterpret_cast<sockaddr*>(&AAddress);
-}
-
 // A plain loopback UDP socket standing in for an application or a controller.
-class TPeer {
+class TPeer : public test::TLoopbackPeer {
  public:
-  TPeer() {
-    fSocket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in Address = Loopback(0);
-    if (fSocket < 0 || ::bind(fSocket, AsSockaddr(Address), sizeof Address) != 0) {
-      ADD_FAILURE() << "cannot bind a loopback peer";
-      return;
-    }
-    socklen_t Size = sizeof Address;
-    ::getsockname(fSocket, AsSockaddr(Address), &Size);
-    fPort = ntohs(Address.sin_port);
-  }
-  ~TPeer() { ::close(fSocket); }
-  TPeer(const TPeer&) = delete;
-  TPeer& operator=(const TPeer&) = delete;
-
-  std::uint16_t Port() const { return fPort; }
-
   void SendTo(std::uint16_t APort, const TBytes& ABytes) {
-    sockaddr_in Target = Loopback(APort);
-    ASSERT_EQ(::sendto(fSocket, ABytes.data(), ABytes.size(), 0, AsSockaddr(Target), sizeof Target),
-              static_cast<ssize_t>(ABytes.size()));
+    test::TLoopbackPeer::SendTo(APort, ABytes);
   }
-
-  struct TReceived {
-    TBytes Data;
-    std::string IP;
-    std::uint16_t Port;
-  };
   std::optional<TReceived> Receive(std::chrono::milliseconds ATimeout = 3000ms) {
-    pollfd Wait{fSocket, POLLIN, 0};
-    if (::poll(&Wait, 1, static_cast<int>(ATimeout.count())) != 1) {
-      return std::nullopt;
-    }
-    TReceived R;
-    R.Data.resize(70000);
-    sockaddr_in From{};
-    socklen_t Size = sizeof From;
-    const ssize_t N = ::recvfrom(fSocket, R.Data.data(), R.Data.size(), 0, AsSockaddr(From), &Size);
-    if (N < 0) {
-      return std::nullopt;
-    }
-    R.Data.resize(static_cast<std::size_t>(N));
-    char Text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &From.sin_addr, Text, sizeof Text);
-    R.IP = Text;
-    R.Port = ntohs(From.sin_port);
-    return R;
+    return test::TLoopbackPeer::Receive(ATimeout);
   }
-
- private:
-  int fSocket = -1;
-  std::uint16_t fPort = 0;
 };
 
 // Collects what the endpoint delivers, on the listener thread.
@@ -298,6 +234,9 @@ TEST_F(EndpointTest, AFailedOpenReleasesTheSocketsItBound) {
 TEST_F(EndpointTest, OpenFailsForAnAddressNotOnThisMachineOrNotAnAddress) {
   for (const char* Address : {"203.0.113.77", "not an address", "127.0.0"}) {
     SCOPED_TRACE(Address);
+    if (Address[0] == '2' && test::RunningUnderWine()) {
+      continue;  // Wine binds addresses that no interface has
+    }
     TUDPEndpoint Endpoint;
     Endpoint.AddBinding(Address, 0);
     EXPECT_THROW(Endpoint.Open(), TEndpointError);
@@ -376,30 +315,6 @@ TEST_F(EndpointTest, SendFailuresAreRaised) {
   EXPECT_EQ(Got->Data, Bytes("fine"));
 }
 
-// The endpoint's own socket, found among this process's descriptors by its bound port.
-int FindUdpSocketBoundTo(std::uint16_t APort) {
-  DIR* Fds = ::opendir("/proc/self/fd");
-  if (Fds == nullptr) {
-    return -1;
-  }
-  int Found = -1;
-  while (const dirent* Entry = ::readdir(Fds)) {
-    const int Fd = std::atoi(Entry->d_name);
-    int Type = 0;
-    socklen_t TypeSize = sizeof Type;
-    sockaddr_in Address{};
-    socklen_t Size = sizeof Address;
-    if (Fd > 2 && ::getsockopt(Fd, SOL_SOCKET, SO_TYPE, &Type, &TypeSize) == 0 &&
-        Type == SOCK_DGRAM && ::getsockname(Fd, AsSockaddr(Address), &Size) == 0 &&
-        Address.sin_family == AF_INET && ntohs(Address.sin_port) == APort) {
-      Found = Fd;
-      break;
-    }
-  }
-  ::closedir(Fds);
-  return Found;
-}
-
 // A controller that has gone away answers with an ICMP "port unreachable". Where the system
 // reports that on the next call (Windows always does; Linux does with IP_RECVERR, which is
 // switched on here to force it), the frame sent next to someone else must still go out.
@@ -431,10 +346,7 @@ TEST_F(EndpointTest, AnEarlierUnreachablePeerDoesNotCostTheNextSend) {
     Changed.notify_all();
   };
   fEndpoint.Open();
-  const int Socket = FindUdpSocketBoundTo(fEndpoint.BoundPort());
-  ASSERT_GE(Socket, 0);
-  int On = 1;
-  ASSERT_EQ(::setsockopt(Socket, IPPROTO_IP, IP_RECVERR, &On, sizeof On), 0);
+  ASSERT_TRUE(test::ForceIcmpErrorReports(fEndpoint.BoundPort()));
 
   const std::uint16_t Gone = ClosedPort();
   TPeer Peer;

@@ -158,7 +158,7 @@ struct TEngineRig {
     Tables.AgeAll();
   }
   std::string LogText() const {
-    std::ifstream in(LogPath);
+    std::ifstream in(LogPath, std::ios::binary);  // the log's CR LF as written
     std::stringstream text;
     text << in.rdbuf();
     return text.str();

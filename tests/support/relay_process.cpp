@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "config/reg_text.h"
 #include "relay/frame.h"
 
 extern char** environ;
@@ -25,6 +26,67 @@ namespace kelvo::test {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+
+namespace {
+
+constexpr const char* kWine = "/usr/bin/wine";
+constexpr const char* kSettingsKeyName = "HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay";
+
+std::string WindowsRelay() {
+  const char* Relay = std::getenv("KELVO_WINDOWS_RELAY");
+  return Relay != nullptr ? Relay : "";
+}
+
+// The Wine prefix's view of a Linux path (drive Z: is the root).
+std::string WinePath(const fs::path& APath) {
+  std::string Text = "Z:" + fs::absolute(APath).string();
+  for (char& C : Text) {
+    if (C == '/') {
+      C = '\\';
+    }
+  }
+  return Text;
+}
+
+// Runs a program to its end (bounded) and returns its exit code, -1 when it did not end.
+int RunToEnd(std::vector<std::string> AArgs, std::chrono::seconds ATimeout = 60s) {
+  std::vector<char*> Argv;
+  for (auto& Arg : AArgs) {
+    Argv.push_back(Arg.data());
+  }
+  Argv.push_back(nullptr);
+  pid_t Pid = -1;
+  if (posix_spawn(&Pid, Argv[0], nullptr, nullptr, Argv.data(), environ) != 0) {
+    return -1;
+  }
+  const auto Deadline = std::chrono::steady_clock::now() + ATimeout;
+  while (std::chrono::steady_clock::now() < Deadline) {
+    int Status = 0;
+    if (::waitpid(Pid, &Status, WNOHANG) == Pid) {
+      return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+    }
+    std::this_thread::sleep_for(20ms);
+  }
+  ::kill(Pid, SIGKILL);
+  ::waitpid(Pid, nullptr, 0);
+  return -1;
+}
+
+// Imports a .reg file into the Wine prefix's registry, as a user would with regedit.
+void ImportIntoWine(const fs::path& AFile) {
+  if (RunToEnd({kWine, "regedit", "/S", WinePath(AFile)}) != 0) {
+    throw std::runtime_error("wine regedit /S " + AFile.string() + " failed");
+  }
+}
+
+void DeleteWineSettingsKey(const fs::path& AFolder) {
+  const fs::path Delete = AFolder / "delete-key.reg";
+  std::ofstream(Delete, std::ios::binary)
+      << "Windows Registry Editor Version 5.00\r\n\r\n[-" << kSettingsKeyName << "]\r\n";
+  ImportIntoWine(Delete);
+}
+
+}  // namespace
 
 TBytes HexToBytes(const std::string& AHex) {
   TBytes bytes;
@@ -43,6 +105,13 @@ TConfigHome::TConfigHome() {
 }
 
 TConfigHome::~TConfigHome() {
+  if (RelayRunsUnderWine()) {
+    try {
+      DeleteWineSettingsKey(fDir);
+    } catch (const std::exception&) {
+      // The next test replaces the key anyway.
+    }
+  }
   std::error_code ignored;
   fs::remove_all(fDir, ignored);
 }
@@ -59,21 +128,50 @@ void TConfigHome::WriteSettings(const std::vector<std::string>& AStaticList) con
   for (std::size_t i = 0; i < AStaticList.size(); ++i) {
     out << "\"StaticList" << i << "\"=\"" << AStaticList[i] << "\"\r\n";
   }
+  out.close();
+  if (RelayRunsUnderWine()) {
+    // The key is replaced, not merged with what an earlier test left.
+    DeleteWineSettingsKey(fDir);
+    ImportIntoWine(SettingsFile());
+  }
 }
 
 std::string TConfigHome::ReadSettings() const {
-  std::ifstream in(SettingsFile(), std::ios::binary);
+  fs::path file = SettingsFile();
+  if (RelayRunsUnderWine()) {
+    file = fDir / "export.reg";
+    if (RunToEnd({kWine, "regedit", "/E", WinePath(file), kSettingsKeyName}) != 0) {
+      return {};
+    }
+  }
+  std::ifstream in(file, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
-  return text.str();
+  // regedit exports UTF-16; the tests read UTF-8.
+  return regtext::DecodeFileText(text.str());
 }
 
 std::string RelayExecutable() {
-  return KELVO_RELAY_EXECUTABLE;
+  const std::string windows = WindowsRelay();
+  return windows.empty() ? std::string(KELVO_RELAY_EXECUTABLE) : windows;
+}
+
+bool RelayRunsUnderWine() {
+  return !WindowsRelay().empty();
 }
 
 fs::path RelayDebugLog() {
-  return fs::path(RelayExecutable()).string() + ".log";
+  // The executable's name with its extension replaced, or ".log" appended when it has none.
+  fs::path log(RelayExecutable());
+  return log.replace_extension(".log");
+}
+
+std::string RelayListenAddress() {
+  return RelayRunsUnderWine() ? "0.0.0.0" : "127.0.0.1";
+}
+
+std::string RelaySavedAdapterID() {
+  return RelayRunsUnderWine() ? "" : "lo";
 }
 
 TRelayProcess::~TRelayProcess() {
@@ -91,6 +189,10 @@ std::string TRelayProcess::Start(const TConfigHome& AConfigHome,
                                  const std::vector<std::string>& AReadyTexts) {
   std::vector<std::string> args{"--headless"};
   args.insert(args.end(), AExtraArgs.begin(), AExtraArgs.end());
+  if (RelayRunsUnderWine()) {
+    args.insert(args.begin(), RelayExecutable());
+    return StartProgram(kWine, args, AConfigHome, AReadyTexts);
+  }
   return StartProgram(RelayExecutable(), args, AConfigHome, AReadyTexts);
 }
 
@@ -191,7 +293,7 @@ int TRelayProcess::Stop(int ASignal, std::chrono::milliseconds ATimeout) {
   if (fPid <= 0) {
     return -1;
   }
-  ::kill(fPid, ASignal);
+  ::kill(fPid, RelayRunsUnderWine() && ASignal == SIGTERM ? SIGINT : ASignal);
   return Wait(ATimeout);
 }
 

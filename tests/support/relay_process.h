@@ -45,7 +45,8 @@ class TRelayProcess {
   std::string StartProgram(const std::string& AExecutable, const std::vector<std::string>& AArgs,
                            const TConfigHome& AConfigHome,
                            const std::vector<std::string>& AReadyTexts);
-  // Sends ASignal and waits for the exit code (-1 on timeout or abnormal end).
+  // Sends ASignal and waits for the exit code (-1 on timeout or abnormal end). Under Wine,
+  // SIGINT and SIGTERM both arrive as Ctrl+C, Windows' stop request for a console program.
   int Stop(int ASignal, std::chrono::milliseconds ATimeout = std::chrono::seconds(10));
   // Waits for the process to end by itself.
   int Wait(std::chrono::milliseconds ATimeout);
@@ -59,8 +60,17 @@ class TRelayProcess {
   std::string fOutput;
 };
 
+// The relay under test: this build's executable, or, when the environment names one in
+// KELVO_WINDOWS_RELAY, the Windows build's kelvorelay.exe run under Wine. Its settings are then
+// the registry of the Wine prefix, imported from and exported to the same .reg text.
 std::string RelayExecutable();
+bool RelayRunsUnderWine();
 std::filesystem::path RelayDebugLog();
+// The address the relay listens on with the settings of TConfigHome: Windows lists no loopback
+// adapter, so there the "lo" adapter is unknown and the relay listens on every address.
+std::string RelayListenAddress();
+// The adapter identifier the relay writes back for the settings of TConfigHome.
+std::string RelaySavedAdapterID();
 
 // A UDP socket bound to 127.0.0.1 on an ephemeral port.
 class TUdpPeer {

@@ -32,6 +32,9 @@ void TfmAbout::CreateControls() {
   AddControl(L"STATIC", L"www.marlowin.com", label | SS_NOTIFY, idLabel5, {200, 90, 132, 14});
   AddControl(L"STATIC", L"info@marlowin.com", label | SS_NOTIFY, idLabel6, {231, 106, 101, 14});
   FormCreate();
+  for (int id : {idlblProgramName, idLabel3, idlblVersionNum, idLabel2, idLabel5, idLabel6}) {
+    FitRightAligned(Item(id));
+  }
 }
 
 void TfmAbout::FormCreate() {

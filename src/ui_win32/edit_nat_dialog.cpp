@@ -20,6 +20,9 @@ void TfmEditNAT::CreateControls() {
   HWND ok = AddControl(L"BUTTON", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON, IDOK, {162, 84, 75, 25});
   AddControl(L"BUTTON", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, IDCANCEL, {243, 84, 75, 25});
   EnableWindow(ok, FALSE);  // until a field holds something
+  for (int label : {idLabel1, idLabel2, idLabel3}) {
+    GrowToText(Item(label), false);
+  }
 }
 
 void TfmEditNAT::SetFields(const TEntryTexts& ATexts) {

@@ -47,7 +47,7 @@ void TModalForm::Create(HWND AOwner) {
     return;
   }
   TEmptyTemplate dialog{};
-  dialog.Header.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_CLIPCHILDREN |
+  dialog.Header.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME |
                         (fFrame.Sizable ? WS_THICKFRAME | WS_MAXIMIZEBOX : 0);
   dialog.Header.dwExtendedStyle = WS_EX_CONTROLPARENT | (fFrame.Sizable ? 0 : WS_EX_DLGMODALFRAME);
   HWND window = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), &dialog.Header, AOwner,

@@ -62,6 +62,8 @@ void TfmOptions::CreateControls() {
       CreateReportList(Handle(), idlvStatic, InGroup(16, 83, 306, 182), Dpi(), Font(), false),
       kStaticColumns, Dpi());
   AddControl(L"BUTTON", L"General", BS_GROUPBOX, idGroupBox1, {kGroupLeft, kGroupTop, 412, 305});
+  GrowToText(Item(idLabel1), false);
+  GrowToText(Item(idLabel2), false);
 
   // The adapter list shows its hint (the selected line) as a tooltip.
   fHint = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0,

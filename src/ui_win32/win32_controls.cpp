@@ -80,6 +80,49 @@ void FitToText(HWND ALabel, int AFixedWidth) {
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+namespace {
+
+// A few pixels to spare, for the static's own drawing.
+constexpr int kSpare = 2;
+
+int TextWidth(HWND ALabel) {
+  const std::wstring text = WindowText(ALabel);
+  HDC dc = GetDC(ALabel);
+  HGDIOBJ previous =
+      SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(ALabel, WM_GETFONT, 0, 0)));
+  RECT extent{};
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &extent, DT_CALCRECT | DT_SINGLELINE);
+  SelectObject(dc, previous);
+  ReleaseDC(ALabel, dc);
+  return extent.right + kSpare;
+}
+
+}  // namespace
+
+void FitRightAligned(HWND ALabel) {
+  TBounds place = ChildBounds(ALabel);
+  const int right = place.Right();
+  place.Width = TextWidth(ALabel);
+  place.Left = right - place.Width;
+  auto style = GetWindowLongPtrW(ALabel, GWL_STYLE);
+  style = (style & ~static_cast<LONG_PTR>(SS_TYPEMASK)) | SS_LEFT;
+  SetWindowLongPtrW(ALabel, GWL_STYLE, style);
+  PlaceWindow(ALabel, place);
+}
+
+void GrowToText(HWND ALabel, bool ARightAligned) {
+  TBounds place = ChildBounds(ALabel);
+  const int missing = TextWidth(ALabel) - place.Width;
+  if (missing <= 0) {
+    return;
+  }
+  if (ARightAligned) {
+    place.Left -= missing;
+  }
+  place.Width += missing;
+  PlaceWindow(ALabel, place);
+}
+
 void PlaceWindow(HWND AWindow, const TBounds& ABounds) {
   SetWindowPos(AWindow, nullptr, ABounds.Left, ABounds.Top, ABounds.Width, ABounds.Height,
                SWP_NOZORDER | SWP_NOACTIVATE);

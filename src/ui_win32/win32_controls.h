@@ -41,6 +41,13 @@ HWND CreateChild(HWND AParent, const wchar_t* AClass, const wchar_t* AText, DWOR
                  DWORD AExStyle, int AId, const TBounds& ABounds96, int ADpi, HFONT AFont);
 // Sizes a label to its text (ABoundsWidth, if not 0, keeps a fixed width).
 void FitToText(HWND ALabel, int AFixedWidth = 0);
+// A label whose text is wider than its designed place (a substituted font with other metrics)
+// grows to fit it: to the left when it is right-aligned, to the right otherwise.
+void GrowToText(HWND ALabel, bool ARightAligned);
+// A right-aligned label drawn as a left-aligned one sized to its text, ending at its designed
+// right edge: a right-aligned static that wraps would start a word that just fails to fit at
+// its left edge and cut its end.
+void FitRightAligned(HWND ALabel);
 void PlaceWindow(HWND AWindow, const TBounds& ABounds);
 // The child's rectangle in its parent's client coordinates.
 TBounds ChildBounds(HWND AChild);

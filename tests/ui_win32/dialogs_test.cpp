@@ -21,6 +21,10 @@ struct TPlace {
   int Id;
   const char* Name;
   TBounds Bounds;
+  // A label keeps its designed corner (its right edge when right-aligned, its width following
+  // its text) and may grow to fit its text where the substituted font is wider than the
+  // designed one.
+  enum { Fixed, Label, RightLabel } Kind = Fixed;
 };
 
 void ExpectPlaces(const TModalForm& AForm, std::initializer_list<TPlace> APlaces, int AWidth,
@@ -34,7 +38,21 @@ void ExpectPlaces(const TModalForm& AForm, std::initializer_list<TPlace> APlaces
     HWND control = AForm.Item(place.Id);
     ASSERT_NE(control, nullptr);
     const TBounds bounds = ChildBounds(control);
-    EXPECT_EQ(bounds, place.Bounds);
+    switch (place.Kind) {
+      case TPlace::Fixed:
+        EXPECT_EQ(bounds, place.Bounds);
+        break;
+      case TPlace::Label:
+        EXPECT_EQ(bounds.Left, place.Bounds.Left);
+        EXPECT_GE(bounds.Width, place.Bounds.Width);
+        break;
+      case TPlace::RightLabel:
+        EXPECT_EQ(bounds.Right(), place.Bounds.Right());
+        EXPECT_GT(bounds.Width, 0);
+        break;
+    }
+    EXPECT_EQ(bounds.Top, place.Bounds.Top);
+    EXPECT_EQ(bounds.Height, place.Bounds.Height);
   }
 }
 
@@ -65,11 +83,11 @@ class DialogsTest : public ::testing::Test {
 TEST_F(DialogsTest, EditorPlacesCaptionsAndResults) {
   TfmEditNAT& editor = fRig.EditNAT();
   ExpectPlaces(editor,
-               {{TfmEditNAT::idLabel1, "Label1", {8, 11, 54, 13}},
+               {{TfmEditNAT::idLabel1, "Label1", {8, 11, 54, 13}, TPlace::Label},
                 {TfmEditNAT::idedNAD, "edNAD", {74, 8, 71, 21}},
-                {TfmEditNAT::idLabel2, "Label2", {8, 38, 61, 13}},
+                {TfmEditNAT::idLabel2, "Label2", {8, 38, 61, 13}, TPlace::Label},
                 {TfmEditNAT::idedHost, "edHost", {74, 35, 127, 21}},
-                {TfmEditNAT::idLabel3, "Label3", {224, 38, 24, 13}},
+                {TfmEditNAT::idLabel3, "Label3", {224, 38, 24, 13}, TPlace::Label},
                 {TfmEditNAT::idedPort, "edPort", {254, 35, 59, 21}},
                 {IDOK, "btnOK", {162, 84, 75, 25}},
                 {IDCANCEL, "Button2", {243, 84, 75, 25}}},
@@ -142,8 +160,8 @@ TEST_F(DialogsTest, SetupPlacesAndTabOrder) {
   TfmOptions& setup = fRig.Options();
   ExpectPlaces(setup,
                {{TfmOptions::idGroupBox1, "GroupBox1", {8, 8, 412, 305}},
-                {TfmOptions::idLabel1, "Label1", {8 + 16, 8 + 19, 82, 13}},
-                {TfmOptions::idLabel2, "Label2", {8 + 16, 8 + 64, 58, 13}},
+                {TfmOptions::idLabel1, "Label1", {8 + 16, 8 + 19, 82, 13}, TPlace::Label},
+                {TfmOptions::idLabel2, "Label2", {8 + 16, 8 + 64, 58, 13}, TPlace::Label},
                 {TfmOptions::idlvStatic, "lvStatic", {8 + 16, 8 + 83, 306, 182}},
                 {TfmOptions::idButton1, "Button1", {8 + 328, 8 + 83, 75, 25}},
                 {TfmOptions::idButton2, "Button2", {8 + 328, 8 + 114, 75, 25}},
@@ -289,15 +307,16 @@ TEST_F(SetupApplyTest, EditAndDeleteWorkOnTheSelectedRow) {
 
 TEST_F(DialogsTest, AboutShowsNameAndVersionAndOpensItsLinks) {
   TfmAbout& about = fRig.About();
-  ExpectPlaces(about,
-               {{TfmAbout::idImage1, "Image1", {16, 16, 96, 96}},
-                {TfmAbout::idlblProgramName, "lblProgramName", {170, 16, 162, 29}},
-                {TfmAbout::idLabel3, "Label3", {248, 54, 36, 14}},
-                {TfmAbout::idlblVersionNum, "lblVersionNum", {289, 47, 43, 22}},
-                {TfmAbout::idLabel2, "Label2", {143, 74, 189, 14}},
-                {TfmAbout::idLabel5, "Label5", {200, 90, 132, 14}},
-                {TfmAbout::idLabel6, "Label6", {231, 106, 101, 14}}},
-               347, 134);
+  ExpectPlaces(
+      about,
+      {{TfmAbout::idImage1, "Image1", {16, 16, 96, 96}},
+       {TfmAbout::idlblProgramName, "lblProgramName", {170, 16, 162, 29}, TPlace::RightLabel},
+       {TfmAbout::idLabel3, "Label3", {248, 54, 36, 14}, TPlace::RightLabel},
+       {TfmAbout::idlblVersionNum, "lblVersionNum", {289, 47, 43, 22}, TPlace::RightLabel},
+       {TfmAbout::idLabel2, "Label2", {143, 74, 189, 14}, TPlace::RightLabel},
+       {TfmAbout::idLabel5, "Label5", {200, 90, 132, 14}, TPlace::RightLabel},
+       {TfmAbout::idLabel6, "Label6", {231, 106, 101, 14}, TPlace::RightLabel}},
+      347, 134);
   EXPECT_EQ(WindowTextUtf8(about.Item(TfmAbout::idlblProgramName)), "KelvoRelay");
   EXPECT_EQ(WindowTextUtf8(about.Item(TfmAbout::idLabel3)), "version");
   EXPECT_EQ(WindowTextUtf8(about.Item(TfmAbout::idlblVersionNum)), "1.0.2");

@@ -104,14 +104,18 @@ std::vector<TBounds> MainWindowLayout(int AClientWidth, int AClientHeight, int A
   TBounds& list1 = at(idListView1);
   TBounds& list2 = at(idListView2);
   TBounds& panel = at(idPanel1);
-  const int width = std::max(0, (AClientWidth - 2 * list1.Left - panel.Width - 4) / 2);
-  const int height = std::max(0, at(idButton1).Top - list1.Top - 10);
+  // The rule's gaps are designed pixels too and scale with the rest.
+  const int gap2 = ScaleFrom96(2, ADpi);
+  const int gap4 = ScaleFrom96(4, ADpi);
+  const int gap10 = ScaleFrom96(10, ADpi);
+  const int width = std::max(0, (AClientWidth - 2 * list1.Left - panel.Width - gap4) / 2);
+  const int height = std::max(0, at(idButton1).Top - list1.Top - gap10);
   list1.Width = width;
   list2.Width = width;
   list1.Height = height;
   list2.Height = height;
-  panel.Left = list1.Left + width + 2;
-  list2.Left = panel.Left + panel.Width + 2;
+  panel.Left = list1.Left + width + gap2;
+  list2.Left = panel.Left + panel.Width + gap2;
   at(idlblWAN).Left = list2.Left;
   at(idimgApplication).Left = list1.Left + width - at(idimgApplication).Width;
   return places;

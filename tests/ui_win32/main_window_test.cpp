@@ -174,6 +174,23 @@ TEST_F(MainWindowTest, ResizeRuleSpreadsTheListsAroundThePanel) {
   }
 }
 
+// Wine runs at 96 dpi here; the places for another dpi come from the same rule, scaled.
+TEST(MainWindowLayoutTest, PlacesScaleFromTheDesignAt144Dpi) {
+  const std::vector<TBounds> places = MainWindowLayout(1308, 684, 144);
+  auto at = [&places](int AId) { return places[static_cast<std::size_t>(AId - idImage1)]; };
+  // Left 12, panel 264 wide, gaps 3, 6 and 15: lists (1308 - 24 - 264 - 6) / 2 = 507 wide,
+  // buttons at 423 * 1.5 = 635 (rounded), so 635 - 132 - 15 = 488 high.
+  EXPECT_EQ(at(idListView1), (TBounds{12, 132, 507, 488}));
+  EXPECT_EQ(at(idPanel1), (TBounds{522, 212, 264, 311}));
+  EXPECT_EQ(at(idListView2), (TBounds{789, 131, 507, 488}));
+  EXPECT_EQ(at(idimgApplication), (TBounds{423, 51, 96, 72}));
+  EXPECT_EQ(at(idButton3), (TBounds{1182, 635, 113, 38}));
+  EXPECT_EQ(at(idimgLANRx), (TBounds{60, 78, 24, 24}));
+  // At 96 dpi the same function gives the designed figures.
+  const std::vector<TBounds> designed = MainWindowLayout(872, 456, 96);
+  EXPECT_EQ(designed[static_cast<std::size_t>(idListView1 - idImage1)], (TBounds{8, 88, 338, 325}));
+}
+
 TEST_F(MainWindowTest, ListsAreReadOnlyReportsWithTheirColumns) {
   struct TColumn {
     const char* Caption;

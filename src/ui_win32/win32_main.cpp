@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+#include <cstdio>
+#include <exception>
 #include <memory>
 
 #include "app/version.h"
@@ -43,9 +45,7 @@ class TComApartment {
   bool fOwned;
 };
 
-}  // namespace
-
-int RunWin32Gui(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& /*AGuard*/) {
+int RunWindow(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& /*AGuard*/) {
   ReleaseOwnConsole();
   TComApartment com;
   TRegistryStore store;
@@ -87,6 +87,19 @@ int RunWin32Gui(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& /*AG
   fmEditNAT.reset();
   fmAbout.reset();
   return exitCode;
+}
+
+}  // namespace
+
+int RunWin32Gui(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGuard) {
+  // Only a window that cannot be built at all ends here (its later start-up steps report to
+  // AppOnException): the program ends with a message on the console, never a dialog.
+  try {
+    return RunWindow(AOptions, ALog, AGuard);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "kelvorelay: %s\n", error.what());
+    return 1;
+  }
 }
 
 void BringRunningWindowForward() {

@@ -28,8 +28,10 @@ inner() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Creating the Wine prefix $WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
+    wineserver -w  # the server wineboot started ends on its own first
   fi
-  wineserver -p5  # stays up between the test programs, ends 5 s after the last one
+  # Stays up between the test programs, ends 5 s after the last one.
+  wineserver -p5 || true
   # The Win32 window's tests need a display: a virtual one with a window manager, inside the
   # namespace as well.
   export DISPLAY=:$((60 + $$ % 200))
@@ -42,6 +44,7 @@ inner() {
     "$linux_build/bin/load_bench" "${BENCH_SECONDS:-3}" --windows "$win_build/bin/kelvorelay.exe" ||
       status=1
   else
+    check_imports || status=1
     (cd "$win_build" && ctest --output-on-failure -j2 -L windows) || status=1
     KELVO_WINDOWS_RELAY="$win_build/bin/kelvorelay.exe" \
       "$linux_build/tests/e2e_headless_test" --gtest_brief=1 || status=1
@@ -49,6 +52,20 @@ inner() {
   wineserver -k || true
   kill "$xvfb" 2>/dev/null || true
   return $status
+}
+
+# kelvorelay.exe must run on a clean Windows machine: it may import system DLLs only, none of
+# the compiler's runtime (libstdc++, libgcc, winpthread).
+check_imports() {
+  local exe="$win_build/bin/kelvorelay.exe" dlls
+  dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
+  local foreign
+  foreign=$(echo "$dlls" | grep -viE '^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comctl32|comdlg32|ws2_32|iphlpapi|version|msvcrt|windowscodecs|uxtheme|shlwapi|dwmapi|imm32|winmm|bcrypt|ntdll)\.dll$' || true)
+  if [ -n "$foreign" ]; then
+    echo "error: $exe imports DLLs that a clean Windows machine lacks: $foreign" >&2
+    return 1
+  fi
+  echo "kelvorelay.exe imports system DLLs only:" $dlls
 }
 
 if [ "${KELVO_IN_NAMESPACE:-}" = 1 ]; then

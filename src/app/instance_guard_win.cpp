@@ -69,7 +69,11 @@ struct TInstanceGuard::TImpl {
   HANDLE Block = nullptr;
   unsigned char* View = nullptr;
   bool Counted = true;
+  bool Checked = false;     // the admission has been decided
   bool Registered = false;  // this instance added itself to count
+
+  // Steps 2 to 5 of the guard: true when admitted. Throws when the record cannot be created.
+  bool Admit(int ALimit);
 
   void Map(HANDLE ABlock) {
     View = static_cast<unsigned char*>(::MapViewOfFile(ABlock, FILE_MAP_ALL_ACCESS, 0, 0, 0));
@@ -113,47 +117,64 @@ TInstanceGuard::~TInstanceGuard() {
   }
 }
 
-bool TInstanceGuard::RestoreIfRunning(const std::string& AClassName, const std::string& ACaption,
-                                      int ALimit) {
-  TImpl& Impl = *fImpl;
+bool TInstanceGuard::TImpl::Admit(int ALimit) {
+  if (Checked) {
+    return Registered;
+  }
+  Checked = true;
   // Without a window of its own the headless relay stands for its console window.
   const auto Window =
       static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(::GetConsoleWindow()));
 
   // A mapping and a mutex may not share a name.
-  Impl.Mutex = ::CreateMutexW(nullptr, FALSE, (Impl.Name + L" count").c_str());
-  TCountLock Lock(Impl.Mutex);
+  Mutex = ::CreateMutexW(nullptr, FALSE, (Name + L" count").c_str());
+  TCountLock Lock(Mutex);
 
-  Impl.Block = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kRecordSize,
-                                    Impl.Name.c_str());
-  if (Impl.Block == nullptr) {
+  Block = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kRecordSize,
+                               Name.c_str());
+  if (Block == nullptr) {
+    Checked = false;
     ThrowSystemError(::GetLastError());
   }
   if (::GetLastError() != ERROR_ALREADY_EXISTS) {
-    Impl.Map(Impl.Block);
-    WriteLE32(Impl.View, Window);
-    WriteLE32(Impl.View + 4, 1);
-    Impl.Registered = true;
-    return false;
-  }
-
-  HANDLE Existing = ::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, Impl.Name.c_str());
-  if (Existing == nullptr) {
-    Impl.Counted = false;
+    Map(Block);
+    WriteLE32(View, Window);
+    WriteLE32(View + 4, 1);
+    Registered = true;
     return true;
   }
-  ::CloseHandle(Impl.Block);
-  Impl.Block = Existing;
-  Impl.Map(Impl.Block);
-  const auto Count = static_cast<std::int32_t>(ReadLE32(Impl.View + 4));
-  if (Count < ALimit) {
-    WriteLE32(Impl.View, Window);
-    WriteLE32(Impl.View + 4, static_cast<std::uint32_t>(Count + 1));
-    Impl.Registered = true;
+
+  HANDLE Existing = ::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, Name.c_str());
+  if (Existing == nullptr) {
+    Counted = false;
     return false;
   }
+  ::CloseHandle(Block);
+  Block = Existing;
+  Map(Block);
+  const auto Count = static_cast<std::int32_t>(ReadLE32(View + 4));
+  if (Count < ALimit) {
+    WriteLE32(View, Window);
+    WriteLE32(View + 4, static_cast<std::uint32_t>(Count + 1));
+    Registered = true;
+    return true;
+  }
+  Counted = false;
+  return false;
+}
 
-  Impl.Counted = false;
+bool TInstanceGuard::RestoreIfRunning(const std::string& AClassName, const std::string& ACaption,
+                                      int ALimit) {
+  TImpl& Impl = *fImpl;
+  if (Impl.Checked) {
+    return !Impl.Registered;
+  }
+  if (Impl.Admit(ALimit)) {
+    return false;
+  }
+  if (Impl.View == nullptr) {
+    return true;  // the record could not be opened: end silently
+  }
   const HWND Found = ::FindWindowW(Utf8ToWide(AClassName).c_str(), Utf8ToWide(ACaption).c_str());
   if (Found != nullptr && !::IsWindowVisible(Found)) {
     ::PostMessageW(Found, kShowMessage, 0, 0);

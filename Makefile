@@ -43,8 +43,10 @@ fuzz:
 	build-fuzz/bin/fuzz_reception -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 	      build-fuzz/corpus fuzz/corpus
 
-# The engine alone, then the whole relay under load against a bare forwarder.
+# The window's status tick at 100,000 rows (offscreen; skipped in a build without the window),
+# the engine alone, then the whole relay under load against a bare forwarder.
 bench: build
+	if [ -x $(BUILD)/bin/window_bench ]; then QT_QPA_PLATFORM=offscreen $(BUILD)/bin/window_bench; fi
 	$(BUILD)/bin/bench_engine
 	$(BUILD)/bin/load_bench
 
@@ -52,10 +54,12 @@ bench: build
 soak: build
 	$(BUILD)/bin/soak
 
-# Starts the window on a virtual display and saves screenshot.png.
+# Starts the window on a virtual display and saves screenshot.png; then, under a window
+# manager, the main window and each dialog at its first showing in $(BUILD)/screenshots.
 screenshot: build
 	@scripts/install-deps.sh screenshot
 	scripts/screenshot.sh $(BUILD) screenshot.png
+	scripts/dialog-screenshots.sh $(BUILD) $(BUILD)/screenshots
 
 # Windows: cross-compiled with mingw-w64 into build-win/ (bin/kelvorelay.exe), tested under Wine.
 WIN_BUILD ?= build-win

@@ -15,6 +15,9 @@ packages=(
 )
 for extra in "$@"; do
   case "$extra" in
+    # The dialog pictures also need a window manager and the tools that open the dialogs;
+    # ";;&" goes on to the screenshot line below for the display and the grabber.
+    screenshot) packages+=(openbox xdotool x11-utils) ;;&
     fuzz) packages+=(clang libclang-rt-dev) ;;
     screenshot) packages+=(xvfb xauth imagemagick) ;;
     # The posix thread model gives std::thread; the GoogleTest sources (googletest, above) are

@@ -51,6 +51,10 @@ std::optional<std::int32_t> ParseInt32(std::string_view AText) {
 
 }  // namespace
 
+bool EntryTextsComplete(const TEntryTexts& ATexts) {
+  return !ATexts.NAD.empty() && !ATexts.Host.empty() && !ATexts.Port.empty();
+}
+
 std::int32_t ConvertNAD(std::string_view AText) {
   return ParseInt32(AText).value_or(1);
 }

@@ -15,6 +15,10 @@ struct TEntryTexts {
   std::string Port;
 };
 
+// Whether the editor's OK is enabled. The conversions accept any text, but an entry without a
+// NAD, host or port is almost certainly a slip, so OK waits until all three hold something.
+bool EntryTextsComplete(const TEntryTexts& ATexts);
+
 // A signed 32-bit decimal number; empty, not a number or outside the range gives 1.
 std::int32_t ConvertNAD(std::string_view AText);
 // Read as a signed 32-bit decimal number (empty or not a number gives 1), then its low 16

@@ -29,7 +29,7 @@ void MakeLink(QLabel* ALabel, const QString& AText) {
 }  // namespace
 
 TfmAbout::TfmAbout(QWidget* AParent)
-    : QDialog(AParent),
+    : TCentredDialog(AParent),
       Image1(MakeChild<QLabel>(this, "Image1", 16, 16, 96, 96)),
       lblProgramName(MakeChild<QLabel>(this, "lblProgramName", 170, 16, 162, 29)),
       Label3(MakeChild<QLabel>(this, "Label3", 248, 54, 36, 14)),
@@ -79,7 +79,7 @@ bool TfmAbout::eventFilter(QObject* AWatched, QEvent* AEvent) {
     Label5Click(AWatched);
     return true;
   }
-  return QDialog::eventFilter(AWatched, AEvent);
+  return TCentredDialog::eventFilter(AWatched, AEvent);
 }
 
 void TfmAbout::Label5Click(QObject* ASender) {

@@ -2,14 +2,14 @@
 // modally. GUI thread only.
 #pragma once
 
-#include <QDialog>
+#include "ui_qt/centred_dialog.h"
 
 class QKeyEvent;
 class QLabel;
 
 namespace kelvo {
 
-class TfmAbout : public QDialog {
+class TfmAbout : public TCentredDialog {
   Q_OBJECT
 
  public:

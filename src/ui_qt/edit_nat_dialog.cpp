@@ -38,7 +38,7 @@ class TFieldValidator : public QValidator {
 }  // namespace
 
 TfmEditNAT::TfmEditNAT(QWidget* AParent)
-    : QDialog(AParent),
+    : TCentredDialog(AParent),
       edNAD(MakeChild<QLineEdit>(this, "edNAD", 74, 8, 71, 21)),
       edHost(MakeChild<QLineEdit>(this, "edHost", 74, 35, 127, 21)),
       edPort(MakeChild<QLineEdit>(this, "edPort", 254, 35, 59, 21)),
@@ -56,6 +56,7 @@ TfmEditNAT::TfmEditNAT(QWidget* AParent)
   Label3->setText(QStringLiteral("Port:"));
   for (QLabel* label : {Label1, Label2, Label3}) {
     FitLabelWidth(label);
+    FitLabelHeight(label);
   }
   // Typing adds digits; the caller's own negative NAD must stay acceptable, or Qt would stop
   // filtering the field altogether.
@@ -101,10 +102,7 @@ void TfmEditNAT::FormShow() {
 }
 
 void TfmEditNAT::edNADChange() {
-  // The conversions accept any text, but an entry without a NAD, host or port is almost
-  // certainly a slip, so OK waits until all three hold something.
-  btnOK->setEnabled(!edNAD->text().isEmpty() && !edHost->text().isEmpty() &&
-                    !edPort->text().isEmpty());
+  btnOK->setEnabled(EntryTextsComplete(Texts()));
 }
 
 }  // namespace kelvo

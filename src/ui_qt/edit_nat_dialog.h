@@ -2,10 +2,10 @@
 // Setup dialog converts them and changes its working copy of the list. GUI thread only.
 #pragma once
 
-#include <QDialog>
 #include <QString>
 
 #include "present/editor_conversions.h"
+#include "ui_qt/centred_dialog.h"
 
 class QLabel;
 class QLineEdit;
@@ -14,7 +14,7 @@ class QShowEvent;
 
 namespace kelvo {
 
-class TfmEditNAT : public QDialog {
+class TfmEditNAT : public TCentredDialog {
   Q_OBJECT
 
  public:

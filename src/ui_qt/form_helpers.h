@@ -55,4 +55,14 @@ inline void FitLabelWidth(QLabel* ALabel) {
   ALabel->setGeometry(place);
 }
 
+// A label as high as its font needs, text at the top as the designed labels drew it, so a font
+// taller than the designed one keeps its descenders and the access key's underline.
+inline void FitLabelHeight(QLabel* ALabel) {
+  const int needed = ALabel->fontMetrics().height();
+  if (ALabel->height() < needed) {
+    ALabel->resize(ALabel->width(), needed);
+  }
+  ALabel->setAlignment((ALabel->alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignTop);
+}
+
 }  // namespace kelvo

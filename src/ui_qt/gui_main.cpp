@@ -5,14 +5,14 @@
 
 #include "app/instance_guard.h"
 #include "app/version.h"
+#include "ui_qt/edit_nat_dialog.h"
+#include "ui_qt/options_dialog.h"
 #include "config/registry_store.h"
 #include "ui_qt/about_window.h"
-#include "ui_qt/edit_nat_dialog.h"
 #include "ui_qt/gui_resources.h"
 #include "ui_qt/help_window.h"
 #include "ui_qt/kelvo_application.h"
 #include "ui_qt/main_window.h"
-#include "ui_qt/options_dialog.h"
 #include "ui_qt/show_request_server.h"
 #include "ui_qt/unix_signal_notifier.h"
 

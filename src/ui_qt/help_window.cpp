@@ -57,7 +57,7 @@ QString DecodeReadmeText(const QByteArray& ABytes) {
 }
 
 TfmHelp::TfmHelp(QWidget* AParent)
-    : QDialog(AParent),
+    : TCentredDialog(AParent),
       Memo1(MakeChild<QPlainTextEdit>(this, "Memo1", 8, 8, 460, 416)),
       Button1(MakeChild<QPushButton>(this, "Button1", 392, 430, 75, 25)) {
   setObjectName(QStringLiteral("fmHelp"));

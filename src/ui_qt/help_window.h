@@ -3,8 +3,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDialog>
 #include <QString>
+
+#include "ui_qt/centred_dialog.h"
 
 class QPlainTextEdit;
 class QPushButton;
@@ -18,7 +19,7 @@ namespace kelvo {
 // Line ends of any kind become "\n"; one final line end is dropped.
 QString DecodeReadmeText(const QByteArray& ABytes);
 
-class TfmHelp : public QDialog {
+class TfmHelp : public TCentredDialog {
   Q_OBJECT
 
  public:

@@ -93,7 +93,6 @@ void TfmMain::ConnectView() {
 void TfmMain::FormCreate(const TCommandLine& AOptions) {
   // 1. The notification icon with its menu.
   fTray = std::make_unique<TTrayIcon>(nullptr);
-  fHidesToTray = TTrayIcon::Available();
   connect(fTray.get(), &TTrayIcon::ShowRequested, this, &TfmMain::Restore1Click);
   connect(fTray.get(), &TTrayIcon::ExitRequested, this, &TfmMain::Exit1Click);
   fTray->Add();
@@ -255,6 +254,10 @@ void TfmMain::Exit1Click() {
   emit ExitProgram();
 }
 
+bool TfmMain::HidesToTray() const {
+  return TTrayIcon::Available();
+}
+
 void TfmMain::ShowMainWindow() {
   show();
   raise();
@@ -273,14 +276,18 @@ void TfmMain::closeEvent(QCloseEvent* AEvent) {
     AEvent->accept();
     return;
   }
-  // Closing never ends the relay: it hides in the notification area, or, where there is
-  // none, goes to the taskbar so the window can still be reached.
-  AEvent->ignore();
-  if (fHidesToTray) {
-    hide();
-  } else {
-    showMinimized();
+  // Closing hides the window into the notification area. Whether there is one is asked at
+  // every close: a tray host may come or go while the relay runs, and without one a hidden
+  // window could never be reached or ended again, so the close then ends the program as
+  // "Exit" does (settings saved).
+  if (!TTrayIcon::Available()) {
+    AEvent->accept();
+    Exit1Click();
+    return;
   }
+  AEvent->ignore();
+  fTray->Add();  // a tray that appeared after start has no icon of ours yet
+  hide();
 }
 
 void TfmMain::resizeEvent(QResizeEvent* AEvent) {

@@ -61,8 +61,9 @@ class TfmMain : public QWidget, public TSettingsWindow {
   TLampPanel& Lamps() { return *fLamps; }
   TTrayIcon& Tray() { return *fTray; }
   const TMainWindowUi& Ui() const { return fUi; }
-  // Whether closing hides the window into the notification area (otherwise it minimizes).
-  bool HidesToTray() const { return fHidesToTray; }
+  // Whether a close request now would hide the window into the notification area; without
+  // one, it ends the program as "Exit" does.
+  bool HidesToTray() const;
 
   // Handlers, public so the program's shell and tests can drive them.
   void timSystemTimer();
@@ -72,6 +73,7 @@ class TfmMain : public QWidget, public TSettingsWindow {
   void acAboutExecute();
   void acCloseExecute();
   void Restore1Click();
+  // "Exit": also the way out for --quit, a signal, or a close without a notification area.
   void Exit1Click();
   // Visible and in front of the other windows; a minimized window stays minimized.
   void ShowMainWindow();
@@ -121,7 +123,6 @@ class TfmMain : public QWidget, public TSettingsWindow {
   std::unique_ptr<TRelayHost> fHost;
   std::unique_ptr<TLampPanel> fLamps;
   std::unique_ptr<TStatusPresenter> fStatus;
-  bool fHidesToTray = false;
   bool fExiting = false;
   bool fSaveAtExit = false;  // settings were read completely (or confirmed in Setup since)
   bool fDestroyed = false;

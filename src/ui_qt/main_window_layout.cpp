@@ -4,10 +4,12 @@
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
 
+#include "present/gauge_look.h"
 #include "present/status_rows.h"
 #include "ui_qt/form_helpers.h"
 #include "ui_qt/status_model.h"
@@ -32,6 +34,14 @@ QFont WindowFont(int APixelSize, bool ABold = false) {
       {QStringLiteral("Tahoma"), QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
   font.setStyleHint(QFont::SansSerif);
   return font;
+}
+
+QColor ToQColor(TRgb AColor) {
+  return QColor(AColor.R, AColor.G, AColor.B);
+}
+
+QString ColorName(TRgb AColor) {
+  return ToQColor(AColor).name();
 }
 
 // A label whose size follows its text, placed by its top-left corner.
@@ -152,13 +162,17 @@ void TMainWindowUi::Setup(QWidget* AWindow) {
   Gauge1->setRange(0, 20);
   Gauge1->setValue(0);
   Gauge1->setTextVisible(false);
-  Gauge1->setStyleSheet(QStringLiteral(
-      "QProgressBar { background-color: white; border: 1px solid #7f7f7f; }"
-      "QProgressBar::chunk { background-color: qlineargradient(x1:0, y1:0, x2:1, y2:0, "
-      "stop:0 #0a246a, stop:1 #a6caf0); }"));
+  Gauge1->setStyleSheet(QStringLiteral("QProgressBar { background-color: %1; border: 1px solid "
+                                       "#7f7f7f; } QProgressBar::chunk { background-color: %2; }")
+                            .arg(ColorName(kGaugeBackColor), ColorName(kGaugeBarColor)));
   lblMsgCount = MakeChild<QLabel>(Panel1, "lblMsgCount", 32, 132, 112, 14);
   lblMsgCount->setAlignment(Qt::AlignCenter);
   lblMsgCount->setText(QStringLiteral("-"));
+  // The label lies over both the bar and the empty gauge, so its text must read on either.
+  QPalette ratePalette = lblMsgCount->palette();
+  ratePalette.setColor(QPalette::WindowText,
+                       ToQColor(ReadableTextColor({kGaugeBackColor, kGaugeBarColor})));
+  lblMsgCount->setPalette(ratePalette);
   lblMsgCount->raise();  // drawn over the gauge
   Label9 = MakeLabel(Panel1, "Label9", 32, 148, QStringLiteral("0"));
   Label10 = MakeLabel(Panel1, "Label10", 84, 148, QStringLiteral("10"));

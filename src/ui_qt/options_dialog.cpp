@@ -3,16 +3,18 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTableWidget>
+#include <string>
+#include <vector>
 
 #include "ui_qt/edit_nat_dialog.h"
 #include "ui_qt/form_helpers.h"
+#include "ui_qt/group_frame.h"
 
 namespace kelvo {
 
@@ -63,11 +65,11 @@ void SetUpReportList(QTableWidget* AList) {
 }  // namespace
 
 TfmOptions::TfmOptions(TfmEditNAT& AEditNAT, QWidget* AParent)
-    : QDialog(AParent),
+    : TCentredDialog(AParent),
       Panel1(MakeChild<QWidget>(this, "Panel1", 0, 322, 428, 39)),
       btnOK(MakeChild<QPushButton>(Panel1, "btnOK", 267, 7, 75, 25)),
       btnCancel(MakeChild<QPushButton>(Panel1, "btnCancel", 347, 7, 75, 25)),
-      GroupBox1(MakeChild<QGroupBox>(this, "GroupBox1", 8, 8, 412, 305)),
+      GroupBox1(MakeChild<TGroupFrame>(this, "GroupBox1", 8, 8, 412, 305)),
       Label1(MakeChild<QLabel>(GroupBox1, "Label1", 16, 19, 82, 13)),
       cbEthAdapter(MakeChild<QComboBox>(GroupBox1, "cbEthAdapter", 104, 16, 299, 21)),
       cbCreateDebugLogs(MakeChild<QCheckBox>(GroupBox1, "cbCreateDebugLogs", 16, 278, 119, 17)),
@@ -96,6 +98,8 @@ TfmOptions::TfmOptions(TfmEditNAT& AEditNAT, QWidget* AParent)
   Label2->setText(QStringLiteral("Static IP list:"));
   FitLabelWidth(Label1);
   FitLabelWidth(Label2);
+  FitLabelHeight(Label1);
+  FitLabelHeight(Label2);
   SetUpReportList(lvStatic);
 
   acAdd->setObjectName(QStringLiteral("acAdd"));

@@ -2,17 +2,16 @@
 // copy of the static list and hands the result back only on OK. GUI thread only.
 #pragma once
 
-#include <QDialog>
 #include <memory>
 #include <string>
 
 #include "present/setup_working_copy.h"
 #include "tables/nat_info_list.h"
+#include "ui_qt/centred_dialog.h"
 
 class QAction;
 class QCheckBox;
 class QComboBox;
-class QGroupBox;
 class QLabel;
 class QPushButton;
 class QShowEvent;
@@ -21,8 +20,9 @@ class QTableWidget;
 namespace kelvo {
 
 class TfmEditNAT;
+class TGroupFrame;
 
-class TfmOptions : public QDialog {
+class TfmOptions : public TCentredDialog {
   Q_OBJECT
 
  public:
@@ -43,7 +43,7 @@ class TfmOptions : public QDialog {
   QWidget* Panel1;
   QPushButton* btnOK;
   QPushButton* btnCancel;
-  QGroupBox* GroupBox1;
+  TGroupFrame* GroupBox1;
   QLabel* Label1;
   QComboBox* cbEthAdapter;
   QCheckBox* cbCreateDebugLogs;

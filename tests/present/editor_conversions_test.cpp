@@ -77,6 +77,25 @@ TEST(EditorConversions, FieldsAcceptDigitsAndTheNADFieldOneLeadingMinus) {
   }
 }
 
+TEST(EditorConversions, OKWaitsForAllThreeTexts) {
+  struct TCase {
+    TEntryTexts Texts;
+    bool Complete;
+  };
+  const TCase cases[] = {
+      {{"", "", ""}, false},
+      {{"7", "controller", ""}, false},
+      {{"7", "", "8442"}, false},
+      {{"", "controller", "8442"}, false},
+      {{"7", "controller", "8442"}, true},
+      {{"-", "h", "0"}, true},
+  };
+  for (const TCase& c : cases) {
+    EXPECT_EQ(EntryTextsComplete(c.Texts), c.Complete)
+        << c.Texts.NAD << "|" << c.Texts.Host << "|" << c.Texts.Port;
+  }
+}
+
 // Whatever an entry holds, the editor shows it as a text its field accepts and that converts
 // back to the same value, so Edit then OK without typing changes nothing.
 TEST(EditorConversions, EveryEntryValueRoundTripsThroughAnAcceptedFieldText) {

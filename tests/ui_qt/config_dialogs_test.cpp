@@ -2,6 +2,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -13,6 +14,7 @@
 #include "net/ethernet_utils.h"
 #include "tables/nat_info_list.h"
 #include "ui_qt/edit_nat_dialog.h"
+#include "ui_qt/group_frame.h"
 #include "ui_qt/options_dialog.h"
 
 using kelvo::TfmEditNAT;
@@ -121,6 +123,89 @@ class TConfigDialogsTest : public QObject {
     QCOMPARE(editor.edNAD->text(), QStringLiteral("123"));
     QCOMPARE(editor.edPort->text(), QStringLiteral("8442"));
     QCOMPARE(editor.edHost->text(), QStringLiteral("host-1.lan"));
+  }
+
+  // The caller's negative NAD stays acceptable, so the field goes on filtering what is typed
+  // after it; Port stays digits only whatever it holds.
+  void editorFieldsFilterAfterTheCallersText_data() {
+    QTest::addColumn<QString>("callerNAD");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("nad");
+    QTest::newRow("negative, then letters and space") << "-5"
+                                                      << "x1 "
+                                                      << "-51" << -51;
+    QTest::newRow("negative, then a second minus") << "-5"
+                                                   << "-2"
+                                                   << "-52" << -52;
+    QTest::newRow("positive, then minus") << "5"
+                                          << "-"
+                                          << "5" << 5;
+    QTest::newRow("empty, digits") << ""
+                                   << "a7b"
+                                   << "7" << 7;
+  }
+  void editorFieldsFilterAfterTheCallersText() {
+    QFETCH(QString, callerNAD);
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    QFETCH(int, nad);
+    TfmEditNAT editor;
+    editor.SetTexts({callerNAD.toStdString(), "controller", "8442"});
+    editor.show();
+    editor.edNAD->setFocus();
+    editor.edNAD->end(false);
+    QTest::keyClicks(editor.edNAD, typed);
+    QCOMPARE(editor.edNAD->text(), shown);
+    QCOMPARE(kelvo::ConvertNAD(editor.Texts().NAD), nad);
+
+    editor.edPort->end(false);
+    QTest::keyClicks(editor.edPort, QStringLiteral("-1x "));
+    QCOMPARE(editor.edPort->text(), QStringLiteral("84421"));
+  }
+
+  // The caption sits on the frame line of "General"; no control inside touches the line or
+  // the caption, and every label is high enough for its font, access key underline included.
+  void setupGroupBoxFrameClearOfControls() {
+    TfmEditNAT editor;
+    TfmOptions dialog(editor);
+    dialog.show();
+    QCOMPARE(dialog.GroupBox1->geometry(), QRect(8, 8, 412, 305));
+    QCOMPARE(dialog.GroupBox1->title(), QStringLiteral("General"));
+    const QRect frame = dialog.GroupBox1->FrameRect();
+    const QRect caption = dialog.GroupBox1->CaptionRect();
+    QCOMPARE(frame.bottom(), dialog.GroupBox1->height() - 1);
+    QVERIFY(frame.top() > caption.top() && frame.top() < caption.bottom());  // on the line
+    const QRect inside = frame.adjusted(2, 2, -2, -2);
+    const QList<QWidget*> children =
+        dialog.GroupBox1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    QVERIFY(children.size() >= 8);
+    for (const QWidget* child : children) {
+      QVERIFY2(inside.contains(child->geometry()), qPrintable(child->objectName()));
+      QVERIFY2(!caption.intersects(child->geometry()), qPrintable(child->objectName()));
+    }
+    // The line drawn is the one measured: the first non-background pixel down the box's left
+    // side, left of the caption.
+    const QImage image = dialog.GroupBox1->grab().toImage();
+    const QColor background = dialog.GroupBox1->palette().color(QPalette::Window);
+    int line = -1;
+    for (int y = 0; y < image.height() && line < 0; ++y) {
+      if (image.pixelColor(caption.left() / 2, y) != background) {
+        line = y;
+      }
+    }
+    QCOMPARE(line, frame.top());
+    // Nothing outside the box reaches into it.
+    QVERIFY(!dialog.Panel1->geometry().intersects(dialog.GroupBox1->geometry()));
+
+    for (QLabel* label : {dialog.Label1, dialog.Label2}) {
+      const QFontMetrics metrics(label->font());
+      QVERIFY2(label->height() >= metrics.ascent() + metrics.underlinePos() + metrics.lineWidth(),
+               qPrintable(label->objectName()));
+      QVERIFY(label->alignment() & Qt::AlignTop);
+    }
+    QCOMPARE(dialog.Label1->text(), QStringLiteral("&Ethernet adapter:"));
+    QCOMPARE(dialog.Label1->buddy(), dialog.cbEthAdapter);
   }
 
   void editorResultsOfEnterEscAndCloseBox() {

@@ -1,5 +1,6 @@
 // The main window with a real relay host bound to 127.0.0.1:8442: layout, resize rule, status
 // tick, lamps, tray menu, closing, and the error handler.
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,6 +21,7 @@
 #include "app/relay_host.h"
 #include "config/registry_store.h"
 #include "diag/my_log.h"
+#include "present/gauge_look.h"
 #include "support/relay_process.h"
 #include "ui_qt/kelvo_application.h"
 #include "ui_qt/lamp_panel.h"
@@ -65,12 +67,16 @@ class TMainWindowTest : public QObject {
   void namesCaptionAndStartState();
   void statusTickFillsBothLists();
   void statusTickShowsRateAndResetsIt();
+  void statusTickAtTheTablesBound();
   void lampFlashesAndTurnsGrey();
   void lampHeldLitByCloseFrames();
   void greyLeavesTimerRunning();
   void trayMenuRestoresAndExits();
   void closeHidesAndRelayGoesOn();
-  void closeWithoutTrayMinimizes();
+  void closeWithoutTrayEndsAsExitDoes_data();
+  void closeWithoutTrayEndsAsExitDoes();
+  void tabLeavesTheStatusLists();
+  void rateLabelReadableAtEveryFill();
   void showRequestRestoresMinimizedWindow();
   void errorsReachDebugLogOnlyWhenOn();
   void shutDownSavesSettings();
@@ -223,6 +229,11 @@ void TMainWindowTest::namesCaptionAndStartState() {
 }
 
 void TMainWindowTest::statusTickFillsBothLists() {
+  // Qt's own checks of a model's answers and signals run on both lists throughout.
+  const QAbstractItemModelTester checkApplications(
+      Window().Ui().ListView1->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+  const QAbstractItemModelTester checkControllers(
+      Window().Ui().ListView2->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
   TAddressTables& tables = Window().Host().Tables();
   {
     const std::lock_guard<std::mutex> lock(tables.fTablesLock);
@@ -263,6 +274,41 @@ void TMainWindowTest::statusTickFillsBothLists() {
   QVERIFY(!ui.ListView2->selectionModel()->hasSelection());
   QCOMPARE(RowTexts(ui.ListView2, 0).mid(0, 2), QStringList({"1.", "2000"}));
   QCOMPARE(RowTexts(ui.ListView2, 1).mid(0, 2), QStringList({"2.", "2001"}));
+}
+
+// 100,000 rows per table: every row is there and numbered, and a tick with the paint after it
+// stays far below the second it has (one item object per cell took most of it).
+void TMainWindowTest::statusTickAtTheTablesBound() {
+  constexpr int kRows = 100000;
+  TAddressTables& tables = Window().Host().Tables();
+  {
+    const std::lock_guard<std::mutex> lock(tables.fTablesLock);
+    for (int i = 0; i < kRows; ++i) {
+      const std::string ip =
+          "10.1." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256);
+      tables.fNATTable->Add(Entry(7, 7 + i, ip.c_str(), 40000, 60));
+      tables.fPushTable->Add(Entry(9000 + i, 9000 + i, ip.c_str(), 8442, 600));
+    }
+    tables.fStaticTable->Add(Entry(1001, 1001, "10.0.0.2", 8442, -1));
+  }
+  const TMainWindowUi& ui = Window().Ui();
+  Window().timSystemTimer();
+  ui.ListView2->selectRow(kRows);
+  QElapsedTimer clock;
+  clock.start();
+  Window().timSystemTimer();
+  QCoreApplication::processEvents();
+  Window().repaint();
+  const qint64 elapsed = clock.elapsed();
+  QCOMPARE(RowCount(ui.ListView1), kRows);
+  QCOMPARE(RowCount(ui.ListView2), kRows + 1);
+  QCOMPARE(RowTexts(ui.ListView1, kRows - 1),
+           QStringList({"100000.", "7/100006", "10.1.134.159:40000", "60"}));
+  QCOMPARE(RowTexts(ui.ListView2, 0), QStringList({"1.", "1001", "10.0.0.2:8442", "static"}));
+  QCOMPARE(RowTexts(ui.ListView2, kRows),
+           QStringList({"100001.", "108999", "10.1.134.159:8442", "600"}));
+  QVERIFY(!ui.ListView2->selectionModel()->hasSelection());
+  QVERIFY2(elapsed < 300, qPrintable(QStringLiteral("tick and paint took %1 ms").arg(elapsed)));
 }
 
 void TMainWindowTest::statusTickShowsRateAndResetsIt() {
@@ -401,15 +447,101 @@ void TMainWindowTest::closeHidesAndRelayGoesOn() {
   QVERIFY(Window().isHidden());
 }
 
-void TMainWindowTest::closeWithoutTrayMinimizes() {
-  TTrayIcon::OverrideAvailable(false);
-  TfmMain window(*fRig->fLog, *fRig->fStore, TCommandLine{});
+// Whether a notification area exists is judged at the close request itself: without one the
+// close ends the program the way "Exit" does, and the shut-down that follows saves.
+void TMainWindowTest::closeWithoutTrayEndsAsExitDoes_data() {
+  QTest::addColumn<bool>("trayAtStart");
+  QTest::addColumn<bool>("trayAtClose");
+  QTest::newRow("never a tray") << false << false;
+  QTest::newRow("tray host went away") << true << false;
+  QTest::newRow("tray host came later") << false << true;
+  QTest::newRow("tray all along") << true << true;
+}
+
+void TMainWindowTest::closeWithoutTrayEndsAsExitDoes() {
+  QFETCH(bool, trayAtStart);
+  QFETCH(bool, trayAtClose);
+  fRig.reset();  // this case's window is the only one
+  TTrayIcon::OverrideAvailable(trayAtStart);
+  test::TWindowRig rig;
+  TfmMain& window = *rig.fWindow;
+  QSignalSpy exits(&window, &TfmMain::ExitProgram);
   window.show();
   QVERIFY(QTest::qWaitForWindowExposed(&window));
-  QVERIFY(!window.HidesToTray());
-  QVERIFY(!window.close());
-  QVERIFY(window.isVisible());
-  QTRY_VERIFY(window.isMinimized());
+  window.move(70, 90);
+
+  TTrayIcon::OverrideAvailable(trayAtClose);
+  QCOMPARE(window.HidesToTray(), trayAtClose);
+  const bool closed = window.close();
+  QCOMPARE(closed, !trayAtClose);
+  QVERIFY(window.isHidden());
+  QCOMPARE(exits.count(), trayAtClose ? 0 : 1);
+  if (trayAtClose) {
+    return;  // hidden in the tray, still running
+  }
+  window.FormDestroy();  // what the program runs once its loop has stopped
+  QVERIFY(!window.Host().Endpoint().IsOpen());
+  QFile file(rig.fDir.filePath(QStringLiteral("KelvoRelay.reg")));
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  const QByteArray text = file.readAll();
+  QVERIFY2(text.contains("\"Top\"=dword:0000005a"), text.constData());
+  QVERIFY2(text.contains("\"Left\"=dword:00000046"), text.constData());
+}
+
+// Tab moves from control to control; it does not walk the cells of a status list.
+void TMainWindowTest::tabLeavesTheStatusLists() {
+  TAddressTables& tables = Window().Host().Tables();
+  {
+    const std::lock_guard<std::mutex> lock(tables.fTablesLock);
+    for (int i = 0; i < 3; ++i) {
+      tables.fNATTable->Add(Entry(100 + i, 100 + i, "192.168.1.20", 50000 + i, 60));
+      tables.fPushTable->Add(Entry(200 + i, 200 + i, "10.0.0.3", 9000 + i, 600));
+    }
+  }
+  Window().timSystemTimer();
+  Window().activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&Window()));
+  const TMainWindowUi& ui = Window().Ui();
+  for (QTableView* list : {ui.ListView1, ui.ListView2}) {
+    for (Qt::KeyboardModifiers modifiers : {Qt::NoModifier, Qt::ShiftModifier}) {
+      list->setFocus(Qt::OtherFocusReason);
+      list->setCurrentIndex(list->model()->index(0, 0));
+      QTRY_COMPARE(QApplication::focusWidget(), list);
+      QTest::keyClick(list, modifiers == Qt::NoModifier ? Qt::Key_Tab : Qt::Key_Backtab, modifiers);
+      QVERIFY2(QApplication::focusWidget() != list, qPrintable(list->objectName()));
+      QCOMPARE(list->currentIndex().row(), 0);
+      QCOMPARE(list->currentIndex().column(), 0);
+    }
+  }
+}
+
+// The rate label lies over the gauge; its text must stand out from every colour the gauge
+// shows behind it, at every fill of the bar.
+void TMainWindowTest::rateLabelReadableAtEveryFill() {
+  const TMainWindowUi& ui = Window().Ui();
+  const auto rgb = [](const QColor& AColor) {
+    return TRgb{static_cast<std::uint8_t>(AColor.red()), static_cast<std::uint8_t>(AColor.green()),
+                static_cast<std::uint8_t>(AColor.blue())};
+  };
+  const TRgb text = rgb(ui.lblMsgCount->palette().color(QPalette::WindowText));
+  // The label's place in the gauge, without the gauge's own border.
+  const QRect behind =
+      QRect(ui.Gauge1->mapFrom(ui.Panel1, ui.lblMsgCount->pos()), ui.lblMsgCount->size()) &
+      ui.Gauge1->rect().adjusted(1, 1, -1, -1);
+  ui.lblMsgCount->hide();
+  for (int fill = ui.Gauge1->minimum(); fill <= ui.Gauge1->maximum(); ++fill) {
+    ui.Gauge1->setValue(fill);
+    const QImage image = ui.Gauge1->grab().toImage();
+    double worst = 21.0;
+    for (int y = behind.top(); y <= behind.bottom(); ++y) {
+      for (int x = behind.left(); x <= behind.right(); ++x) {
+        worst = std::min(worst, ContrastRatio(text, rgb(image.pixelColor(x, y))));
+      }
+    }
+    QVERIFY2(worst >= kMinTextContrast,
+             qPrintable(QStringLiteral("fill %1: contrast %2").arg(fill).arg(worst)));
+  }
+  ui.lblMsgCount->show();
 }
 
 void TMainWindowTest::showRequestRestoresMinimizedWindow() {

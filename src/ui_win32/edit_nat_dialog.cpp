@@ -55,12 +55,7 @@ bool TfmEditNAT::Command(int AId, int ACode) {
 }
 
 void TfmEditNAT::edNADChange() {
-  // The conversions accept any text, but an entry without a NAD, host or port is almost
-  // certainly a slip, so OK waits until all three hold something.
-  const bool filled = GetWindowTextLengthW(Item(idedNAD)) > 0 &&
-                      GetWindowTextLengthW(Item(idedHost)) > 0 &&
-                      GetWindowTextLengthW(Item(idedPort)) > 0;
-  EnableWindow(Item(IDOK), filled ? TRUE : FALSE);
+  EnableWindow(Item(IDOK), EntryTextsComplete(Fields()) ? TRUE : FALSE);
 }
 
 }  // namespace kelvo

@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 
 .PHONY: all deps configure build run test tsan fuzz bench soak screenshot format clean \
         windows windows-configure test-windows bench-windows test-win32-ui windows-installer \
-        test-windows-installer
+        test-windows-installer windows-screenshots
 
 all: build
 
@@ -93,6 +93,11 @@ windows-installer: windows
 # installed program is started once).
 test-windows-installer: windows-installer
 	unshare -n sh -c 'ip link set lo up; scripts/windows-installer-test.sh $(WIN_BUILD)'
+
+# Screenshots of the Win32 program under Wine and Xvfb (idle, with loopback traffic, Setup, the
+# editor, About, Help) into build-win/screenshots.
+windows-screenshots: windows
+	unshare -n sh -c 'ip link set lo up; scripts/win32-screenshots.sh $(WIN_BUILD) $(WIN_BUILD)/screenshots'
 
 # Only the Win32 window and its dialogs under Wine on a virtual display, inside a private
 # network namespace (they bind port 8442).

@@ -56,6 +56,12 @@ shot() {
 main=$(wait_window "KelvoRelay v1.0.2")
 sleep 2
 shot main
+# A few seconds of traffic over loopback: rows in both lists, lit lamps, a message rate.
+python3 "$(dirname "$0")/relay-traffic.py" 5 12 &
+traffic=$!
+sleep 3
+shot main-traffic
+wait "$traffic"
 
 click "$main" 583 435 872 456  # Setup
 setup=$(wait_window Setup)

@@ -124,8 +124,9 @@ void TPicture::Draw(HDC ADC, const RECT& ADest) const {
   HGDIOBJ previous = SelectObject(source, fBitmap);
   BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
   SetStretchBltMode(ADC, HALFTONE);
-  AlphaBlend(ADC, ADest.left, ADest.top, ADest.right - ADest.left, ADest.bottom - ADest.top, source,
-             0, 0, fWidth, fHeight, blend);
+  // gdi32's own entry point, the one msimg32's AlphaBlend forwards to.
+  GdiAlphaBlend(ADC, ADest.left, ADest.top, ADest.right - ADest.left, ADest.bottom - ADest.top,
+                source, 0, 0, fWidth, fHeight, blend);
   SelectObject(source, previous);
   DeleteDC(source);
 }

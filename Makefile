@@ -6,7 +6,8 @@ CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps configure build run test install package tsan fuzz bench soak screenshot format \
-        clean windows windows-configure test-windows bench-windows
+        clean windows windows-configure test-windows bench-windows test-win32-ui windows-installer \
+        test-windows-installer windows-screenshots
 
 all: build
 
@@ -86,16 +87,38 @@ windows-configure:
 windows: windows-configure
 	cmake --build $(WIN_BUILD) -j$(JOBS) --target kelvorelay
 
-# The core's tests under Wine, then the headless end-to-end tests against kelvorelay.exe, driven
-# from the Linux build's test kit; all in a private network namespace of their own.
+# The core's tests and the Win32 window's tests under Wine (on a virtual display), then the
+# headless end-to-end tests against kelvorelay.exe, driven from the Linux build's test kit; all
+# in a private network namespace of their own. Last a silent install and uninstall.
 test-windows: windows-configure build
 	cmake --build $(WIN_BUILD) -j$(JOBS)
 	cmake --build $(BUILD) -j$(JOBS) --target e2e_headless_test
 	scripts/test-windows.sh $(WIN_BUILD) $(BUILD)
+	$(MAKE) test-windows-installer
 
 # load_bench against the Linux relay and against kelvorelay.exe under Wine, in the same run.
 bench-windows: windows build
 	scripts/test-windows.sh --bench $(WIN_BUILD) $(BUILD)
+
+# The per-user installer, build-win/KelvoRelay-<version>-setup.exe.
+windows-installer: windows
+	cmake --build $(WIN_BUILD) --target windows-installer
+
+# A silent install and uninstall of that installer under Wine (in a namespace of its own, as the
+# installed program is started once).
+test-windows-installer: windows-installer
+	unshare -n sh -c 'ip link set lo up; scripts/windows-installer-test.sh $(WIN_BUILD)'
+
+# Screenshots of the Win32 program under Wine and Xvfb (idle, with loopback traffic, Setup, the
+# editor, About, Help) into build-win/screenshots.
+windows-screenshots: windows
+	unshare -n sh -c 'ip link set lo up; scripts/win32-screenshots.sh $(WIN_BUILD) $(WIN_BUILD)/screenshots'
+
+# Only the Win32 window and its dialogs under Wine on a virtual display, inside a private
+# network namespace (they bind port 8442).
+test-win32-ui: windows-configure
+	cmake --build $(WIN_BUILD) -j$(JOBS) --target ui_win32_test
+	unshare -n sh -c 'ip link set lo up; scripts/win32-ui-test.sh $(WIN_BUILD)'
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

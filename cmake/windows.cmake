@@ -20,5 +20,6 @@ configure_file(${PROJECT_SOURCE_DIR}/resources/version.rc.in
 function(kelvo_add_windows_resources target)
   target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/resources/kelvorelay.rc)
   set_property(SOURCE ${PROJECT_SOURCE_DIR}/resources/kelvorelay.rc APPEND PROPERTY
-               INCLUDE_DIRECTORIES ${PROJECT_BINARY_DIR}/resources)
+               INCLUDE_DIRECTORIES ${PROJECT_BINARY_DIR}/resources
+               ${PROJECT_SOURCE_DIR}/resources/windows ${PROJECT_SOURCE_DIR}/resources/pictures)
 endfunction()

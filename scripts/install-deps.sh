@@ -28,7 +28,8 @@ for extra in "$@"; do
                         iproute2) ;;
     # The posix thread model gives std::thread; the GoogleTest sources (googletest, above) are
     # built with the same compiler; iproute2 and util-linux give the tests a private loopback.
-    windows) packages+=(g++-mingw-w64-x86-64-posix wine64 wine libz-mingw-w64-dev iproute2 util-linux) ;;
+    windows) packages+=(g++-mingw-w64-x86-64-posix wine64 wine libz-mingw-w64-dev iproute2 util-linux
+                        nsis xvfb x11-utils openbox imagemagick xdotool) ;;
     *) echo "unknown package group '$extra'" >&2; exit 2 ;;
   esac
 done

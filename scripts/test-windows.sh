@@ -32,6 +32,13 @@ inner() {
   fi
   # Stays up between the test programs, ends 5 s after the last one.
   wineserver -p5 || true
+  # The Win32 window's tests need a display: a virtual one with a window manager, inside the
+  # namespace as well.
+  export DISPLAY=:$((60 + $$ % 200))
+  Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  local xvfb=$!
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  if command -v openbox >/dev/null 2>&1; then openbox >/dev/null 2>&1 & fi
   status=0
   if [ -n "$bench" ]; then
     "$linux_build/bin/load_bench" "${BENCH_SECONDS:-3}" --windows "$win_build/bin/kelvorelay.exe" ||
@@ -43,6 +50,7 @@ inner() {
       "$linux_build/tests/e2e_headless_test" --gtest_brief=1 || status=1
   fi
   wineserver -k || true
+  kill "$xvfb" 2>/dev/null || true
   return $status
 }
 

@@ -11,7 +11,9 @@
 #include "app/settings_commands.h"
 #include "app/version.h"
 #include "diag/my_log.h"
-#ifdef KELVO_WITH_GUI
+#if defined(KELVO_WITH_WIN32)
+#include "ui_win32/win32_main.h"
+#elif defined(KELVO_WITH_GUI)
 #include "ui_qt/gui_main.h"
 #endif
 
@@ -63,6 +65,9 @@ int main(int argc, char** argv) {
                      ExecutablePath().c_str());
         return kExitOtherInstance;
       }
+#ifdef KELVO_WITH_WIN32
+      BringRunningWindowForward();
+#endif
       return kExitOk;  // the running instance has been asked to show its window
     }
   } catch (const std::exception& error) {
@@ -73,7 +78,9 @@ int main(int argc, char** argv) {
   if (options.Headless) {
     return RunHeadless(options, log, guard);
   }
-#ifdef KELVO_WITH_GUI
+#if defined(KELVO_WITH_WIN32)
+  return RunWin32Gui(options, log, guard);
+#elif defined(KELVO_WITH_GUI)
   return RunGui(argc, argv, options, log, guard);
 #else
   return kExitBadCommand;

@@ -1,0 +1,712 @@
+#include "ui_win32/main_window.h"
+
+#include <commctrl.h>
+#include <uxtheme.h>
+
+#include <exception>
+
+#include "app/relay_host.h"
+#include "app/version.h"
+#include "diag/my_log.h"
+#include "present/gauge_look.h"
+#include "ui_win32/about_window.h"
+#include "ui_win32/app_exception.h"
+#include "ui_win32/help_window.h"
+#include "ui_win32/lamp_panel.h"
+#include "ui_win32/options_dialog.h"
+#include "ui_win32/relay_panel.h"
+#include "ui_win32/report_list.h"
+#include "ui_win32/status_lists.h"
+#include "ui_win32/tray_icon.h"
+#include "ui_win32/win32_relay_view.h"
+#include "ui_win32/win32_text.h"
+
+namespace kelvo {
+
+namespace {
+
+void RegisterMainWindowClass(WNDPROC AProc, HICON AIcon, HICON ASmallIcon) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  if (GetClassInfoExW(GetModuleHandleW(nullptr), kMainWindowClass, &windowClass)) {
+    return;
+  }
+  windowClass.style = CS_DBLCLKS;
+  windowClass.lpfnWndProc = AProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.hIcon = AIcon;
+  windowClass.hIconSm = ASmallIcon;
+  windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  windowClass.lpszClassName = kMainWindowClass;
+  RegisterClassExW(&windowClass);
+}
+
+HICON LoadMainIcon(int ASize) {
+  return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON, ASize,
+                                       ASize, LR_DEFAULTCOLOR));
+}
+
+constexpr std::array<TLamp, 4> kLampsAtStart = {TLamp::LANRx, TLamp::LANTx, TLamp::WANRx,
+                                                TLamp::WANTx};
+
+}  // namespace
+
+TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOptions)
+    : fLog(ALog), fStore(AStore) {
+  INITCOMMONCONTROLSEX controls{sizeof(controls),
+                                ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+  RegisterPictureClass();
+  fIcon = LoadMainIcon(GetSystemMetrics(SM_CXICON));
+  fSmallIcon = LoadMainIcon(GetSystemMetrics(SM_CXSMICON));
+  RegisterMainWindowClass(&TfmMain::WndProc, fIcon, fSmallIcon);
+
+  // Sizable, with system menu and minimize button but no maximize button.
+  const DWORD style =
+      WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME | WS_CLIPCHILDREN;
+  fHandle =
+      CreateWindowExW(WS_EX_CONTROLPARENT, kMainWindowClass, L"", style, CW_USEDEFAULT,
+                      CW_USEDEFAULT, 100, 100, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+  if (fHandle == nullptr) {
+    throw std::runtime_error("The main window could not be created");
+  }
+  fDpi = WindowDpi(fHandle);
+  CreateFonts();
+  LoadPictures();
+  CreateControls();
+  SetClientSize(fHandle, ScaleFrom96(kMainClientWidth, fDpi), ScaleFrom96(kMainClientHeight, fDpi));
+  CentreOver(fHandle, nullptr);
+  FormResize();
+  FormCreate(AOptions);
+}
+
+TfmMain::~TfmMain() {
+  // Without an orderly shut-down (FormDestroy) the listener must still be gone before the
+  // window it posts to.
+  KillTimer(fHandle, kSystemTimerId);
+  KillTimer(fHandle, kAgeingTimerId);
+  if (fHost) {
+    fHost->StopListening();
+  }
+  SetAppExceptionHandler(nullptr);
+  fLamps.reset();
+  if (fTray) {
+    fTray->Remove();
+  }
+  if (fHandle != nullptr) {
+    SetWindowLongPtrW(fHandle, GWLP_USERDATA, 0);
+    DestroyWindow(fHandle);
+  }
+  for (HICON icon : {fIcon, fSmallIcon}) {
+    if (icon != nullptr) {
+      DestroyIcon(icon);
+    }
+  }
+}
+
+HWND TfmMain::Child(int AId) const {
+  const TPartSpec* part = FindMainPart(AId);
+  if (part == nullptr) {
+    return nullptr;
+  }
+  HWND parent = part->InPanel ? GetDlgItem(fHandle, idPanel1) : fHandle;
+  return GetDlgItem(parent, AId);
+}
+
+void TfmMain::CreateFonts() {
+  fFont.Reset(CreateDesignFont(L"Tahoma", 11, fDpi));
+  fTitleFont.Reset(CreateDesignFont(L"Tahoma", 19, fDpi));
+  fScaleFont.Reset(CreateDesignFont(L"Tahoma", 8, fDpi));
+  fErrorFont.Reset(CreateDesignFont(L"Tahoma", 11, fDpi, true));
+  if (fWhiteBrush.Get() == nullptr) {
+    fWhiteBrush.Reset(CreateSolidBrush(RGB(255, 255, 255)));
+    fLineBrush.Reset(CreateSolidBrush(RGB(0xA0, 0xA0, 0xA0)));
+  }
+}
+
+void TfmMain::LoadPictures() {
+  const wchar_t* const names[] = {L"STRIP", L"LOGO", L"APPLICATION", L"CONTROLLER", L"RELAY"};
+  for (std::size_t i = 0; i < fPictures.size(); ++i) {
+    fPictures[i] = std::make_unique<TPicture>(names[i]);
+  }
+}
+
+void TfmMain::CreateControls() {
+  RegisterPanelClass();
+  HWND panel = nullptr;
+  for (const TPartSpec& part : MainWindowParts()) {
+    HWND parent = part.InPanel ? panel : fHandle;
+    HFONT font = fFont.Font();
+    const wchar_t* windowClass = L"STATIC";
+    const wchar_t* text = L"";
+    DWORD style = WS_VISIBLE | SS_LEFT | SS_NOPREFIX;
+    const TPicture* picture = nullptr;
+    switch (part.Id) {
+      case idImage1:
+      case idImage3:
+      case idimgApplication:
+      case idimgController:
+      case idImage2:
+      case idimgLANRx:
+      case idimgWANRx:
+      case idimgLANTx:
+      case idimgWANTx:
+        windowClass = kPictureClass;
+        style = WS_VISIBLE;
+        break;
+      case idlblLAN:
+        text = L"Applications (LAN)";
+        font = fTitleFont.Font();
+        break;
+      case idlblWAN:
+        text = L"Controllers (WAN)";
+        font = fTitleFont.Font();
+        break;
+      case idListView1:
+      case idListView2:
+        AddReportColumns(CreateReportList(fHandle, part.Id, part.Design, fDpi, font, true),
+                         kStatusColumns, fDpi);
+        continue;
+      case idPanel1:
+        windowClass = kPanelClass;
+        style = WS_VISIBLE;
+        break;
+      case idlblLocalIP:
+        style = WS_VISIBLE | SS_CENTER | SS_NOPREFIX;
+        break;
+      case idlblError:
+        // Hidden until the port cannot be opened; centred and wrapped.
+        style = SS_CENTER | SS_NOPREFIX;
+        text = L"Error opening port 8442!";
+        font = fErrorFont.Font();
+        break;
+      case idButton1:
+      case idButton4:
+      case idButton2:
+      case idButton3:
+        windowClass = L"BUTTON";
+        style = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
+        text = part.Id == idButton1   ? L"Setup"
+               : part.Id == idButton4 ? L"Help"
+               : part.Id == idButton2 ? L"About"
+                                      : L"Close";
+        break;
+      case idLabel1:
+        text = L"LAN:";
+        break;
+      case idLabel2:
+        text = L"WAN:";
+        break;
+      case idlblReqCount:
+      case idlblAckCount:
+        text = L"-";
+        style = WS_VISIBLE | SS_RIGHT | SS_NOPREFIX;
+        break;
+      case idLabel5:
+      case idLabel6:
+        text = L"Rx";
+        break;
+      case idLabel7:
+      case idLabel8:
+        text = L"Tx";
+        break;
+      case idLabel3:
+      case idLabel4:
+        text = L"8442";
+        style = WS_VISIBLE | SS_CENTER | SS_NOPREFIX;
+        break;
+      case idGauge1:
+        windowClass = PROGRESS_CLASSW;
+        style = WS_VISIBLE | WS_BORDER | PBS_SMOOTH;
+        break;
+      case idlblMsgCount:
+        // Not shown itself: the gauge draws its text over the bar.
+        style = SS_CENTER | SS_NOPREFIX;
+        text = L"-";
+        break;
+      case idLabel9:
+      case idLabel10:
+      case idLabel11:
+        text = part.Id == idLabel9 ? L"0" : part.Id == idLabel10 ? L"10" : L"20";
+        font = fScaleFont.Font();
+        break;
+      default:
+        break;
+    }
+    HWND child = CreateChild(parent, windowClass, text, style, 0, part.Id, part.Design, fDpi, font);
+    if (child == nullptr) {
+      throw std::runtime_error(std::string("The window's part ") + part.Name +
+                               " could not be created");
+    }
+    if (part.Id == idPanel1) {
+      panel = child;
+    }
+    if (part.Design.Width == 0 || part.Design.Height == 0) {
+      FitToText(child, ScaleFrom96(part.Design.Width, fDpi));
+    }
+    switch (part.Id) {
+      case idImage1:
+        picture = fPictures[0].get();
+        break;
+      case idImage3:
+        picture = fPictures[1].get();
+        break;
+      case idimgApplication:
+        picture = fPictures[2].get();
+        break;
+      case idimgController:
+        picture = fPictures[3].get();
+        break;
+      case idImage2: {
+        const TBounds place = ScaleFrom96(part.Design, fDpi);
+        SetPanelDrawing(panel, fPictures[4].get(),
+                        RECT{place.Left, place.Top, place.Right(), place.Bottom()});
+        picture = fPictures[4].get();
+        break;
+      }
+      case idGauge1:
+        // The classic bar takes the colours: white ground, active-caption gradient bar.
+        SetWindowTheme(child, L"", L"");
+        SendMessageW(child, PBM_SETRANGE32, 0, 20);
+        SendMessageW(child, PBM_SETBKCOLOR, 0,
+                     RGB(kGaugeBackColor.R, kGaugeBackColor.G, kGaugeBackColor.B));
+        SendMessageW(child, PBM_SETBARCOLOR, 0, GetSysColor(COLOR_GRADIENTACTIVECAPTION));
+        break;
+      default:
+        break;
+    }
+    if (picture != nullptr) {
+      SetPicture(child, picture);
+    }
+  }
+  DrawLabelOverGauge(Child(idGauge1), Child(idlblMsgCount));
+  const TBounds count = ChildBounds(Child(idlblReqCount));
+  fCountRight = count.Right();
+}
+
+void TfmMain::ShowCount(int AId, const std::string& AText) {
+  // The count keeps its right edge as the number grows.
+  HWND label = Child(AId);
+  SetWindowTextUtf8(label, AText);
+  FitToText(label);
+  const TBounds place = ChildBounds(label);
+  SetWindowPos(label, nullptr, fCountRight - place.Width, place.Top, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(label, nullptr, TRUE);
+}
+
+void TfmMain::ShowPortError(bool AVisible) {
+  ShowWindow(Child(idlblError), AVisible ? SW_SHOWNA : SW_HIDE);
+}
+
+void TfmMain::FormResize() {
+  RECT client{};
+  GetClientRect(fHandle, &client);
+  const std::vector<TBounds> places = MainWindowLayout(client.right, client.bottom, fDpi);
+  const auto parts = MainWindowParts();
+  HDWP positions = BeginDeferWindowPos(static_cast<int>(parts.size()));
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (parts[i].InPanel) {
+      continue;  // the panel's children move with it
+    }
+    HWND child = GetDlgItem(fHandle, parts[i].Id);
+    const bool autosized = parts[i].Design.Width == 0 || parts[i].Design.Height == 0;
+    const TBounds& place = places[i];
+    positions =
+        DeferWindowPos(positions, child, nullptr, place.Left, place.Top, place.Width, place.Height,
+                       SWP_NOZORDER | SWP_NOACTIVATE | (autosized ? SWP_NOSIZE : 0));
+  }
+  EndDeferWindowPos(positions);
+}
+
+void TfmMain::FormCreate(const TCommandLine& AOptions) {
+  // 1. The notification icon.
+  fTray = std::make_unique<TTrayIcon>(fHandle, fSmallIcon);
+  fTray->Add();
+
+  // 2. The address tables (inside the relay host), with the view the engine reports to.
+  TWin32RelayView::TTarget target;
+  target.Lamp = [this](TLamp ALamp, TLedColor AColor) { SetLed(ALamp, AColor); };
+  target.ReqCount = [this](std::int32_t AValue) {
+    ShowCount(idlblReqCount, std::to_string(AValue));
+  };
+  target.AckCount = [this](std::int32_t AValue) {
+    ShowCount(idlblAckCount, std::to_string(AValue));
+  };
+  target.LocalIP = [this](const std::string& AAddress) {
+    SetWindowTextUtf8(Child(idlblLocalIP), AAddress);
+  };
+  target.PortError = [this](bool AVisible) { ShowPortError(AVisible); };
+  fView = std::make_unique<TWin32RelayView>(fHandle, std::move(target));
+  fHost = std::make_unique<TRelayHost>(*fView, fLog, fStore);
+  fStatus = std::make_unique<TStatusLists>(Child(idListView1), Child(idListView2), Child(idGauge1),
+                                           Child(idlblMsgCount));
+
+  // 3. Counters: nothing counted yet, shown as "-" until the first frame or tick.
+  ShowCount(idlblReqCount, "-");
+  ShowCount(idlblAckCount, "-");
+  SetWindowTextW(Child(idlblMsgCount), L"-");
+
+  // 4. The debug log is off at every start unless asked for on the command line.
+  fHost->Engine().SetCreateDebugLogs(AOptions.DebugLog);
+
+  // 5. Caption.
+  SetWindowTextUtf8(fHandle, MainWindowCaption());
+
+  // 6. From here on an escaping error is logged (while the debug log is on), not fatal.
+  SetAppExceptionHandler([this](const std::string& AMessage) { AppOnException(AMessage); });
+
+  SetTimer(fHandle, kSystemTimerId, kStatusTickMs, nullptr);
+  SetTimer(fHandle, kAgeingTimerId, kAgeingTickMs, nullptr);
+
+  // Each remaining step runs even when an earlier one failed: a bad settings value must not
+  // leave the relay silently not listening.
+  RunStep([this] {
+    // 7. Lamp pictures; all four lamps grey.
+    fLamps = std::make_unique<TLampPanel>(fHandle,
+                                          std::array<HWND, 4>{Child(idimgLANRx), Child(idimgWANRx),
+                                                              Child(idimgLANTx), Child(idimgWANTx)},
+                                          kFirstLampTimerId);
+    for (TLamp lamp : kLampsAtStart) {
+      SetLed(lamp, TLedColor::Gray);
+    }
+  });
+  // 8. The default adapter.
+  RunStep([this] { fHost->SelectDefaultAdapter(); });
+  // 9. The debug log's file beside the executable.
+  RunStep([this] { fLog.SetLogFile(DebugLogFileName()); });
+  // 10. Window position, adapter, static list. Settings that could not be read completely
+  // are not written back at the end, or the entries after the bad value would be lost.
+  RunStep([this] {
+    fHost->LoadSettings(*this);
+    fSaveAtExit = true;
+  });
+  // 11. Open the endpoint; a port error shows in the window, it does not throw.
+  RunStep([this] { fHost->StartListening(); });
+}
+
+template <typename TStep>
+void TfmMain::RunStep(TStep AStep) {
+  try {
+    AStep();
+  } catch (const std::exception& error) {
+    AppOnException(error.what());
+  }
+}
+
+void TfmMain::FormDestroy() {
+  if (fDestroyed) {
+    return;
+  }
+  fDestroyed = true;
+  try {
+    KillTimer(fHandle, kSystemTimerId);
+    if (fLamps) {
+      fLamps->StopTimers();
+    }
+    KillTimer(fHandle, kAgeingTimerId);
+    fHost->StopListening();
+    if (fSaveAtExit) {
+      fHost->SaveSettings(*this);
+    }
+  } catch (const std::exception& error) {
+    AppOnException(error.what());
+  }
+  // Even after a failed save: an icon left behind would outlive the program.
+  fTray->Remove();
+}
+
+void TfmMain::AppOnException(const std::string& AMessage) {
+  if (!fHost || !fHost->Engine().CreateDebugLogs()) {
+    return;
+  }
+  try {
+    fLog.AddLog(AMessage);
+  } catch (...) {
+    // The log itself failed: there is nowhere left to report it.
+  }
+}
+
+void TfmMain::timSystemTimer() {
+  fStatus->Tick(fHost->Engine().TakeMsgCount(), TakeStatusSnapshot(fHost->Tables()));
+}
+
+void TfmMain::SetLed(TLamp ALamp, TLedColor AColor) {
+  if (fLamps) {
+    fLamps->SetLed(ALamp, AColor);
+  }
+}
+
+void TfmMain::acOptionsExecute() {
+  if (fDialogs.Options == nullptr) {
+    return;
+  }
+  TfmOptions& options = *fDialogs.Options;
+  options.SetStaticList(fHost->Tables().DuplicateStaticTable());
+  options.EthernetAdapterID = fHost->EthAdapterInfo().ID();
+  options.CreateDebugLogs = fHost->Engine().CreateDebugLogs();
+  if (options.ShowModal(fHandle) != IDOK) {
+    return;
+  }
+  std::unique_ptr<TNATInfoList> staticList = options.TakeStaticList();
+  if (!staticList) {
+    staticList = fHost->Tables().DuplicateStaticTable();
+  }
+  fHost->ApplySetup(std::move(staticList), options.CreateDebugLogs, options.EthernetAdapterID);
+  fHost->SaveSettings(*this);
+  fSaveAtExit = true;  // the user has confirmed a complete set of settings
+}
+
+void TfmMain::acHelpExecute() {
+  if (fDialogs.Help == nullptr) {
+    return;
+  }
+  // The folder of the executable, ending in a backslash, and the read-me's name.
+  std::string folder = ExecutablePath();
+  folder.erase(folder.find_last_of("\\/") + 1);
+  fDialogs.Help->SetHelpFile(folder + "Readme.txt");
+  fDialogs.Help->ShowModal(fHandle);
+}
+
+void TfmMain::acAboutExecute() {
+  if (fDialogs.About != nullptr) {
+    fDialogs.About->ShowModal(fHandle);
+  }
+}
+
+void TfmMain::acCloseExecute() {
+  SendMessageW(fHandle, WM_CLOSE, 0, 0);
+}
+
+void TfmMain::Restore1Click() {
+  ShowMainWindow();
+}
+
+void TfmMain::Exit1Click() {
+  fExiting = true;
+  PostQuitMessage(0);
+}
+
+void TfmMain::ShowMainWindow() {
+  ShowWindow(fHandle, SW_SHOW);
+  SetForegroundWindow(fHandle);
+}
+
+void TfmMain::ShowRequested() {
+  if (IsIconic(fHandle)) {
+    ShowWindow(fHandle, SW_RESTORE);
+  }
+  ShowMainWindow();
+}
+
+std::int32_t TfmMain::RestoredTop() const {
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof(placement);
+  GetWindowPlacement(fHandle, &placement);
+  return placement.rcNormalPosition.top;
+}
+
+std::int32_t TfmMain::RestoredLeft() const {
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof(placement);
+  GetWindowPlacement(fHandle, &placement);
+  return placement.rcNormalPosition.left;
+}
+
+void TfmMain::SetTop(std::int32_t ATop) {
+  // Through the placement, so that the stored and the restored positions are one measure.
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof(placement);
+  GetWindowPlacement(fHandle, &placement);
+  const LONG height = placement.rcNormalPosition.bottom - placement.rcNormalPosition.top;
+  placement.rcNormalPosition.top = ATop;
+  placement.rcNormalPosition.bottom = ATop + height;
+  placement.showCmd = IsWindowVisible(fHandle) ? SW_SHOWNA : SW_HIDE;
+  placement.flags = 0;
+  SetWindowPlacement(fHandle, &placement);
+}
+
+void TfmMain::SetLeft(std::int32_t ALeft) {
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof(placement);
+  GetWindowPlacement(fHandle, &placement);
+  const LONG width = placement.rcNormalPosition.right - placement.rcNormalPosition.left;
+  placement.rcNormalPosition.left = ALeft;
+  placement.rcNormalPosition.right = ALeft + width;
+  placement.showCmd = IsWindowVisible(fHandle) ? SW_SHOWNA : SW_HIDE;
+  placement.flags = 0;
+  SetWindowPlacement(fHandle, &placement);
+}
+
+LRESULT CALLBACK TfmMain::WndProc(HWND AWindow, UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
+  if (AMessage == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(ALParam);
+    SetWindowLongPtrW(AWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* form = reinterpret_cast<TfmMain*>(GetWindowLongPtrW(AWindow, GWLP_USERDATA));
+  if (form == nullptr) {
+    return DefWindowProcW(AWindow, AMessage, AWParam, ALParam);
+  }
+  if (form->fHandle == nullptr) {
+    form->fHandle = AWindow;
+  }
+  // Nothing escapes into the system's dispatch: errors go to AppOnException.
+  return Guarded([&] { return form->Message(AMessage, AWParam, ALParam); }, LRESULT{0});
+}
+
+bool TfmMain::Command(UINT AId) {
+  switch (AId) {
+    case idButton1:
+      acOptionsExecute();
+      return true;
+    case idButton4:
+      acHelpExecute();
+      return true;
+    case idButton2:
+      acAboutExecute();
+      return true;
+    case idButton3:
+      acCloseExecute();
+      return true;
+    default:
+      return false;
+  }
+}
+
+LRESULT TfmMain::ColorStatic(HDC ADC, HWND AChild) {
+  const int id = GetDlgCtrlID(AChild);
+  SetBkMode(ADC, TRANSPARENT);
+  switch (id) {
+    case idImage1:
+    case idImage3:
+      return reinterpret_cast<LRESULT>(fWhiteBrush.Brush());
+    case idShape1:
+      return reinterpret_cast<LRESULT>(fLineBrush.Brush());
+    case idlblError:
+      SetTextColor(ADC, RGB(255, 0, 0));
+      break;
+    default:
+      SetTextColor(ADC, GetSysColor(COLOR_BTNTEXT));
+      break;
+  }
+  return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+}
+
+void TfmMain::DpiChanged(int ADpi, const RECT& ASuggested) {
+  fDpi = ADpi;
+  CreateFonts();
+  // Every part back to its designed place at the new scale, then the resize rule.
+  for (const TPartSpec& part : MainWindowParts()) {
+    HWND child = Child(part.Id);
+    HFONT font = part.Id == idlblLAN || part.Id == idlblWAN ? fTitleFont.Font()
+                 : part.Id == idlblError                    ? fErrorFont.Font()
+                 : part.Id >= idLabel9                      ? fScaleFont.Font()
+                                                            : fFont.Font();
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    if (part.InPanel) {
+      PlaceWindow(child, ScaleFrom96(part.Design, fDpi));
+    }
+    if (part.Design.Width == 0 || part.Design.Height == 0) {
+      FitToText(child, ScaleFrom96(part.Design.Width, fDpi));
+    }
+  }
+  const TBounds drawing = ScaleFrom96(FindMainPart(idImage2)->Design, fDpi);
+  SetPanelDrawing(Child(idPanel1), fPictures[4].get(),
+                  RECT{drawing.Left, drawing.Top, drawing.Right(), drawing.Bottom()});
+  for (int list : {idListView1, idListView2}) {
+    for (int column = 0; column < kStatusColumnCount; ++column) {
+      SendMessageW(Child(list), LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column),
+                   ScaleFrom96(kStatusColumns[static_cast<std::size_t>(column)].Width, fDpi));
+    }
+  }
+  fCountRight = ScaleFrom96(FindMainPart(idlblReqCount)->Design.Left, fDpi);
+  ShowCount(idlblReqCount, "-");  // measures the designed right edge again
+  fCountRight = ChildBounds(Child(idlblReqCount)).Right();
+  SetWindowPos(fHandle, nullptr, ASuggested.left, ASuggested.top,
+               ASuggested.right - ASuggested.left, ASuggested.bottom - ASuggested.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  FormResize();
+  InvalidateRect(fHandle, nullptr, TRUE);
+}
+
+LRESULT TfmMain::Message(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
+  if (fView && fView->Deliver(AMessage, AWParam)) {
+    return 0;
+  }
+  if (fTray && fTray->TaskbarCreated(AMessage)) {
+    return 0;
+  }
+  switch (AMessage) {
+    case WM_TIMER:
+      if (AWParam == kSystemTimerId) {
+        timSystemTimer();
+      } else if (AWParam == kAgeingTimerId) {
+        fHost->AgeTables();
+      } else if (fLamps) {
+        fLamps->TimerFired(AWParam);
+      }
+      return 0;
+    case WM_SIZE:
+      if (AWParam != SIZE_MINIMIZED && fStatus) {
+        FormResize();
+      }
+      return 0;
+    case WM_CLOSE:
+      // Closing never ends the relay: the window hides in the notification area.
+      if (!fExiting) {
+        ShowWindow(fHandle, SW_HIDE);
+      }
+      return 0;
+    case WM_QUERYENDSESSION:
+      // Logoff and shutdown are never blocked.
+      return TRUE;
+    case WM_ENDSESSION:
+      // The process ends right after this message: shut down in order, settings saved.
+      if (AWParam != FALSE) {
+        FormDestroy();
+      }
+      return 0;
+    case kShowRequestMessage:
+      ShowRequested();
+      return 0;
+    case kTrayMessage:
+      if (fTray && fTray->TrayMessage(ALParam) == TTrayIcon::TAction::Show) {
+        ShowMainWindow();
+      }
+      return 0;
+    case WM_COMMAND:
+      if (ALParam == 0 && HIWORD(AWParam) == 0) {
+        if (LOWORD(AWParam) == kRestoreCommand) {
+          Restore1Click();
+          return 0;
+        }
+        if (LOWORD(AWParam) == kExitCommand) {
+          Exit1Click();
+          return 0;
+        }
+      }
+      if (HIWORD(AWParam) == BN_CLICKED && Command(LOWORD(AWParam))) {
+        return 0;
+      }
+      break;
+    case WM_NOTIFY: {
+      auto* header = reinterpret_cast<NMHDR*>(ALParam);
+      if (header->code == LVN_GETDISPINFOW && fStatus &&
+          fStatus->GetDispInfo(*reinterpret_cast<NMLVDISPINFOW*>(ALParam))) {
+        return 0;
+      }
+      break;
+    }
+    case WM_CTLCOLORSTATIC:
+      return ColorStatic(reinterpret_cast<HDC>(AWParam), reinterpret_cast<HWND>(ALParam));
+    case WM_DPICHANGED:
+      DpiChanged(HIWORD(AWParam), *reinterpret_cast<const RECT*>(ALParam));
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(fHandle, AMessage, AWParam, ALParam);
+}
+
+}  // namespace kelvo

@@ -1,0 +1,146 @@
+// The relay's main window (window class "TfmMain"): the applications and controllers it
+// knows, the relay drawing with lamps, counters and rate gauge, and the four buttons. It owns
+// the relay (TRelayHost) for the whole run and hides into the notification area when closed;
+// only "Exit" in the icon's menu ends the program.
+//
+// The work is shared out: form_geometry places the children, TStatusLists fills the lists and
+// the gauge, TLampPanel runs the lamps, TWin32RelayView carries the engine's calls over from
+// the listener thread, TTrayIcon is the notification icon. GUI thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/command_line.h"
+#include "config/settings.h"
+#include "relay/relay_view.h"
+#include "ui_win32/picture.h"
+#include "ui_win32/win32_controls.h"
+
+namespace kelvo {
+
+class TLampPanel;
+class TMyLog;
+class TRegistryStore;
+class TRelayHost;
+class TStatusLists;
+class TTrayIcon;
+class TWin32RelayView;
+class TfmAbout;
+class TfmHelp;
+class TfmOptions;
+
+inline constexpr wchar_t kMainWindowClass[] = L"TfmMain";
+// Message 1025: a refused second start asks for the window.
+inline constexpr UINT kShowRequestMessage = WM_USER + 1;
+inline constexpr UINT kStatusTickMs = 1000;
+inline constexpr UINT kAgeingTickMs = 100;
+// Window timer identifiers.
+inline constexpr UINT_PTR kSystemTimerId = 1;  // timSystem
+inline constexpr UINT_PTR kAgeingTimerId = 2;  // the tables' ageing tick
+inline constexpr UINT_PTR kFirstLampTimerId =
+    10;  // timLEDRxLAN, timLEDRxWAN, timLEDTxLAN, timLEDTxWAN
+
+class TfmMain : public TSettingsWindow {
+ public:
+  // The windows the buttons open; created after the main window and kept by the caller.
+  struct TDialogs {
+    TfmAbout* About = nullptr;
+    TfmOptions* Options = nullptr;
+    TfmHelp* Help = nullptr;
+  };
+
+  // Creates the (hidden) window and runs the whole start-up (FormCreate): icon, tables,
+  // counters, debug switch (on from the start with --debug-log), caption, error handler,
+  // lamps, adapter, log file name, settings, endpoint. A failing step after the error handler
+  // is installed goes to AppOnException and the later steps still run, so the relay listens
+  // even with unreadable settings.
+  TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOptions);
+  ~TfmMain() override;
+  TfmMain(const TfmMain&) = delete;
+  TfmMain& operator=(const TfmMain&) = delete;
+
+  HWND Handle() const { return fHandle; }
+  HWND Child(int AId) const;
+  void SetDialogs(const TDialogs& ADialogs) { fDialogs = ADialogs; }
+
+  TRelayHost& Host() { return *fHost; }
+  TWin32RelayView& View() { return *fView; }
+  TLampPanel* Lamps() { return fLamps.get(); }
+  TTrayIcon& Tray() { return *fTray; }
+  TStatusLists& Status() { return *fStatus; }
+  bool Exiting() const { return fExiting; }
+
+  // Handlers, public so the program's shell and tests can drive them.
+  void timSystemTimer();
+  void SetLed(TLamp ALamp, TLedColor AColor);
+  void acOptionsExecute();
+  void acHelpExecute();
+  void acAboutExecute();
+  void acCloseExecute();
+  void Restore1Click();
+  // Ends the message loop; shut-down (FormDestroy) follows in the program's shell.
+  void Exit1Click();
+  // Visible and in front of the other windows; a minimized window stays minimized.
+  void ShowMainWindow();
+  // Message 1025: shown, restored if minimized, in front.
+  void ShowRequested();
+  void AppOnException(const std::string& AMessage);
+  // Shut-down (runs once): timers, endpoint, settings (unless they could not be read at
+  // start), icon. Errors go to AppOnException.
+  void FormDestroy();
+
+  // TSettingsWindow: the restored (normal) frame position, also while minimized.
+  std::int32_t RestoredTop() const override;
+  std::int32_t RestoredLeft() const override;
+  void SetTop(std::int32_t ATop) override;
+  void SetLeft(std::int32_t ALeft) override;
+
+ private:
+  static LRESULT CALLBACK WndProc(HWND AWindow, UINT AMessage, WPARAM AWParam, LPARAM ALParam);
+  LRESULT Message(UINT AMessage, WPARAM AWParam, LPARAM ALParam);
+  bool Command(UINT AId);
+  LRESULT ColorStatic(HDC ADC, HWND AChild);
+  void FormCreate(const TCommandLine& AOptions);
+  void CreateControls();
+  void CreateFonts();
+  void FormResize();
+  void DpiChanged(int ADpi, const RECT& ASuggested);
+  void ShowCount(int AId, const std::string& AText);
+  void ShowPortError(bool AVisible);
+  void LoadPictures();
+  template <typename TStep>
+  void RunStep(TStep AStep);  // a start-up step; its failure goes to AppOnException
+
+  TMyLog& fLog;
+  TRegistryStore& fStore;
+  HWND fHandle = nullptr;
+  int fDpi = 96;
+  TDialogs fDialogs;
+  TGdiObject fFont;       // Tahoma 11
+  TGdiObject fTitleFont;  // Tahoma 19, the two list titles
+  TGdiObject fScaleFont;  // Tahoma 8, the gauge's scale
+  TGdiObject fErrorFont;  // Tahoma 11 bold
+  TGdiObject fWhiteBrush;
+  TGdiObject fLineBrush;
+  HICON fIcon = nullptr;
+  HICON fSmallIcon = nullptr;
+  std::array<std::unique_ptr<TPicture>, 5>
+      fPictures;  // strip, logo, application, controller, relay
+  std::unique_ptr<TTrayIcon> fTray;
+  // The view outlives the host: the host's endpoint (and with it the listener) stops first.
+  std::unique_ptr<TWin32RelayView> fView;
+  std::unique_ptr<TRelayHost> fHost;
+  std::unique_ptr<TLampPanel> fLamps;
+  std::unique_ptr<TStatusLists> fStatus;
+  int fCountRight = 0;  // right edge of both counters inside Panel1
+  bool fExiting = false;
+  bool fSaveAtExit = false;  // settings were read completely (or confirmed in Setup since)
+  bool fDestroyed = false;
+};
+
+}  // namespace kelvo

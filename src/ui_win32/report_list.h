@@ -1,0 +1,45 @@
+// Report-style list views as the forms use them: grid lines, whole-row selection, one selected
+// row at most, headers that do not react to clicks, nothing editable. GUI thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "ui_win32/form_geometry.h"
+
+namespace kelvo {
+
+// Creates the list view without columns; AOwnerData makes it a virtual list whose texts come
+// from LVN_GETDISPINFOW.
+HWND CreateReportList(HWND AParent, int AId, const TBounds& ABounds96, int ADpi, HFONT AFont,
+                      bool AOwnerData);
+// Appends a column ACaption (UTF-8), AWidth96 pixels wide at 96 dpi.
+void AddReportColumn(HWND AList, const char* ACaption, int AWidth96, int ADpi);
+// The columns of a look table (items with Caption and Width at 96 dpi), in order.
+template <typename TColumnLooks>
+void AddReportColumns(HWND AList, const TColumnLooks& AColumns, int ADpi) {
+  for (const auto& column : AColumns) {
+    AddReportColumn(AList, column.Caption, column.Width, ADpi);
+  }
+}
+// The selected row, or -1.
+int SelectedRow(HWND AList);
+// The text of a cell as the list shows it (also for virtual lists).
+std::string CellText(HWND AList, int ARow, int AColumn);
+int ColumnWidth(HWND AList, int AColumn);
+std::string ColumnCaption(HWND AList, int AColumn);
+
+// Redrawing suspended while a list is rebuilt; resumed (and repainted) on every way out.
+class TRedrawSuspended {
+ public:
+  explicit TRedrawSuspended(HWND AList);
+  ~TRedrawSuspended();
+  TRedrawSuspended(const TRedrawSuspended&) = delete;
+  TRedrawSuspended& operator=(const TRedrawSuspended&) = delete;
+
+ private:
+  HWND fList;
+};
+
+}  // namespace kelvo

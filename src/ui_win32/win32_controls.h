@@ -1,0 +1,64 @@
+// Small helpers shared by the Win32 forms: design fonts, child windows at designed places
+// (96-dpi figures scaled to the window's dpi), window texts. GUI thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#include "ui_win32/form_geometry.h"
+
+namespace kelvo {
+
+// A font of APixelHeight character pixels at 96 dpi (a design "11 pixels high" Tahoma).
+HFONT CreateDesignFont(const wchar_t* AFace, int APixelHeight, int ADpi, bool ABold = false);
+// The same for a size in points (MS Sans Serif 8).
+HFONT CreatePointFont(const wchar_t* AFace, int APoints, int ADpi);
+
+// Owns one GDI object and deletes it.
+class TGdiObject {
+ public:
+  TGdiObject() = default;
+  explicit TGdiObject(HGDIOBJ AObject) : fObject(AObject) {}
+  ~TGdiObject() { Reset(); }
+  TGdiObject(const TGdiObject&) = delete;
+  TGdiObject& operator=(const TGdiObject&) = delete;
+  void Reset(HGDIOBJ AObject = nullptr);
+  HGDIOBJ Get() const { return fObject; }
+  HFONT Font() const { return static_cast<HFONT>(fObject); }
+  HBRUSH Brush() const { return static_cast<HBRUSH>(fObject); }
+
+ private:
+  HGDIOBJ fObject = nullptr;
+};
+
+// Dots per inch of AWindow (96 when the system cannot tell).
+int WindowDpi(HWND AWindow);
+
+// A child of AParent with control identifier AId at ABounds96 scaled to ADpi, using AFont.
+HWND CreateChild(HWND AParent, const wchar_t* AClass, const wchar_t* AText, DWORD AStyle,
+                 DWORD AExStyle, int AId, const TBounds& ABounds96, int ADpi, HFONT AFont);
+// Sizes a label to its text (ABoundsWidth, if not 0, keeps a fixed width).
+void FitToText(HWND ALabel, int AFixedWidth = 0);
+// A label whose text is wider than its designed place (a substituted font with other metrics)
+// grows to fit it: to the left when it is right-aligned, to the right otherwise.
+void GrowToText(HWND ALabel, bool ARightAligned);
+// A right-aligned label drawn as a left-aligned one sized to its text, ending at its designed
+// right edge: a right-aligned static that wraps would start a word that just fails to fit at
+// its left edge and cut its end.
+void FitRightAligned(HWND ALabel);
+void PlaceWindow(HWND AWindow, const TBounds& ABounds);
+// The child's rectangle in its parent's client coordinates.
+TBounds ChildBounds(HWND AChild);
+
+std::wstring WindowText(HWND AWindow);
+std::string WindowTextUtf8(HWND AWindow);
+void SetWindowTextUtf8(HWND AWindow, std::string_view AText);
+
+// Sizes the top-level AWindow so that its client area is AClientWidth x AClientHeight device
+// pixels, and centres it over AOwner (or the screen's work area without one).
+void SetClientSize(HWND AWindow, int AClientWidth, int AClientHeight);
+void CentreOver(HWND AWindow, HWND AOwner);
+
+}  // namespace kelvo

@@ -1,0 +1,19 @@
+// The Win32 desktop program: the main window and its dialogs, the message loop and the
+// shut-down in order. GUI thread (the process's main thread) only.
+#pragma once
+
+#include "app/command_line.h"
+
+namespace kelvo {
+
+class TInstanceGuard;
+class TMyLog;
+
+// Runs the window until "Exit" (or the end of the session); returns the exit code.
+int RunWin32Gui(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGuard);
+// A refused second start: the admitted instance's window, when one is found by class and
+// caption, is restored if minimized and brought to the foreground (the guard has already asked
+// a hidden one to show itself).
+void BringRunningWindowForward();
+
+}  // namespace kelvo

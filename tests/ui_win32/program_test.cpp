@@ -1,0 +1,111 @@
+// kelvorelay.exe as the user starts it: a second start shows the first instance's hidden
+// window and ends; "Exit" ends the program, and the next start runs normally.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "ui_win32/tray_icon.h"
+
+namespace kelvo::test {
+namespace {
+
+constexpr DWORD kWaitMs = 30000;
+
+// kelvorelay.exe beside the tests' folder: build-win/bin next to build-win/tests.
+std::wstring ProgramPath() {
+  wchar_t own[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, own, MAX_PATH);
+  std::wstring path(own);
+  path.erase(path.find_last_of(L'\\'));
+  path.erase(path.find_last_of(L'\\') + 1);
+  return path + L"bin\\kelvorelay.exe";
+}
+
+class TProgram {
+ public:
+  TProgram() {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    std::wstring command = L"\"" + ProgramPath() + L"\"";
+    fStarted = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              &startup, &fProcess) != FALSE;
+  }
+  ~TProgram() {
+    if (fStarted) {
+      if (WaitForSingleObject(fProcess.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(fProcess.hProcess, 9);
+        WaitForSingleObject(fProcess.hProcess, kWaitMs);
+      }
+      CloseHandle(fProcess.hThread);
+      CloseHandle(fProcess.hProcess);
+    }
+  }
+  TProgram(const TProgram&) = delete;
+  TProgram& operator=(const TProgram&) = delete;
+
+  bool Started() const { return fStarted; }
+  // The exit code, or -1 when the process is still running after AWaitMs.
+  long ExitCode(DWORD AWaitMs = kWaitMs) const {
+    if (WaitForSingleObject(fProcess.hProcess, AWaitMs) != WAIT_OBJECT_0) {
+      return -1;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(fProcess.hProcess, &code);
+    return static_cast<long>(code);
+  }
+
+ private:
+  PROCESS_INFORMATION fProcess{};
+  bool fStarted = false;
+};
+
+// Polls (bounded) until the program's main window exists and has the given visibility.
+HWND WaitForWindow(bool AVisible) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+  while (std::chrono::steady_clock::now() < end) {
+    HWND window = FindWindowW(L"TfmMain", L"KelvoRelay v1.0.2");
+    if (window != nullptr && (IsWindowVisible(window) != FALSE) == AVisible) {
+      return window;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return nullptr;
+}
+
+TEST(ProgramTest, SecondStartShowsTheHiddenFirstInstanceAndEnds) {
+  TProgram first;
+  ASSERT_TRUE(first.Started());
+  HWND window = WaitForWindow(true);
+  ASSERT_NE(window, nullptr) << "the first start shows its window";
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  ASSERT_EQ(WaitForWindow(false), window) << "closing hides it";
+
+  TProgram second;
+  ASSERT_TRUE(second.Started());
+  EXPECT_EQ(second.ExitCode(), 0);
+  EXPECT_EQ(WaitForWindow(true), window) << "the first instance shows itself again";
+  EXPECT_EQ(first.ExitCode(0), -1) << "and keeps running";
+
+  PostMessageW(window, WM_COMMAND, kExitCommand, 0);
+  EXPECT_EQ(first.ExitCode(), 0);
+}
+
+TEST(ProgramTest, ExitEndsTheProgramAndTheNextStartRuns) {
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run + 1));
+    TProgram program;
+    ASSERT_TRUE(program.Started());
+    HWND window = WaitForWindow(true);
+    ASSERT_NE(window, nullptr);
+    PostMessageW(window, WM_COMMAND, kExitCommand, 0);
+    EXPECT_EQ(program.ExitCode(), 0);
+    EXPECT_FALSE(IsWindow(window));
+  }
+}
+
+}  // namespace
+}  // namespace kelvo::test

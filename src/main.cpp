@@ -42,7 +42,9 @@ int main(int argc, char** argv) {
       ReleaseStopRequests();
       return RunSettingsCommand(options);
   }
-#ifdef KELVO_WITH_GUI
+#if defined(KELVO_WITH_WIN32)
+  // A Windows desktop always has its window station.
+#elif defined(KELVO_WITH_GUI)
   if (!options.Headless && !GuiDisplayReachable()) {
     return kExitBadCommand;
   }

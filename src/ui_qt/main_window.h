@@ -21,6 +21,7 @@ class QTimer;
 
 namespace kelvo {
 
+class TFormLifecycle;
 class TLampPanel;
 class TMyLog;
 class TQtRelayView;
@@ -110,8 +111,6 @@ class TfmMain : public QWidget, public TSettingsWindow {
   void CreateActions();
   void ConnectView();
   QPoint RestoredFramePosition() const;
-  template <typename TStep>
-  void RunStep(TStep AStep);  // a start-up step; its failure goes to AppOnException
 
   TMyLog& fLog;
   TRegistryStore& fStore;
@@ -121,10 +120,10 @@ class TfmMain : public QWidget, public TSettingsWindow {
   // The view outlives the host: the host's endpoint (and with it the listener) stops first.
   std::unique_ptr<TQtRelayView> fView;
   std::unique_ptr<TRelayHost> fHost;
+  std::unique_ptr<TFormLifecycle> fLifecycle;  // holds on to the host: declared after it
   std::unique_ptr<TLampPanel> fLamps;
   std::unique_ptr<TStatusPresenter> fStatus;
   bool fExiting = false;
-  bool fSaveAtExit = false;  // settings were read completely (or confirmed in Setup since)
   bool fDestroyed = false;
 };
 

@@ -8,6 +8,7 @@
 #include "app/relay_host.h"
 #include "app/version.h"
 #include "diag/my_log.h"
+#include "present/form_lifecycle.h"
 #include "present/gauge_look.h"
 #include "ui_win32/about_window.h"
 #include "ui_win32/app_exception.h"
@@ -340,6 +341,8 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
   target.PortError = [this](bool AVisible) { ShowPortError(AVisible); };
   fView = std::make_unique<TWin32RelayView>(fHandle, std::move(target));
   fHost = std::make_unique<TRelayHost>(*fView, fLog, fStore);
+  fLifecycle = std::make_unique<TFormLifecycle>(
+      *fHost, fLog, *this, [this](const std::string& AMessage) { AppOnException(AMessage); });
   fStatus = std::make_unique<TStatusLists>(Child(idListView1), Child(idListView2), Child(idGauge1),
                                            Child(idlblMsgCount));
 
@@ -362,7 +365,7 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
 
   // Each remaining step runs even when an earlier one failed: a bad settings value must not
   // leave the relay silently not listening.
-  RunStep([this] {
+  fLifecycle->RunStep([this] {
     // 7. Lamp pictures; all four lamps grey.
     fLamps = std::make_unique<TLampPanel>(fHandle,
                                           std::array<HWND, 4>{Child(idimgLANRx), Child(idimgWANRx),
@@ -372,27 +375,8 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
       SetLed(lamp, TLedColor::Gray);
     }
   });
-  // 8. The default adapter.
-  RunStep([this] { fHost->SelectDefaultAdapter(); });
-  // 9. The debug log's file beside the executable.
-  RunStep([this] { fLog.SetLogFile(DebugLogFileName()); });
-  // 10. Window position, adapter, static list. Settings that could not be read completely
-  // are not written back at the end, or the entries after the bad value would be lost.
-  RunStep([this] {
-    fHost->LoadSettings(*this);
-    fSaveAtExit = true;
-  });
-  // 11. Open the endpoint; a port error shows in the window, it does not throw.
-  RunStep([this] { fHost->StartListening(); });
-}
-
-template <typename TStep>
-void TfmMain::RunStep(TStep AStep) {
-  try {
-    AStep();
-  } catch (const std::exception& error) {
-    AppOnException(error.what());
-  }
+  // 8.-11. Adapter, log file name, settings, endpoint.
+  fLifecycle->Start();
 }
 
 void TfmMain::FormDestroy() {
@@ -406,10 +390,7 @@ void TfmMain::FormDestroy() {
       fLamps->StopTimers();
     }
     KillTimer(fHandle, kAgeingTimerId);
-    fHost->StopListening();
-    if (fSaveAtExit) {
-      fHost->SaveSettings(*this);
-    }
+    fLifecycle->ShutDown();
   } catch (const std::exception& error) {
     AppOnException(error.what());
   }
@@ -455,7 +436,7 @@ void TfmMain::acOptionsExecute() {
   }
   fHost->ApplySetup(std::move(staticList), options.CreateDebugLogs, options.EthernetAdapterID);
   fHost->SaveSettings(*this);
-  fSaveAtExit = true;  // the user has confirmed a complete set of settings
+  fLifecycle->SettingsConfirmed();
 }
 
 void TfmMain::acHelpExecute() {

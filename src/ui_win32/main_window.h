@@ -23,6 +23,7 @@
 
 namespace kelvo {
 
+class TFormLifecycle;
 class TLampPanel;
 class TMyLog;
 class TRegistryStore;
@@ -113,8 +114,6 @@ class TfmMain : public TSettingsWindow {
   void ShowCount(int AId, const std::string& AText);
   void ShowPortError(bool AVisible);
   void LoadPictures();
-  template <typename TStep>
-  void RunStep(TStep AStep);  // a start-up step; its failure goes to AppOnException
 
   TMyLog& fLog;
   TRegistryStore& fStore;
@@ -135,11 +134,11 @@ class TfmMain : public TSettingsWindow {
   // The view outlives the host: the host's endpoint (and with it the listener) stops first.
   std::unique_ptr<TWin32RelayView> fView;
   std::unique_ptr<TRelayHost> fHost;
+  std::unique_ptr<TFormLifecycle> fLifecycle;  // holds on to the host: declared after it
   std::unique_ptr<TLampPanel> fLamps;
   std::unique_ptr<TStatusLists> fStatus;
   int fCountRight = 0;  // right edge of both counters inside Panel1
   bool fExiting = false;
-  bool fSaveAtExit = false;  // settings were read completely (or confirmed in Setup since)
   bool fDestroyed = false;
 };
 

@@ -1,0 +1,40 @@
+#include "present/form_lifecycle.h"
+
+#include <utility>
+
+#include "app/relay_host.h"
+#include "diag/my_log.h"
+
+namespace kelvo {
+
+TFormLifecycle::TFormLifecycle(TRelayHost& AHost, TMyLog& ALog, TSettingsWindow& AWindow,
+                               TExceptionHandler AAppOnException)
+    : fHost(AHost), fLog(ALog), fWindow(AWindow), fAppOnException(std::move(AAppOnException)) {}
+
+void TFormLifecycle::Start() {
+  // The default adapter.
+  RunStep([this] { fHost.SelectDefaultAdapter(); });
+  // The debug log's file beside the executable.
+  RunStep([this] { fLog.SetLogFile(DebugLogFileName()); });
+  // Window position, adapter, static list. Settings that could not be read completely are not
+  // written back at the end, or the entries after the bad value would be lost.
+  RunStep([this] {
+    fHost.LoadSettings(fWindow);
+    fSaveAtExit = true;
+  });
+  // Open the endpoint; a port error shows in the window, it does not throw.
+  RunStep([this] { fHost.StartListening(); });
+}
+
+void TFormLifecycle::ShutDown() {
+  try {
+    fHost.StopListening();
+    if (fSaveAtExit) {
+      fHost.SaveSettings(fWindow);
+    }
+  } catch (const std::exception& error) {
+    fAppOnException(error.what());
+  }
+}
+
+}  // namespace kelvo

@@ -1,0 +1,60 @@
+// The relay's part of the main window's start-up and shut-down, which both front-ends run in
+// the same order: default adapter, debug log file name, settings, endpoint; and at the end
+// endpoint, then settings. The window keeps its own steps (icon, timers, lamps, widgets)
+// around these and hands in AppOnException, where every failing step ends up.
+//
+// GUI thread only (the thread that owns the window and its TRelayHost).
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <string>
+
+namespace kelvo {
+
+class TMyLog;
+class TRelayHost;
+class TSettingsWindow;
+
+class TFormLifecycle {
+ public:
+  // Must not throw: it is called from inside the steps' error handling.
+  using TExceptionHandler = std::function<void(const std::string&)>;
+
+  TFormLifecycle(TRelayHost& AHost, TMyLog& ALog, TSettingsWindow& AWindow,
+                 TExceptionHandler AAppOnException);
+  TFormLifecycle(const TFormLifecycle&) = delete;
+  TFormLifecycle& operator=(const TFormLifecycle&) = delete;
+
+  // A start-up step of the window's own; its failure goes to AppOnException, and the caller
+  // goes on with the next step.
+  template <typename TStep>
+  void RunStep(TStep AStep) {
+    try {
+      AStep();
+    } catch (const std::exception& error) {
+      fAppOnException(error.what());
+    }
+  }
+
+  // Each step runs even when an earlier one failed: a bad settings value must not leave the
+  // relay silently not listening.
+  void Start();
+  // Stops the endpoint, then saves the settings unless they could not be read completely at
+  // start (and were not confirmed in Setup since). A failure goes to AppOnException and skips
+  // what follows it.
+  void ShutDown();
+
+  // Setup has saved a complete set of settings: from now on they are written back at the end.
+  void SettingsConfirmed() { fSaveAtExit = true; }
+  bool SaveAtExit() const { return fSaveAtExit; }
+
+ private:
+  TRelayHost& fHost;
+  TMyLog& fLog;
+  TSettingsWindow& fWindow;
+  TExceptionHandler fAppOnException;
+  bool fSaveAtExit = false;  // settings were read completely (or confirmed in Setup since)
+};
+
+}  // namespace kelvo

@@ -47,7 +47,6 @@ class TFormLifecycle {
 
   // Setup has saved a complete set of settings: from now on they are written back at the end.
   void SettingsConfirmed() { fSaveAtExit = true; }
-  bool SaveAtExit() const { return fSaveAtExit; }
 
  private:
   TRelayHost& fHost;

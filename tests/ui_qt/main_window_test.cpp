@@ -281,6 +281,9 @@ void TMainWindowTest::statusTickFillsBothLists() {
 // stays far below the second it has (one item object per cell took most of it).
 void TMainWindowTest::statusTickAtTheTablesBound() {
   constexpr int kRows = 100000;
+  // Filling 100,000 rows can take longer than an ageing step on a busy machine; the timeouts
+  // this test reads must not count down meanwhile.
+  Window().findChild<QTimer*>(QStringLiteral("timAgeTables"))->stop();
   TAddressTables& tables = Window().Host().Tables();
   {
     const std::lock_guard<std::mutex> lock(tables.fTablesLock);

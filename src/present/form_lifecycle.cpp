@@ -7,6 +7,17 @@
 
 namespace kelvo {
 
+void LogAppException(TRelayHost* AHost, TMyLog& ALog, const std::string& AMessage) noexcept {
+  if (AHost == nullptr || !AHost->Engine().CreateDebugLogs()) {
+    return;
+  }
+  try {
+    ALog.AddLog(AMessage);
+  } catch (...) {
+    // The log itself failed: there is nowhere left to report it.
+  }
+}
+
 TFormLifecycle::TFormLifecycle(TRelayHost& AHost, TMyLog& ALog, TSettingsWindow& AWindow,
                                TExceptionHandler AAppOnException)
     : fHost(AHost), fLog(ALog), fWindow(AWindow), fAppOnException(std::move(AAppOnException)) {}

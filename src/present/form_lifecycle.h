@@ -16,6 +16,11 @@ class TMyLog;
 class TRelayHost;
 class TSettingsWindow;
 
+// The body of every front-end's AppOnException: the message goes to the debug log while debug
+// logs are on (AHost may still be null early in start-up) and is dropped otherwise; a log that
+// cannot be written is dropped too. Never throws. GUI thread.
+void LogAppException(TRelayHost* AHost, TMyLog& ALog, const std::string& AMessage) noexcept;
+
 class TFormLifecycle {
  public:
   // Must not throw: it is called from inside the steps' error handling.

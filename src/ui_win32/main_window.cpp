@@ -399,14 +399,7 @@ void TfmMain::FormDestroy() {
 }
 
 void TfmMain::AppOnException(const std::string& AMessage) {
-  if (!fHost || !fHost->Engine().CreateDebugLogs()) {
-    return;
-  }
-  try {
-    fLog.AddLog(AMessage);
-  } catch (...) {
-    // The log itself failed: there is nowhere left to report it.
-  }
+  LogAppException(fHost.get(), fLog, AMessage);
 }
 
 void TfmMain::timSystemTimer() {

@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string_view>
 #include <thread>
 
@@ -47,9 +49,9 @@ std::string WriteTarget(const std::string& AFileName) {
   return AFileName;
 }
 
-// The name part mkostemp puts behind "<target>.": six of [A-Za-z0-9]. Six lower-case letters
-// are taken for a person's own copy ("KelvoRelay.reg.backup") and never for ours; a temporary
-// file of ours has that shape about once in 180 and is then simply left.
+// The name part behind "<target>." of a temporary file of ours: six of [A-Za-z0-9], at least
+// one of them not a lower-case letter. Six lower-case letters are a person's own copy
+// ("KelvoRelay.reg.backup"); CreateTempBeside never picks that shape.
 bool LooksLikeOurTempSuffix(std::string_view ASuffix) {
   if (ASuffix.size() != 6) {
     return false;
@@ -63,6 +65,33 @@ bool LooksLikeOurTempSuffix(std::string_view ASuffix) {
     AllLower = AllLower && Lower;
   }
   return !AllLower;
+}
+
+// Creates "<target>.XXXXXX" exclusively, with a suffix that LooksLikeOurTempSuffix accepts, so
+// a later save can always tell it from a person's file. Returns the descriptor, or -1 with errno.
+int CreateTempBeside(const std::string& ATarget, std::string& APath) {
+  static constexpr std::string_view kChars =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 Random(std::random_device{}() ^
+                                      static_cast<std::uint64_t>(::getpid()) << 32 ^
+                                      static_cast<std::uint64_t>(
+                                          std::chrono::steady_clock::now().time_since_epoch().count()));
+  for (int Try = 0; Try < 100; ++Try) {
+    std::string Suffix(6, 'a');
+    for (char& Ch : Suffix) {
+      Ch = kChars[Random() % kChars.size()];
+    }
+    if (!LooksLikeOurTempSuffix(Suffix)) {
+      Suffix[Random() % Suffix.size()] = static_cast<char>('0' + Random() % 10);
+    }
+    APath = ATarget + "." + Suffix;
+    const int Fd = ::open(APath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (Fd >= 0 || errno != EEXIST) {
+      return Fd;
+    }
+  }
+  errno = EEXIST;
+  return -1;
 }
 
 // Removes temporary files that earlier saves left behind when they were cut short. The caller
@@ -174,8 +203,8 @@ bool ReplaceFileAtomically(const std::string& AFileName, const std::string& ATex
     }
     return AResult;
   };
-  std::string Temp = Target + ".XXXXXX";
-  const int Fd = ::mkostemp(Temp.data(), O_CLOEXEC);
+  std::string Temp;
+  const int Fd = CreateTempBeside(Target, Temp);
   if (Fd < 0) {
     return Done(false);
   }

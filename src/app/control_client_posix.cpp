@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/control_client.h"
+#include "app/wait_time.h"
 
 namespace kelvo {
 
@@ -27,12 +28,6 @@ class TFd {
  private:
   int fFd;
 };
-
-int RemainingMs(std::chrono::steady_clock::time_point ADeadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      ADeadline - std::chrono::steady_clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
 
 }  // namespace
 
@@ -65,7 +60,7 @@ std::optional<std::string> SendControlRequest(const std::string& ASocketName,
       return std::string();
     }
     pollfd writable{socketFd.Get(), POLLOUT, 0};
-    if (poll(&writable, 1, RemainingMs(deadline)) <= 0) {
+    if (poll(&writable, 1, MillisecondsUntil(deadline)) <= 0) {
       return std::string();
     }
   }
@@ -73,7 +68,7 @@ std::optional<std::string> SendControlRequest(const std::string& ASocketName,
   std::string answer;
   for (;;) {
     pollfd readable{socketFd.Get(), POLLIN, 0};
-    const int ready = poll(&readable, 1, RemainingMs(deadline));
+    const int ready = poll(&readable, 1, MillisecondsUntil(deadline));
     if (ready < 0 && errno == EINTR) {
       continue;
     }

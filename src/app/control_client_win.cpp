@@ -3,6 +3,7 @@
 
 #include "app/control_client.h"
 #include "app/pipe_io_win.h"
+#include "app/wait_time.h"
 
 namespace kelvo {
 
@@ -19,10 +20,9 @@ std::optional<std::string> SendControlRequest(const std::string& ASocketName,
       break;
     }
     // Busy with another client: wait for the relay to be free again, within the time given.
-    const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        Deadline - std::chrono::steady_clock::now());
-    if (::GetLastError() != ERROR_PIPE_BUSY || Left.count() <= 0 ||
-        !::WaitNamedPipeW(Name.c_str(), static_cast<DWORD>(Left.count()))) {
+    const int Left = MillisecondsUntil(Deadline);
+    if (::GetLastError() != ERROR_PIPE_BUSY || Left <= 0 ||
+        !::WaitNamedPipeW(Name.c_str(), static_cast<DWORD>(Left))) {
       return std::nullopt;
     }
   }

@@ -15,6 +15,7 @@
 
 #include "app/control_requests.h"
 #include "app/headless_loop.h"
+#include "app/wait_time.h"
 
 namespace kelvo {
 
@@ -91,10 +92,8 @@ bool ReadRequestLine(int AFd, std::string& ALine) {
   const auto deadline = TSteadyClock::now() + kRequestTimeout;
   std::string received;
   for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TSteadyClock::now());
     pollfd readable{AFd, POLLIN, 0};
-    const int ready = poll(&readable, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+    const int ready = poll(&readable, 1, MillisecondsUntil(deadline));
     if (ready < 0 && errno == EINTR) {
       continue;
     }
@@ -182,9 +181,7 @@ void RunHeadlessLoop(const std::string& ASocketName, const THeadlessHandlers& AH
   auto nextTick = TSteadyClock::now() + kTick;
   for (;;) {
     pollfd fds[2] = {{signalFd.Get(), POLLIN, 0}, {listener.Fd(), POLLIN, 0}};
-    const auto wait =
-        std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - TSteadyClock::now());
-    const int ready = poll(fds, 2, wait.count() > 0 ? static_cast<int>(wait.count()) : 0);
+    const int ready = poll(fds, 2, MillisecondsUntil(nextTick));
     if (ready < 0 && errno != EINTR) {
       return;
     }

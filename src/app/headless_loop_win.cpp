@@ -10,6 +10,7 @@
 #include "app/headless_loop.h"
 #include "app/pipe_io_win.h"
 #include "app/windows_text.h"
+#include "app/wait_time.h"
 
 namespace kelvo {
 
@@ -119,9 +120,7 @@ void RunHeadlessLoop(const std::string& ASocketName, const THeadlessHandlers& AH
 
   auto NextTick = TSteadyClock::now() + kTick;
   for (;;) {
-    const auto Wait =
-        std::chrono::duration_cast<std::chrono::milliseconds>(NextTick - TSteadyClock::now());
-    const DWORD Timeout = Wait.count() > 0 ? static_cast<DWORD>(Wait.count()) : 0;
+    const auto Timeout = static_cast<DWORD>(MillisecondsUntil(NextTick));
     const DWORD Ready = Count > 0 ? ::WaitForMultipleObjects(Count, Waits, FALSE, Timeout)
                                   : (::Sleep(Timeout), WAIT_TIMEOUT);
     if (Ready == WAIT_FAILED) {

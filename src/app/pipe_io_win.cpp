@@ -1,16 +1,11 @@
 #include "app/pipe_io_win.h"
 
 #include "app/windows_text.h"
+#include "app/wait_time.h"
 
 namespace kelvo::pipe_io {
 
 namespace {
-
-DWORD RemainingMs(std::chrono::steady_clock::time_point ADeadline) {
-  const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      ADeadline - std::chrono::steady_clock::now());
-  return Left.count() > 0 ? static_cast<DWORD>(Left.count()) : 0;
-}
 
 // One overlapped transfer, waited for until ADeadline; cancelled when it is not done by then.
 // Returns the bytes moved, 0 when the other end has closed, -1 on failure or timeout.
@@ -25,7 +20,7 @@ long Transfer(HANDLE APipe, bool ARead, void* ABuffer, DWORD ASize,
   BOOL Done = ARead ? ::ReadFile(APipe, ABuffer, ASize, nullptr, &Overlapped)
                     : ::WriteFile(APipe, ABuffer, ASize, nullptr, &Overlapped);
   if (!Done && ::GetLastError() == ERROR_IO_PENDING) {
-    if (::WaitForSingleObject(Overlapped.hEvent, RemainingMs(ADeadline)) != WAIT_OBJECT_0) {
+    if (::WaitForSingleObject(Overlapped.hEvent, static_cast<DWORD>(MillisecondsUntil(ADeadline))) != WAIT_OBJECT_0) {
       ::CancelIo(APipe);
     }
     Done = ::GetOverlappedResult(APipe, &Overlapped, &Moved, TRUE);

@@ -135,9 +135,25 @@ std::uint32_t IPAddressToInt(const std::string& AText) {
   return Result;
 }
 
+// On every received datagram's path (the sender's address), so it formats without allocating
+// beyond the string itself.
 std::string IntToIPAddress(std::uint32_t AValue) {
-  return std::to_string((AValue >> 24) & 0xFF) + "." + std::to_string((AValue >> 16) & 0xFF) + "." +
-         std::to_string((AValue >> 8) & 0xFF) + "." + std::to_string(AValue & 0xFF);
+  char Text[16];
+  char* End = Text;
+  for (int Shift = 24; Shift >= 0; Shift -= 8) {
+    const unsigned Part = (AValue >> Shift) & 0xFFu;
+    if (Part >= 100) {
+      *End++ = static_cast<char>('0' + Part / 100);
+    }
+    if (Part >= 10) {
+      *End++ = static_cast<char>('0' + Part / 10 % 10);
+    }
+    *End++ = static_cast<char>('0' + Part % 10);
+    if (Shift > 0) {
+      *End++ = '.';
+    }
+  }
+  return std::string(Text, End);
 }
 
 std::string CalcBroadcastAddress(const std::string& AIPAddress, const std::string& ASubnetMask) {

@@ -74,9 +74,7 @@ sockaddr* AsSockaddr(sockaddr_in& AAddress) {
 }
 
 std::string DottedText(const in_addr& AAddress) {
-  char Text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &AAddress, Text, sizeof Text);
-  return Text;
+  return IntToIPAddress(ntohl(AAddress.s_addr));
 }
 
 void CloseDescriptor(int& AFd) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/windows_text.h"
+#include "net/ethernet_utils.h"
 #include "net/winsock.h"
 
 namespace kelvo {
@@ -23,8 +24,9 @@ void EnsureWinsock() {
 }
 
 std::string DottedQuad(const unsigned char (&ABytes)[4]) {
-  return std::to_string(ABytes[0]) + "." + std::to_string(ABytes[1]) + "." +
-         std::to_string(ABytes[2]) + "." + std::to_string(ABytes[3]);
+  return IntToIPAddress(static_cast<std::uint32_t>(ABytes[0]) << 24 |
+                        static_cast<std::uint32_t>(ABytes[1]) << 16 |
+                        static_cast<std::uint32_t>(ABytes[2]) << 8 | ABytes[3]);
 }
 
 }  // namespace kelvo

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
+#include <climits>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -13,6 +15,7 @@
 #include "app/headless_window.h"
 #include "app/relay_host.h"
 #include "app/version.h"
+#include "app/wait_time.h"
 #include "config/registry_store.h"
 #include "config/settings_home.h"
 #include "diag/my_log.h"
@@ -30,6 +33,28 @@ TCommandLine Parse(std::vector<std::string> AArgs) {
     argv.push_back(arg.data());
   }
   return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
+// A fraction of a millisecond left must still be a wait: rounding it down to 0 made the
+// headless loop spin through the end of every tick.
+TEST(WaitTime, RoundsUpWhatIsLeftAndNeverGoesBelowZero) {
+  using namespace std::chrono;
+  const auto Now = steady_clock::now();
+  const struct {
+    steady_clock::duration Left;
+    int Low, High;
+  } Cases[] = {
+      {-seconds(5), 0, 0},
+      {microseconds(300), 1, 1},
+      {milliseconds(100) - microseconds(1), 99, 100},
+      {hours(24 * 20), 1'727'999'000, 1'728'000'000},
+      {hours(24 * 365 * 100), INT_MAX, INT_MAX},
+  };
+  for (const auto& Case : Cases) {
+    const int Ms = kelvo::MillisecondsUntil(Now + Case.Left);
+    EXPECT_GE(Ms, Case.Low) << duration_cast<microseconds>(Case.Left).count() << " us left";
+    EXPECT_LE(Ms, Case.High) << duration_cast<microseconds>(Case.Left).count() << " us left";
+  }
 }
 
 TEST(CommandLine, PicksOneActionWithItsValueAndRefusesEverythingElse) {

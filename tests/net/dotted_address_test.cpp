@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -62,6 +63,16 @@ TEST(IntToIPAddress, TopByteFirstWithoutLeadingZeros) {
   EXPECT_EQ(IntToIPAddress(0u), "0.0.0.0");
   EXPECT_EQ(IntToIPAddress(0xFFFFFFFFu), "255.255.255.255");
   EXPECT_EQ(IntToIPAddress(IPAddressToInt("001.020.003.100")), "1.20.3.100");
+  // Every octet value in every position, against printf's formatting.
+  for (std::uint32_t Octet = 0; Octet < 256; ++Octet) {
+    for (int Shift = 0; Shift < 32; Shift += 8) {
+      const std::uint32_t Value = (Octet << Shift) | (0x01020304u & ~(0xFFu << Shift));
+      char Expected[16];
+      std::snprintf(Expected, sizeof Expected, "%u.%u.%u.%u", Value >> 24, (Value >> 16) & 0xFF,
+                    (Value >> 8) & 0xFF, Value & 0xFF);
+      EXPECT_EQ(IntToIPAddress(Value), Expected);
+    }
+  }
 }
 
 TEST(CalcBroadcastAddress, HostBitsSetUnderTheMask) {

@@ -6,10 +6,13 @@
 #include <exception>
 #include <memory>
 
+#include "app/control_requests.h"
+#include "app/instance_guard.h"
 #include "app/version.h"
 #include "config/registry_store.h"
 #include "diag/my_log.h"
 #include "ui_win32/about_window.h"
+#include "ui_win32/control_pipe.h"
 #include "ui_win32/edit_nat_dialog.h"
 #include "ui_win32/help_window.h"
 #include "ui_win32/main_window.h"
@@ -45,7 +48,7 @@ class TComApartment {
   bool fOwned;
 };
 
-int RunWindow(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& /*AGuard*/) {
+int RunWindow(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGuard) {
   ReleaseOwnConsole();
   TComApartment com;
   TRegistryStore store;
@@ -62,6 +65,24 @@ int RunWindow(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& /*AGua
     form->Create(fmMain.Handle());
   }
   fmMain.SetDialogs({fmAbout.get(), fmOptions.get(), fmHelp.get()});
+
+  // --quit and the settings options: a change takes effect and is saved at once, as after
+  // Setup's OK; quitting takes the road of "Exit".
+  std::string pipeError;
+  auto controlPipe = std::make_unique<TControlPipe>(
+      AGuard.ShowRequestName(),
+      [&fmMain](const std::string& ALine) {
+        TControlAnswer answer = AnswerControlRequest(fmMain.Host(), fmMain, ALine);
+        if (answer.Show) {
+          fmMain.ShowRequested();
+        }
+        return answer;
+      },
+      [&fmMain] { fmMain.Exit1Click(); }, pipeError);
+  if (!pipeError.empty()) {
+    std::fprintf(stderr, "kelvorelay: warning: %s; --quit and the settings options cannot reach "
+                 "this relay\n", pipeError.c_str());
+  }
 
   fmMain.ShowMainWindow();
   UpdateWindow(fmMain.Handle());
@@ -81,6 +102,7 @@ int RunWindow(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& /*AGua
     }
   }
 
+  controlPipe.reset();
   fmMain.FormDestroy();
   fmHelp.reset();
   fmOptions.reset();

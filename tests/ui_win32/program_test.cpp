@@ -1,5 +1,6 @@
 // kelvorelay.exe as the user starts it: a second start shows the first instance's hidden
-// window and ends; "Exit" ends the program, and the next start runs normally.
+// window and ends; "Exit" ends the program, and the next start runs normally; --quit and the
+// settings options reach the running window.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -27,10 +28,11 @@ std::wstring ProgramPath() {
 
 class TProgram {
  public:
-  TProgram() {
+  explicit TProgram(const std::wstring& AArguments = L"") {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    std::wstring command = L"\"" + ProgramPath() + L"\"";
+    std::wstring command = L"\"" + ProgramPath() + L"\"" + (AArguments.empty() ? L"" : L" ") +
+                           AArguments;
     fStarted = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                               &startup, &fProcess) != FALSE;
   }
@@ -105,6 +107,51 @@ TEST(ProgramTest, ExitEndsTheProgramAndTheNextStartRuns) {
     EXPECT_EQ(program.ExitCode(), 0);
     EXPECT_FALSE(IsWindow(window));
   }
+}
+
+// The row (1, 2, ...) of the stored static entry AText, or 0.
+int StoredStaticRow(const std::wstring& AText) {
+  for (int row = 1; row < 1000; ++row) {
+    wchar_t value[256] = {};
+    DWORD size = sizeof(value);
+    const std::wstring name = L"StaticList" + std::to_wstring(row - 1);
+    if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\Marlowin\\KelvoRelay", name.c_str(),
+                     RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
+      return 0;
+    }
+    if (AText == value) {
+      return row;
+    }
+  }
+  return 0;
+}
+
+long RunCommand(const std::wstring& AArguments) {
+  TProgram command(AArguments);
+  return command.Started() ? command.ExitCode() : -2;
+}
+
+TEST(ProgramTest, QuitAndTheSettingsOptionsReachTheRunningWindow) {
+  const std::wstring entry = L"77,127.0.0.1,9077";
+  TProgram program;
+  ASSERT_TRUE(program.Started());
+  HWND window = WaitForWindow(true);
+  ASSERT_NE(window, nullptr);
+
+  // A change is taken by the window and saved at once.
+  ASSERT_EQ(StoredStaticRow(entry), 0) << "left over from an earlier run";
+  EXPECT_EQ(RunCommand(L"--add-static " + entry), 0);
+  const int row = StoredStaticRow(entry);
+  EXPECT_NE(row, 0) << "saved while the window runs";
+  EXPECT_EQ(RunCommand(L"--remove-static " + std::to_wstring(row)), 0);
+  EXPECT_EQ(StoredStaticRow(entry), 0);
+  EXPECT_EQ(program.ExitCode(0), -1) << "the window keeps running";
+
+  // --quit comes back once the window has ended as "Exit" ends it.
+  EXPECT_EQ(RunCommand(L"--quit"), 0);
+  EXPECT_EQ(program.ExitCode(0), 0);
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_EQ(RunCommand(L"--quit"), 1) << "nothing runs any more";
 }
 
 }  // namespace

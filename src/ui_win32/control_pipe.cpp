@@ -1,0 +1,131 @@
+#include "ui_win32/control_pipe.h"
+
+#include <exception>
+
+#include "app/command_line.h"
+
+namespace kelvo {
+
+namespace {
+
+constexpr wchar_t kSinkClass[] = L"KelvoRelayControlPipe";
+constexpr UINT kRequestMessage = WM_APP + 40;  // LPARAM: TCall*, sent by the thread
+constexpr UINT kQuitMessage = WM_APP + 41;     // posted by the thread after a quit's answer
+
+}  // namespace
+
+struct TControlPipe::TCall {
+  const std::string* Line = nullptr;
+  std::string Answer;
+  bool Quit = false;
+};
+
+TControlPipe::TControlPipe(const std::string& ASocketName, TAnswer AAnswer, TQuit AQuit,
+                           std::string& AError)
+    : fAnswer(std::move(AAnswer)), fQuit(std::move(AQuit)) {
+  fServer = std::make_unique<TPipeServer>(ASocketName, AError);
+  if (fServer->Connected() == nullptr) {
+    fServer.reset();
+    return;
+  }
+  WNDCLASSEXW sinkClass{};
+  sinkClass.cbSize = sizeof(sinkClass);
+  sinkClass.lpfnWndProc = &TControlPipe::SinkProc;
+  sinkClass.hInstance = GetModuleHandleW(nullptr);
+  sinkClass.lpszClassName = kSinkClass;
+  RegisterClassExW(&sinkClass);  // fails harmlessly when already registered
+  fSink = CreateWindowExW(0, kSinkClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                          GetModuleHandleW(nullptr), nullptr);
+  fStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  fFinished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (fSink == nullptr || fStop == nullptr || fFinished == nullptr) {
+    AError = "cannot set up the request window";
+    fServer.reset();
+    return;
+  }
+  SetWindowLongPtrW(fSink, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  try {
+    fThread = std::thread([this] { Run(); });
+  } catch (const std::exception& error) {
+    AError = std::string("cannot start the request thread: ") + error.what();
+    fServer.reset();
+  }
+}
+
+TControlPipe::~TControlPipe() {
+  fClosing = true;
+  if (fThread.joinable()) {
+    SetEvent(fStop);
+    // The thread may be waiting for this thread in SendMessage: take such messages until it
+    // has finished.
+    while (MsgWaitForMultipleObjects(1, &fFinished, FALSE, INFINITE, QS_SENDMESSAGE) ==
+           WAIT_OBJECT_0 + 1) {
+      MSG message;
+      PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    fThread.join();
+  }
+  fServer.reset();
+  if (fSink != nullptr) {
+    DestroyWindow(fSink);
+  }
+  for (HANDLE event : {fStop, fFinished}) {
+    if (event != nullptr) {
+      CloseHandle(event);
+    }
+  }
+}
+
+void TControlPipe::Run() {
+  const HANDLE waits[2] = {fStop, fServer->Connected()};
+  while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+    const bool quit = fServer->Answer(
+        [this](const std::string& ALine, bool& AQuit) { return AnswerOnGuiThread(ALine, AQuit); });
+    if (quit) {
+      PostMessageW(fSink, kQuitMessage, 0, 0);
+    }
+  }
+  SetEvent(fFinished);
+}
+
+std::string TControlPipe::AnswerOnGuiThread(const std::string& ALine, bool& AQuit) {
+  TCall call;
+  call.Line = &ALine;
+  SendMessageW(fSink, kRequestMessage, 0, reinterpret_cast<LPARAM>(&call));
+  AQuit = call.Quit;
+  return call.Answer;
+}
+
+LRESULT CALLBACK TControlPipe::SinkProc(HWND AWindow, UINT AMessage, WPARAM AWParam,
+                                        LPARAM ALParam) {
+  auto* self = reinterpret_cast<TControlPipe*>(GetWindowLongPtrW(AWindow, GWLP_USERDATA));
+  if (self == nullptr || (AMessage != kRequestMessage && AMessage != kQuitMessage)) {
+    return DefWindowProcW(AWindow, AMessage, AWParam, ALParam);
+  }
+  if (AMessage == kQuitMessage) {
+    if (!self->fClosing) {
+      self->fQuit();
+    }
+    return 0;
+  }
+  TCall& call = *reinterpret_cast<TCall*>(ALParam);
+  if (self->fClosing) {
+    // The window is going: a quit is as good as done, anything else is not taken.
+    const auto request = DecodeControlRequest(*call.Line);
+    const bool quit = request && request->Kind == TControlRequest::TKind::Quit;
+    call.Answer = EncodeOutcome(
+        quit ? TOutcome{} : TOutcome{kExitFailure, "the relay is ending"});
+    return 0;
+  }
+  try {
+    const TControlAnswer answer = self->fAnswer(*call.Line);
+    call.Answer = answer.Line;
+    call.Quit = answer.Quit;
+  } catch (const std::exception& error) {
+    // Whatever went wrong, the relay keeps running and the asking command hears of it.
+    call.Answer = EncodeOutcome({kExitFailure, error.what()});
+  }
+  return 0;
+}
+
+}  // namespace kelvo

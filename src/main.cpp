@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "app/command_line.h"
+#include "app/front_end.h"
 #include "app/headless_runner.h"
 #include "app/instance_guard.h"
 #include "app/process_signals.h"
@@ -11,11 +12,6 @@
 #include "app/settings_commands.h"
 #include "app/version.h"
 #include "diag/my_log.h"
-#if defined(KELVO_WITH_WIN32)
-#include "ui_win32/win32_main.h"
-#elif defined(KELVO_WITH_GUI)
-#include "ui_qt/gui_main.h"
-#endif
 
 int main(int argc, char** argv) {
   using namespace kelvo;
@@ -42,18 +38,9 @@ int main(int argc, char** argv) {
       ReleaseStopRequests();
       return RunSettingsCommand(options);
   }
-#if defined(KELVO_WITH_WIN32)
-  // A Windows desktop always has its window station.
-#elif defined(KELVO_WITH_GUI)
-  if (!options.Headless && !GuiDisplayReachable()) {
+  if (!options.Headless && !WindowCanStart()) {
     return kExitBadCommand;
   }
-#else
-  if (!options.Headless) {
-    std::fputs("kelvorelay: built without a window; use --headless\n", stderr);
-    return kExitBadCommand;
-  }
-#endif
 
   // The one debug log lives from before the first window until after the last.
   TMyLog log;
@@ -67,9 +54,7 @@ int main(int argc, char** argv) {
                      ExecutablePath().c_str());
         return kExitOtherInstance;
       }
-#ifdef KELVO_WITH_WIN32
       BringRunningWindowForward();
-#endif
       return kExitOk;  // the running instance has been asked to show its window
     }
   } catch (const std::exception& error) {
@@ -80,11 +65,5 @@ int main(int argc, char** argv) {
   if (options.Headless) {
     return RunHeadless(options, log, guard);
   }
-#if defined(KELVO_WITH_WIN32)
-  return RunWin32Gui(options, log, guard);
-#elif defined(KELVO_WITH_GUI)
-  return RunGui(argc, argv, options, log, guard);
-#else
-  return kExitBadCommand;
-#endif
+  return RunWindowProgram(argc, argv, options, log, guard);
 }

@@ -71,6 +71,7 @@ class TRelayEngine {
     std::int32_t NAD = 0;
     std::int32_t NADAlias = 0;
     std::string Host;
+    std::string IP;  // the row's resolved address when it was copied
     std::uint16_t Port = 0;
   };
 

@@ -37,6 +37,7 @@ TRelayEngine::TRouteTarget& TRelayEngine::CopyTarget(TTableKind AKind, const TNA
   target.NAD = AEntry.NAD();
   target.NADAlias = AEntry.NADAlias();
   target.Host = AEntry.Host();
+  target.IP = AEntry.IP();
   target.Port = AEntry.Port();
   return target;
 }
@@ -128,7 +129,10 @@ void TRelayEngine::ForwardFrame(const TRouteTarget& ADest, const TRouteTarget* A
 
   // Looked up again for every send, so a static host name follows its DNS record.
   fResolvedIP = ResolveHostToIP(ADest.Host);
-  StoreResolvedIP(ADest, fResolvedIP);
+  // Rows get their address only here, on the listener thread: a row that held this address
+  // when it was copied still holds it, and needs no second visit under the lock.
+  if (fResolvedIP != ADest.IP)
+    StoreResolvedIP(ADest, fResolvedIP);
   fTransport.SendDatagram(fResolvedIP, ADest.Port, AFrame);
   if (fCreateDebugLogs.load(std::memory_order_relaxed))
     TraceLine("Tx", fResolvedIP, ADest.Port, AFrame);

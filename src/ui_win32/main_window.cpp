@@ -417,19 +417,7 @@ void TfmMain::acOptionsExecute() {
     return;
   }
   TfmOptions& options = *fDialogs.Options;
-  options.SetStaticList(fHost->Tables().DuplicateStaticTable());
-  options.EthernetAdapterID = fHost->EthAdapterInfo().ID();
-  options.CreateDebugLogs = fHost->Engine().CreateDebugLogs();
-  if (options.ShowModal(fHandle) != IDOK) {
-    return;
-  }
-  std::unique_ptr<TNATInfoList> staticList = options.TakeStaticList();
-  if (!staticList) {
-    staticList = fHost->Tables().DuplicateStaticTable();
-  }
-  fHost->ApplySetup(std::move(staticList), options.CreateDebugLogs, options.EthernetAdapterID);
-  fHost->SaveSettings(*this);
-  fLifecycle->SettingsConfirmed();
+  fLifecycle->RunSetup(options, [this, &options] { return options.ShowModal(fHandle) == IDOK; });
 }
 
 void TfmMain::acHelpExecute() {

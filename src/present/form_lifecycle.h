@@ -53,6 +53,21 @@ class TFormLifecycle {
   // start (and were not confirmed in Setup since). A failure goes to AppOnException and skips
   // what follows it.
   void ShutDown();
+  // FormDestroy, which runs once (later calls do nothing): AStopTimers stops the window's
+  // timers, then ShutDown; a failure goes to AppOnException. ARemoveIcon runs last, even after
+  // a failure: an icon left behind would outlive the program.
+  template <typename TStopTimers, typename TRemoveIcon>
+  void Destroy(TStopTimers AStopTimers, TRemoveIcon ARemoveIcon) {
+    if (fDestroyed) {
+      return;
+    }
+    fDestroyed = true;
+    RunStep([&] {
+      AStopTimers();
+      ShutDown();
+    });
+    ARemoveIcon();
+  }
 
   // acOptionsExecute with the front-end's Setup form: fills it from the relay, shows it
   // (AShowModal returns true for OK) and confirms what OK hands back. The form has
@@ -82,6 +97,7 @@ class TFormLifecycle {
   TSettingsWindow& fWindow;
   TExceptionHandler fAppOnException;
   bool fSaveAtExit = false;  // settings were read completely (or confirmed in Setup since)
+  bool fDestroyed = false;
 };
 
 }  // namespace kelvo

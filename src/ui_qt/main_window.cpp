@@ -9,7 +9,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
-#include <exception>
 
 #include "app/relay_host.h"
 #include "app/version.h"
@@ -148,22 +147,15 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
 }
 
 void TfmMain::FormDestroy() {
-  if (fDestroyed) {
-    return;
-  }
-  fDestroyed = true;
-  try {
-    timSystem->stop();
-    if (fLamps) {
-      fLamps->StopTimers();
-    }
-    timAgeTables->stop();
-    fLifecycle->ShutDown();
-  } catch (const std::exception& error) {
-    AppOnException(error.what());
-  }
-  // Even after a failed save: an icon left behind would outlive the program.
-  fTray->Remove();
+  fLifecycle->Destroy(
+      [this] {
+        timSystem->stop();
+        if (fLamps) {
+          fLamps->StopTimers();
+        }
+        timAgeTables->stop();
+      },
+      [this] { fTray->Remove(); });
 }
 
 void TfmMain::AppOnException(const std::string& AMessage) {

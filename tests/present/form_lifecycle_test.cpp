@@ -1,7 +1,7 @@
-// Setup through the window's lifecycle, as both front-ends run it: the form starts from the
-// relay's values, Cancel changes nothing, OK installs what it hands back and saves it at once,
-// and from then on the settings are also written back at the end, even after a start-up that
-// could not read them.
+// The relay's part of the window's life, as both front-ends run it. Setup: the form starts from
+// the relay's values, Cancel changes nothing, OK installs what it hands back and saves it at
+// once, and from then on the settings are also written back at the end, even after a start-up
+// that could not read them. Shut-down: timers, endpoint, settings, icon, once.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -120,6 +120,31 @@ TEST(SetupApply, CancelKeepsEverythingAndOkAppliesSavesAndSavesAgainAtTheEnd) {
   lifecycle.ShutDown();
   EXPECT_EQ(StoredTop(), 77);
   EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+TEST(FormDestroy, StopsTimersThenEndpointThenSavesThenRemovesTheIconOnce) {
+  test::TSettingsHome home;
+  test::TNullView view;
+  TMyLog log;
+  TRegistryStore store;
+  TRelayHost host(view, log, store);
+  TPlacedWindow window;
+  TFormLifecycle lifecycle(host, log, window, [](const std::string&) {});
+  lifecycle.Start();
+  ASSERT_TRUE(host.Endpoint().IsOpen());
+  window.Top = 55;
+  std::vector<std::string> steps;
+  const auto destroy = [&] {
+    lifecycle.Destroy(
+        [&] { steps.push_back(host.Endpoint().IsOpen() ? "timers, listening" : "timers, closed"); },
+        [&] {
+          steps.push_back(host.Endpoint().IsOpen() ? "icon, listening" : "icon, closed");
+          steps.push_back("saved top " + std::to_string(StoredTop()));
+        });
+  };
+  destroy();
+  destroy();  // a second shut-down (end of session, then the loop's end) does nothing
+  EXPECT_EQ(steps, (std::vector<std::string>{"timers, listening", "icon, closed", "saved top 55"}));
 }
 
 }  // namespace

@@ -173,11 +173,9 @@ void TfmMain::SetLed(TLamp ALamp, TLedColor AColor) {
 }
 
 void TfmMain::acOptionsExecute() {
-  if (fDialogs.Options == nullptr) {
-    return;
+  if (TfmOptions* options = fDialogs.Options) {
+    fLifecycle->RunSetup(*options, [options] { return options->exec() == QDialog::Accepted; });
   }
-  TfmOptions& options = *fDialogs.Options;
-  fLifecycle->RunSetup(options, [&options] { return options.exec() == QDialog::Accepted; });
 }
 
 void TfmMain::acHelpExecute() {

@@ -406,11 +406,9 @@ void TfmMain::SetLed(TLamp ALamp, TLedColor AColor) {
 }
 
 void TfmMain::acOptionsExecute() {
-  if (fDialogs.Options == nullptr) {
-    return;
+  if (TfmOptions* options = fDialogs.Options) {
+    fLifecycle->RunSetup(*options, [this, options] { return options->ShowModal(fHandle) == IDOK; });
   }
-  TfmOptions& options = *fDialogs.Options;
-  fLifecycle->RunSetup(options, [this, &options] { return options.ShowModal(fHandle) == IDOK; });
 }
 
 void TfmMain::acHelpExecute() {

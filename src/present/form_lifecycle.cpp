@@ -37,6 +37,25 @@ void TFormLifecycle::Start() {
   RunStep([this] { fHost.StartListening(); });
 }
 
+TSetupResult TFormLifecycle::SetupValues() const {
+  TSetupResult values;
+  values.StaticList = fHost.Tables().DuplicateStaticTable();
+  values.EthernetAdapterID = fHost.EthAdapterInfo().ID();
+  values.CreateDebugLogs = fHost.Engine().CreateDebugLogs();
+  return values;
+}
+
+void TFormLifecycle::ConfirmSetup(TSetupResult AResult) {
+  if (!AResult.StaticList) {
+    AResult.StaticList = fHost.Tables().DuplicateStaticTable();
+  }
+  fHost.ApplySetup(std::move(AResult.StaticList), AResult.CreateDebugLogs,
+                   AResult.EthernetAdapterID);
+  fHost.SaveSettings(fWindow);
+  // A complete set of settings is saved now: written back at the end from here on.
+  fSaveAtExit = true;
+}
+
 void TFormLifecycle::ShutDown() {
   try {
     fHost.StopListening();

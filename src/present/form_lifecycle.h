@@ -1,7 +1,8 @@
-// The relay's part of the main window's start-up and shut-down, which both front-ends run in
-// the same order: default adapter, debug log file name, settings, endpoint; and at the end
-// endpoint, then settings. The window keeps its own steps (icon, timers, lamps, widgets)
-// around these and hands in AppOnException, where every failing step ends up.
+// The relay's part of the main window's start-up, Setup and shut-down, which both front-ends
+// run in the same order: default adapter, debug log file name, settings, endpoint; Setup's OK
+// applied, then saved; and at the end endpoint, then settings. The window keeps its own steps
+// (icon, timers, lamps, widgets) around these and hands in AppOnException, where every failing
+// step ends up.
 //
 // GUI thread only (the thread that owns the window and its TRelayHost).
 #pragma once
@@ -9,6 +10,9 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <utility>
+
+#include "present/setup_working_copy.h"
 
 namespace kelvo {
 
@@ -49,9 +53,43 @@ class TFormLifecycle {
   // start (and were not confirmed in Setup since). A failure goes to AppOnException and skips
   // what follows it.
   void ShutDown();
+  // FormDestroy, which runs once (later calls do nothing): AStopTimers stops the window's
+  // timers, then ShutDown; a failure goes to AppOnException. ARemoveIcon runs last, even after
+  // a failure: an icon left behind would outlive the program.
+  template <typename TStopTimers, typename TRemoveIcon>
+  void Destroy(TStopTimers AStopTimers, TRemoveIcon ARemoveIcon) {
+    if (fDestroyed) {
+      return;
+    }
+    fDestroyed = true;
+    RunStep([&] {
+      AStopTimers();
+      ShutDown();
+    });
+    ARemoveIcon();
+  }
 
-  // Setup has saved a complete set of settings: from now on they are written back at the end.
-  void SettingsConfirmed() { fSaveAtExit = true; }
+  // acOptionsExecute with the front-end's Setup form: fills it from the relay, shows it
+  // (AShowModal returns true for OK) and confirms what OK hands back. The form has
+  // SetStaticList, TakeStaticList, EthernetAdapterID and CreateDebugLogs. Errors propagate.
+  template <typename TForm, typename TShowModal>
+  void RunSetup(TForm& AForm, TShowModal AShowModal) {
+    TSetupResult values = SetupValues();
+    AForm.SetStaticList(std::move(values.StaticList));
+    AForm.EthernetAdapterID = std::move(values.EthernetAdapterID);
+    AForm.CreateDebugLogs = values.CreateDebugLogs;
+    if (!AShowModal()) {
+      return;
+    }
+    ConfirmSetup({AForm.TakeStaticList(), AForm.EthernetAdapterID, AForm.CreateDebugLogs});
+  }
+  // What Setup starts from: a private copy of the relay's static table, the adapter in use,
+  // the debug switch.
+  TSetupResult SetupValues() const;
+  // Setup's OK: installs AResult (without a static list the relay's own is kept), saves the
+  // settings, and from then on writes them back at the end too. May throw TRegistryError
+  // from the save.
+  void ConfirmSetup(TSetupResult AResult);
 
  private:
   TRelayHost& fHost;
@@ -59,6 +97,7 @@ class TFormLifecycle {
   TSettingsWindow& fWindow;
   TExceptionHandler fAppOnException;
   bool fSaveAtExit = false;  // settings were read completely (or confirmed in Setup since)
+  bool fDestroyed = false;
 };
 
 }  // namespace kelvo

@@ -1,7 +1,7 @@
 // The Setup dialog's state between showing and closing, without any widgets: the adapters
 // enumerated for this showing, the working copy of the static list with its rows, and what
-// OK hands back. Nothing reaches the relay before Accept; the caller then runs
-// TRelayHost::ApplySetup with the result and saves the settings.
+// OK hands back. Nothing reaches the relay before Accept; the result then goes to
+// TFormLifecycle::ConfirmSetup, which applies and saves it.
 // GUI thread only (one dialog at a time uses it).
 #pragma once
 

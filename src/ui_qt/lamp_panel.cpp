@@ -16,11 +16,9 @@ class TLampPanel::TQtLampTimer : public TLampTimer {
 };
 
 TLampPanel::TLampPanel(const std::array<QLabel*, 4>& ALamps, QObject* AParent)
-    : QObject(AParent),
-      fLamps(ALamps),
-      fLedRED(QStringLiteral(":/LEDRED")),
-      fLedGreen(QStringLiteral(":/LEDGREEN")),
-      fLedGray(QStringLiteral(":/LEDGRAY")) {
+    : QObject(AParent), fLamps(ALamps), fPictures([](const char* AName) {
+        return QPixmap(QStringLiteral(":/") + QLatin1String(AName));
+      }) {
   setObjectName(QStringLiteral("LampPanel"));
   static const char* const kTimerNames[] = {"timLEDRxLAN", "timLEDRxWAN", "timLEDTxLAN",
                                             "timLEDTxWAN"};
@@ -41,18 +39,6 @@ TLampPanel::TLampPanel(const std::array<QLabel*, 4>& ALamps, QObject* AParent)
 }
 
 TLampPanel::~TLampPanel() = default;
-
-const QPixmap& TLampPanel::Picture(TLedColor AColor) const {
-  switch (AColor) {
-    case TLedColor::Red:
-      return fLedRED;
-    case TLedColor::Green:
-      return fLedGreen;
-    case TLedColor::Gray:
-      break;
-  }
-  return fLedGray;
-}
 
 void TLampPanel::ShowLamp(TLamp ALamp, TLedColor AColor) {
   fLamps[static_cast<std::size_t>(ALamp)]->setPixmap(Picture(AColor));

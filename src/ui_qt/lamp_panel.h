@@ -8,6 +8,7 @@
 #include <array>
 #include <memory>
 
+#include "present/lamp_pictures.h"
 #include "present/lamp_states.h"
 #include "relay/relay_view.h"
 
@@ -30,7 +31,7 @@ class TLampPanel : public QObject, public TLampDisplay {
   void SetLed(TLamp ALamp, TLedColor AColor) { fStates->SetLed(ALamp, AColor); }
   void StopTimers() { fStates->StopTimers(); }
 
-  const QPixmap& Picture(TLedColor AColor) const;
+  const QPixmap& Picture(TLedColor AColor) const { return fPictures.Picture(AColor); }
   QTimer* Timer(TLamp ALamp) const { return fTimers[static_cast<std::size_t>(ALamp)]; }
 
  private:
@@ -42,9 +43,7 @@ class TLampPanel : public QObject, public TLampDisplay {
   std::array<QTimer*, 4> fTimers{};  // children of this object
   std::array<std::unique_ptr<TQtLampTimer>, 4> fLampTimers;
   std::unique_ptr<TLampStates> fStates;
-  QPixmap fLedRED;
-  QPixmap fLedGreen;
-  QPixmap fLedGray;
+  TLampPictures<QPixmap> fPictures;
 };
 
 }  // namespace kelvo

@@ -9,7 +9,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
-#include <exception>
 
 #include "app/relay_host.h"
 #include "app/version.h"
@@ -148,22 +147,15 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
 }
 
 void TfmMain::FormDestroy() {
-  if (fDestroyed) {
-    return;
-  }
-  fDestroyed = true;
-  try {
-    timSystem->stop();
-    if (fLamps) {
-      fLamps->StopTimers();
-    }
-    timAgeTables->stop();
-    fLifecycle->ShutDown();
-  } catch (const std::exception& error) {
-    AppOnException(error.what());
-  }
-  // Even after a failed save: an icon left behind would outlive the program.
-  fTray->Remove();
+  fLifecycle->Destroy(
+      [this] {
+        timSystem->stop();
+        if (fLamps) {
+          fLamps->StopTimers();
+        }
+        timAgeTables->stop();
+      },
+      [this] { fTray->Remove(); });
 }
 
 void TfmMain::AppOnException(const std::string& AMessage) {
@@ -181,23 +173,9 @@ void TfmMain::SetLed(TLamp ALamp, TLedColor AColor) {
 }
 
 void TfmMain::acOptionsExecute() {
-  if (fDialogs.Options == nullptr) {
-    return;
+  if (TfmOptions* options = fDialogs.Options) {
+    fLifecycle->RunSetup(*options, [options] { return options->exec() == QDialog::Accepted; });
   }
-  TfmOptions& options = *fDialogs.Options;
-  options.SetStaticList(fHost->Tables().DuplicateStaticTable());
-  options.EthernetAdapterID = fHost->EthAdapterInfo().ID();
-  options.CreateDebugLogs = fHost->Engine().CreateDebugLogs();
-  if (options.exec() != QDialog::Accepted) {
-    return;
-  }
-  std::unique_ptr<TNATInfoList> staticList = options.TakeStaticList();
-  if (!staticList) {
-    staticList = fHost->Tables().DuplicateStaticTable();
-  }
-  fHost->ApplySetup(std::move(staticList), options.CreateDebugLogs, options.EthernetAdapterID);
-  fHost->SaveSettings(*this);
-  fLifecycle->SettingsConfirmed();
 }
 
 void TfmMain::acHelpExecute() {

@@ -124,7 +124,6 @@ class TfmMain : public QWidget, public TSettingsWindow {
   std::unique_ptr<TLampPanel> fLamps;
   std::unique_ptr<TStatusPresenter> fStatus;
   bool fExiting = false;
-  bool fDestroyed = false;
 };
 
 }  // namespace kelvo

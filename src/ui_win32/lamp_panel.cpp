@@ -1,5 +1,7 @@
 #include "ui_win32/lamp_panel.h"
 
+#include "ui_win32/win32_text.h"
+
 namespace kelvo {
 
 void TLampPanel::TWindowTimer::Start() {
@@ -15,9 +17,7 @@ TLampPanel::TLampPanel(HWND AOwner, const std::array<HWND, kLampCount>& ALamps,
                        UINT_PTR AFirstTimerId)
     : fLamps(ALamps),
       fFirstTimerId(AFirstTimerId),
-      fLedRED(L"LEDRED"),
-      fLedGreen(L"LEDGREEN"),
-      fLedGray(L"LEDGRAY") {
+      fPictures([](const char* AName) { return TPicture(Widen(AName).c_str()); }) {
   std::array<TLampTimer*, kLampCount> timers{};
   for (std::size_t i = 0; i < fTimers.size(); ++i) {
     fTimers[i] = std::make_unique<TWindowTimer>(AOwner, AFirstTimerId + i);
@@ -29,18 +29,6 @@ TLampPanel::TLampPanel(HWND AOwner, const std::array<HWND, kLampCount>& ALamps,
 
 TLampPanel::~TLampPanel() {
   fStates->StopTimers();
-}
-
-const TPicture& TLampPanel::Picture(TLedColor AColor) const {
-  switch (AColor) {
-    case TLedColor::Red:
-      return fLedRED;
-    case TLedColor::Green:
-      return fLedGreen;
-    case TLedColor::Gray:
-      break;
-  }
-  return fLedGray;
 }
 
 bool TLampPanel::TimerFired(UINT_PTR AId) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <memory>
 
+#include "present/lamp_pictures.h"
 #include "present/lamp_states.h"
 #include "ui_win32/picture.h"
 
@@ -29,7 +30,7 @@ class TLampPanel : private TLampDisplay {
   void StopTimers() { fStates->StopTimers(); }
 
   const TLampStates& States() const { return *fStates; }
-  const TPicture& Picture(TLedColor AColor) const;
+  const TPicture& Picture(TLedColor AColor) const { return fPictures.Picture(AColor); }
 
  private:
   // One lamp's window timer.
@@ -50,9 +51,7 @@ class TLampPanel : private TLampDisplay {
   UINT_PTR fFirstTimerId;
   std::array<std::unique_ptr<TWindowTimer>, kLampCount> fTimers;
   std::unique_ptr<TLampStates> fStates;
-  TPicture fLedRED;
-  TPicture fLedGreen;
-  TPicture fLedGray;
+  TLampPictures<TPicture> fPictures;
 };
 
 }  // namespace kelvo

@@ -3,7 +3,7 @@
 #include <commctrl.h>
 #include <uxtheme.h>
 
-#include <exception>
+#include <stdexcept>
 
 #include "app/relay_host.h"
 #include "app/version.h"
@@ -380,22 +380,15 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
 }
 
 void TfmMain::FormDestroy() {
-  if (fDestroyed) {
-    return;
-  }
-  fDestroyed = true;
-  try {
-    KillTimer(fHandle, kSystemTimerId);
-    if (fLamps) {
-      fLamps->StopTimers();
-    }
-    KillTimer(fHandle, kAgeingTimerId);
-    fLifecycle->ShutDown();
-  } catch (const std::exception& error) {
-    AppOnException(error.what());
-  }
-  // Even after a failed save: an icon left behind would outlive the program.
-  fTray->Remove();
+  fLifecycle->Destroy(
+      [this] {
+        KillTimer(fHandle, kSystemTimerId);
+        if (fLamps) {
+          fLamps->StopTimers();
+        }
+        KillTimer(fHandle, kAgeingTimerId);
+      },
+      [this] { fTray->Remove(); });
 }
 
 void TfmMain::AppOnException(const std::string& AMessage) {
@@ -413,23 +406,9 @@ void TfmMain::SetLed(TLamp ALamp, TLedColor AColor) {
 }
 
 void TfmMain::acOptionsExecute() {
-  if (fDialogs.Options == nullptr) {
-    return;
+  if (TfmOptions* options = fDialogs.Options) {
+    fLifecycle->RunSetup(*options, [this, options] { return options->ShowModal(fHandle) == IDOK; });
   }
-  TfmOptions& options = *fDialogs.Options;
-  options.SetStaticList(fHost->Tables().DuplicateStaticTable());
-  options.EthernetAdapterID = fHost->EthAdapterInfo().ID();
-  options.CreateDebugLogs = fHost->Engine().CreateDebugLogs();
-  if (options.ShowModal(fHandle) != IDOK) {
-    return;
-  }
-  std::unique_ptr<TNATInfoList> staticList = options.TakeStaticList();
-  if (!staticList) {
-    staticList = fHost->Tables().DuplicateStaticTable();
-  }
-  fHost->ApplySetup(std::move(staticList), options.CreateDebugLogs, options.EthernetAdapterID);
-  fHost->SaveSettings(*this);
-  fLifecycle->SettingsConfirmed();
 }
 
 void TfmMain::acHelpExecute() {

@@ -139,7 +139,6 @@ class TfmMain : public TSettingsWindow {
   std::unique_ptr<TStatusLists> fStatus;
   int fCountRight = 0;  // right edge of both counters inside Panel1
   bool fExiting = false;
-  bool fDestroyed = false;
 };
 
 }  // namespace kelvo

@@ -7,66 +7,34 @@ namespace kelvo {
 TWin32RelayView::TWin32RelayView(HWND AWindow, TTarget ATarget)
     : fWindow(AWindow), fTarget(std::move(ATarget)) {}
 
-void TWin32RelayView::SetLed(TLamp ALamp, TLedColor AColor) {
-  const auto index = static_cast<std::size_t>(ALamp);
-  if (index >= kLampCount) {
-    return;
-  }
-  fLampColor[index].store(static_cast<int>(AColor));
-  if (!fLampPending[index].exchange(true)) {
-    ++fPending;
-    if (!PostMessageW(fWindow, kLampMessage, index, 0)) {
-      // The window is gone (shut-down): nothing will deliver it.
-      --fPending;
-      fLampPending[index].store(false);
-    }
-  }
+bool TWin32RelayView::PostLamp(TLamp ALamp) {
+  // Fails once the window is gone (shut-down): nothing would deliver it.
+  return PostMessageW(fWindow, kLampMessage, static_cast<WPARAM>(ALamp), 0) != FALSE;
 }
 
-void TWin32RelayView::ReqCountChanged(std::int32_t AValue) {
-  fReqCount.store(AValue);
-  fReqChanged.store(true);
-  PostCountersOnce();
-}
-
-void TWin32RelayView::AckCountChanged(std::int32_t AValue) {
-  fAckCount.store(AValue);
-  fAckChanged.store(true);
-  PostCountersOnce();
-}
-
-void TWin32RelayView::PostCountersOnce() {
-  if (!fCountersPending.exchange(true)) {
-    ++fPending;
-    if (!PostMessageW(fWindow, kCountersMessage, 0, 0)) {
-      --fPending;
-      fCountersPending.store(false);
-    }
-  }
+bool TWin32RelayView::PostCounters() {
+  return PostMessageW(fWindow, kCountersMessage, 0, 0) != FALSE;
 }
 
 bool TWin32RelayView::Deliver(UINT AMessage, WPARAM AWParam) {
   if (AMessage == kLampMessage) {
-    const std::size_t index = AWParam;
-    if (index >= kLampCount) {
-      return true;
+    if (AWParam >= static_cast<WPARAM>(kLampCount)) {
+      return true;  // not one of ours to take
     }
-    --fPending;
-    fLampPending[index].store(false);
-    const auto color = static_cast<TLedColor>(fLampColor[index].load());
+    const auto lamp = static_cast<TLamp>(AWParam);
+    const TLedColor color = TakeLamp(lamp);
     if (fTarget.Lamp) {
-      fTarget.Lamp(static_cast<TLamp>(index), color);
+      fTarget.Lamp(lamp, color);
     }
     return true;
   }
   if (AMessage == kCountersMessage) {
-    --fPending;
-    fCountersPending.store(false);
-    if (fReqChanged.exchange(false) && fTarget.ReqCount) {
-      fTarget.ReqCount(fReqCount.load());
+    const TCounterValues values = TakeCounters();
+    if (values.ReqCount && fTarget.ReqCount) {
+      fTarget.ReqCount(*values.ReqCount);
     }
-    if (fAckChanged.exchange(false) && fTarget.AckCount) {
-      fTarget.AckCount(fAckCount.load());
+    if (values.AckCount && fTarget.AckCount) {
+      fTarget.AckCount(*values.AckCount);
     }
     return true;
   }

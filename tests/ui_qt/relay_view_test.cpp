@@ -33,7 +33,7 @@ void TRelayViewTest::floodCoalescesAndLastRequestWins() {
       view.SetLed(TLamp::LANRx, TLedColor::Red);
       view.SetLed(TLamp::WANTx, i % 2 == 0 ? TLedColor::Gray : TLedColor::Green);
       view.ReqCountChanged(i);
-      const int pending = view.PendingCalls();
+      const int pending = view.PendingDeliveries();
       if (pending > mostPending.load()) {
         mostPending.store(pending);
       }
@@ -48,7 +48,7 @@ void TRelayViewTest::floodCoalescesAndLastRequestWins() {
     QCoreApplication::processEvents();
   }
   listener.join();
-  QTRY_COMPARE(view.PendingCalls(), 0);
+  QTRY_COMPARE(view.PendingDeliveries(), 0);
   QVERIFY2(mostPending.load() <= 3, qPrintable(QString::number(mostPending.load())));
   QVERIFY(!shown.empty());
   QVERIFY(shown.size() < 200000);  // coalesced, not one call per request
@@ -76,7 +76,7 @@ void TRelayViewTest::countersShowLatestValues() {
     }
   });
   listener.join();
-  QTRY_COMPARE(view.PendingCalls(), 0);
+  QTRY_COMPARE(view.PendingDeliveries(), 0);
   QCOMPARE(requests.count(), 1);
   QCOMPARE(requests.last().at(0).toInt(), 50000);
   QCOMPARE(replies.count(), 1);

@@ -202,7 +202,7 @@ class TFlood {
           lastReply[app] = now;
         }
       }
-      result.MostPending = std::max(result.MostPending, AView.PendingCalls());
+      result.MostPending = std::max(result.MostPending, AView.PendingDeliveries());
     }
     ADone();
     return result;
@@ -316,7 +316,7 @@ void TWindowFloodTest::windowStaysLiveUnderFlood() {
         litSeen[i] = true;
       }
     }
-    mostPendingSeen = std::max(mostPendingSeen, window.View().PendingCalls());
+    mostPendingSeen = std::max(mostPendingSeen, window.View().PendingDeliveries());
   });
   probe.start();
 
@@ -353,7 +353,7 @@ void TWindowFloodTest::windowStaysLiveUnderFlood() {
   RunLoopUntil(
       [&] {
         return !ticks.empty() && ticks.back().At > flood.LastSend &&
-               window.View().PendingCalls() == 0;
+               window.View().PendingDeliveries() == 0;
       },
       milliseconds(2500));
   probe.stop();
@@ -440,7 +440,7 @@ void TWindowFloodTest::windowStaysLiveUnderFlood() {
   QVERIFY2(floodRSS - warmRSS < 8 * 1024, qPrintable(QString::number(floodRSS - warmRSS)));
   QVERIFY2(flood.MostPending <= 5, qPrintable(QString::number(flood.MostPending)));
   QVERIFY2(mostPendingSeen <= 5, qPrintable(QString::number(mostPendingSeen)));
-  QCOMPARE(window.View().PendingCalls(), 0);
+  QCOMPARE(window.View().PendingDeliveries(), 0);
 
   // The counters end on the relay's own counts.
   QCOMPARE(ui.lblReqCount->text(), QString::number(requests));

@@ -375,13 +375,13 @@ TEST_F(LampTest, AFloodFromTheListenerCoalescesAndNeverWaitsForTheWindow) {
     for (int i = 0; i < 200000; ++i) {
       view.SetLed(static_cast<TLamp>(i % 4), i % 2 == 0 ? TLedColor::Red : TLedColor::Green);
       view.ReqCountChanged(i);
-      mostPending = std::max(mostPending.load(), view.PendingMessages());
+      mostPending = std::max(mostPending.load(), view.PendingDeliveries());
     }
     view.AckCountChanged(42);
   });
   listener.join();
   EXPECT_LE(mostPending.load(), 5) << "one message per lamp and one for the counters";
-  ASSERT_TRUE(PumpUntil([&] { return view.PendingMessages() == 0; }));
+  ASSERT_TRUE(PumpUntil([&] { return view.PendingDeliveries() == 0; }));
   EXPECT_EQ(WindowTextUtf8(fRig.Window().Child(idlblReqCount)), "199999");
   EXPECT_EQ(WindowTextUtf8(fRig.Window().Child(idlblAckCount)), "42");
   EXPECT_NE(Shown(idimgLANRx), Picture(TLedColor::Gray));

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/command_line.h"
 #include "app/relay_host.h"
 #include "diag/my_log.h"
 
@@ -54,6 +55,21 @@ void TFormLifecycle::ConfirmSetup(TSetupResult AResult) {
   fHost.SaveSettings(fWindow);
   // A complete set of settings is saved now: written back at the end from here on.
   fSaveAtExit = true;
+}
+
+TControlAnswer TFormLifecycle::AnswerRequest(std::string_view ALine) {
+  TControlAnswer answer;
+  try {
+    answer = AnswerControlRequest(fHost, fWindow, ALine);
+  } catch (const std::exception& error) {
+    // Whatever went wrong, the relay keeps running and the asking command hears of it.
+    answer = TControlAnswer{};
+    answer.Line = EncodeOutcome({kExitFailure, error.what()});
+  }
+  if (answer.Applied) {
+    fSaveAtExit = true;
+  }
+  return answer;
 }
 
 void TFormLifecycle::ShutDown() {

@@ -10,8 +10,10 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 
+#include "app/control_requests.h"
 #include "present/setup_working_copy.h"
 
 namespace kelvo {
@@ -90,6 +92,11 @@ class TFormLifecycle {
   // settings, and from then on writes them back at the end too. May throw TRegistryError
   // from the save.
   void ConfirmSetup(TSetupResult AResult);
+
+  // One request line from the instance's local socket or pipe (app/control_requests.h). A
+  // change the relay took is saved at once and, as after Setup's OK, written back at the end
+  // too. Never throws: a failure becomes the answer.
+  TControlAnswer AnswerRequest(std::string_view ALine);
 
  private:
   TRelayHost& fHost;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "app/control_requests.h"
 #include "config/settings.h"
 #include "relay/relay_view.h"
 #include "ui_qt/main_window_layout.h"
@@ -58,6 +59,8 @@ class TfmMain : public QWidget, public TSettingsWindow {
   void SetDialogs(const TDialogs& ADialogs) { fDialogs = ADialogs; }
 
   TRelayHost& Host() { return *fHost; }
+  // One request line from the instance's local socket: --quit, the settings options.
+  TControlAnswer AnswerRequest(const std::string& ALine);
   TQtRelayView& View() { return *fView; }
   TLampPanel& Lamps() { return *fLamps; }
   TTrayIcon& Tray() { return *fTray; }

@@ -113,8 +113,7 @@ LRESULT CALLBACK TControlPipe::SinkProc(HWND AWindow, UINT AMessage, WPARAM AWPa
     // The window is going: a quit is as good as done, anything else is not taken.
     const auto request = DecodeControlRequest(*call.Line);
     const bool quit = request && request->Kind == TControlRequest::TKind::Quit;
-    call.Answer = EncodeOutcome(
-        quit ? TOutcome{} : TOutcome{kExitFailure, "the relay is ending"});
+    call.Answer = EncodeOutcome(quit ? TOutcome{} : TOutcome{kExitFailure, "the relay is ending"});
     return 0;
   }
   try {

@@ -399,6 +399,10 @@ void TfmMain::timSystemTimer() {
   fStatus->Tick(fHost->Engine().TakeMsgCount(), TakeStatusSnapshot(fHost->Tables()));
 }
 
+TControlAnswer TfmMain::AnswerRequest(const std::string& ALine) {
+  return fLifecycle->AnswerRequest(ALine);
+}
+
 void TfmMain::SetLed(TLamp ALamp, TLedColor AColor) {
   if (fLamps) {
     fLamps->SetLed(ALamp, AColor);

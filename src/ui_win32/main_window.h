@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "app/control_requests.h"
 #include "config/settings.h"
 #include "relay/relay_view.h"
 #include "ui_win32/picture.h"
@@ -70,6 +71,8 @@ class TfmMain : public TSettingsWindow {
   void SetDialogs(const TDialogs& ADialogs) { fDialogs = ADialogs; }
 
   TRelayHost& Host() { return *fHost; }
+  // One request line from the instance's local socket: --quit, the settings options.
+  TControlAnswer AnswerRequest(const std::string& ALine);
   TWin32RelayView& View() { return *fView; }
   TLampPanel* Lamps() { return fLamps.get(); }
   TTrayIcon& Tray() { return *fTray; }

@@ -72,7 +72,7 @@ int RunWindow(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGuard
   auto controlPipe = std::make_unique<TControlPipe>(
       AGuard.ShowRequestName(),
       [&fmMain](const std::string& ALine) {
-        TControlAnswer answer = AnswerControlRequest(fmMain.Host(), fmMain, ALine);
+        TControlAnswer answer = fmMain.AnswerRequest(ALine);
         if (answer.Show) {
           fmMain.ShowRequested();
         }
@@ -80,8 +80,10 @@ int RunWindow(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGuard
       },
       [&fmMain] { fmMain.Exit1Click(); }, pipeError);
   if (!pipeError.empty()) {
-    std::fprintf(stderr, "kelvorelay: warning: %s; --quit and the settings options cannot reach "
-                 "this relay\n", pipeError.c_str());
+    std::fprintf(stderr,
+                 "kelvorelay: warning: %s; --quit and the settings options cannot reach "
+                 "this relay\n",
+                 pipeError.c_str());
   }
 
   fmMain.ShowMainWindow();

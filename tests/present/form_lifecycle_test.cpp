@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
+#include "app/control_requests.h"
 #include "app/relay_host.h"
 #include "config/registry_store.h"
 #include "config/settings_home.h"
@@ -123,6 +125,28 @@ TEST_F(FormLifecycle, SetupCancelKeepsEverythingAndOkAppliesSavesAndSavesAgainAt
   window.Top = 77;
   lifecycle.ShutDown();
   EXPECT_EQ(StoredTop(), 77);
+  EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+// --quit and the settings options as the window answers them: a refused change leaves the
+// settings alone, one the relay took is saved at once and, as after Setup's OK, at the end too.
+TEST_F(FormLifecycle, RequestsFromTheSocketAreAnsweredAndATakenChangeIsSavedAtTheEndToo) {
+  const TControlAnswer refused = lifecycle.AnswerRequest("remove-static 3");
+  EXPECT_EQ(DecodeOutcome(refused.Line).ExitCode, kExitBadCommand) << refused.Line;
+  EXPECT_FALSE(refused.Applied);
+  lifecycle.ShutDown();
+  EXPECT_EQ(StoredTop(), -1) << "nothing confirmed yet: nothing written at the end";
+
+  const TControlAnswer added = lifecycle.AnswerRequest("add-static 1001,127.0.0.1,8442");
+  EXPECT_TRUE(added.Applied) << added.Line;
+  EXPECT_EQ(StoredStaticList(), std::vector<std::string>{"1001,127.0.0.1,8442"});
+  window.Top = 55;
+  lifecycle.ShutDown();
+  EXPECT_EQ(StoredTop(), 55);
+
+  const TControlAnswer quit = lifecycle.AnswerRequest("quit");
+  EXPECT_TRUE(quit.Quit);
+  EXPECT_EQ(DecodeOutcome(quit.Line).ExitCode, kExitOk);
   EXPECT_TRUE(errors.empty()) << errors.front();
 }
 

@@ -149,7 +149,7 @@ TEST(ProgramTest, QuitAndTheSettingsOptionsReachTheRunningWindow) {
 
   // --quit comes back once the window has ended as "Exit" ends it.
   EXPECT_EQ(RunCommand(L"--quit"), 0);
-  EXPECT_EQ(program.ExitCode(0), 0);
+  EXPECT_EQ(program.ExitCode(), 0);
   EXPECT_FALSE(IsWindow(window));
   EXPECT_EQ(RunCommand(L"--quit"), 1) << "nothing runs any more";
 }

@@ -51,7 +51,7 @@ void CloseDescriptor(int& AFd) {
 }  // namespace
 
 struct TUDPEndpoint::TImpl::TPlatform final : TUDPEndpoint::TImpl {
-  std::vector<int> fSockets;  // one per listener, same index
+  std::vector<int> fSockets;  // one per listener, same index; guarded as fListeners
   int fWakeFd = -1;           // created by Open, closed by Close after every listener has ended
 
   // Room for one recvmmsg call: kDatagramsPerBatch slots of kReceiveBufferSize bytes.

@@ -37,8 +37,8 @@ struct TUDPEndpoint::TImpl::TPlatform final : TUDPEndpoint::TImpl {
     HANDLE Readable = nullptr;  // WSAEventSelect(FD_READ)
   };
 
-  std::vector<TSocket> fSockets;
-  HANDLE fStopEvent = nullptr;  // created by Open, closed by Close after every listener ended
+  std::vector<TSocket> fSockets;  // guarded as fListeners
+  HANDLE fStopEvent = nullptr;    // created by Open, closed by Close after every listener ended
 
   void CreateWakeUp() override;
   TAddress OpenSocket(TAddress AAddress, const std::string& AWhere) override;

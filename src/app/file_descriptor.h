@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace kelvo {
 
 class TFd {
@@ -17,6 +19,13 @@ class TFd {
   TFd(const TFd&) = delete;
   TFd& operator=(const TFd&) = delete;
   int Get() const { return fFd; }
+  // For a file whose last writes a failed close can still lose: errno of the close, 0 on
+  // success. Owns nothing afterwards.
+  int Close() {
+    const int Res = ::close(fFd);
+    fFd = -1;
+    return Res == 0 ? 0 : errno;
+  }
 
  private:
   int fFd;

@@ -1,35 +1,15 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "app/control_client.h"
+#include "app/file_descriptor.h"
 #include "app/wait_time.h"
 
 namespace kelvo {
-
-namespace {
-
-class TFd {
- public:
-  explicit TFd(int AFd) : fFd(AFd) {}
-  ~TFd() {
-    if (fFd >= 0) {
-      close(fFd);
-    }
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return fFd; }
-
- private:
-  int fFd;
-};
-
-}  // namespace
 
 std::optional<std::string> SendControlRequest(const std::string& ASocketName,
                                               const std::string& ALine,

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "app/control_requests.h"
+#include "app/file_descriptor.h"
 #include "app/headless_loop.h"
 #include "app/wait_time.h"
 
@@ -26,22 +27,6 @@ constexpr std::chrono::milliseconds kTick(100);
 // A client gets this long to send its line; meanwhile the loop waits (the clients are this
 // program's own short commands).
 constexpr std::chrono::milliseconds kRequestTimeout(1000);
-
-class TFd {
- public:
-  explicit TFd(int AFd = -1) : fFd(AFd) {}
-  ~TFd() {
-    if (fFd >= 0) {
-      close(fFd);
-    }
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return fFd; }
-
- private:
-  int fFd;
-};
 
 // The listening socket; the guard has admitted only us, so a socket file left by a killed
 // instance is ours to replace. Removed again when the loop ends.

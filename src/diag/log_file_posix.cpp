@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/file_descriptor.h"
 #include "diag/log_file.h"
 #include "diag/my_log.h"
 
@@ -16,29 +17,6 @@ namespace {
 [[noreturn]] void ThrowIo(const std::string& AWhat, const std::string& AFileName, int AErr) {
   throw TLogError(AWhat + " '" + AFileName + "': " + std::strerror(AErr));
 }
-
-// Closes on every path out, so a failing line never leaves the file open.
-class TFd {
- public:
-  explicit TFd(int AFd) : fFd(AFd) {}
-  ~TFd() {
-    if (fFd >= 0) {
-      ::close(fFd);
-    }
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return fFd; }
-  // Returns errno of a failed close, 0 on success.
-  int Close() {
-    const int Res = ::close(fFd);
-    fFd = -1;
-    return Res == 0 ? 0 : errno;
-  }
-
- private:
-  int fFd;
-};
 
 }  // namespace
 

@@ -1,10 +1,8 @@
-// The UDP endpoint over BSD sockets. Each listener waits in poll() on its socket and on one
-// eventfd shared by all listeners; Close signals the eventfd, joins the listeners and only then
-// closes the sockets, so no thread ever polls or reads a descriptor that has been closed.
-// A wake-up takes everything queued with recvmmsg, a batch per call, and hands the datagrams
-// on one at a time in arrival order.
+// The UDP endpoint's sockets over BSD sockets. Each listener waits in poll() on its socket and
+// on one eventfd shared by all listeners, which Close signals. A wake-up takes everything
+// queued with recvmmsg, a batch per call, and hands the datagrams on one at a time in arrival
+// order.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -12,18 +10,12 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <mutex>
-#include <shared_mutex>
-#include <thread>
-#include <vector>
 
-#include "net/ethernet_utils.h"
-#include "net/udp_endpoint.h"
-#include "tables/nat_info.h"
+#include "net/socket_address.h"
+#include "net/udp_endpoint_impl.h"
 
 namespace kelvo {
 
@@ -31,11 +23,6 @@ namespace {
 
 constexpr int kListenerWaitMs = 1000;
 constexpr unsigned kDatagramsPerBatch = 64;
-constexpr std::size_t kMaxUdpPayload = 65507;
-
-std::string ErrorText(const std::string& AWhat, int AErrno) {
-  return AWhat + ": " + std::strerror(AErrno);
-}
 
 // Errors that an ICMP message about an earlier datagram can leave pending on an unconnected
 // socket. They say nothing about the datagram at hand.
@@ -54,29 +41,6 @@ bool IsStaleIcmpError(int AErrno) {
   }
 }
 
-sockaddr_in MakeAddress(const std::string& AAddress, std::uint16_t APort) {
-  sockaddr_in Address{};
-  Address.sin_family = AF_INET;
-  Address.sin_port = htons(APort);
-  if (AAddress.empty()) {
-    Address.sin_addr.s_addr = htonl(INADDR_ANY);
-  } else if (const auto Parsed = ParseDottedIPv4(AAddress)) {
-    // inet_pton refuses leading zeros, which a typed address may well have.
-    Address.sin_addr.s_addr = htonl(*Parsed);
-  } else {
-    throw TEndpointError("not an IPv4 address: \"" + AAddress + "\"");
-  }
-  return Address;
-}
-
-sockaddr* AsSockaddr(sockaddr_in& AAddress) {
-  return reinterpret_cast<sockaddr*>(&AAddress);
-}
-
-std::string DottedText(const in_addr& AAddress) {
-  return IntToIPAddress(ntohl(AAddress.s_addr));
-}
-
 void CloseDescriptor(int& AFd) {
   if (AFd >= 0) {
     ::close(AFd);
@@ -86,51 +50,10 @@ void CloseDescriptor(int& AFd) {
 
 }  // namespace
 
-struct TUDPEndpoint::TImpl {
-  struct TBindingConfig {
-    std::string Address;
-    std::uint16_t Port;
-  };
+struct TUDPEndpoint::TImpl::TPlatform final : TUDPEndpoint::TImpl {
+  std::vector<int> fSockets;  // one per listener, same index; guarded as fListeners
+  int fWakeFd = -1;           // created by Open, closed by Close after every listener has ended
 
-  // One bound socket and its listener while the endpoint is open.
-  struct TListener {
-    int Socket = -1;
-    std::string BoundAddress;
-    std::uint16_t BoundPort = 0;
-    std::thread Thread;
-  };
-
-  std::vector<TBindingConfig> fBindings;  // owner's thread only
-
-  // Written by Open and Close under the exclusive lock; SendDatagram reads under a shared lock.
-  mutable std::shared_mutex fSocketsLock;
-  std::vector<std::unique_ptr<TListener>> fListeners;
-  bool fOpen = false;
-
-  int fWakeFd = -1;  // created by Open, closed by Close after every listener has ended
-  std::atomic<bool> fStopRequested{false};
-
-  std::mutex fEventLock;  // guards fOnDatagram (the pointer, not the call)
-  std::shared_ptr<const TDatagramEvent> fOnDatagram;
-
-  std::shared_ptr<const TDatagramEvent> CurrentEvent() {
-    std::lock_guard Lock(fEventLock);
-    return fOnDatagram;
-  }
-
-  bool IsListenerThread() const {
-    const auto Self = std::this_thread::get_id();
-    for (const auto& L : fListeners) {
-      if (L->Thread.get_id() == Self) {
-        return true;
-      }
-    }
-    return false;
-  }
-
-  void OpenSockets();
-  void StartListeners();
-  void StopAndRelease();
   // Room for one recvmmsg call: kDatagramsPerBatch slots of kReceiveBufferSize bytes.
   struct TBatch {
     std::vector<std::uint8_t> Bytes;
@@ -140,84 +63,83 @@ struct TUDPEndpoint::TImpl {
     TBatch();
   };
 
-  void Listen(TListener& AListener);
+  void CreateWakeUp() override;
+  TAddress OpenSocket(TAddress AAddress, const std::string& AWhere) override;
+  void WakeListeners() override;
+  void Listen(std::size_t AIndex) override;
+  void CloseSockets() override;
+  void CloseWakeUp() override;
+  TSendResult SendFromFirst(TAddress ATarget, std::span<const std::uint8_t> ABytes) override;
+
   // Reads and delivers what is queued; returns when the queue is empty or a stop is requested.
   void ReceiveQueued(int ASocket, TBatch& ABatch);
-  void Deliver(const TDatagramEvent& AEvent, std::span<const std::uint8_t> ABytes,
-               const sockaddr_in& APeer);
 };
 
-TUDPEndpoint::TImpl::TBatch::TBatch()
+std::unique_ptr<TUDPEndpoint::TImpl> TUDPEndpoint::TImpl::MakePlatform() {
+  return std::make_unique<TPlatform>();
+}
+
+std::string TUDPEndpoint::TImpl::ErrorText(const std::string& AWhat, int AError) {
+  return AWhat + ": " + std::strerror(AError);
+}
+
+TUDPEndpoint::TImpl::TPlatform::TBatch::TBatch()
     : Bytes(kDatagramsPerBatch * kReceiveBufferSize),
       Peers(kDatagramsPerBatch),
       Parts(kDatagramsPerBatch),
       Messages(kDatagramsPerBatch) {}
 
-void TUDPEndpoint::TImpl::OpenSockets() {
-  for (const TBindingConfig& Binding : fBindings) {
-    auto Listener = std::make_unique<TListener>();
-    sockaddr_in Address = MakeAddress(Binding.Address, Binding.Port);
-    Listener->Socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (Listener->Socket < 0) {
-      throw TEndpointError(ErrorText("cannot create a UDP socket", errno));
-    }
-    // Keep the descriptor owned before anything else can fail.
-    fListeners.push_back(std::move(Listener));
-    TListener& L = *fListeners.back();
-    const std::string Where = (Binding.Address.empty() ? "0.0.0.0" : Binding.Address) + ":" +
-                              std::to_string(Binding.Port);
-    // No SO_REUSEADDR: a second relay on the same address and port must fail here.
-    if (::bind(L.Socket, AsSockaddr(Address), sizeof Address) != 0) {
-      throw TEndpointError(ErrorText("cannot bind " + Where, errno));
-    }
-    sockaddr_in Bound{};
-    socklen_t BoundSize = sizeof Bound;
-    if (::getsockname(L.Socket, AsSockaddr(Bound), &BoundSize) != 0) {
-      throw TEndpointError(ErrorText("cannot read the address bound to " + Where, errno));
-    }
-    L.BoundAddress = DottedText(Bound.sin_addr);
-    L.BoundPort = ntohs(Bound.sin_port);
+void TUDPEndpoint::TImpl::TPlatform::CreateWakeUp() {
+  fWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (fWakeFd < 0) {
+    throw TEndpointError(ErrorText("cannot create the listener wake-up", errno));
   }
 }
 
-void TUDPEndpoint::TImpl::StartListeners() {
-  for (auto& L : fListeners) {
-    TListener* Listener = L.get();
-    try {
-      L->Thread = std::thread([this, Listener] { Listen(*Listener); });
-    } catch (const std::system_error& E) {
-      throw TEndpointError(std::string("cannot start a listener thread: ") + E.what());
-    }
+TUDPEndpoint::TImpl::TAddress TUDPEndpoint::TImpl::TPlatform::OpenSocket(
+    TAddress AAddress, const std::string& AWhere) {
+  sockaddr_in Address = MakeSocketAddress(AAddress.IP, AAddress.Port);
+  const int Socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (Socket < 0) {
+    throw TEndpointError(ErrorText("cannot create a UDP socket", errno));
   }
+  // Keep the descriptor owned before anything else can fail.
+  fSockets.push_back(Socket);
+  // No SO_REUSEADDR: a second relay on the same address and port must fail here.
+  if (::bind(Socket, AsSockaddr(Address), sizeof Address) != 0) {
+    throw TEndpointError(ErrorText("cannot bind " + AWhere, errno));
+  }
+  sockaddr_in Bound{};
+  socklen_t BoundSize = sizeof Bound;
+  if (::getsockname(Socket, AsSockaddr(Bound), &BoundSize) != 0) {
+    throw TEndpointError(ErrorText("cannot read the address bound to " + AWhere, errno));
+  }
+  return {ntohl(Bound.sin_addr.s_addr), ntohs(Bound.sin_port)};
 }
 
-// Stops and joins every listener that runs, then closes the sockets and the wake-up descriptor.
-// Also cleans up after a failed Open.
-void TUDPEndpoint::TImpl::StopAndRelease() {
-  fStopRequested.store(true);
+void TUDPEndpoint::TImpl::TPlatform::WakeListeners() {
   if (fWakeFd >= 0) {
     const std::uint64_t One = 1;
     // Every listener polls the same eventfd; it stays readable until it is closed.
     [[maybe_unused]] const ssize_t Written = ::write(fWakeFd, &One, sizeof One);
   }
-  for (auto& L : fListeners) {
-    if (L->Thread.joinable()) {
-      L->Thread.join();
-    }
+}
+
+void TUDPEndpoint::TImpl::TPlatform::CloseSockets() {
+  for (int& Socket : fSockets) {
+    CloseDescriptor(Socket);
   }
-  std::unique_lock Lock(fSocketsLock);
-  for (auto& L : fListeners) {
-    CloseDescriptor(L->Socket);
-  }
-  fListeners.clear();
-  fOpen = false;
-  Lock.unlock();
+  fSockets.clear();
+}
+
+void TUDPEndpoint::TImpl::TPlatform::CloseWakeUp() {
   CloseDescriptor(fWakeFd);
 }
 
-void TUDPEndpoint::TImpl::Listen(TListener& AListener) {
+void TUDPEndpoint::TImpl::TPlatform::Listen(std::size_t AIndex) {
+  const int Socket = fSockets[AIndex];
   TBatch Batch;
-  pollfd Waits[2] = {{AListener.Socket, POLLIN, 0}, {fWakeFd, POLLIN, 0}};
+  pollfd Waits[2] = {{Socket, POLLIN, 0}, {fWakeFd, POLLIN, 0}};
   while (!fStopRequested.load()) {
     Waits[0].revents = 0;
     Waits[1].revents = 0;
@@ -233,12 +155,12 @@ void TUDPEndpoint::TImpl::Listen(TListener& AListener) {
       continue;  // the loop condition decides whether to stop
     }
     if ((Waits[0].revents & (POLLIN | POLLERR)) != 0) {
-      ReceiveQueued(AListener.Socket, Batch);
+      ReceiveQueued(Socket, Batch);
     }
   }
 }
 
-void TUDPEndpoint::TImpl::ReceiveQueued(int ASocket, TBatch& ABatch) {
+void TUDPEndpoint::TImpl::TPlatform::ReceiveQueued(int ASocket, TBatch& ABatch) {
   while (!fStopRequested.load(std::memory_order_relaxed)) {
     for (unsigned I = 0; I < kDatagramsPerBatch; ++I) {
       ABatch.Parts[I] = {ABatch.Bytes.data() + I * kReceiveBufferSize, kReceiveBufferSize};
@@ -276,16 +198,18 @@ void TUDPEndpoint::TImpl::ReceiveQueued(int ASocket, TBatch& ABatch) {
       if (fStopRequested.load(std::memory_order_relaxed)) {
         return;  // the rest of the batch is dropped, as a closed socket would drop it
       }
-      const mmsghdr& Message = ABatch.Messages[static_cast<std::size_t>(I)];
+      const auto Slot = static_cast<std::size_t>(I);
+      const mmsghdr& Message = ABatch.Messages[Slot];
       const std::size_t Length = Message.msg_len;
       if (Length == 0 || Length > kReceiveBufferSize ||
           (Message.msg_hdr.msg_flags & MSG_TRUNC) != 0 || !Event || !*Event) {
         continue;
       }
-      Deliver(*Event,
-              std::span<const std::uint8_t>(
-                  ABatch.Bytes.data() + static_cast<std::size_t>(I) * kReceiveBufferSize, Length),
-              ABatch.Peers[static_cast<std::size_t>(I)]);
+      const sockaddr_in& Peer = ABatch.Peers[Slot];
+      Deliver(
+          *Event,
+          std::span<const std::uint8_t>(ABatch.Bytes.data() + Slot * kReceiveBufferSize, Length),
+          {ntohl(Peer.sin_addr.s_addr), ntohs(Peer.sin_port)});
     }
     if (static_cast<unsigned>(Received) < kDatagramsPerBatch) {
       return;  // the queue was emptied; poll reports what arrives next
@@ -293,105 +217,10 @@ void TUDPEndpoint::TImpl::ReceiveQueued(int ASocket, TBatch& ABatch) {
   }
 }
 
-void TUDPEndpoint::TImpl::Deliver(const TDatagramEvent& AEvent,
-                                  std::span<const std::uint8_t> ABytes, const sockaddr_in& APeer) {
-  try {
-    AEvent(ABytes, DottedText(APeer.sin_addr), ntohs(APeer.sin_port));
-  } catch (...) {
-    // The handler's failure ends this datagram only; the listener must keep running.
-  }
-}
-
-// ---- TUDPEndpoint ----
-
-TUDPEndpoint::TUDPEndpoint() : fImpl(std::make_unique<TImpl>()) {}
-
-TUDPEndpoint::~TUDPEndpoint() {
-  try {
-    Close();
-  } catch (...) {
-  }
-}
-
-void TUDPEndpoint::ClearBindings() {
-  fImpl->fBindings.clear();
-}
-
-void TUDPEndpoint::AddBinding(const std::string& AAddress, std::uint16_t APort) {
-  fImpl->fBindings.push_back({AAddress, APort});
-}
-
-void TUDPEndpoint::SetOnDatagram(TDatagramEvent AEvent) {
-  auto Event = std::make_shared<const TDatagramEvent>(std::move(AEvent));
-  std::lock_guard Lock(fImpl->fEventLock);
-  fImpl->fOnDatagram = std::move(Event);
-}
-
-void TUDPEndpoint::Open() {
-  if (fImpl->fOpen) {
-    return;
-  }
-  if (fImpl->fBindings.empty()) {
-    throw TEndpointError("no binding to open");
-  }
-  fImpl->fStopRequested.store(false);
-  try {
-    fImpl->fWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (fImpl->fWakeFd < 0) {
-      throw TEndpointError(ErrorText("cannot create the listener wake-up", errno));
-    }
-    {
-      std::unique_lock Lock(fImpl->fSocketsLock);
-      fImpl->OpenSockets();
-    }
-    fImpl->StartListeners();
-  } catch (...) {
-    fImpl->StopAndRelease();
-    throw;
-  }
-  std::unique_lock Lock(fImpl->fSocketsLock);
-  fImpl->fOpen = true;
-}
-
-void TUDPEndpoint::Close() {
-  if (!fImpl->fOpen) {
-    return;
-  }
-  if (fImpl->IsListenerThread()) {
-    // Joining itself would never return.
-    throw TEndpointError("the endpoint cannot be closed from its own listener");
-  }
-  fImpl->StopAndRelease();
-}
-
-bool TUDPEndpoint::IsOpen() const {
-  return fImpl->fOpen;
-}
-
-std::string TUDPEndpoint::BoundAddress() const {
-  std::shared_lock Lock(fImpl->fSocketsLock);
-  return fImpl->fOpen ? fImpl->fListeners.front()->BoundAddress : std::string();
-}
-
-std::uint16_t TUDPEndpoint::BoundPort() const {
-  std::shared_lock Lock(fImpl->fSocketsLock);
-  return fImpl->fOpen ? fImpl->fListeners.front()->BoundPort : 0;
-}
-
-void TUDPEndpoint::SendDatagram(const std::string& AHost, std::uint16_t APort,
-                                std::span<const std::uint8_t> ABytes) {
-  if (ABytes.size() > kMaxUdpPayload) {
-    throw TEndpointError("datagram too large: " + std::to_string(ABytes.size()) + " bytes");
-  }
-  // Resolve before taking the lock: a slow lookup must not hold up Close.
-  const std::string IP = ResolveHostToIP(AHost);
-  sockaddr_in Target = MakeAddress(IP, APort);
-
-  std::shared_lock Lock(fImpl->fSocketsLock);
-  if (!fImpl->fOpen) {
-    throw TEndpointError("the endpoint is not open");
-  }
-  const int Socket = fImpl->fListeners.front()->Socket;
+TUDPEndpoint::TImpl::TSendResult TUDPEndpoint::TImpl::TPlatform::SendFromFirst(
+    TAddress ATarget, std::span<const std::uint8_t> ABytes) {
+  const int Socket = fSockets.front();
+  sockaddr_in Target = MakeSocketAddress(ATarget.IP, ATarget.Port);
   auto SendOnce = [&] {
     ssize_t Sent;
     do {
@@ -406,13 +235,7 @@ void TUDPEndpoint::SendDatagram(const std::string& AHost, std::uint16_t APort,
     // gone away); reporting it consumed it, so this datagram gets one more chance.
     Sent = SendOnce();
   }
-  if (Sent < 0) {
-    throw TEndpointError(ErrorText("cannot send to " + IP + ":" + std::to_string(APort), errno));
-  }
-  if (static_cast<std::size_t>(Sent) != ABytes.size()) {
-    throw TEndpointError("short send to " + IP + ":" + std::to_string(APort) + ": " +
-                         std::to_string(Sent) + " of " + std::to_string(ABytes.size()) + " bytes");
-  }
+  return {Sent, Sent < 0 ? errno : 0};
 }
 
 }  // namespace kelvo

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "net/loopback_peer.h"
+#include "net/socket_address.h"
 
 namespace kelvo::test {
 
@@ -17,23 +18,11 @@ namespace {
 
 constexpr std::uintptr_t kNoSocket = ~std::uintptr_t{0};
 
-sockaddr_in Loopback(std::uint16_t APort) {
-  sockaddr_in Address{};
-  Address.sin_family = AF_INET;
-  Address.sin_port = htons(APort);
-  Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return Address;
-}
-
-sockaddr* AsSockaddr(sockaddr_in& AAddress) {
-  return reinterpret_cast<sockaddr*>(&AAddress);
-}
-
 }  // namespace
 
 TLoopbackPeer::TLoopbackPeer() : fSocket(kNoSocket) {
   const int Socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in Address = Loopback(0);
+  sockaddr_in Address = MakeSocketAddress(INADDR_LOOPBACK, 0);
   if (Socket < 0 || ::bind(Socket, AsSockaddr(Address), sizeof Address) != 0) {
     ADD_FAILURE() << "cannot bind a loopback peer";
     if (Socket >= 0) {
@@ -54,7 +43,7 @@ TLoopbackPeer::~TLoopbackPeer() {
 }
 
 bool TLoopbackPeer::SendTo(std::uint16_t APort, const TBytes& ABytes) {
-  sockaddr_in Target = Loopback(APort);
+  sockaddr_in Target = MakeSocketAddress(INADDR_LOOPBACK, APort);
   const ssize_t Sent = ::sendto(static_cast<int>(fSocket), ABytes.data(), ABytes.size(), 0,
                                 AsSockaddr(Target), sizeof Target);
   EXPECT_EQ(Sent, static_cast<ssize_t>(ABytes.size()));

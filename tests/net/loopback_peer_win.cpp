@@ -4,30 +4,15 @@
 #include <gtest/gtest.h>
 
 #include "net/loopback_peer.h"
+#include "net/socket_address.h"
 #include "net/winsock.h"
 
 namespace kelvo::test {
 
-namespace {
-
-sockaddr_in Loopback(std::uint16_t APort) {
-  sockaddr_in Address{};
-  Address.sin_family = AF_INET;
-  Address.sin_port = htons(APort);
-  Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return Address;
-}
-
-sockaddr* AsSockaddr(sockaddr_in& AAddress) {
-  return reinterpret_cast<sockaddr*>(&AAddress);
-}
-
-}  // namespace
-
 TLoopbackPeer::TLoopbackPeer() : fSocket(INVALID_SOCKET) {
   EnsureWinsock();
   const SOCKET Socket = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-  sockaddr_in Address = Loopback(0);
+  sockaddr_in Address = MakeSocketAddress(INADDR_LOOPBACK, 0);
   if (Socket == INVALID_SOCKET || ::bind(Socket, AsSockaddr(Address), sizeof Address) != 0) {
     ADD_FAILURE() << "cannot bind a loopback peer: " << WSAGetLastError();
     if (Socket != INVALID_SOCKET) {
@@ -48,7 +33,7 @@ TLoopbackPeer::~TLoopbackPeer() {
 }
 
 bool TLoopbackPeer::SendTo(std::uint16_t APort, const TBytes& ABytes) {
-  sockaddr_in Target = Loopback(APort);
+  sockaddr_in Target = MakeSocketAddress(INADDR_LOOPBACK, APort);
   const int Sent = ::sendto(fSocket, reinterpret_cast<const char*>(ABytes.data()),
                             static_cast<int>(ABytes.size()), 0, AsSockaddr(Target), sizeof Target);
   EXPECT_EQ(Sent, static_cast<int>(ABytes.size())) << WSAGetLastError();

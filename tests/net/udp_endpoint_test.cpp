@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -338,6 +339,88 @@ TEST_F(EndpointTest, OpenFailsForAnAddressNotOnThisMachineOrNotAnAddress) {
   }
   TUDPEndpoint Unbound;
   EXPECT_THROW(Unbound.Open(), TEndpointError);
+}
+
+// What the owner is told when a call fails: the texts reach the user and the log, and both
+// platforms give the same ones (the system's own wording follows the colon).
+TEST_F(EndpointTest, FailuresSayWhatFailed) {
+  OpenOnLoopback();
+  const std::string Taken = "127.0.0.1:" + std::to_string(fEndpoint.BoundPort());
+  const auto MessageOf = [](const std::function<void()>& ACall) -> std::string {
+    try {
+      ACall();
+    } catch (const TEndpointError& E) {
+      return E.what();
+    } catch (const std::exception& E) {
+      return std::string("not a TEndpointError: ") + E.what();
+    }
+    return "no failure";
+  };
+  struct TCase {
+    const char* Name;
+    std::function<void(TUDPEndpoint&)> Call;  // on a fresh, closed endpoint
+    std::string Expected;                     // the whole text, or what it starts with
+    bool WholeText;
+  };
+  const TCase Cases[] = {
+      {"no binding", [](TUDPEndpoint& E) { E.Open(); }, "no binding to open", true},
+      {"not an address",
+       [](TUDPEndpoint& E) {
+         E.AddBinding("127.0.0", 0);
+         E.Open();
+       },
+       "not an IPv4 address: \"127.0.0\"", true},
+      {"port taken",
+       [&](TUDPEndpoint& E) {
+         E.AddBinding("127.0.0.1", fEndpoint.BoundPort());
+         E.Open();
+       },
+       "cannot bind " + Taken + ": ", false},
+      {"closed", [](TUDPEndpoint& E) { E.SendDatagram("127.0.0.1", 9, Bytes("x")); },
+       "the endpoint is not open", true},
+      {"too large", [](TUDPEndpoint& E) { E.SendDatagram("127.0.0.1", 9, TBytes(65508)); },
+       "datagram too large: 65508 bytes", true},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    TUDPEndpoint Endpoint;
+    const std::string Message = MessageOf([&] { Case.Call(Endpoint); });
+    if (Case.WholeText) {
+      EXPECT_EQ(Message, Case.Expected);
+    } else {
+      EXPECT_EQ(Message.substr(0, Case.Expected.size()), Case.Expected);
+      EXPECT_GT(Message.size(), Case.Expected.size());  // the system's reason follows
+    }
+    EXPECT_FALSE(Endpoint.IsOpen());
+  }
+}
+
+// Joining the listener from inside it would never return, so a handler's Close is refused
+// and the endpoint goes on as before.
+TEST_F(EndpointTest, CloseFromTheListenerIsRefused) {
+  std::string Refusal;
+  fEndpoint.AddBinding("127.0.0.1", 0);
+  auto Collect = fCollector.Event();
+  fEndpoint.SetOnDatagram(
+      [&](std::span<const std::uint8_t> ABytes, const std::string& AIP, std::uint16_t APort) {
+        try {
+          fEndpoint.Close();
+          Refusal = "closed";
+        } catch (const TEndpointError& E) {
+          Refusal = E.what();
+        }
+        Collect(ABytes, AIP, APort);
+      });
+  fEndpoint.Open();
+  TPeer Peer;
+  Peer.SendTo(fEndpoint.BoundPort(), Bytes("close"));
+  Peer.SendTo(fEndpoint.BoundPort(), Bytes("still open"));
+  const auto Got = fCollector.WaitFor(2);
+  ASSERT_EQ(Got.size(), 2u);
+  EXPECT_EQ(Got[1].Data, Bytes("still open"));
+  EXPECT_EQ(Refusal, "the endpoint cannot be closed from its own listener");
+  EXPECT_TRUE(fEndpoint.IsOpen());
+  fEndpoint.Close();  // before Refusal goes out of scope
 }
 
 TEST_F(EndpointTest, SendsFromTheBoundPortAndRepliesFromTheListener) {

@@ -1,0 +1,181 @@
+// The half of the UDP endpoint that every platform shares. Close stops the listeners, joins
+// them and only then closes the sockets, so no thread ever waits on or reads a socket that
+// has been closed.
+#include <system_error>
+
+#include "net/ethernet_utils.h"
+#include "net/udp_endpoint.h"
+#include "net/udp_endpoint_impl.h"
+#include "tables/nat_info.h"
+
+namespace kelvo {
+
+namespace {
+
+constexpr std::size_t kMaxUdpPayload = 65507;
+
+// Empty text stands for every local address.
+std::uint32_t ParseAddress(const std::string& AAddress) {
+  if (AAddress.empty()) {
+    return 0;
+  }
+  // The one reading of dotted text: leading zeros are decimal, which a typed address may well
+  // have and the system's own parsers refuse or read as octal.
+  if (const auto Parsed = ParseDottedIPv4(AAddress)) {
+    return *Parsed;
+  }
+  throw TEndpointError("not an IPv4 address: \"" + AAddress + "\"");
+}
+
+}  // namespace
+
+bool TUDPEndpoint::TImpl::IsListenerThread() const {
+  const auto Self = std::this_thread::get_id();
+  for (const auto& L : fListeners) {
+    if (L->Thread.get_id() == Self) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void TUDPEndpoint::TImpl::OpenSockets() {
+  for (const TBindingConfig& Binding : fBindings) {
+    const TAddress Address{ParseAddress(Binding.Address), Binding.Port};
+    const std::string Where = (Binding.Address.empty() ? "0.0.0.0" : Binding.Address) + ":" +
+                              std::to_string(Binding.Port);
+    const TAddress Bound = OpenSocket(Address, Where);
+    auto Listener = std::make_unique<TListener>();
+    Listener->BoundAddress = IntToIPAddress(Bound.IP);
+    Listener->BoundPort = Bound.Port;
+    fListeners.push_back(std::move(Listener));
+  }
+}
+
+void TUDPEndpoint::TImpl::StartListeners() {
+  for (std::size_t I = 0; I < fListeners.size(); ++I) {
+    try {
+      fListeners[I]->Thread = std::thread([this, I] { Listen(I); });
+    } catch (const std::system_error& E) {
+      throw TEndpointError(std::string("cannot start a listener thread: ") + E.what());
+    }
+  }
+}
+
+// Stops and joins every listener that runs, then closes the sockets and the wake-up. Also
+// cleans up after a failed Open.
+void TUDPEndpoint::TImpl::StopAndRelease() {
+  fStopRequested.store(true);
+  WakeListeners();
+  for (auto& L : fListeners) {
+    if (L->Thread.joinable()) {
+      L->Thread.join();
+    }
+  }
+  std::unique_lock Lock(fSocketsLock);
+  CloseSockets();
+  fListeners.clear();
+  fOpen = false;
+  Lock.unlock();
+  CloseWakeUp();
+}
+
+// ---- TUDPEndpoint ----
+
+TUDPEndpoint::TUDPEndpoint() : fImpl(TImpl::MakePlatform()) {}
+
+TUDPEndpoint::~TUDPEndpoint() {
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
+void TUDPEndpoint::ClearBindings() {
+  fImpl->fBindings.clear();
+}
+
+void TUDPEndpoint::AddBinding(const std::string& AAddress, std::uint16_t APort) {
+  fImpl->fBindings.push_back({AAddress, APort});
+}
+
+void TUDPEndpoint::SetOnDatagram(TDatagramEvent AEvent) {
+  auto Event = std::make_shared<const TDatagramEvent>(std::move(AEvent));
+  std::lock_guard Lock(fImpl->fEventLock);
+  fImpl->fOnDatagram = std::move(Event);
+}
+
+void TUDPEndpoint::Open() {
+  if (fImpl->fOpen) {
+    return;
+  }
+  if (fImpl->fBindings.empty()) {
+    throw TEndpointError("no binding to open");
+  }
+  fImpl->fStopRequested.store(false);
+  try {
+    fImpl->CreateWakeUp();
+    {
+      std::unique_lock Lock(fImpl->fSocketsLock);
+      fImpl->OpenSockets();
+    }
+    fImpl->StartListeners();
+  } catch (...) {
+    fImpl->StopAndRelease();
+    throw;
+  }
+  std::unique_lock Lock(fImpl->fSocketsLock);
+  fImpl->fOpen = true;
+}
+
+void TUDPEndpoint::Close() {
+  if (!fImpl->fOpen) {
+    return;
+  }
+  if (fImpl->IsListenerThread()) {
+    // Joining itself would never return.
+    throw TEndpointError("the endpoint cannot be closed from its own listener");
+  }
+  fImpl->StopAndRelease();
+}
+
+bool TUDPEndpoint::IsOpen() const {
+  return fImpl->fOpen;
+}
+
+std::string TUDPEndpoint::BoundAddress() const {
+  std::shared_lock Lock(fImpl->fSocketsLock);
+  return fImpl->fOpen ? fImpl->fListeners.front()->BoundAddress : std::string();
+}
+
+std::uint16_t TUDPEndpoint::BoundPort() const {
+  std::shared_lock Lock(fImpl->fSocketsLock);
+  return fImpl->fOpen ? fImpl->fListeners.front()->BoundPort : 0;
+}
+
+void TUDPEndpoint::SendDatagram(const std::string& AHost, std::uint16_t APort,
+                                std::span<const std::uint8_t> ABytes) {
+  if (ABytes.size() > kMaxUdpPayload) {
+    throw TEndpointError("datagram too large: " + std::to_string(ABytes.size()) + " bytes");
+  }
+  // Resolve before taking the lock: a slow lookup must not hold up Close.
+  const std::string IP = ResolveHostToIP(AHost);
+  const TImpl::TAddress Target{ParseAddress(IP), APort};
+
+  std::shared_lock Lock(fImpl->fSocketsLock);
+  if (!fImpl->fOpen) {
+    throw TEndpointError("the endpoint is not open");
+  }
+  const TImpl::TSendResult Result = fImpl->SendFromFirst(Target, ABytes);
+  if (Result.Sent < 0) {
+    throw TEndpointError(
+        TImpl::ErrorText("cannot send to " + IP + ":" + std::to_string(APort), Result.Error));
+  }
+  if (static_cast<std::size_t>(Result.Sent) != ABytes.size()) {
+    throw TEndpointError("short send to " + IP + ":" + std::to_string(APort) + ": " +
+                         std::to_string(Result.Sent) + " of " + std::to_string(ABytes.size()) +
+                         " bytes");
+  }
+}
+
+}  // namespace kelvo

@@ -188,10 +188,8 @@ TReadResult ReadWholeFile(const std::string& AFileName, std::string& AContent,
 
 bool ReplaceFileAtomically(const std::string& AFileName, const std::string& AText) {
   const std::string Target = WriteTarget(AFileName);
-  std::string Folder = std::filesystem::path(Target).parent_path().string();
-  if (Folder.empty()) {
-    Folder = ".";
-  }
+  const std::string Parent = std::filesystem::path(Target).parent_path().string();
+  const std::string Folder = Parent.empty() ? std::string(".") : Parent;
   // Saves of this program (in any process) take turns, so one never mistakes another's
   // temporary file for a stale one. Without the lock the save still works, it only cleans up
   // nothing.

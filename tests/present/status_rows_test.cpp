@@ -56,8 +56,8 @@ TTableRow Row(std::int32_t ANAD, std::int32_t AAlias, const char* AHost, std::ui
   TTableRow row;
   row.NAD = ANAD;
   row.NADAlias = AAlias;
-  row.Host = AHost;
-  row.IP = AHost;
+  row.Host = std::string(AHost);  // not operator=(const char*): GCC 12 -Wrestrict false alarm
+  row.IP = row.Host;
   row.Port = APort;
   row.Timeout = ATimeout;
   return row;

@@ -471,29 +471,28 @@ std::int32_t TfmMain::RestoredLeft() const {
   return placement.rcNormalPosition.left;
 }
 
-void TfmMain::SetTop(std::int32_t ATop) {
-  // Through the placement, so that the stored and the restored positions are one measure.
+// Through the placement, so that the stored and the restored positions are one measure; the
+// restored frame keeps its size.
+void TfmMain::MoveRestoredFrame(const LONG* ALeft, const LONG* ATop) {
   WINDOWPLACEMENT placement{};
   placement.length = sizeof(placement);
   GetWindowPlacement(fHandle, &placement);
-  const LONG height = placement.rcNormalPosition.bottom - placement.rcNormalPosition.top;
-  placement.rcNormalPosition.top = ATop;
-  placement.rcNormalPosition.bottom = ATop + height;
+  RECT& frame = placement.rcNormalPosition;
+  OffsetRect(&frame, ALeft != nullptr ? *ALeft - frame.left : 0,
+             ATop != nullptr ? *ATop - frame.top : 0);
   placement.showCmd = IsWindowVisible(fHandle) ? SW_SHOWNA : SW_HIDE;
   placement.flags = 0;
   SetWindowPlacement(fHandle, &placement);
 }
 
+void TfmMain::SetTop(std::int32_t ATop) {
+  const LONG top = ATop;
+  MoveRestoredFrame(nullptr, &top);
+}
+
 void TfmMain::SetLeft(std::int32_t ALeft) {
-  WINDOWPLACEMENT placement{};
-  placement.length = sizeof(placement);
-  GetWindowPlacement(fHandle, &placement);
-  const LONG width = placement.rcNormalPosition.right - placement.rcNormalPosition.left;
-  placement.rcNormalPosition.left = ALeft;
-  placement.rcNormalPosition.right = ALeft + width;
-  placement.showCmd = IsWindowVisible(fHandle) ? SW_SHOWNA : SW_HIDE;
-  placement.flags = 0;
-  SetWindowPlacement(fHandle, &placement);
+  const LONG left = ALeft;
+  MoveRestoredFrame(&left, nullptr);
 }
 
 LRESULT CALLBACK TfmMain::WndProc(HWND AWindow, UINT AMessage, WPARAM AWParam, LPARAM ALParam) {

@@ -117,6 +117,8 @@ class TfmMain : public TSettingsWindow {
   void ShowCount(int AId, const std::string& AText);
   void ShowPortError(bool AVisible);
   void LoadPictures();
+  // Moves the restored frame to ALeft and/or ATop (null: that edge stays).
+  void MoveRestoredFrame(const LONG* ALeft, const LONG* ATop);
 
   TMyLog& fLog;
   TRegistryStore& fStore;

@@ -1,6 +1,6 @@
 // kelvorelay.exe as the user starts it: a second start shows the first instance's hidden
 // window and ends; "Exit" ends the program, and the next start runs normally; --quit and the
-// settings options reach the running window.
+// settings options reach the running window and the running headless relay.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,6 +9,9 @@
 #include <string>
 #include <thread>
 
+#include "app/instance_guard.h"
+#include "app/pipe_io_win.h"
+#include "app/windows_text.h"
 #include "ui_win32/tray_icon.h"
 
 namespace kelvo::test {
@@ -31,8 +34,8 @@ class TProgram {
   explicit TProgram(const std::wstring& AArguments = L"") {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    std::wstring command = L"\"" + ProgramPath() + L"\"" + (AArguments.empty() ? L"" : L" ") +
-                           AArguments;
+    std::wstring command =
+        L"\"" + ProgramPath() + L"\"" + (AArguments.empty() ? L"" : L" ") + AArguments;
     fStarted = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                               &startup, &fProcess) != FALSE;
   }
@@ -131,27 +134,45 @@ long RunCommand(const std::wstring& AArguments) {
   return command.Started() ? command.ExitCode() : -2;
 }
 
-TEST(ProgramTest, QuitAndTheSettingsOptionsReachTheRunningWindow) {
+// Polls (bounded) until a relay started from kelvorelay.exe serves its pipe.
+bool WaitForPipe() {
+  TInstanceGuard guard(WideToUtf8(ProgramPath()));
+  const std::wstring pipe = pipe_io::PipeName(guard.ShowRequestName());
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+  while (std::chrono::steady_clock::now() < end) {
+    if (WaitNamedPipeW(pipe.c_str(), 50)) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+// The same commands reach the window and the headless relay through the instance's pipe.
+TEST(ProgramTest, QuitAndTheSettingsOptionsReachTheRunningRelay) {
   const std::wstring entry = L"77,127.0.0.1,9077";
-  TProgram program;
-  ASSERT_TRUE(program.Started());
-  HWND window = WaitForWindow(true);
-  ASSERT_NE(window, nullptr);
+  for (const std::wstring mode : {L"", L"--headless"}) {
+    SCOPED_TRACE(mode.empty() ? "window" : "headless");
+    TProgram program(mode);
+    ASSERT_TRUE(program.Started());
+    HWND window = mode.empty() ? WaitForWindow(true) : nullptr;
+    ASSERT_TRUE(mode.empty() ? window != nullptr : WaitForPipe());
 
-  // A change is taken by the window and saved at once.
-  ASSERT_EQ(StoredStaticRow(entry), 0) << "left over from an earlier run";
-  EXPECT_EQ(RunCommand(L"--add-static " + entry), 0);
-  const int row = StoredStaticRow(entry);
-  EXPECT_NE(row, 0) << "saved while the window runs";
-  EXPECT_EQ(RunCommand(L"--remove-static " + std::to_wstring(row)), 0);
-  EXPECT_EQ(StoredStaticRow(entry), 0);
-  EXPECT_EQ(program.ExitCode(0), -1) << "the window keeps running";
+    // A change is taken by the running relay and saved at once.
+    ASSERT_EQ(StoredStaticRow(entry), 0) << "left over from an earlier run";
+    EXPECT_EQ(RunCommand(L"--add-static " + entry), 0);
+    const int row = StoredStaticRow(entry);
+    EXPECT_NE(row, 0) << "saved while the relay runs";
+    EXPECT_EQ(RunCommand(L"--remove-static " + std::to_wstring(row)), 0);
+    EXPECT_EQ(StoredStaticRow(entry), 0);
+    EXPECT_EQ(program.ExitCode(0), -1) << "the relay keeps running";
 
-  // --quit comes back once the window has ended as "Exit" ends it.
-  EXPECT_EQ(RunCommand(L"--quit"), 0);
-  EXPECT_EQ(program.ExitCode(), 0);
-  EXPECT_FALSE(IsWindow(window));
-  EXPECT_EQ(RunCommand(L"--quit"), 1) << "nothing runs any more";
+    // --quit comes back once the relay has ended as "Exit" ends it.
+    EXPECT_EQ(RunCommand(L"--quit"), 0);
+    EXPECT_EQ(program.ExitCode(), 0);
+    EXPECT_TRUE(window == nullptr || !IsWindow(window));
+    EXPECT_EQ(RunCommand(L"--quit"), 1) << "nothing runs any more";
+  }
 }
 
 }  // namespace

@@ -98,7 +98,10 @@ void LoadSettings(TRegistryStore& AStore, TSettingsWindow& AWindow,
     if (auto Entry = ParseStaticItem(AStore.ReadString(StaticListName(I)))) {
       if (AStaticTable.Full()) {
         // The table's bound holds for every table; entries past it could not be routed to.
-        std::fprintf(stderr, "kelvorelay: warning: only the first %d static entries are used\n",
+        // They stay in the file (see SaveSettings).
+        std::fprintf(stderr,
+                     "kelvorelay: warning: only the first %d static entries are used; the "
+                     "others stay in the settings file\n",
                      kMaxTableEntries);
         break;
       }
@@ -124,8 +127,9 @@ void SaveSettings(TRegistryStore& AStore, const TSettingsWindow& AWindow,
     AStore.WriteInteger(kLeft, AWindow.RestoredLeft());
   }
 
-  // Only the unbroken run from 0 is ours to remove; a value behind a gap is left alone.
-  for (int I = 0; AStore.DeleteValue(StaticListName(I)); ++I) {
+  // Only the unbroken run from 0 is ours to remove; a value behind a gap is left alone, and so
+  // is every value past the table's bound, which loading never takes in.
+  for (int I = 0; I < kMaxTableEntries && AStore.DeleteValue(StaticListName(I)); ++I) {
   }
   for (int I = 0; I < AStaticTable.Count(); ++I) {
     const TNATInfo* Entry = AStaticTable.Items(I);

@@ -23,13 +23,16 @@
 
 #include "echo_controller.h"
 #include "relay/frame.h"
+#include "relay_start.h"
 #include "support/relay_process.h"
 
 namespace {
 
 using namespace std::chrono;
 using kelvo::bench::LoopbackSocket;
+using kelvo::bench::StartListeningRelay;
 using kelvo::bench::TEchoController;
+using kelvo::bench::WriteControllerSettings;
 using kelvo::test::TConfigHome;
 using kelvo::test::TRelayProcess;
 
@@ -178,16 +181,6 @@ TResult Summary(const std::vector<TResult>& ARounds) {
   return result;
 }
 
-bool StartRelay(TRelayProcess& AProcess, const TConfigHome& AHome, bool ADebugLog) {
-  const std::string line = AProcess.Start(
-      AHome, ADebugLog ? std::vector<std::string>{"--debug-log"} : std::vector<std::string>{});
-  if (line.find("listening on") == std::string::npos) {
-    std::fprintf(stderr, "the relay did not start: %s\n", AProcess.Output().c_str());
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 // load_bench [seconds per target] [rounds] [--windows <kelvorelay.exe>]: with --windows, the
@@ -213,8 +206,7 @@ int main(int argc, char** argv) {
 
   TEchoController controller(kControllerNAD);
   TConfigHome home;
-  home.WriteSettings(
-      {std::to_string(kControllerNAD) + ",127.0.0.1," + std::to_string(controller.Port())});
+  WriteControllerSettings(home, kControllerNAD, controller.Port());
 
   std::printf(
       "%d applications x %d requests in flight, %zu-byte payloads, %.1f s per target in "
@@ -230,7 +222,7 @@ int main(int argc, char** argv) {
                            {std::to_string(kBarePort), std::to_string(controller.Port())}, home,
                            {"listening"});
     TRelayProcess process;
-    if (!StartRelay(process, home, false)) {
+    if (!StartListeningRelay(process, home)) {
       return 1;
     }
     for (int round = 0; round < rounds; ++round) {
@@ -259,7 +251,7 @@ int main(int argc, char** argv) {
   TResult relayLogged;
   {
     TRelayProcess process;
-    if (!StartRelay(process, home, true)) {
+    if (!StartListeningRelay(process, home, {"--debug-log"})) {
       return 1;
     }
     relayLogged = RunLoad(8442, runTime);
@@ -272,10 +264,9 @@ int main(int argc, char** argv) {
     // From here on the test kit starts kelvorelay.exe under Wine, with the same settings
     // imported into the Wine prefix's registry.
     ::setenv("KELVO_WINDOWS_RELAY", windowsRelay.c_str(), 1);
-    home.WriteSettings(
-        {std::to_string(kControllerNAD) + ",127.0.0.1," + std::to_string(controller.Port())});
+    WriteControllerSettings(home, kControllerNAD, controller.Port());
     TRelayProcess process;
-    if (!StartRelay(process, home, false)) {
+    if (!StartListeningRelay(process, home)) {
       return 1;
     }
     windows = RunLoad(8442, runTime);

@@ -20,12 +20,15 @@
 #include <vector>
 
 #include "relay/frame.h"
+#include "relay_start.h"
 #include "soak_churn.h"
 #include "support/relay_process.h"
 
 namespace {
 
 using namespace std::chrono;
+using kelvo::bench::StartListeningRelay;
+using kelvo::bench::WriteControllerSettings;
 using kelvo::test::MakeFrame;
 using kelvo::test::TBytes;
 using kelvo::test::TConfigHome;
@@ -141,11 +144,9 @@ int main(int argc, char** argv) {
     apps.push_back(std::make_unique<TUdpPeer>());
   }
   TConfigHome home;
-  home.WriteSettings(
-      {std::to_string(kControllerNAD) + ",127.0.0.1," + std::to_string(controller.Port())});
+  WriteControllerSettings(home, kControllerNAD, controller.Port());
   TRelayProcess relay;
-  if (relay.Start(home, {}).find("listening on") == std::string::npos) {
-    std::fprintf(stderr, "the relay did not start: %s\n", relay.Output().c_str());
+  if (!StartListeningRelay(relay, home)) {
     return 1;
   }
   const int pid = relay.Pid();

@@ -22,6 +22,7 @@
 
 #include "echo_controller.h"
 #include "relay/frame.h"
+#include "relay_start.h"
 #include "support/relay_process.h"
 
 namespace kelvo::bench {
@@ -202,11 +203,9 @@ void RunChurn(const std::atomic<bool>& AStop, TChurnResult& AResult) {
 int RunChurnSoak(double ASeconds) {
   TEchoController controller(kControllerNAD);
   TConfigHome home;
-  home.WriteSettings(
-      {std::to_string(kControllerNAD) + ",127.0.0.1," + std::to_string(controller.Port())});
+  WriteControllerSettings(home, kControllerNAD, controller.Port());
   TRelayProcess relay;
-  if (relay.Start(home, {}).find("listening on") == std::string::npos) {
-    std::fprintf(stderr, "the relay did not start: %s\n", relay.Output().c_str());
+  if (!StartListeningRelay(relay, home)) {
     return 1;
   }
   const int pid = relay.Pid();

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "proc_status.h"
 #include "relay/frame.h"
 #include "relay_start.h"
 #include "soak_churn.h"
@@ -27,6 +28,7 @@
 namespace {
 
 using namespace std::chrono;
+using kelvo::bench::ResidentKb;
 using kelvo::bench::StartListeningRelay;
 using kelvo::bench::WriteControllerSettings;
 using kelvo::test::MakeFrame;
@@ -44,16 +46,6 @@ struct TDatagram {
   int App;
   TBytes Bytes;
 };
-
-long ResidentKb(int APid) {
-  std::ifstream status("/proc/" + std::to_string(APid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) {
-      return std::stol(line.substr(6));
-    }
-  }
-  return -1;
-}
 
 // Datagrams the kernel dropped for a full receive buffer, machine-wide.
 long UdpReceiveBufferErrors() {

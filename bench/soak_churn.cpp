@@ -15,12 +15,12 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "echo_controller.h"
+#include "proc_status.h"
 #include "relay/frame.h"
 #include "relay_start.h"
 #include "support/relay_process.h"
@@ -41,16 +41,6 @@ constexpr auto kReplyLimit = seconds(2);  // a reply later than this counts as l
 
 std::int64_t NowNs() {
   return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-long ResidentKb(int APid) {
-  std::ifstream status("/proc/" + std::to_string(APid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) {
-      return std::stol(line.substr(6));
-    }
-  }
-  return -1;
 }
 
 // A request from ANAD carrying AToken, so the reply can be matched to it.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/static_entries.h"
 #include "config/settings.h"
 
 namespace kelvo {
@@ -16,14 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using TClockType = std::chrono::steady_clock;
-
-class TBenchWindow : public TSettingsWindow {
- public:
-  std::int32_t RestoredTop() const override { return 100; }
-  std::int32_t RestoredLeft() const override { return 200; }
-  void SetTop(std::int32_t) override {}
-  void SetLeft(std::int32_t) override {}
-};
 
 double Seconds(TClockType::duration ADuration) {
   return std::chrono::duration<double>(ADuration).count();
@@ -37,10 +30,17 @@ void Measure(const fs::path& AFolder, int ACount) {
                              std::to_string(I / 256 % 256) + "." + std::to_string(I % 256);
     Table.Add(std::make_unique<TNATInfo>(1000 + I, Host, static_cast<std::uint16_t>(8442), -1));
   }
-  const TEthernetAdapterInfo Adapter;
-  TBenchWindow Window;
   TRegistryStore Store(File);
-  SaveSettings(Store, Window, Adapter, Table);  // the file exists from here on
+  // As the relay saves: the table's entries as texts, the window's place, the adapter.
+  const auto Save = [&] {
+    TStoredSettings Values;
+    Values.Top = 100;
+    Values.Left = 200;
+    Values.EthernetAdapterID = "";
+    Values.StaticList = StaticEntryTexts(Table);
+    SaveSettings(Store, Values);
+  };
+  Save();  // the file exists from here on
 
   const int Runs = ACount >= 100000 ? 3 : 5;
   double BestSave = 1e9;
@@ -48,14 +48,14 @@ void Measure(const fs::path& AFolder, int ACount) {
   int Loaded = 0;
   for (int Run = 0; Run < Runs; ++Run) {
     auto Start = TClockType::now();
-    SaveSettings(Store, Window, Adapter, Table);
+    Save();
     BestSave = std::min(BestSave, Seconds(TClockType::now() - Start));
 
     TNATInfoList Back(-1);
-    TEthernetAdapterInfo LoadedAdapter;
-    TBenchWindow LoadedWindow;
     Start = TClockType::now();
-    LoadSettings(Store, LoadedWindow, LoadedAdapter, Back);
+    TStoredSettings Values;
+    LoadSettings(Store, Values);
+    AddStaticEntries(Values.StaticList, Values.StaticListTruncated, Back, {});
     BestLoad = std::min(BestLoad, Seconds(TClockType::now() - Start));
     Loaded = Back.Count();
   }

@@ -16,6 +16,8 @@ packages=(
   # Qt's configuration looks for libxkbcommon; Wayland-only sessions need Qt's Wayland plugin.
   libxkbcommon-dev qt6-wayland
   scdoc
+  # JSON of the status answer (header-only, used by the Windows build too).
+  nlohmann-json3-dev
 )
 for extra in "$@"; do
   case "$extra" in

@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "app/command_line.h"
-#include "app/headless_window.h"
 #include "app/relay_host.h"
+#include "app/static_entries.h"
 #include "config/registry_store.h"
 #include "config/settings.h"
 #include "config/static_list_codec.h"
@@ -101,24 +101,28 @@ TOutcome ApplyConfigChange(const TConfigChange& AChange, std::string& AAdapterID
   return Refuse("unknown change");
 }
 
-TOutcome ApplyConfigChangeToRelay(TRelayHost& AHost, const TSettingsWindow& AWindow,
-                                  const TConfigChange& AChange) {
+TOutcome ApplyConfigChangeToRelay(TRelayHost& AHost, const TConfigChange& AChange) {
   // The change is saved at once; a settings file that cannot be read is not replaced.
   if (std::string reason = UnreadableSettingsReason(AHost.Store()); !reason.empty()) {
     return {kExitFailure, reason + "; nothing was changed"};
   }
   std::unique_ptr<TNATInfoList> staticTable = AHost.Tables().DuplicateStaticTable();
-  std::string adapterID = AHost.EthAdapterInfo().ID();
+  std::string adapterID = AHost.ChosenAdapterID();
   TOutcome outcome = ApplyConfigChange(AChange, adapterID, *staticTable);
   if (outcome.ExitCode != kExitOk) {
     return outcome;
   }
   AHost.ApplySetup(std::move(staticTable), AHost.Engine().CreateDebugLogs(), adapterID);
   try {
-    AHost.SaveSettings(AWindow);
+    AHost.SaveSettings();
   } catch (const std::exception& error) {
     return {kExitFailure,
             std::string("the change is in effect but cannot be saved: ") + error.what(), true};
+  }
+  if (const TNetworkStatus& status = AHost.NetworkStatus(); !status.IsListening()) {
+    return {kExitFailure,
+            "the change is saved, but the relay cannot listen: " + DescribeNetworkStatus(status),
+            true};
   }
   return {kExitOk, "", true};
 }
@@ -136,30 +140,39 @@ TOutcome ApplyConfigChangeToFile(TRegistryStore& AStore, const TConfigChange& AC
     return {kExitFailure, reason + "; it was left untouched"};
   }
   // Loaded as the relay loads them at start-up.
-  TEthernetAdapterInfo adapter;
+  TStoredSettings values;
   try {
-    adapter.GetDefault();
-  } catch (const std::exception&) {
-    adapter.Clear();
-  }
-  TNATInfoList staticTable(kStaticTableTimeout);
-  THeadlessWindow window;
-  try {
-    LoadSettings(AStore, window, adapter, staticTable);
+    LoadSettings(AStore, values);
   } catch (const std::exception& error) {
     return {kExitFailure, "cannot load the settings from " + AStore.FileName() + ": " +
                               error.what() + "; the file was left untouched"};
   }
-  std::string adapterID = adapter.ID();
-  TOutcome outcome = ApplyConfigChange(AChange, adapterID, staticTable);
+  TNATInfoList staticTable(kStaticTableTimeout);
+  AddStaticEntries(values.StaticList, false, staticTable, {});
+  if (!values.EthernetAdapterID) {
+    // As a relay started now would choose it.
+    TEthernetAdapterInfo adapter;
+    try {
+      adapter.GetDefault();
+    } catch (const std::exception&) {
+      adapter.Clear();
+    }
+    values.EthernetAdapterID = adapter.ID();
+  }
+  TOutcome outcome = ApplyConfigChange(AChange, *values.EthernetAdapterID, staticTable);
   if (outcome.ExitCode != kExitOk) {
     return outcome;
   }
-  if (adapterID != adapter.ID() && !adapter.SetByID(adapterID)) {
-    return Refuse("the network adapter '" + adapterID + "' has just disappeared");
+  if (AChange.Kind != TConfigChange::TKind::SetAdapter) {
+    // Written from the table, as the relay writes it; a change of the adapter leaves the
+    // stored texts exactly as they are.
+    values.StaticList = StaticEntryTexts(staticTable);
   }
+  // A stored window position is kept: unset values are not written.
+  values.Top.reset();
+  values.Left.reset();
   try {
-    SaveSettings(AStore, window, adapter, staticTable);
+    SaveSettings(AStore, values);
   } catch (const std::exception& error) {
     return {kExitFailure, "cannot save the settings to " + AStore.FileName() + ": " + error.what()};
   }

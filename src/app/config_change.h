@@ -12,7 +12,6 @@ namespace kelvo {
 
 class TRegistryStore;
 class TRelayHost;
-class TSettingsWindow;
 
 struct TConfigChange {
   enum class TKind { SetAdapter, AddStatic, RemoveStatic };
@@ -45,9 +44,9 @@ TOutcome ApplyConfigChange(const TConfigChange& AChange, std::string& AAdapterID
 
 // The change applied to a running relay as Setup's OK applies its result (static table,
 // adapter, endpoint restart, debug switch kept), then saved at once. Refused (kExitFailure)
-// while its settings file cannot be read.
-TOutcome ApplyConfigChangeToRelay(TRelayHost& AHost, const TSettingsWindow& AWindow,
-                                  const TConfigChange& AChange);
+// while its settings file cannot be read. A change that leaves the relay unable to listen is
+// kept (it is what was asked for) but answered with kExitFailure and the reason.
+TOutcome ApplyConfigChangeToRelay(TRelayHost& AHost, const TConfigChange& AChange);
 
 // The change made to the settings file with no relay running: loaded, changed, saved. A
 // stored window position is kept as it is; the file is not written when the change is refused.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/control_client.h"
+#include "app/control_requests.h"
 #include "app/file_descriptor.h"
 #include "app/wait_time.h"
 
@@ -55,7 +56,7 @@ std::optional<std::string> SendControlRequest(const std::string& ASocketName,
     if (ready <= 0) {
       return std::string();
     }
-    char buffer[512];
+    char buffer[65536];
     const ssize_t n = recv(socketFd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
       continue;
@@ -63,11 +64,13 @@ std::optional<std::string> SendControlRequest(const std::string& ASocketName,
     if (n <= 0) {
       return std::string();
     }
+    const std::size_t searched = answer.size();
     answer.append(buffer, static_cast<std::size_t>(n));
-    if (const std::size_t end = answer.find('\n'); end != std::string::npos) {
-      return answer.substr(0, end);
+    if (const std::size_t end = answer.find('\n', searched); end != std::string::npos) {
+      answer.resize(end);
+      return answer;
     }
-    if (answer.size() > 4096) {
+    if (answer.size() > kMaxControlAnswer) {
       return std::string();
     }
   }

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/control_client.h"
+#include "app/control_requests.h"
 #include "app/pipe_io_win.h"
 #include "app/wait_time.h"
 
@@ -27,8 +28,8 @@ std::optional<std::string> SendControlRequest(const std::string& ASocketName,
     }
   }
   std::string Answer;
-  const bool Ok =
-      pipe_io::WriteAll(Pipe, ALine + "\n", Deadline) && pipe_io::ReadLine(Pipe, Answer, Deadline);
+  const bool Ok = pipe_io::WriteAll(Pipe, ALine + "\n", Deadline) &&
+                  pipe_io::ReadLine(Pipe, Answer, Deadline, kMaxControlAnswer);
   ::CloseHandle(Pipe);
   const std::size_t End = Answer.find('\n');
   if (!Ok || End == std::string::npos) {

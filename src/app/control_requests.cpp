@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "app/command_line.h"
+#include "app/status_report.h"
 
 namespace kelvo {
 
@@ -28,6 +29,8 @@ std::string EncodeControlRequest(const TControlRequest& ARequest) {
       return std::string(kShowRequestLine);
     case TControlRequest::TKind::Quit:
       return "quit";
+    case TControlRequest::TKind::Status:
+      return kStatusRequestLine;
     case TControlRequest::TKind::Change:
       for (const TChangeName& change : kChanges) {
         if (change.Kind == ARequest.Change.Kind) {
@@ -46,7 +49,7 @@ bool CouldBeControlRequest(std::string_view ABegin) {
     const std::size_t common = std::min(ABegin.size(), AWord.size());
     return ABegin.substr(0, common) == AWord.substr(0, common);
   };
-  if (fits(kShowRequestLine) || fits("quit")) {
+  if (fits(kShowRequestLine) || fits("quit") || fits(kStatusRequestLine)) {
     return true;
   }
   for (const TChangeName& change : kChanges) {
@@ -67,6 +70,10 @@ std::optional<TControlRequest> DecodeControlRequest(std::string_view ALine) {
   }
   if (ALine == "quit") {
     request.Kind = TControlRequest::TKind::Quit;
+    return request;
+  }
+  if (ALine == kStatusRequestLine) {
+    request.Kind = TControlRequest::TKind::Status;
     return request;
   }
   const std::size_t space = ALine.find(' ');
@@ -102,8 +109,8 @@ TOutcome DecodeOutcome(std::string_view ALine) {
   return outcome;
 }
 
-TControlAnswer AnswerControlRequest(TRelayHost& AHost, const TSettingsWindow& AWindow,
-                                    std::string_view ALine) {
+TControlAnswer AnswerControlRequest(TRelayHost& AHost, std::string_view ALine,
+                                    const std::string& AMode) {
   TControlAnswer answer;
   const std::optional<TControlRequest> request = DecodeControlRequest(ALine);
   if (!request) {
@@ -118,8 +125,11 @@ TControlAnswer AnswerControlRequest(TRelayHost& AHost, const TSettingsWindow& AW
       answer.Quit = true;
       answer.Line = EncodeOutcome({});
       break;
+    case TControlRequest::TKind::Status:
+      answer.Line = StatusJson(AHost, AMode);
+      break;
     case TControlRequest::TKind::Change: {
-      const TOutcome outcome = ApplyConfigChangeToRelay(AHost, AWindow, request->Change);
+      const TOutcome outcome = ApplyConfigChangeToRelay(AHost, request->Change);
       answer.Applied = outcome.Applied;
       answer.Line = EncodeOutcome(outcome);
       break;

@@ -7,6 +7,7 @@
 //   set-adapter <ID>             "<exit code> <message>": 0 when applied and saved,
 //   add-static <NAD,HOST,PORT>   2 when refused (nothing changed), 1 when applied but
 //   remove-static <N>            not saved
+//   status                       one JSON object (app/status_report.h)
 //
 // Portable; the owner's thread (GUI thread or the headless runner's main thread) only.
 #pragma once
@@ -20,14 +21,15 @@
 namespace kelvo {
 
 class TRelayHost;
-class TSettingsWindow;
 
 inline constexpr std::string_view kShowRequestLine = "1025";
 // Longer lines are not requests of ours.
 inline constexpr std::size_t kMaxControlLine = 4096;
+// A status answer lists every row of the tables: up to 300,000 of them.
+inline constexpr std::size_t kMaxControlAnswer = 256u << 20;
 
 struct TControlRequest {
-  enum class TKind { Show, Quit, Change };
+  enum class TKind { Show, Quit, Status, Change };
   TKind Kind = TKind::Show;
   TConfigChange Change;  // Kind == Change
 };
@@ -49,9 +51,9 @@ struct TControlAnswer {
   bool Applied = false;  // a change is in effect (the endpoint was restarted)
 };
 
-// Answers one request line (without its line end) for the relay AHost, whose window (or
-// headless stand-in) is AWindow.
-TControlAnswer AnswerControlRequest(TRelayHost& AHost, const TSettingsWindow& AWindow,
-                                    std::string_view ALine);
+// Answers one request line (without its line end) for the relay AHost, which runs as AMode
+// ("window" or "headless").
+TControlAnswer AnswerControlRequest(TRelayHost& AHost, std::string_view ALine,
+                                    const std::string& AMode);
 
 }  // namespace kelvo

@@ -16,4 +16,8 @@ std::string ExecutablePath() {
   return std::string(buffer.data(), static_cast<std::size_t>(length));
 }
 
+long CurrentProcessId() {
+  return static_cast<long>(::getpid());
+}
+
 }  // namespace kelvo

@@ -25,4 +25,8 @@ std::string ExecutablePath() {
   return {};
 }
 
+long CurrentProcessId() {
+  return static_cast<long>(::GetCurrentProcessId());
+}
+
 }  // namespace kelvo

@@ -1,6 +1,7 @@
-// The headless relay's main loop: the 100 ms ageing tick, the stop and reload requests of the
-// system (SIGINT/SIGTERM, SIGHUP), and the request lines of the local socket that a second
-// start, --quit and the settings options talk to. Main thread only.
+// The headless relay's main loop: the 100 ms tick (ageing, following the network), the
+// system's notes that the network changed, its stop and reload requests (SIGINT/SIGTERM,
+// SIGHUP), and the request lines of the local socket that a second start, --quit and the
+// settings options talk to. Main thread only.
 #pragma once
 
 #include <functional>
@@ -9,7 +10,9 @@
 namespace kelvo {
 
 struct THeadlessHandlers {
-  std::function<void()> Tick;    // every 100 ms
+  std::function<void()> Tick;  // every 100 ms
+  // The system says that links or addresses changed (the loop watches for that itself).
+  std::function<void()> NetworkChanged;
   std::function<void()> Reload;  // re-read the settings
   // One request line (without its end) → the answer line (empty: none); sets AStop when the
   // loop must end after answering.

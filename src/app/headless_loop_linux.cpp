@@ -17,6 +17,8 @@
 #include "app/file_descriptor.h"
 #include "app/headless_loop.h"
 #include "app/wait_time.h"
+#include "net/network_watcher.h"
+#include "net/network_watcher_linux.h"
 
 namespace kelvo {
 
@@ -163,10 +165,17 @@ void RunHeadlessLoop(const std::string& ASocketName, const THeadlessHandlers& AH
     AHandlers.Warn(listenError + "; --quit and the settings options cannot reach this relay");
   }
 
+  TNetworkWatcher watcher;
+  if (!watcher.Error().empty() && AHandlers.Warn) {
+    AHandlers.Warn(watcher.Error() + "; network changes are noticed by a re-check every 2 s");
+  }
+
   auto nextTick = TSteadyClock::now() + kTick;
   for (;;) {
-    pollfd fds[2] = {{signalFd.Get(), POLLIN, 0}, {listener.Fd(), POLLIN, 0}};
-    const int ready = poll(fds, 2, MillisecondsUntil(nextTick));
+    pollfd fds[3] = {{signalFd.Get(), POLLIN, 0},
+                     {listener.Fd(), POLLIN, 0},
+                     {WatcherDescriptor(watcher), POLLIN, 0}};
+    const int ready = poll(fds, 3, MillisecondsUntil(nextTick));
     if (ready < 0 && errno != EINTR) {
       return;
     }
@@ -182,6 +191,10 @@ void RunHeadlessLoop(const std::string& ASocketName, const THeadlessHandlers& AH
     }
     if (ready > 0 && (fds[1].revents & POLLIN) != 0 && AnswerClients(listener.Fd(), AHandlers)) {
       return;
+    }
+    if (ready > 0 && (fds[2].revents & POLLIN) != 0 && watcher.Drain() &&
+        AHandlers.NetworkChanged) {
+      AHandlers.NetworkChanged();
     }
     if (TSteadyClock::now() >= nextTick) {
       AHandlers.Tick();

@@ -9,6 +9,7 @@
 #include "app/headless_loop.h"
 #include "app/pipe_server_win.h"
 #include "app/wait_time.h"
+#include "net/network_watcher.h"
 
 namespace kelvo {
 
@@ -16,6 +17,18 @@ namespace {
 
 using TSteadyClock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kTick(100);
+
+struct TAutoResetEvent {
+  TAutoResetEvent() = default;
+  TAutoResetEvent(const TAutoResetEvent&) = delete;
+  TAutoResetEvent& operator=(const TAutoResetEvent&) = delete;
+  ~TAutoResetEvent() {
+    if (Handle != nullptr) {
+      ::CloseHandle(Handle);
+    }
+  }
+  HANDLE Handle = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+};
 
 }  // namespace
 
@@ -27,7 +40,17 @@ void RunHeadlessLoop(const std::string& ASocketName, const THeadlessHandlers& AH
     AHandlers.Warn(ListenError + "; --quit and the settings options cannot reach this relay");
   }
 
-  HANDLE Waits[2];
+  // The watcher's callbacks set this event; the loop takes the change in on its own thread.
+  // The watcher is declared after it, so no callback can outlive the event.
+  const TAutoResetEvent ChangeEvent;
+  const HANDLE NetworkEvent = ChangeEvent.Handle;
+  TNetworkWatcher Watcher([NetworkEvent] {
+    if (NetworkEvent != nullptr) {
+      ::SetEvent(NetworkEvent);
+    }
+  });
+
+  HANDLE Waits[3];
   DWORD Count = 0;
   if (Stop != nullptr) {
     Waits[Count++] = Stop;
@@ -35,6 +58,11 @@ void RunHeadlessLoop(const std::string& ASocketName, const THeadlessHandlers& AH
   const DWORD ConnectedIndex = Count;
   if (Server.Connected() != nullptr) {
     Waits[Count++] = Server.Connected();
+  }
+
+  const DWORD NetworkIndex = Count;
+  if (NetworkEvent != nullptr) {
+    Waits[Count++] = NetworkEvent;
   }
 
   auto NextTick = TSteadyClock::now() + kTick;
@@ -51,6 +79,10 @@ void RunHeadlessLoop(const std::string& ASocketName, const THeadlessHandlers& AH
     if (Server.Connected() != nullptr && Ready == WAIT_OBJECT_0 + ConnectedIndex &&
         Server.Answer(AHandlers.Request)) {
       return;
+    }
+    if (NetworkEvent != nullptr && Ready == WAIT_OBJECT_0 + NetworkIndex && Watcher.Drain() &&
+        AHandlers.NetworkChanged) {
+      AHandlers.NetworkChanged();
     }
     if (TSteadyClock::now() >= NextTick) {
       AHandlers.Tick();

@@ -5,7 +5,6 @@
 
 #include "app/control_requests.h"
 #include "app/headless_loop.h"
-#include "app/headless_window.h"
 #include "app/instance_guard.h"
 #include "app/relay_host.h"
 #include "config/registry_store.h"
@@ -15,18 +14,15 @@ namespace kelvo {
 
 namespace {
 
-// Without a window the lamps and counters have nowhere to go; the bound address and the port
-// error are printed.
+// Without a window the lamps and counters have nowhere to go; the binding is printed from the
+// network status instead (ReportStatus).
 class THeadlessView final : public TRelayView {
  public:
   void SetLed(TLamp, TLedColor) override {}
   void ReqCountChanged(std::int32_t) override {}
   void AckCountChanged(std::int32_t) override {}
-  void LocalIPChanged(const std::string& AAddress) override { fLocalIP = AAddress; }
-  void PortErrorChanged(bool AVisible) override { fPortError = AVisible; }
-
-  std::string fLocalIP;
-  bool fPortError = false;
+  void LocalIPChanged(const std::string&) override {}
+  void PortErrorChanged(bool) override {}
 };
 
 void PrintStatus(const std::string& AText) {
@@ -39,38 +35,45 @@ void PrintError(const std::string& AText) {
   std::fflush(stderr);
 }
 
-// The listening line, or the port error; after start-up and after every re-read.
-bool ReportListening(bool AListening, const THeadlessView& AView) {
-  if (!AListening) {
+// One line per change of the binding, so that a journal shows the history: the listening line
+// on stdout, and on stderr why it is a fallback, or that the port cannot be opened.
+void ReportStatus(const TNetworkStatus& AStatus) {
+  if (AStatus.State == TListenState::Error) {
     std::fputs("Error opening port 8442!\n", stderr);
     std::fflush(stderr);
-    return false;
+    if (!AStatus.Error.empty()) {
+      PrintError(AStatus.Error + "; trying again");
+    }
+    return;
   }
-  PrintStatus("KelvoRelay listening on " + AView.fLocalIP + ":8442");
-  return true;
+  PrintStatus("KelvoRelay listening on " + ListeningText(AStatus));
+  if (AStatus.State != TListenState::Listening) {
+    PrintError(DescribeNetworkStatus(AStatus));
+  }
 }
 
 }  // namespace
 
 int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGuard) {
   THeadlessView view;
-  THeadlessWindow window;
   TRegistryStore store;
   TRelayHost host(view, ALog, store);
+  host.SetStatusSink(ReportStatus);
 
   host.SelectDefaultAdapter();
   ALog.SetLogFile(DebugLogFileName());
   try {
-    host.LoadSettings(window);
+    TStoredPlacement unused;  // the headless relay has no window to place
+    host.LoadSettings(unused);
   } catch (const std::exception& error) {
     PrintError("cannot load the settings from " + store.FileName() + ": " + error.what());
     return kExitFailure;
   }
   host.Engine().SetCreateDebugLogs(AOptions.DebugLog);
 
-  if (!ReportListening(host.StartListening(), view)) {
-    return kExitFailure;
-  }
+  // A port that cannot be opened now is tried again until it can (and at once when the
+  // network changes): a relay run by a service manager must not give up for good.
+  host.StartListening();
   if (AOptions.DebugLog) {
     PrintStatus("Debug log: " + ALog.LogFile());
   }
@@ -79,7 +82,11 @@ int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGua
   // the user is likely still editing that file.
   bool saveAtExit = store.OpenError().empty();
   THeadlessHandlers handlers;
-  handlers.Tick = [&host] { host.AgeTables(); };
+  handlers.Tick = [&host] {
+    host.AgeTables();
+    host.FollowNetwork();
+  };
+  handlers.NetworkChanged = [&host] { host.NetworkChanged(); };
   handlers.Reload = [&] {
     std::string error;
     bool reloaded = false;
@@ -94,12 +101,11 @@ int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGua
       return;
     }
     saveAtExit = true;
-    ReportListening(!view.fPortError, view);
   };
   handlers.Request = [&](const std::string& ALine, bool& AStop) {
     TControlAnswer answer;
     try {
-      answer = AnswerControlRequest(host, window, ALine);
+      answer = AnswerControlRequest(host, ALine, "headless");
     } catch (const std::exception& error) {
       // Whatever went wrong, the relay keeps running and the asking command hears of it.
       answer.Line = EncodeOutcome({kExitFailure, error.what()});
@@ -108,7 +114,6 @@ int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGua
     // A change that took effect restarted the endpoint; it is ours to save from now on.
     if (answer.Applied) {
       saveAtExit = true;
-      ReportListening(!view.fPortError, view);
     }
     return answer.Line;
   };
@@ -118,7 +123,7 @@ int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGua
   host.StopListening();
   if (saveAtExit) {
     try {
-      host.SaveSettings(window);
+      host.SaveSettings();
     } catch (const std::exception& error) {
       PrintError(error.what());
       return kExitFailure;

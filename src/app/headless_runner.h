@@ -11,8 +11,9 @@ class TInstanceGuard;
 class TMyLog;
 
 // Runs until SIGINT, SIGTERM or --quit. Returns kExitOk after a clean stop (endpoint closed,
-// settings saved), kExitFailure when the port could not be opened or the settings could not
-// be saved. Status goes to stdout, errors and warnings to stderr.
+// settings saved), kExitFailure when the settings could not be loaded or saved. A port that
+// cannot be opened is reported and tried again until it can. Status goes to stdout, errors and
+// warnings to stderr.
 int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGuard);
 
 }  // namespace kelvo

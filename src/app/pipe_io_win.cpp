@@ -1,7 +1,7 @@
 #include "app/pipe_io_win.h"
 
-#include "app/windows_text.h"
 #include "app/wait_time.h"
+#include "app/windows_text.h"
 
 namespace kelvo::pipe_io {
 
@@ -20,7 +20,8 @@ long Transfer(HANDLE APipe, bool ARead, void* ABuffer, DWORD ASize,
   BOOL Done = ARead ? ::ReadFile(APipe, ABuffer, ASize, nullptr, &Overlapped)
                     : ::WriteFile(APipe, ABuffer, ASize, nullptr, &Overlapped);
   if (!Done && ::GetLastError() == ERROR_IO_PENDING) {
-    if (::WaitForSingleObject(Overlapped.hEvent, static_cast<DWORD>(MillisecondsUntil(ADeadline))) != WAIT_OBJECT_0) {
+    if (::WaitForSingleObject(Overlapped.hEvent,
+                              static_cast<DWORD>(MillisecondsUntil(ADeadline))) != WAIT_OBJECT_0) {
       ::CancelIo(APipe);
     }
     Done = ::GetOverlappedResult(APipe, &Overlapped, &Moved, TRUE);
@@ -47,19 +48,22 @@ std::wstring PipeName(const std::string& ASocketName) {
   return L"\\\\.\\pipe\\" + Utf8ToWide(Name);
 }
 
-bool ReadLine(HANDLE APipe, std::string& AReceived,
-              std::chrono::steady_clock::time_point ADeadline) {
-  while (AReceived.find('\n') == std::string::npos) {
-    char Buffer[512];
-    const long N = Transfer(APipe, true, Buffer, sizeof Buffer, ADeadline);
+bool ReadLine(HANDLE APipe, std::string& AReceived, std::chrono::steady_clock::time_point ADeadline,
+              std::size_t AMaxSize) {
+  std::size_t Searched = 0;
+  while (AReceived.find('\n', Searched) == std::string::npos) {
+    Searched = AReceived.size();
+    std::string Buffer(65536, '\0');
+    const long N =
+        Transfer(APipe, true, Buffer.data(), static_cast<DWORD>(Buffer.size()), ADeadline);
     if (N == 0) {
       return !AReceived.empty();  // a request may end with the connection instead of a line end
     }
     if (N < 0) {
       return false;
     }
-    AReceived.append(Buffer, static_cast<std::size_t>(N));
-    if (AReceived.size() > 65536) {
+    AReceived.append(Buffer.data(), static_cast<std::size_t>(N));
+    if (AReceived.size() > AMaxSize) {
       return false;
     }
   }
@@ -69,12 +73,14 @@ bool ReadLine(HANDLE APipe, std::string& AReceived,
 bool WriteAll(HANDLE APipe, const std::string& AText,
               std::chrono::steady_clock::time_point ADeadline) {
   std::string Left = AText;
-  while (!Left.empty()) {
-    const long N = Transfer(APipe, false, Left.data(), static_cast<DWORD>(Left.size()), ADeadline);
+  std::size_t Done = 0;
+  while (Done < Left.size()) {
+    const long N = Transfer(APipe, false, Left.data() + Done,
+                            static_cast<DWORD>(Left.size() - Done), ADeadline);
     if (N <= 0) {
       return false;
     }
-    Left.erase(0, static_cast<std::size_t>(N));
+    Done += static_cast<std::size_t>(N);
   }
   return true;
 }

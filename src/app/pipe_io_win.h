@@ -15,8 +15,8 @@ std::wstring PipeName(const std::string& ASocketName);
 
 // Appends what arrives to AReceived until it holds a line end or the other side closes (true
 // when something came), or ADeadline passes (false).
-bool ReadLine(HANDLE APipe, std::string& AReceived,
-              std::chrono::steady_clock::time_point ADeadline);
+bool ReadLine(HANDLE APipe, std::string& AReceived, std::chrono::steady_clock::time_point ADeadline,
+              std::size_t AMaxSize = 65536);
 // Writes all of AText before ADeadline.
 bool WriteAll(HANDLE APipe, const std::string& AText,
               std::chrono::steady_clock::time_point ADeadline);

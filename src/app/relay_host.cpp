@@ -1,11 +1,13 @@
 #include "app/relay_host.h"
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <utility>
 
 #include "app/config_change.h"
-#include "app/headless_window.h"
+#include "app/static_entries.h"
+#include "config/settings.h"
 #include "diag/my_log.h"
 
 namespace kelvo {
@@ -19,16 +21,8 @@ void PrintWarning(const std::string& AText) {
   std::fflush(stderr);
 }
 
-// GetDefault, with a failure of the socket layer turned into a warning and an empty record.
-bool GetDefaultOrWarn(TEthernetAdapterInfo& AInfo, const TRelayHost::TWarningSink& AWarn) {
-  try {
-    return AInfo.GetDefault();
-  } catch (const std::exception& error) {
-    AInfo.Clear();
-    AWarn(std::string("the default adapter is unknown (") + error.what() +
-          "); the relay binds every local address (0.0.0.0)");
-    return false;
-  }
+std::chrono::steady_clock::time_point Now() {
+  return std::chrono::steady_clock::now();
 }
 
 }  // namespace
@@ -40,6 +34,16 @@ TRelayHost::TRelayHost(TRelayView& AView, TMyLog& ALog, TRegistryStore& AStore,
       fStore(AStore),
       fTables(AClock),
       fEngine(fTables, fEndpoint, fView, fLog),
+      fFollower({[](const std::string& AID) -> std::optional<TEthernetAdapterInfo> {
+                   TEthernetAdapterInfo adapter;
+                   if (!adapter.SetByID(AID)) {
+                     return std::nullopt;
+                   }
+                   return adapter;
+                 },
+                 [this] { return DefaultAdapter(); },
+                 [this](const TEthernetAdapterInfo& AAdapter) { return BindTo(AAdapter); },
+                 [this] { return fEndpoint.BoundAddress(); }}),
       fWarn(PrintWarning) {}
 
 TRelayHost::~TRelayHost() {
@@ -47,27 +51,55 @@ TRelayHost::~TRelayHost() {
   fEndpoint.Close();
 }
 
-bool TRelayHost::SelectDefaultAdapter() {
-  return GetDefaultOrWarn(fEthAdapterInfo, fWarn);
-}
-
-void TRelayHost::SelectAdapter(const std::string& AEthernetAdapterID) {
-  if (!fEthAdapterInfo.SetByID(AEthernetAdapterID)) {
-    GetDefaultOrWarn(fEthAdapterInfo, fWarn);
+TEthernetAdapterInfo TRelayHost::DefaultAdapter() const {
+  TEthernetAdapterInfo adapter;
+  try {
+    adapter.GetDefault();
+  } catch (const std::exception& error) {
+    adapter.Clear();
+    fWarn(std::string("the default adapter is unknown (") + error.what() +
+          "); the relay binds every local address (0.0.0.0)");
   }
+  return adapter;
 }
 
-void TRelayHost::LoadSettings(TSettingsWindow& AWindow) {
-  // Host names are resolved while loading; that must not happen under the tables' lock, so the
-  // entries are read into a table of our own and installed afterwards, also when loading stops
-  // at a bad value (what was read before it stays applied).
-  auto staticTable = std::make_unique<TNATInfoList>(kStaticTableTimeout, fTables.Clock());
-  struct TInstall {
-    TAddressTables& Tables;
-    std::unique_ptr<TNATInfoList>& Table;
-    ~TInstall() { Tables.ReplaceStaticTable(std::move(Table)); }
-  } install{fTables, staticTable};
-  kelvo::LoadSettings(fStore, AWindow, fEthAdapterInfo, *staticTable);
+bool TRelayHost::SelectDefaultAdapter() {
+  bool found = false;
+  try {
+    found = fEthAdapterInfo.GetDefault();
+  } catch (const std::exception& error) {
+    fEthAdapterInfo.Clear();
+    fWarn(std::string("the default adapter is unknown (") + error.what() +
+          "); the relay binds every local address (0.0.0.0)");
+  }
+  fFollower.SetChosenAdapterID(fEthAdapterInfo.ID());
+  return found;
+}
+
+void TRelayHost::LoadSettings(TStoredPlacement& APlacement) {
+  TStoredSettings values;
+  // Host names are resolved while the entries are made; that must not happen under the
+  // tables' lock, so they go into a table of our own, installed afterwards, also when loading
+  // stops at a bad value (what was read before it stays applied).
+  struct TApply {
+    TRelayHost& Host;
+    TStoredSettings& Values;
+    TStoredPlacement& Placement;
+    ~TApply() {
+      Placement = {Values.Top, Values.Left};
+      if (Values.EthernetAdapterID) {
+        Host.fFollower.SetChosenAdapterID(*Values.EthernetAdapterID);
+      }
+      auto table = std::make_unique<TNATInfoList>(kStaticTableTimeout, Host.fTables.Clock());
+      try {
+        AddStaticEntries(Values.StaticList, Values.StaticListTruncated, *table, Host.fWarn);
+      } catch (...) {
+        // A table that cannot take its entries keeps what it has.
+      }
+      Host.fTables.ReplaceStaticTable(std::move(table));
+    }
+  } apply{*this, values, APlacement};
+  kelvo::LoadSettings(fStore, values);
   // Both front-ends come through here, so an unusable file is told once on either start. The
   // store never writes such a file, so the user's data stays for them to mend.
   if (!fStore.OpenError().empty()) {
@@ -76,7 +108,8 @@ void TRelayHost::LoadSettings(TSettingsWindow& AWindow) {
   }
 }
 
-bool TRelayHost::StartListening() {
+std::string TRelayHost::BindTo(const TEthernetAdapterInfo& AAdapter) {
+  fEthAdapterInfo = AAdapter;
   fView.PortErrorChanged(false);
   try {
     fEndpoint.Close();
@@ -88,22 +121,67 @@ bool TRelayHost::StartListening() {
                std::uint16_t APeerPort) { fEngine.udpLocalUDPRead(ABytes, APeerIP, APeerPort); });
     fEndpoint.Open();
     fView.LocalIPChanged(fEndpoint.BoundAddress());
-    return true;
-  } catch (const std::exception&) {
+    return {};
+  } catch (const std::exception& error) {
     fEndpoint.Close();
+    // Nothing is bound: the label must not go on naming an address nobody listens on.
+    fView.LocalIPChanged("");
     fView.PortErrorChanged(true);
-    return false;
+    return error.what()[0] != '\0' ? error.what() : "the endpoint cannot be opened";
   }
+}
+
+void TRelayHost::Publish(bool AChanged, bool ATell) {
+  const TNetworkStatus& status = fFollower.Status();
+  // The start is no change: the log's first line of a run stays a datagram's (or the
+  // separator), as it always was.
+  if (AChanged && fStarted && fEngine.CreateDebugLogs()) {
+    try {
+      fLog.AddLog("Network: " + DescribeNetworkStatus(status));
+    } catch (const std::exception&) {
+      // An unwritable log must not keep the relay from following the network.
+    }
+  }
+  fStarted = true;
+  if ((AChanged || ATell) && fStatusSink) {
+    fStatusSink(status);
+  }
+}
+
+bool TRelayHost::StartListening() {
+  // Told also when nothing changed: a restart asked for is answered.
+  Publish(fFollower.Restart(Now()), true);
+  return fFollower.Status().IsListening();
 }
 
 void TRelayHost::StopListening() {
   fEndpoint.Close();
 }
 
-void TRelayHost::SaveSettings(const TSettingsWindow& AWindow) {
+std::int32_t TRelayHost::SampleRate() {
+  fLastRate = fEngine.TakeMsgCount();
+  return fLastRate;
+}
+
+void TRelayHost::FollowNetwork() {
+  Publish(fFollower.Tick(Now()), false);
+}
+
+void TRelayHost::NetworkChanged() {
+  fFollower.NetworkChanged(Now());
+}
+
+void TRelayHost::SaveSettings() {
+  TStoredSettings values;
+  if (fPlacement) {
+    const auto [top, left] = fPlacement();
+    values.Top = top;
+    values.Left = left;
+  }
+  values.EthernetAdapterID = fFollower.ChosenAdapterID();
   // Saving writes a file; work on a copy so the listener is never held up by the disk.
-  const std::unique_ptr<TNATInfoList> staticTable = fTables.DuplicateStaticTable();
-  kelvo::SaveSettings(fStore, AWindow, fEthAdapterInfo, *staticTable);
+  values.StaticList = StaticEntryTexts(*fTables.DuplicateStaticTable());
+  kelvo::SaveSettings(fStore, values);
 }
 
 void TRelayHost::ApplySetup(std::unique_ptr<TNATInfoList> AStaticTable, bool ACreateDebugLogs,
@@ -120,7 +198,7 @@ void TRelayHost::ApplySetup(std::unique_ptr<TNATInfoList> AStaticTable, bool ACr
     }
   }
 
-  SelectAdapter(AEthernetAdapterID);
+  fFollower.SetChosenAdapterID(AEthernetAdapterID);
   StartListening();
 }
 
@@ -131,24 +209,19 @@ bool TRelayHost::ReloadSettings(std::string& AError) {
     AError = reason;
     return false;
   }
-
-  // The file's values are read into records of our own, as at start-up: a missing adapter
-  // value means the default adapter.
-  TEthernetAdapterInfo adapter;
+  TStoredSettings values;
   try {
-    adapter.GetDefault();
-  } catch (const std::exception&) {
-    adapter.Clear();  // ApplySetup below warns when no adapter can be found
-  }
-  auto staticTable = std::make_unique<TNATInfoList>(kStaticTableTimeout, fTables.Clock());
-  THeadlessWindow window;
-  try {
-    kelvo::LoadSettings(fStore, window, adapter, *staticTable);
+    kelvo::LoadSettings(fStore, values);
   } catch (const std::exception& error) {
     AError = "cannot load the settings from " + fStore.FileName() + ": " + error.what();
     return false;
   }
-  ApplySetup(std::move(staticTable), fEngine.CreateDebugLogs(), adapter.ID());
+  auto staticTable = std::make_unique<TNATInfoList>(kStaticTableTimeout, fTables.Clock());
+  AddStaticEntries(values.StaticList, values.StaticListTruncated, *staticTable, fWarn);
+  // As at start-up: without a stored adapter the default one is chosen.
+  const std::string adapterID =
+      values.EthernetAdapterID ? *values.EthernetAdapterID : DefaultAdapter().ID();
+  ApplySetup(std::move(staticTable), fEngine.CreateDebugLogs(), adapterID);
   return true;
 }
 

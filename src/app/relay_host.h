@@ -1,17 +1,21 @@
 // Everything the relay owns at run time, without a window: address tables, engine, endpoint,
-// selected adapter, settings store. The window (or the headless runner) owns one TRelayHost,
-// implements TRelayView and TSettingsWindow, and drives the 100 ms ageing tick.
+// the chosen adapter and the one in use, the settings store. The window (or the headless
+// runner) owns one TRelayHost, implements TRelayView, and drives the 100 ms tick (ageing and
+// following the network).
 //
 // Threads: every operation runs on the owner's thread (GUI thread, or the headless runner's
 // main thread); the engine's listener thread works behind it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "app/network_follower.h"
+#include "app/network_status.h"
 #include "config/registry_store.h"
-#include "config/settings.h"
 #include "net/ethernet_utils.h"
 #include "net/udp_endpoint.h"
 #include "relay/relay_engine.h"
@@ -22,6 +26,12 @@
 namespace kelvo {
 
 class TMyLog;
+
+// Where the main window stood, as stored; each part unset when it is not stored.
+struct TStoredPlacement {
+  std::optional<std::int32_t> Top;
+  std::optional<std::int32_t> Left;
+};
 
 class TRelayHost {
  public:
@@ -34,34 +44,59 @@ class TRelayHost {
   TAddressTables& Tables() { return fTables; }
   TRelayEngine& Engine() { return fEngine; }
   TUDPEndpoint& Endpoint() { return fEndpoint; }
-  TEthernetAdapterInfo& EthAdapterInfo() { return fEthAdapterInfo; }
+  // The adapter in use: the chosen one, or the fallback while it is absent or has no address.
+  const TEthernetAdapterInfo& EthAdapterInfo() const { return fEthAdapterInfo; }
+  // The adapter the user chose (Setup, --set-adapter, the settings file): what is saved.
+  const std::string& ChosenAdapterID() const { return fFollower.ChosenAdapterID(); }
+  const TNetworkStatus& NetworkStatus() const { return fFollower.Status(); }
   TMyLog& Log() { return fLog; }
   TRegistryStore& Store() { return fStore; }
 
   // Where warnings go that do not stop the relay (default: one line on stderr).
   using TWarningSink = std::function<void(const std::string&)>;
   void SetWarningSink(TWarningSink ASink) { fWarn = std::move(ASink); }
+  // Told the network status after every (re)start of the endpoint and every change the relay
+  // follows by itself, after the view has its labels.
+  using TStatusSink = std::function<void(const TNetworkStatus&)>;
+  void SetStatusSink(TStatusSink ASink) { fStatusSink = std::move(ASink); }
+  // The window's restored position (top, left), asked for at every save. Without one, a stored
+  // "Top" and "Left" stay as they are (a relay without a window has no place on any screen).
+  using TPlacementSource = std::function<std::pair<std::int32_t, std::int32_t>()>;
+  void SetPlacementSource(TPlacementSource ASource) { fPlacement = std::move(ASource); }
 
   // Start-up steps, in the order the owner calls them.
-  // GetDefault. When the default adapter cannot be determined (the machine's own host name
-  // does not resolve) that is a warning: the record stays empty and the relay listens on every
-  // local address.
+  // GetDefault, which is also the chosen adapter until the settings name one. When the default
+  // adapter cannot be determined (the machine's own host name does not resolve) that is a
+  // warning: the record stays empty and the relay listens on every local address.
   bool SelectDefaultAdapter();
-  // May throw TRegistryError. A settings file that exists but cannot be used gets one warning
-  // naming it and what is wrong; the relay then goes on with its start-up values.
-  void LoadSettings(TSettingsWindow& AWindow);
-  // (Re)binds port 8442 on the adapter's address. Never throws: a failure shows the port error
-  // through the view, leaves the endpoint closed and returns false.
+  // Reads the settings: the chosen adapter and the static table, and where the window stood
+  // into APlacement (for the window to apply). May throw TRegistryError at a value of the wrong
+  // type; what was read before it stays applied (APlacement included). A settings file that exists
+  // but cannot be used gets one warning naming it and what is wrong; the relay then goes on with
+  // its start-up values.
+  void LoadSettings(TStoredPlacement& APlacement);
+  // (Re)binds port 8442 on the chosen adapter, or on the fallback (see network_follower.h).
+  // Never throws: a failure shows the port error through the view, leaves the endpoint closed,
+  // is retried with a backoff and returns false.
   bool StartListening();
   void StopListening();
-  void SaveSettings(const TSettingsWindow& AWindow);  // may throw TRegistryError
+  void SaveSettings();  // may throw TRegistryError
+
+  // The status tick's reading of the message counter (frames since the last reading), kept
+  // as the rate of the last status second for whoever asks for the status.
+  std::int32_t SampleRate();
+  std::int32_t LastRate() const { return fLastRate; }
 
   // 100 ms tick of the tables' ageing timers.
   void AgeTables() { fTables.AgeAll(); }
+  // The same tick: a due look at the network (a debounced change, the re-check, a retry).
+  void FollowNetwork();
+  // The system says that links or addresses changed (a look follows after a short debounce).
+  void NetworkChanged();
 
   // Setup confirmed: installs AStaticTable, switches the debug log (writing the separator
-  // line while it is on), re-selects the adapter and restarts the endpoint. The caller saves
-  // the settings afterwards.
+  // line while it is on), takes AEthernetAdapterID as the chosen adapter and restarts the
+  // endpoint. The caller saves the settings afterwards.
   void ApplySetup(std::unique_ptr<TNATInfoList> AStaticTable, bool ACreateDebugLogs,
                   const std::string& AEthernetAdapterID);
 
@@ -71,7 +106,10 @@ class TRelayHost {
   bool ReloadSettings(std::string& AError);
 
  private:
-  void SelectAdapter(const std::string& AEthernetAdapterID);  // SetByID, else GetDefault
+  std::string BindTo(const TEthernetAdapterInfo& AAdapter);
+  // The status to the debug log (a change after the start) and the sink (a change, or ATell).
+  void Publish(bool AChanged, bool ATell);
+  TEthernetAdapterInfo DefaultAdapter() const;
 
   TRelayView& fView;
   TMyLog& fLog;
@@ -80,7 +118,12 @@ class TRelayHost {
   TUDPEndpoint fEndpoint;
   TRelayEngine fEngine;
   TEthernetAdapterInfo fEthAdapterInfo;
+  TNetworkFollower fFollower;
   TWarningSink fWarn;
+  TStatusSink fStatusSink;
+  TPlacementSource fPlacement;
+  std::int32_t fLastRate = 0;
+  bool fStarted = false;  // the endpoint was started once
 };
 
 // The debug log's file for this executable: beside it, or in the user's state folder when the
@@ -88,5 +131,7 @@ class TRelayHost {
 std::string DebugLogFileName();
 // The running executable's full path.
 std::string ExecutablePath();
+// This process's ID.
+long CurrentProcessId();
 
 }  // namespace kelvo

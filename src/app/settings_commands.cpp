@@ -9,9 +9,11 @@
 #include "app/config_change.h"
 #include "app/control_client.h"
 #include "app/control_requests.h"
-#include "app/headless_window.h"
 #include "app/instance_guard.h"
+#include "app/network_follower.h"
 #include "app/relay_host.h"
+#include "app/static_entries.h"
+#include "app/status_report.h"
 #include "config/registry_store.h"
 #include "config/settings.h"
 #include "net/ethernet_utils.h"
@@ -64,39 +66,83 @@ int ListAdapters() {
   return kExitOk;
 }
 
+// The running relay's own account of its binding; nullopt when none runs or it does not
+// answer.
+std::optional<TStatusReport> AskStatus() {
+  TInstanceGuard guard(ExecutablePath());
+  if (!guard.AnyRunning()) {
+    return std::nullopt;
+  }
+  const std::optional<std::string> answer =
+      SendControlRequest(guard.ShowRequestName(), kStatusRequestLine, kAnswerTimeout);
+  TStatusReport report;
+  std::string error;
+  if (!answer || !ParseStatusJson(*answer, report, error)) {
+    return std::nullopt;
+  }
+  return report;
+}
+
 int ShowSettings() {
   TRegistryStore store;
   if (std::string reason = UnreadableSettingsReason(store); !reason.empty()) {
     return Fail(kExitFailure, reason);
   }
-  TEthernetAdapterInfo adapter;
-  std::string defaultError;
+  TStoredSettings values;
   try {
-    adapter.GetDefault();
-  } catch (const std::exception& error) {
-    adapter.Clear();
-    defaultError = error.what();
-  }
-  TNATInfoList staticTable(kStaticTableTimeout);
-  THeadlessWindow window;
-  try {
-    LoadSettings(store, window, adapter, staticTable);
+    LoadSettings(store, values);
   } catch (const std::exception& error) {
     return Fail(kExitFailure,
                 "cannot load the settings from " + store.FileName() + ": " + error.what());
   }
+  TNATInfoList staticTable(kStaticTableTimeout);
+  AddStaticEntries(values.StaticList, values.StaticListTruncated, staticTable, {});
+
+  std::string defaultError;
+  const auto defaultAdapter = [&defaultError] {
+    TEthernetAdapterInfo adapter;
+    try {
+      adapter.GetDefault();
+    } catch (const std::exception& error) {
+      adapter.Clear();
+      defaultError = error.what();
+    }
+    return adapter;
+  };
+  // As a relay started now would choose: the stored adapter, else the default one.
+  const std::string chosenID =
+      values.EthernetAdapterID ? *values.EthernetAdapterID : defaultAdapter().ID();
+  std::optional<TEthernetAdapterInfo> chosen;
+  if (TEthernetAdapterInfo adapter; !chosenID.empty() && adapter.SetByID(chosenID)) {
+    chosen = adapter;
+  }
 
   Out("Settings file: " + store.FileName());
-  if (adapter.ID().empty() && adapter.IPAddress().empty()) {
+  if (chosen) {
+    Out("Adapter: " + AdapterLine(*chosen) + ", ID " + chosen->ID());
+  } else if (!chosenID.empty()) {
+    Out("Adapter: ID " + chosenID + " (not present)");
+  } else {
     Out("Adapter: none" + (defaultError.empty()
                                ? std::string()
                                : " (the default adapter is unknown: " + defaultError + ")"));
-  } else {
-    Out("Adapter: " + AdapterLine(adapter) + ", ID " + adapter.ID());
   }
-  const std::string address = adapter.IPAddress().empty() ? "0.0.0.0" : adapter.IPAddress();
-  Out("Listening address: " + address + ":8442" +
-      (adapter.IPAddress().empty() ? " (every local address)" : ""));
+  if (const std::optional<TStatusReport> running = AskStatus()) {
+    // The running relay knows what it is bound to; the settings may say otherwise for a while.
+    const TNetworkStatus& network = running->Network;
+    Out("Listening address: " +
+        (network.IsListening() ? ListeningText(network) : std::string("none")) + " (running, pid " +
+        std::to_string(running->Pid) + ": " + DescribeNetworkStatus(network) + ")");
+  } else {
+    const TBindingPlan plan = PlanBinding(chosenID, chosen, defaultAdapter);
+    TNetworkStatus planned{plan.State, chosenID,
+                           plan.Adapter.IPAddress().empty() ? "0.0.0.0" : plan.Adapter.IPAddress(),
+                           ""};
+    Out("Listening address: " + ListeningText(planned) +
+        (planned.Address == "0.0.0.0" ? " (every local address)" : "") +
+        (plan.State == TListenState::Listening ? "" : " (" + DescribeNetworkStatus(planned) + ")") +
+        " when started now");
+  }
   Out("Static IP list: " + std::to_string(staticTable.Count()) +
       (staticTable.Count() == 1 ? " entry" : " entries"));
   if (staticTable.Count() > 0) {

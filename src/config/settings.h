@@ -1,39 +1,40 @@
-// Loading and saving the relay's settings: window position, adapter, static controllers.
-// GUI thread (or the headless runner's main thread) only.
+// The relay's settings as they are stored: window position, chosen adapter, static controllers,
+// as plain values. What they mean to the relay (adapter records, address tables) is the
+// business of src/app. GUI thread (or the headless runner's main thread) only.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "config/registry_store.h"
-#include "net/ethernet_utils.h"
-#include "tables/nat_info_list.h"
 
 namespace kelvo {
 
-// The window whose restored position is stored. The headless runner keeps a stored position
-// unchanged.
-class TSettingsWindow {
- public:
-  virtual ~TSettingsWindow() = default;
-  virtual std::int32_t RestoredTop() const = 0;
-  virtual std::int32_t RestoredLeft() const = 0;
-  virtual void SetTop(std::int32_t ATop) = 0;
-  virtual void SetLeft(std::int32_t ALeft) = 0;
-  // False for a relay without a window: saving then leaves "Top" and "Left" as they are.
-  virtual bool HasPlacement() const { return true; }
+// No more StaticList values than one table holds are ever read or removed; the ones past this
+// bound stay in the store untouched.
+inline constexpr int kMaxStoredStaticEntries = 100000;
+
+struct TStoredSettings {
+  // Unset when missing. A "Top" or "Left" that cannot be read is unset too: a window position is
+  // not worth a relay that does not start.
+  std::optional<std::int32_t> Top;
+  std::optional<std::int32_t> Left;
+  // Unset when missing; saving writes "" for an unset one.
+  std::optional<std::string> EthernetAdapterID;
+  // The texts of StaticList0, StaticList1, ... up to the first missing name.
+  std::vector<std::string> StaticList;
+  // Loading stopped at the bound with more values behind it.
+  bool StaticListTruncated = false;
 };
 
-// Fills window position, adapter and AStaticTable (which the caller holds locked or private).
-// Throws TRegistryError on a value of the wrong type; what was read before it stays applied.
-// A static entry whose host does not resolve is loaded with an empty IP; malformed ones are
-// skipped.
-// When the stored adapter is gone and the default adapter cannot be determined either, the
-// adapter record is left empty (the relay then listens on every local address).
-void LoadSettings(TRegistryStore& AStore, TSettingsWindow& AWindow,
-                  TEthernetAdapterInfo& AEthAdapterInfo, TNATInfoList& AStaticTable);
-// All values reach the store in one commit. When it fails: TRegistryError("Failed to set data
-// for 'EthernetAdapterID'"), the first value written, and the stored settings are unchanged.
-void SaveSettings(TRegistryStore& AStore, const TSettingsWindow& AWindow,
-                  const TEthernetAdapterInfo& AEthAdapterInfo, const TNATInfoList& AStaticTable);
+// Fills AValues from the store; nothing when the key does not exist. Throws TRegistryError at an
+// adapter or StaticList value of the wrong type; what was read before it stays in AValues.
+void LoadSettings(TRegistryStore& AStore, TStoredSettings& AValues);
+// All values reach the store in one commit; "Top" and "Left" only when set (otherwise the stored
+// ones stay as they are). When it fails: TRegistryError("Failed to set data for
+// 'EthernetAdapterID'"), the first value written, and the stored settings are unchanged.
+void SaveSettings(TRegistryStore& AStore, const TStoredSettings& AValues);
 
 }  // namespace kelvo

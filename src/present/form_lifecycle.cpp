@@ -21,7 +21,11 @@ void LogAppException(TRelayHost* AHost, TMyLog& ALog, const std::string& AMessag
 
 TFormLifecycle::TFormLifecycle(TRelayHost& AHost, TMyLog& ALog, TSettingsWindow& AWindow,
                                TExceptionHandler AAppOnException)
-    : fHost(AHost), fLog(ALog), fWindow(AWindow), fAppOnException(std::move(AAppOnException)) {}
+    : fHost(AHost), fLog(ALog), fWindow(AWindow), fAppOnException(std::move(AAppOnException)) {
+  fHost.SetPlacementSource([&AWindow] {
+    return std::pair<std::int32_t, std::int32_t>(AWindow.RestoredTop(), AWindow.RestoredLeft());
+  });
+}
 
 void TFormLifecycle::Start() {
   // The default adapter.
@@ -31,17 +35,35 @@ void TFormLifecycle::Start() {
   // Window position, adapter, static list. Settings that could not be read completely are not
   // written back at the end, or the entries after the bad value would be lost.
   RunStep([this] {
-    fHost.LoadSettings(fWindow);
+    TStoredPlacement placement;
+    // The window goes where it stood, also when loading stops at a later value: top, then left;
+    // a part that is not stored stays where the window manager put it.
+    struct TPlace {
+      TSettingsWindow& Window;
+      TStoredPlacement& Placement;
+      ~TPlace() {
+        if (Placement.Top || Placement.Left) {
+          Window.SetTop(Placement.Top.value_or(Window.RestoredTop()));
+          Window.SetLeft(Placement.Left.value_or(Window.RestoredLeft()));
+        }
+      }
+    } place{fWindow, placement};
+    fHost.LoadSettings(placement);
     fSaveAtExit = true;
   });
   // Open the endpoint; a port error shows in the window, it does not throw.
   RunStep([this] { fHost.StartListening(); });
 }
 
+void TFormLifecycle::AgeingTick() {
+  fHost.AgeTables();
+  fHost.FollowNetwork();
+}
+
 TSetupResult TFormLifecycle::SetupValues() const {
   TSetupResult values;
   values.StaticList = fHost.Tables().DuplicateStaticTable();
-  values.EthernetAdapterID = fHost.EthAdapterInfo().ID();
+  values.EthernetAdapterID = fHost.ChosenAdapterID();
   values.CreateDebugLogs = fHost.Engine().CreateDebugLogs();
   return values;
 }
@@ -52,7 +74,7 @@ void TFormLifecycle::ConfirmSetup(TSetupResult AResult) {
   }
   fHost.ApplySetup(std::move(AResult.StaticList), AResult.CreateDebugLogs,
                    AResult.EthernetAdapterID);
-  fHost.SaveSettings(fWindow);
+  fHost.SaveSettings();
   // A complete set of settings is saved now: written back at the end from here on.
   fSaveAtExit = true;
 }
@@ -60,7 +82,7 @@ void TFormLifecycle::ConfirmSetup(TSetupResult AResult) {
 TControlAnswer TFormLifecycle::AnswerRequest(std::string_view ALine) {
   TControlAnswer answer;
   try {
-    answer = AnswerControlRequest(fHost, fWindow, ALine);
+    answer = AnswerControlRequest(fHost, ALine, "window");
   } catch (const std::exception& error) {
     // Whatever went wrong, the relay keeps running and the asking command hears of it.
     answer = TControlAnswer{};
@@ -76,7 +98,7 @@ void TFormLifecycle::ShutDown() {
   try {
     fHost.StopListening();
     if (fSaveAtExit) {
-      fHost.SaveSettings(fWindow);
+      fHost.SaveSettings();
     }
   } catch (const std::exception& error) {
     fAppOnException(error.what());

@@ -14,13 +14,13 @@
 #include <utility>
 
 #include "app/control_requests.h"
+#include "present/settings_window.h"
 #include "present/setup_working_copy.h"
 
 namespace kelvo {
 
 class TMyLog;
 class TRelayHost;
-class TSettingsWindow;
 
 // The body of every front-end's AppOnException: the message goes to the debug log while debug
 // logs are on (AHost may still be null early in start-up) and is dropped otherwise; a log that
@@ -51,6 +51,8 @@ class TFormLifecycle {
   // Each step runs even when an earlier one failed: a bad settings value must not leave the
   // relay silently not listening.
   void Start();
+  // The 100 ms tick: the tables age, and the relay looks at the network when a look is due.
+  void AgeingTick();
   // Stops the endpoint, then saves the settings unless they could not be read completely at
   // start (and were not confirmed in Setup since). A failure goes to AppOnException and skips
   // what follows it.
@@ -85,8 +87,8 @@ class TFormLifecycle {
     }
     ConfirmSetup({AForm.TakeStaticList(), AForm.EthernetAdapterID, AForm.CreateDebugLogs});
   }
-  // What Setup starts from: a private copy of the relay's static table, the adapter in use,
-  // the debug switch.
+  // What Setup starts from: a private copy of the relay's static table, the chosen adapter
+  // (also while it is absent), the debug switch.
   TSetupResult SetupValues() const;
   // Setup's OK: installs AResult (without a static list the relay's own is kept), saves the
   // settings, and from then on writes them back at the end too. May throw TRegistryError

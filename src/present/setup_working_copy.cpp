@@ -17,6 +17,14 @@ void TSetupWorkingCopy::Begin(const TNATInfoList* AStaticList,
   fAdapterLines.clear();
   fEthAdapters->WriteToCombo(fAdapterLines);
   fSelectedAdapter = fEthAdapters->IndexOf(AEthernetAdapterID);
+  // A chosen adapter that is away just now (a USB adapter not plugged in) stays the choice:
+  // listed after the present ones and selected, so OK does not lose it.
+  fAbsentAdapterID.clear();
+  if (fSelectedAdapter < 0 && !AEthernetAdapterID.empty()) {
+    fAbsentAdapterID = AEthernetAdapterID;
+    fSelectedAdapter = static_cast<int>(fAdapterLines.size());
+    fAdapterLines.push_back(AEthernetAdapterID + " (not present)");
+  }
   fLocalStaticList = AStaticList != nullptr ? AStaticList->Duplicate()
                                             : std::make_unique<TNATInfoList>(kStaticTableTimeout);
 }
@@ -93,6 +101,9 @@ TSetupResult TSetupWorkingCopy::Accept(int AAdapterIndex, bool ACreateDebugLogs)
           ? fEthAdapters->Items(AAdapterIndex)
           : nullptr;
   result.EthernetAdapterID = adapter != nullptr ? adapter->ID() : std::string();
+  if (adapter == nullptr && fEthAdapters && AAdapterIndex == fEthAdapters->Count()) {
+    result.EthernetAdapterID = fAbsentAdapterID;
+  }
   result.CreateDebugLogs = ACreateDebugLogs;
   result.StaticList = std::move(fLocalStaticList);
   return result;

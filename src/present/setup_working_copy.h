@@ -45,7 +45,9 @@ class TSetupWorkingCopy {
   TSetupWorkingCopy& operator=(const TSetupWorkingCopy&) = delete;
 
   // FormShow: enumerates the adapters anew and copies AStaticList (an empty never-ageing list
-  // when null). AEthernetAdapterID picks the selected adapter line, -1 when it is not there.
+  // when null). AEthernetAdapterID picks the selected adapter line; an ID that no present
+  // adapter has gets a last line of its own, "ID (not present)", and is selected; -1 when
+  // the ID is empty and no adapter has it.
   void Begin(const TNATInfoList* AStaticList, const std::string& AEthernetAdapterID);
   // Between Begin and Accept or Cancel.
   bool Active() const { return fLocalStaticList != nullptr; }
@@ -80,6 +82,7 @@ class TSetupWorkingCopy {
   std::unique_ptr<TEthernetAdapterInfoList> fEthAdapters;  // of the last showing
   std::vector<std::string> fAdapterLines;
   int fSelectedAdapter = -1;
+  std::string fAbsentAdapterID;  // the last line's, when the chosen adapter is absent
   std::unique_ptr<TNATInfoList> fLocalStaticList;
 };
 

@@ -8,22 +8,11 @@ namespace kelvo {
 
 namespace {
 
-std::string Unsigned(std::int32_t AValue) {
-  return std::to_string(static_cast<std::uint32_t>(AValue));
-}
-
 int ClampedCount(std::size_t ASize) {
   return static_cast<int>(std::min<std::size_t>(ASize, std::numeric_limits<int>::max()));
 }
 
 }  // namespace
-
-std::string NADText(std::int32_t ANAD, std::int32_t ANADAlias) {
-  if (ANAD == ANADAlias) {
-    return Unsigned(ANAD);
-  }
-  return Unsigned(ANAD) + '/' + Unsigned(ANADAlias);
-}
 
 std::string MsgRateText(std::int32_t AMsgCount) {
   return std::to_string(AMsgCount) + " msg/sec";

@@ -10,14 +10,13 @@
 #include <memory>
 #include <string>
 
+#include "app/status_report.h"  // NADText, shared with the status answer
 #include "tables/address_tables.h"
 
 namespace kelvo {
 
 inline constexpr int kGaugeMax = 20;
 
-// The NAD alone, or "NAD/alias" when they differ; both as unsigned 32-bit numbers.
-std::string NADText(std::int32_t ANAD, std::int32_t ANADAlias);
 // "7 msg/sec".
 std::string MsgRateText(std::int32_t AMsgCount);
 // The gauge's position for AMsgCount frames: held within 0 to kGaugeMax.

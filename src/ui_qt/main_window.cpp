@@ -14,13 +14,16 @@
 #include "app/version.h"
 #include "diag/my_log.h"
 #include "present/form_lifecycle.h"
+#include "present/tray_text.h"
 #include "ui_qt/about_window.h"
 #include "ui_qt/gui_resources.h"
 #include "ui_qt/help_window.h"
 #include "ui_qt/kelvo_application.h"
 #include "ui_qt/lamp_panel.h"
+#include "ui_qt/network_notifier.h"
 #include "ui_qt/options_dialog.h"
 #include "ui_qt/qt_relay_view.h"
+#include "ui_qt/status_model.h"
 #include "ui_qt/status_presenter.h"
 #include "ui_qt/tray_icon.h"
 
@@ -103,6 +106,10 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
   fHost = std::make_unique<TRelayHost>(*fView, fLog, fStore);
   fLifecycle = std::make_unique<TFormLifecycle>(
       *fHost, fLog, *this, [this](const std::string& AMessage) { AppOnException(AMessage); });
+  // What the relay does about the network shows in the tray's tooltip and on the address.
+  fHost->SetStatusSink([this](const TNetworkStatus& AStatus) { ShowNetworkStatus(AStatus); });
+  connect(new TNetworkNotifier(this), &TNetworkNotifier::NetworkChanged, this,
+          [this] { fHost->NetworkChanged(); });
   fStatus = std::make_unique<TStatusPresenter>(*fUi.ListModel1, *fUi.ListModel2, *fUi.Gauge1,
                                                *fUi.lblMsgCount);
 
@@ -129,7 +136,7 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
   timAgeTables = new QTimer(this);
   timAgeTables->setObjectName(QStringLiteral("timAgeTables"));
   timAgeTables->setInterval(kAgeingTickMs);
-  connect(timAgeTables, &QTimer::timeout, this, [this] { fHost->AgeTables(); });
+  connect(timAgeTables, &QTimer::timeout, this, [this] { fLifecycle->AgeingTick(); });
   timSystem->start();
   timAgeTables->start();
 
@@ -163,7 +170,15 @@ void TfmMain::AppOnException(const std::string& AMessage) {
 }
 
 void TfmMain::timSystemTimer() {
-  fStatus->Tick(fHost->Engine().TakeMsgCount(), fHost->Tables());
+  fStatus->Tick(fHost->SampleRate(), fHost->Tables());
+  ShowNetworkStatus(fHost->NetworkStatus());
+}
+
+void TfmMain::ShowNetworkStatus(const TNetworkStatus& AStatus) {
+  const std::string tip =
+      TrayToolTip(AStatus, fUi.ListModel1->rowCount(), fUi.ListModel2->rowCount());
+  fTray->SetToolTip(QString::fromStdString(tip));
+  fUi.lblLocalIP->setToolTip(QString::fromStdString(DescribeNetworkStatus(AStatus)));
 }
 
 TControlAnswer TfmMain::AnswerRequest(const std::string& ALine) {

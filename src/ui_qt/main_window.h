@@ -13,7 +13,8 @@
 
 #include "app/command_line.h"
 #include "app/control_requests.h"
-#include "config/settings.h"
+#include "app/network_status.h"
+#include "present/settings_window.h"
 #include "relay/relay_view.h"
 #include "ui_qt/main_window_layout.h"
 
@@ -71,6 +72,9 @@ class TfmMain : public QWidget, public TSettingsWindow {
 
   // Handlers, public so the program's shell and tests can drive them.
   void timSystemTimer();
+  // The tray's tooltip and the address label's tooltip, after every change of the binding and
+  // with every status tick (the numbers of rows).
+  void ShowNetworkStatus(const TNetworkStatus& AStatus);
   void SetLed(TLamp ALamp, TLedColor AColor);
   void acOptionsExecute();
   void acHelpExecute();

@@ -66,4 +66,10 @@ bool TTrayIcon::IsShown() const {
   return fIcon->isVisible();
 }
 
+void TTrayIcon::SetToolTip(const QString& AText) {
+  if (fIcon->toolTip() != AText) {
+    fIcon->setToolTip(AText);
+  }
+}
+
 }  // namespace kelvo

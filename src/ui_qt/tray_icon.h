@@ -28,6 +28,8 @@ class TTrayIcon : public QObject {
   void Add();     // shows the icon (when there is a notification area)
   void Remove();  // takes it away again
   bool IsShown() const;
+  // Several lines; set only when it differs, as some tray hosts redraw on every call.
+  void SetToolTip(const QString& AText);
 
   QSystemTrayIcon& Icon() const { return *fIcon; }
   QMenu& PopupMenu1() const { return *fPopupMenu1; }

@@ -8,8 +8,10 @@
 #include "app/relay_host.h"
 #include "app/version.h"
 #include "diag/my_log.h"
+#include "net/network_watcher.h"
 #include "present/form_lifecycle.h"
 #include "present/gauge_look.h"
+#include "present/tray_text.h"
 #include "ui_win32/about_window.h"
 #include "ui_win32/app_exception.h"
 #include "ui_win32/help_window.h"
@@ -343,6 +345,9 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
   fHost = std::make_unique<TRelayHost>(*fView, fLog, fStore);
   fLifecycle = std::make_unique<TFormLifecycle>(
       *fHost, fLog, *this, [this](const std::string& AMessage) { AppOnException(AMessage); });
+  // Its callbacks run on a thread of the system's: they only post a message to this window.
+  fNetwork = std::make_unique<TNetworkWatcher>(
+      [handle = fHandle] { PostMessageW(handle, kNetworkChangedMessage, 0, 0); });
   fStatus = std::make_unique<TStatusLists>(Child(idListView1), Child(idListView2), Child(idGauge1),
                                            Child(idlblMsgCount));
 
@@ -396,7 +401,14 @@ void TfmMain::AppOnException(const std::string& AMessage) {
 }
 
 void TfmMain::timSystemTimer() {
-  fStatus->Tick(fHost->Engine().TakeMsgCount(), TakeStatusSnapshot(fHost->Tables()));
+  const auto snapshot = TakeStatusSnapshot(fHost->Tables());
+  fStatus->Tick(fHost->SampleRate(), snapshot);
+  // The tray's tip follows the status tick, so the shell is asked at most once a second.
+  if (fTray) {
+    fTray->SetToolTip(
+        TrayToolTip(fHost->NetworkStatus(), static_cast<int>(snapshot->NATRows.size()),
+                    static_cast<int>(snapshot->StaticRows.size() + snapshot->PushRows.size())));
+  }
 }
 
 TControlAnswer TfmMain::AnswerRequest(const std::string& ALine) {
@@ -598,7 +610,7 @@ LRESULT TfmMain::Message(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
       if (AWParam == kSystemTimerId) {
         timSystemTimer();
       } else if (AWParam == kAgeingTimerId) {
-        fHost->AgeTables();
+        fLifecycle->AgeingTick();
       } else if (fLamps) {
         fLamps->TimerFired(AWParam);
       }
@@ -626,6 +638,17 @@ LRESULT TfmMain::Message(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
     case kShowRequestMessage:
       ShowRequested();
       return 0;
+    case kNetworkChangedMessage:
+      if (fNetwork && fNetwork->Drain()) {
+        fHost->NetworkChanged();
+      }
+      return 0;
+    case WM_POWERBROADCAST:
+      // Back from sleep: the adapters may have new addresses, or none yet.
+      if ((AWParam == PBT_APMRESUMEAUTOMATIC || AWParam == PBT_APMRESUMESUSPEND) && fHost) {
+        fHost->NetworkChanged();
+      }
+      return TRUE;
     case kTrayMessage:
       if (fTray && fTray->TrayMessage(ALParam) == TTrayIcon::TAction::Show) {
         ShowMainWindow();

@@ -17,7 +17,7 @@
 
 #include "app/command_line.h"
 #include "app/control_requests.h"
-#include "config/settings.h"
+#include "present/settings_window.h"
 #include "relay/relay_view.h"
 #include "ui_win32/picture.h"
 #include "ui_win32/win32_controls.h"
@@ -27,6 +27,7 @@ namespace kelvo {
 class TFormLifecycle;
 class TLampPanel;
 class TMyLog;
+class TNetworkWatcher;
 class TRegistryStore;
 class TRelayHost;
 class TStatusLists;
@@ -39,6 +40,8 @@ class TfmOptions;
 inline constexpr wchar_t kMainWindowClass[] = L"TfmMain";
 // Message 1025: a refused second start asks for the window.
 inline constexpr UINT kShowRequestMessage = WM_USER + 1;
+// Posted by the network watcher's callbacks (a thread of the system's).
+inline constexpr UINT kNetworkChangedMessage = WM_APP + 50;
 inline constexpr UINT kStatusTickMs = 1000;
 inline constexpr UINT kAgeingTickMs = 100;
 // Window timer identifiers.
@@ -142,6 +145,7 @@ class TfmMain : public TSettingsWindow {
   std::unique_ptr<TFormLifecycle> fLifecycle;  // holds on to the host: declared after it
   std::unique_ptr<TLampPanel> fLamps;
   std::unique_ptr<TStatusLists> fStatus;
+  std::unique_ptr<TNetworkWatcher> fNetwork;
   int fCountRight = 0;  // right edge of both counters inside Panel1
   bool fExiting = false;
 };

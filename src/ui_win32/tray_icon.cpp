@@ -35,6 +35,22 @@ void TTrayIcon::Remove() {
   }
 }
 
+void TTrayIcon::SetToolTip(const std::string& AText) {
+  std::wstring tip = Widen(AText);
+  const std::size_t room = sizeof(fData.szTip) / sizeof(fData.szTip[0]) - 1;
+  if (tip.size() > room) {
+    tip.resize(room);
+  }
+  if (tip == fData.szTip) {
+    return;
+  }
+  std::wmemset(fData.szTip, L'\0', room + 1);
+  std::wcsncpy(fData.szTip, tip.c_str(), room);
+  if (fAdded) {
+    Shell_NotifyIconW(NIM_MODIFY, &fData);
+  }
+}
+
 bool TTrayIcon::TaskbarCreated(UINT AMessage) {
   if (fTaskbarCreated == 0 || AMessage != fTaskbarCreated) {
     return false;

@@ -7,6 +7,8 @@
 
 #include <shellapi.h>
 
+#include <string>
+
 namespace kelvo {
 
 // Message 1026: the icon's callback; lParam carries the mouse message.
@@ -35,6 +37,10 @@ class TTrayIcon {
   // 513 shows the window; 516 makes it the foreground window, opens the menu at the cursor and
   // waits until it closes, then posts WM_NULL; every other mouse message is ignored.
   TAction TrayMessage(LPARAM AMouseMessage);
+
+  // The tip's text (UTF-8, several lines), cut to what the shell keeps; the shell is told only
+  // when it changed.
+  void SetToolTip(const std::string& AText);
 
   const NOTIFYICONDATAW& Data() const { return fData; }
 

@@ -12,7 +12,6 @@
 #include "app/command_line.h"
 #include "app/config_change.h"
 #include "app/control_requests.h"
-#include "app/headless_window.h"
 #include "app/relay_host.h"
 #include "app/version.h"
 #include "app/wait_time.h"
@@ -373,10 +372,10 @@ TEST_F(FakeAdapters, AnUnknownDefaultAdapterIsAWarningEverywhere) {
   EXPECT_EQ(host.EthAdapterInfo().IPAddress(), "");
 
   // The stored adapter is gone and the default unknown: the static list still loads.
-  THeadlessWindow window;
-  ASSERT_NO_THROW(host.LoadSettings(window));
+  TStoredPlacement placement;
+  ASSERT_NO_THROW(host.LoadSettings(placement));
   EXPECT_EQ(host.Tables().DuplicateStaticTable()->Count(), 2);
-  EXPECT_EQ(host.EthAdapterInfo().ID(), "");
+  EXPECT_EQ(host.ChosenAdapterID(), "");
 
   // Setup's OK with an adapter that has gone: a warning, and the relay still restarts.
   host.ApplySetup(host.Tables().DuplicateStaticTable(), false, "gone");

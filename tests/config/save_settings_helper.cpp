@@ -8,16 +8,9 @@
 #include <string>
 
 #include "config/settings.h"
+#include "config/static_list_codec.h"
 
 namespace {
-
-class TNoWindow : public kelvo::TSettingsWindow {
- public:
-  std::int32_t RestoredTop() const override { return 10; }
-  std::int32_t RestoredLeft() const override { return 20; }
-  void SetTop(std::int32_t) override {}
-  void SetLeft(std::int32_t) override {}
-};
 
 void Say(const std::string& AText) {
   // Unbuffered, so the parent sees it at once.
@@ -35,16 +28,19 @@ int main(int argc, char** argv) {
   }
   using namespace kelvo;
   TRegistryStore Store(argv[1]);
-  TNATInfoList Table(-1);
+  TStoredSettings Values;
+  Values.Top = 10;
+  Values.Left = 20;
+  Values.EthernetAdapterID = "";
   const int Count = std::stoi(argv[3]);
   for (int I = 0; I < Count; ++I) {
-    Table.Add(std::make_unique<TNATInfo>(I, argv[2], static_cast<std::uint16_t>(I + 1), -1));
+    Values.StaticList.push_back(
+        EncodeStaticListItem(I, argv[2], static_cast<std::uint16_t>(I + 1)));
   }
-  const TEthernetAdapterInfo Adapter;
   Say("S\n");
   const auto Start = std::chrono::steady_clock::now();
   try {
-    SaveSettings(Store, TNoWindow(), Adapter, Table);
+    SaveSettings(Store, Values);
   } catch (const std::exception& E) {
     std::fprintf(stderr, "%s\n", E.what());
     return 1;

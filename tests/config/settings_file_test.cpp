@@ -18,7 +18,7 @@ TEST_F(SettingsTest, UnwritableFolderFailsOnTheFirstValue) {
   std::filesystem::create_directories(fHome.Dir());
   std::ofstream(fHome.Dir() / "Marlowin") << "a file where the folder should be";
   try {
-    SaveSettings(fStore, TFakeWindow(0, 0), fAdapter, fTable);
+    SaveSettings(fStore, Values("eth0", 0, 0));
     ADD_FAILURE() << "saving succeeded";
   } catch (const TRegistryError& E) {
     EXPECT_STREQ(E.what(), "Failed to set data for 'EthernetAdapterID'");
@@ -29,7 +29,7 @@ TEST_F(SettingsTest, UnwritableFolderFailsOnTheFirstValue) {
 // names the first value of the save.
 TEST_F(SettingsTest, FullDiskLeavesThePreviousSettingsWhole) {
   Add(1, "127.0.0.1", 1);
-  SaveSettings(fStore, TFakeWindow(7, 8), fAdapter, fTable);
+  SaveSettings(fStore, Values("eth0", 7, 8));
   Add(2, "127.0.0.1", 2);
   fTable.Items(1)->SetHost(std::string(3000, 'h'));
   rlimit Old{};
@@ -40,7 +40,7 @@ TEST_F(SettingsTest, FullDiskLeavesThePreviousSettingsWhole) {
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &Small), 0);
   std::string Error;
   try {
-    SaveSettings(fStore, TFakeWindow(70, 80), fAdapter, fTable);
+    SaveSettings(fStore, Values("eth0", 70, 80));
   } catch (const TRegistryError& E) {
     Error = E.what();
   }
@@ -68,15 +68,14 @@ TEST_F(SettingsTest, EntriesPastTheBoundStayInTheFile) {
     const std::string Name = "StaticList" + std::to_string(AIndex);
     return Store.ValueExists(Name) ? Store.ReadString(Name) : std::string("(none)");
   };
-  TFakeWindow Window(0, 0);
-  LoadSettings(fStore, Window, fAdapter, fTable);
+  Load(fTable);
   ASSERT_EQ(fTable.Count(), kMaxTableEntries);
-  SaveSettings(fStore, Window, fAdapter, fTable);
+  SaveSettings(fStore, Values("eth0", 0, 0));
   EXPECT_EQ(Stored(kMaxTableEntries + 1), std::to_string(kMaxTableEntries + 1) + ",127.0.0.1,9");
 
   // One fewer in Setup: the list ends there, and what lay past the bound is still kept.
   fTable.Remove(fTable.Items(0));
-  SaveSettings(fStore, Window, fAdapter, fTable);
+  SaveSettings(fStore, Values("eth0", 0, 0));
   EXPECT_EQ(Stored(0), "1,127.0.0.1,9");
   EXPECT_EQ(Stored(kMaxTableEntries - 1), "(none)");
   EXPECT_EQ(Stored(kMaxTableEntries), std::to_string(kMaxTableEntries) + ",127.0.0.1,9");

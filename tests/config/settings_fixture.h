@@ -1,5 +1,5 @@
-// The settings tests' fixture: a private settings home, two adapters of the test's own and an
-// empty static table.
+// The settings tests' fixture: a private settings home, and the static entries as the relay
+// turns the stored texts into its table and back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,47 +9,35 @@
 #include <utility>
 #include <vector>
 
+#include "app/static_entries.h"
 #include "config/registry_store.h"
 #include "config/settings.h"
 #include "settings_home.h"
+#include "tables/nat_info_list.h"
 
 namespace kelvo {
 
-class TFakeWindow : public TSettingsWindow {
- public:
-  TFakeWindow(std::int32_t ATop, std::int32_t ALeft) : fTop(ATop), fLeft(ALeft) {}
-  std::int32_t RestoredTop() const override { return fTop; }
-  std::int32_t RestoredLeft() const override { return fLeft; }
-  void SetTop(std::int32_t ATop) override {
-    fTop = ATop;
-    fCalls += "T";
-  }
-  void SetLeft(std::int32_t ALeft) override {
-    fLeft = ALeft;
-    fCalls += "L";
-  }
-  std::int32_t fTop;
-  std::int32_t fLeft;
-  std::string fCalls;  // order of the Set calls
-};
-
 class SettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fOldPlatform = SetAdapterPlatform(
-        TAdapterPlatform{[] {
-                           return std::optional<std::vector<TPlatformAdapter>>({
-                               {"eth0", "Wired", "10.1.0.5", "255.255.0.0", "10.1.0.1"},
-                               {"eth1", "Second", "192.168.7.2", "255.255.255.0", "0.0.0.0"},
-                           });
-                         },
-                         [] { return std::string("10.1.0.5"); }});
-    ASSERT_TRUE(fAdapter.GetDefault());
-  }
-  void TearDown() override { SetAdapterPlatform(std::move(fOldPlatform)); }
-
   void Add(std::int32_t ANAD, const std::string& AHost, std::uint16_t APort) {
     fTable.Add(std::make_unique<TNATInfo>(ANAD, AHost, APort, -1));
+  }
+  // The values a relay with fTable, adapter AAdapterID and a window at ATop, ALeft saves.
+  TStoredSettings Values(const std::string& AAdapterID, std::optional<std::int32_t> ATop,
+                         std::optional<std::int32_t> ALeft) const {
+    TStoredSettings values;
+    values.Top = ATop;
+    values.Left = ALeft;
+    values.EthernetAdapterID = AAdapterID;
+    values.StaticList = StaticEntryTexts(fTable);
+    return values;
+  }
+  // Loads the settings and makes the static table from them, as the relay does at start.
+  TStoredSettings Load(TNATInfoList& ATable) {
+    TStoredSettings values;
+    LoadSettings(fStore, values);
+    AddStaticEntries(values.StaticList, values.StaticListTruncated, ATable, {});
+    return values;
   }
   // Writes values straight into the store, as an older run or the user would have left them.
   void Preset(const std::vector<std::pair<std::string, std::string>>& ATexts) {
@@ -74,8 +62,6 @@ class SettingsTest : public ::testing::Test {
   }
 
   test::TSettingsHome fHome;
-  TAdapterPlatform fOldPlatform;
-  TEthernetAdapterInfo fAdapter;
   TNATInfoList fTable{-1};
   TRegistryStore fStore;
 };

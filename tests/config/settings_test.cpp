@@ -9,14 +9,13 @@
 namespace kelvo {
 namespace {
 
-TEST_F(SettingsTest, FirstStartKeepsDefaultsAndSavingCreatesTheKey) {
-  TFakeWindow Window(33, 44);
-  LoadSettings(fStore, Window, fAdapter, fTable);
-  EXPECT_EQ(Window.fCalls, "");
-  EXPECT_EQ(fAdapter.ID(), "eth0");
-  EXPECT_EQ(fTable.Count(), 0);
+TEST_F(SettingsTest, FirstStartFindsNothingAndSavingCreatesTheKey) {
+  TNATInfoList Loaded(-1);
+  const TStoredSettings Found = Load(Loaded);
+  EXPECT_FALSE(Found.Top || Found.Left || Found.EthernetAdapterID);
+  EXPECT_EQ(Loaded.Count(), 0);
 
-  SaveSettings(fStore, Window, fAdapter, fTable);
+  SaveSettings(fStore, Values("eth0", 33, 44));
   TRegistryStore Store;
   ASSERT_TRUE(Store.OpenKey(false));
   EXPECT_EQ(Store.ReadString("EthernetAdapterID"), "eth0");
@@ -26,11 +25,10 @@ TEST_F(SettingsTest, FirstStartKeepsDefaultsAndSavingCreatesTheKey) {
 }
 
 TEST_F(SettingsTest, EverySettingSurvivesSaveAndLoad) {
-  ASSERT_TRUE(fAdapter.SetByID("eth1"));
   Add(1001, "192.168.1.20", 8442);
   Add(-5, "localhost", 1);
   Add(INT32_MIN, "127.0.0.1", 65535);
-  SaveSettings(fStore, TFakeWindow(120, -30), fAdapter, fTable);
+  SaveSettings(fStore, Values("eth1", 120, -30));
   {
     TRegistryStore Store;
     ASSERT_TRUE(Store.OpenKey(false));
@@ -38,16 +36,11 @@ TEST_F(SettingsTest, EverySettingSurvivesSaveAndLoad) {
     EXPECT_EQ(Store.ReadString("StaticList1"), "-5,localhost,1");
   }
 
-  TFakeWindow Window(0, 0);
-  TEthernetAdapterInfo Adapter;
-  ASSERT_TRUE(Adapter.GetDefault());
   TNATInfoList Table(-1);
-  LoadSettings(fStore, Window, Adapter, Table);
-  EXPECT_EQ(Window.fCalls, "TL");
-  EXPECT_EQ(Window.fTop, 120);
-  EXPECT_EQ(Window.fLeft, -30);
-  EXPECT_EQ(Adapter.ID(), "eth1");
-  EXPECT_EQ(Adapter.IPAddress(), "192.168.7.2");
+  const TStoredSettings Found = Load(Table);
+  EXPECT_EQ(Found.Top, 120);
+  EXPECT_EQ(Found.Left, -30);
+  EXPECT_EQ(Found.EthernetAdapterID, "eth1");
   ASSERT_EQ(Table.Count(), 3);
   const std::vector<std::tuple<std::int32_t, std::string, std::string, std::uint16_t>> Expected = {
       {1001, "192.168.1.20", "192.168.1.20", 8442},
@@ -65,15 +58,26 @@ TEST_F(SettingsTest, EverySettingSurvivesSaveAndLoad) {
   }
 }
 
+// A relay without a window saves no position: the stored one stays as it is.
+TEST_F(SettingsTest, AnUnsetPositionLeavesTheStoredOne) {
+  SaveSettings(fStore, Values("eth0", 5, 6));
+  SaveSettings(fStore, Values("eth1", std::nullopt, std::nullopt));
+  TNATInfoList Table(-1);
+  const TStoredSettings Found = Load(Table);
+  EXPECT_EQ(Found.Top, 5);
+  EXPECT_EQ(Found.Left, 6);
+  EXPECT_EQ(Found.EthernetAdapterID, "eth1");
+}
+
 TEST_F(SettingsTest, ShrunkListLeavesNoStaleItemsButAGapProtectsLaterOnes) {
   for (int I = 0; I < 5; ++I) {
     Add(I, "127.0.0.1", 100);
   }
-  SaveSettings(fStore, TFakeWindow(0, 0), fAdapter, fTable);
+  SaveSettings(fStore, Values("eth0", 0, 0));
   fTable.Clear();
   Add(1, "127.0.0.1", 1);
   Add(2, "127.0.0.1", 2);
-  SaveSettings(fStore, TFakeWindow(0, 0), fAdapter, fTable);
+  SaveSettings(fStore, Values("eth0", 0, 0));
   EXPECT_EQ(StaticNames(), (std::vector<std::string>{"StaticList0", "StaticList1"}));
 
   // A gap ends the list: StaticList2 behind a missing StaticList1 is neither loaded nor deleted.
@@ -84,12 +88,11 @@ TEST_F(SettingsTest, ShrunkListLeavesNoStaleItemsButAGapProtectsLaterOnes) {
     ASSERT_TRUE(Store.DeleteValue("StaticList1"));
     Store.CloseKey();
   }
-  TNATInfoList Loaded(-1);
-  TFakeWindow Window(0, 0);
-  LoadSettings(fStore, Window, fAdapter, Loaded);
-  ASSERT_EQ(Loaded.Count(), 1);
-  EXPECT_EQ(Loaded.Items(0)->NAD(), 1);
-  SaveSettings(fStore, Window, fAdapter, Loaded);
+  fTable.Clear();
+  Load(fTable);
+  ASSERT_EQ(fTable.Count(), 1);
+  EXPECT_EQ(fTable.Items(0)->NAD(), 1);
+  SaveSettings(fStore, Values("eth0", 0, 0));
   EXPECT_EQ(StaticNames(), (std::vector<std::string>{"StaticList0", "StaticList2"}));
 }
 
@@ -105,8 +108,7 @@ TEST_F(SettingsTest, MalformedItemsAreSkippedAndUnresolvedHostsKept) {
           {"StaticList6", "  4 \"127.0.0.2\" -1"},
           {"StaticList7", ""},
           {"StaticList8", "8,\"bad\x01host.invalid\",2"}});
-  TFakeWindow Window(0, 0);
-  LoadSettings(fStore, Window, fAdapter, fTable);
+  Load(fTable);
   const std::vector<std::tuple<std::int32_t, std::string, std::string, std::uint16_t>> Expected = {
       {9, "no-such-host.invalid", "", 1},
       {3, "127.0.0.1", "127.0.0.1", 4464},  // low 16 bits of 70000
@@ -120,43 +122,52 @@ TEST_F(SettingsTest, MalformedItemsAreSkippedAndUnresolvedHostsKept) {
               std::tuple(NAD, NAD, Host, IP, Port, -1))
         << I;
   }
-  SaveSettings(fStore, Window, fAdapter, fTable);
+  SaveSettings(fStore, Values("eth0", 0, 0));
   TRegistryStore Store;
   ASSERT_TRUE(Store.OpenKey(false));
   EXPECT_EQ(Store.ReadString("StaticList0"), "9,no-such-host.invalid,1");
   EXPECT_EQ(Store.ReadString("StaticList3"), "8,\"bad\x01host.invalid\",2");
 }
 
-TEST_F(SettingsTest, UnknownOrEmptyAdapterFallsBackToTheDefault) {
-  for (const std::string Id : {"wlan9", ""}) {
-    ASSERT_TRUE(fAdapter.SetByID("eth1"));
-    Preset({{"EthernetAdapterID", Id}});
-    TFakeWindow Window(0, 0);
-    LoadSettings(fStore, Window, fAdapter, fTable);
-    EXPECT_EQ(fAdapter.ID(), "eth0") << Id;
-  }
-}
-
+// A value of the wrong type stops loading there; what was read before it stays. A position
+// that cannot be read is only left unset: it is not worth a relay that does not start.
 TEST_F(SettingsTest, WrongValueTypeStopsLoadingAfterWhatWasRead) {
-  Preset({{"Top", "12"}, {"StaticList0", "1,127.0.0.1,1"}});
-  TFakeWindow Window(5, 6);
-  EXPECT_THROW(LoadSettings(fStore, Window, fAdapter, fTable), TRegistryError);
-  EXPECT_EQ(Window.fCalls, "");
-  EXPECT_EQ(fTable.Count(), 0);
+  Preset({{"Top", "12"},
+          {"Left", "x"},
+          {"EthernetAdapterID", "eth1"},
+          {"StaticList0", "1,127.0.0.1,1"}});
+  TNATInfoList Table(-1);
+  TStoredSettings Found;
+  EXPECT_NO_THROW(Found = Load(Table));
+  EXPECT_FALSE(Found.Top || Found.Left);
+  EXPECT_EQ(Found.EthernetAdapterID, "eth1");
+  EXPECT_EQ(Table.Count(), 1);
 
   {
     TRegistryStore Store;
     Store.OpenKey(true);
     Store.WriteInteger("Top", 12);
-    Store.WriteString("EthernetAdapterID", "eth1");
     Store.WriteInteger("StaticList1", 2);
     Store.CloseKey();
   }
-  EXPECT_THROW(LoadSettings(fStore, Window, fAdapter, fTable), TRegistryError);
-  EXPECT_EQ(Window.fTop, 12);
-  EXPECT_EQ(fAdapter.ID(), "eth1");
-  ASSERT_EQ(fTable.Count(), 1);
+  TStoredSettings Partial;
+  EXPECT_THROW(LoadSettings(fStore, Partial), TRegistryError);
+  EXPECT_EQ(Partial.Top, 12);
+  EXPECT_EQ(Partial.EthernetAdapterID, "eth1");
+  EXPECT_EQ(Partial.StaticList, std::vector<std::string>{"1,127.0.0.1,1"});
   EXPECT_FALSE(fStore.ValueExists("Top"));  // the key was closed on the way out
+
+  Preset({{"EthernetAdapterID", "eth1"}});
+  {
+    TRegistryStore Store;
+    Store.OpenKey(true);
+    Store.WriteInteger("EthernetAdapterID", 3);
+    Store.CloseKey();
+  }
+  TStoredSettings Stopped;
+  EXPECT_THROW(LoadSettings(fStore, Stopped), TRegistryError);
+  EXPECT_EQ(Stopped.Top, 12);
+  EXPECT_TRUE(Stopped.StaticList.empty());
 }
 
 }  // namespace

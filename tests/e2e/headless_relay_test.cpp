@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "relay/frame.h"
@@ -123,13 +124,23 @@ TEST_F(HeadlessRelay, DropsAnOversizedDatagramWhole) {
   StopRelay();
 }
 
-TEST_F(HeadlessRelay, ReportsAPortInUseOnStderrAndExitsWithAnError) {
-  const TUdpPeer occupant(8442);
-  fHome.WriteSettings({});
-  const TCommandResult result = RunRelayCommand(fHome, {"--headless"});
-  EXPECT_EQ(result.ExitCode, 1);
-  EXPECT_EQ(result.Err, "Error opening port 8442!\n");
-  EXPECT_EQ(result.Out, "");
+// A port in use is reported once on stderr and tried again until it is free; the relay does
+// not give up (a service manager would not start it again).
+TEST_F(HeadlessRelay, ReportsAPortInUseOnStderrAndTakesItOnceFree) {
+  auto occupant = std::make_unique<TUdpPeer>(8442);
+  TUdpPeer controller, app;
+  fHome.WriteSettings({Static(1001, controller)});
+  TRelayProcess relay;
+  const std::string line = relay.Start(fHome, {});
+  ASSERT_NE(line.find("Error opening port 8442!"), std::string::npos) << relay.Output();
+  EXPECT_TRUE(relay.WaitForOutput("; trying again", 0, 2s)) << relay.Output();
+  occupant.reset();
+  ASSERT_TRUE(relay.WaitForOutput("KelvoRelay listening on 127.0.0.1:8442", 0, 5s))
+      << relay.Output();
+  const TBytes request = MakeFrame(5, 1001, 0, kAppPayload);
+  app.SendToRelay(request);
+  EXPECT_EQ(controller.Receive(), request);
+  EXPECT_EQ(relay.Stop(SIGTERM), 0) << relay.Output();
 }
 
 TEST_F(HeadlessRelay, ASecondStartFromTheSameExecutableIsRefusedWithExitCode3) {

@@ -51,13 +51,19 @@ TEST_F(SetupWorkingCopy, ShowingListsAdaptersSelectsTheCurrentOneAndCopiesTheTab
             (TRows{{"1.", "1001", "10.0.0.1", "8442"}, {"2.", "4294967294", "LOCALHOST", "9000"}}));
   EXPECT_EQ(fCopy.CellText(2, TStaticColumn::No), "");
 
+  // A chosen adapter that is away stays selected, on a line of its own, and OK keeps it.
   fCopy.Begin(&fRelayTable, "gone0");
+  EXPECT_EQ(fCopy.AdapterLines().back(), "gone0 (not present)");
+  EXPECT_EQ(fCopy.SelectedAdapterIndex(), 2);
+  EXPECT_EQ(fCopy.Accept(2, false).EthernetAdapterID, "gone0");
+  fCopy.Begin(&fRelayTable, "");
   EXPECT_EQ(fCopy.SelectedAdapterIndex(), -1);
+  EXPECT_EQ(fCopy.AdapterLines().size(), 2u);
   // Adapters are enumerated anew at every showing.
   gAdapters.pop_back();
-  fCopy.Begin(nullptr, "wlan0");
+  fCopy.Begin(nullptr, "eth0");
   EXPECT_EQ(fCopy.AdapterLines().size(), 1u);
-  EXPECT_EQ(fCopy.SelectedAdapterIndex(), -1);
+  EXPECT_EQ(fCopy.SelectedAdapterIndex(), 0);
   EXPECT_EQ(fCopy.RowCount(), 0);
   EXPECT_TRUE(fCopy.Active());
 }

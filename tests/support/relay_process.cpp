@@ -514,9 +514,13 @@ TUdpPeer::~TUdpPeer() {
 }
 
 void TUdpPeer::SendTo(std::uint16_t APort, const TBytes& ABytes) const {
+  SendTo("127.0.0.1", APort, ABytes);
+}
+
+void TUdpPeer::SendTo(const std::string& AIP, std::uint16_t APort, const TBytes& ABytes) const {
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::inet_pton(AF_INET, AIP.c_str(), &address.sin_addr);
   address.sin_port = htons(APort);
   ::sendto(fSocket, ABytes.data(), ABytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
            sizeof address);

@@ -117,6 +117,7 @@ class TUdpPeer {
 
   std::uint16_t Port() const { return fPort; }
   void SendTo(std::uint16_t APort, const TBytes& ABytes) const;  // to 127.0.0.1
+  void SendTo(const std::string& AIP, std::uint16_t APort, const TBytes& ABytes) const;
   void SendToRelay(const TBytes& ABytes) const { SendTo(8442, ABytes); }
   // One datagram, or nullopt after ATimeout. ASourcePort receives the sender's port.
   std::optional<TBytes> Receive(std::chrono::milliseconds ATimeout = std::chrono::seconds(2),

@@ -248,12 +248,20 @@ class TConfigDialogsTest : public QObject {
   void setupUnknownAdapterAndFreshEnumerationAtEveryShowing() {
     TfmEditNAT editor;
     TfmOptions dialog(editor);
+    // A chosen adapter that is away just now stays the choice, marked as such.
     dialog.EthernetAdapterID = "usb0";
     dialog.show();
+    QCOMPARE(dialog.cbEthAdapter->count(), 3);
+    QCOMPARE(dialog.cbEthAdapter->currentIndex(), 2);
+    QCOMPARE(dialog.cbEthAdapter->currentText(), QStringLiteral("usb0 (not present)"));
+    QCOMPARE(dialog.cbEthAdapter->toolTip(), QStringLiteral("usb0 (not present)"));
+    QTest::mouseClick(dialog.btnOK, Qt::LeftButton);
+    QCOMPARE(dialog.EthernetAdapterID, std::string("usb0"));
+    // Without a choice nothing is selected.
+    dialog.EthernetAdapterID = "";
+    dialog.show();
     QCOMPARE(dialog.cbEthAdapter->count(), 2);
-    QCOMPARE(dialog.cbEthAdapter->currentIndex(), -1);  // not among the adapters
-    QCOMPARE(dialog.cbEthAdapter->currentText(), QString());
-    QCOMPARE(dialog.cbEthAdapter->toolTip(), QString());
+    QCOMPARE(dialog.cbEthAdapter->currentIndex(), -1);
     QTest::mouseClick(dialog.btnOK, Qt::LeftButton);
     QCOMPARE(dialog.EthernetAdapterID, std::string());
 

@@ -116,16 +116,17 @@ void TUDPEndpoint::Open() {
   try {
     fImpl->CreateWakeUp();
     {
+      // Open before the first listener runs: a datagram that arrives at once is routed, and
+      // the sends it causes must find the endpoint open, or they are lost.
       std::unique_lock Lock(fImpl->fSocketsLock);
       fImpl->OpenSockets();
+      fImpl->fOpen = true;
     }
     fImpl->StartListeners();
   } catch (...) {
-    fImpl->StopAndRelease();
+    fImpl->StopAndRelease();  // closed again
     throw;
   }
-  std::unique_lock Lock(fImpl->fSocketsLock);
-  fImpl->fOpen = true;
 }
 
 void TUDPEndpoint::Close() {

@@ -2,6 +2,7 @@
 // own with a veth adapter "kr0": a new address, an address that comes late, an adapter that
 // comes late, a port that is busy at first. Each case measures how long after the change the
 // relay relays again on the new address. Needs root (the namespace); skipped otherwise.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sched.h>
@@ -15,6 +16,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "support/relay_process.h"
 
@@ -43,6 +45,7 @@ class NetworkFollow : public ::testing::Test {
       GTEST_SKIP() << fSkip;
     }
     Run("ip link del kr0 2>/dev/null");
+    Run("ip link del kr1 2>/dev/null");
     fHome.WriteSettings({"1001,127.0.0.1," + std::to_string(fController.Port())},
                         {"\"EthernetAdapterID\"=\"kr0\""});
   }
@@ -50,20 +53,31 @@ class NetworkFollow : public ::testing::Test {
     if (fSkip.empty()) {
       fRelay.Stop(SIGTERM);
       Run("ip link del kr0 2>/dev/null");
+      Run("ip link del kr1 2>/dev/null");
     }
   }
 
   static bool Run(const std::string& ACommand) { return std::system(ACommand.c_str()) == 0; }
-  static void AddAdapter() {
-    ASSERT_TRUE(
-        Run("ip link add kr0 type veth peer name kr0p && ip link set kr0 up && "
-            "ip link set kr0p up"));
+  static void AddAdapter(const std::string& AName = "kr0") {
+    ASSERT_TRUE(Run("ip link add " + AName + " type veth peer name " + AName + "p && ip link set " +
+                    AName + " up && ip link set " + AName + "p up"));
   }
-  static void SetAddress(const std::string& AOld, const std::string& ANew) {
+  static void SetAddress(const std::string& AOld, const std::string& ANew,
+                         const std::string& AName = "kr0") {
     if (!AOld.empty()) {
-      ASSERT_TRUE(Run("ip addr del " + AOld + "/24 dev kr0"));
+      ASSERT_TRUE(Run("ip addr del " + AOld + "/24 dev " + AName));
     }
-    ASSERT_TRUE(Run("ip addr add " + ANew + "/24 dev kr0"));
+    ASSERT_TRUE(Run("ip addr add " + ANew + "/24 dev " + AName));
+  }
+  // A socket of another program on AIP:8442 (0.0.0.0: every address); closed by the caller.
+  static int Occupy(const std::string& AIP) {
+    const int occupant = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(8442);
+    ::inet_pton(AF_INET, AIP.c_str(), &address.sin_addr);
+    EXPECT_EQ(::bind(occupant, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    return occupant;
   }
 
   void StartRelay(const std::string& AReadyText) {
@@ -143,12 +157,7 @@ TEST_F(NetworkFollow, AnAbsentAdapterIsAFallbackUntilItComesAndStaysTheChoice) {
 TEST_F(NetworkFollow, ABusyPortIsTakenSoonAfterItIsFreed) {
   AddAdapter();
   SetAddress("", "10.9.0.9");
-  // Another program holds the port on every address.
-  const int occupant = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in any{};
-  any.sin_family = AF_INET;
-  any.sin_port = htons(8442);
-  ASSERT_EQ(::bind(occupant, reinterpret_cast<const sockaddr*>(&any), sizeof any), 0);
+  const int occupant = Occupy("0.0.0.0");  // another program holds the port on every address
   StartRelay("Error opening port 8442!");
   std::this_thread::sleep_for(1500ms);
   ::close(occupant);
@@ -156,6 +165,26 @@ TEST_F(NetworkFollow, ABusyPortIsTakenSoonAfterItIsFreed) {
   ASSERT_TRUE(took) << fRelay.Output();
   Report("port freed", *took);
   EXPECT_LE(*took, 3s);
+}
+
+// A change that leaves the relay unable to listen is kept (it is what was asked for) but the
+// command says so and fails.
+TEST_F(NetworkFollow, ASettingsChangeThatCannotListenSaysSoAndIsKept) {
+  AddAdapter();
+  SetAddress("", "10.9.0.5");
+  AddAdapter("kr1");
+  SetAddress("", "10.9.1.5", "kr1");
+  StartRelay("listening on 10.9.0.5:8442");
+  const int occupant = Occupy("10.9.1.5");
+  const TCommandResult result = RunRelayCommand(fHome, {"--set-adapter", "kr1"});
+  ::close(occupant);
+  EXPECT_EQ(result.ExitCode, 1) << result.Err;
+  EXPECT_NE(result.Err.find("the change is saved, but the relay cannot listen"), std::string::npos)
+      << result.Err;
+  EXPECT_NE(fHome.ReadSettings().find("\"EthernetAdapterID\"=\"kr1\""), std::string::npos);
+  // Once the port is free the relay takes it by itself.
+  const auto took = TimeUntilRelayed("10.9.1.5", 5s);
+  EXPECT_TRUE(took) << fRelay.Output();
 }
 
 }  // namespace

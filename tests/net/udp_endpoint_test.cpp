@@ -183,6 +183,46 @@ TEST_F(EndpointTest, CloseIsPromptAndTheEndpointReopens) {
   EXPECT_EQ(Got.back().Data, Bytes("after reopen"));
 }
 
+// A restart under traffic: the first datagrams the new listener takes are routed at once,
+// and every send they cause must find the endpoint open (the relay restarts its endpoint on
+// every change of the network).
+TEST_F(EndpointTest, ARestartUnderTrafficLosesNoSendToTheListener) {
+  const std::uint16_t Port = ClosedPort();
+  std::atomic<int> Delivered{0};
+  std::atomic<int> NotOpen{0};
+  fEndpoint.AddBinding("127.0.0.1", Port);
+  fEndpoint.SetOnDatagram(
+      [&](std::span<const std::uint8_t> ABytes, const std::string& AIP, std::uint16_t APort) {
+        ++Delivered;
+        try {
+          fEndpoint.SendDatagram(AIP, APort, ABytes);
+        } catch (const TEndpointError&) {
+          ++NotOpen;
+        }
+      });
+  std::atomic<bool> Sending{true};
+  std::thread Sender([&] {
+    TPeer Peer;
+    const auto Deadline = std::chrono::steady_clock::now() + 10s;
+    for (int I = 0; I < 2'000'000 && Sending && std::chrono::steady_clock::now() < Deadline; ++I) {
+      Peer.SendTo(Port, Bytes("request"));
+      if (I % 64 == 0) {
+        while (Peer.Receive(0ms)) {
+        }
+      }
+    }
+  });
+  for (int Restart = 0; Restart < 100; ++Restart) {
+    fEndpoint.Open();
+    std::this_thread::sleep_for(1ms);
+    fEndpoint.Close();
+  }
+  Sending = false;
+  Sender.join();
+  EXPECT_GT(Delivered.load(), 100);
+  EXPECT_EQ(NotOpen.load(), 0) << "of " << Delivered.load() << " datagrams delivered";
+}
+
 TEST_F(EndpointTest, CloseFinishesTheDatagramInHand) {
   std::atomic<bool> Entered{false};
   std::atomic<bool> Finished{false};

@@ -64,16 +64,9 @@ TEthernetAdapterInfo TRelayHost::DefaultAdapter() const {
 }
 
 bool TRelayHost::SelectDefaultAdapter() {
-  bool found = false;
-  try {
-    found = fEthAdapterInfo.GetDefault();
-  } catch (const std::exception& error) {
-    fEthAdapterInfo.Clear();
-    fWarn(std::string("the default adapter is unknown (") + error.what() +
-          "); the relay binds every local address (0.0.0.0)");
-  }
+  fEthAdapterInfo = DefaultAdapter();
   fFollower.SetChosenAdapterID(fEthAdapterInfo.ID());
-  return found;
+  return !fEthAdapterInfo.IPAddress().empty();
 }
 
 void TRelayHost::LoadSettings(TStoredPlacement& APlacement) {

@@ -135,7 +135,8 @@ TEST_F(HeadlessRelay, ReportsAPortInUseOnStderrAndTakesItOnceFree) {
   ASSERT_NE(line.find("Error opening port 8442!"), std::string::npos) << relay.Output();
   EXPECT_TRUE(relay.WaitForOutput("; trying again", 0, 2s)) << relay.Output();
   occupant.reset();
-  ASSERT_TRUE(relay.WaitForOutput("KelvoRelay listening on 127.0.0.1:8442", 0, 5s))
+  ASSERT_TRUE(
+      relay.WaitForOutput("KelvoRelay listening on " + RelayListenAddress() + ":8442", 0, 5s))
       << relay.Output();
   const TBytes request = MakeFrame(5, 1001, 0, kAppPayload);
   app.SendToRelay(request);
@@ -189,6 +190,11 @@ TEST_F(HeadlessRelay, KeepsTheStoredWindowPositionAndInventsNone) {
        {"\"Top\"=dword:fffffffb", "\"Left\"=dword:0000012c"},
        {}},
       {{"\"Left\"=dword:00000007"}, {"\"Left\"=dword:00000007"}, {"\"Top\""}},
+      // A position that cannot be read is nothing to a relay without a window: it starts, and
+      // the value stays for the user to mend.
+      {{"\"Top\"=\"not a number\"", "\"Left\"=dword:00000007"},
+       {"\"Top\"=\"not a number\"", "\"Left\"=dword:00000007"},
+       {}},
   };
   for (const auto& each : cases) {
     fHome.WriteSettings({}, each.Stored);

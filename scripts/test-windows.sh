@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Windows build's tests under Wine: the core test suite (CTest in the Windows build
-# folder), then the headless end-to-end tests of the Linux build against kelvorelay.exe. With
+# folder), then the headless end-to-end tests of the Linux build against kelvorelay.exe, and
+# kelvorelay.exe following a new address of its adapter. With
 # --bench it runs the load benchmark instead, the Linux relay and kelvorelay.exe in one run.
 #
 #   scripts/test-windows.sh [--bench] [windows build folder] [linux build folder]
@@ -48,6 +49,7 @@ inner() {
     (cd "$win_build" && ctest --output-on-failure -j2 -L windows) || status=1
     KELVO_WINDOWS_RELAY="$win_build/bin/kelvorelay.exe" \
       "$linux_build/tests/e2e_headless_test" --gtest_brief=1 || status=1
+    scripts/wine-network-test.sh "$win_build" || status=1
   fi
   wineserver -k || true
   kill "$xvfb" 2>/dev/null || true

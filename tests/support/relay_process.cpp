@@ -291,7 +291,8 @@ std::string RelayListenAddress() {
 }
 
 std::string RelaySavedAdapterID() {
-  return RelayRunsUnderWine() ? "" : "lo";
+  // The chosen adapter is kept also where it is absent (Windows lists no loopback adapter).
+  return "lo";
 }
 
 TCommandResult RunRelayCommand(const TConfigHome& AConfigHome,

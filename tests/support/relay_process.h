@@ -104,7 +104,8 @@ std::filesystem::path RelayDebugLog();
 // The address the relay listens on with the settings of TConfigHome: Windows lists no loopback
 // adapter, so there the "lo" adapter is unknown and the relay listens on every address.
 std::string RelayListenAddress();
-// The adapter identifier the relay writes back for the settings of TConfigHome.
+// The adapter identifier the relay writes back for the settings of TConfigHome: the chosen one,
+// on every platform.
 std::string RelaySavedAdapterID();
 
 // A UDP socket bound to 127.0.0.1 on an ephemeral port.

@@ -1,13 +1,16 @@
 // kelvorelay.exe as the user starts it: a second start shows the first instance's hidden
 // window and ends; "Exit" ends the program, and the next start runs normally; --quit and the
-// settings options reach the running window and the running headless relay.
+// settings options reach the running window and the running headless relay; start at sign-in
+// (--autostart, and --hidden, which it starts the program with).
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/instance_guard.h"
 #include "app/pipe_io_win.h"
@@ -173,6 +176,85 @@ TEST(ProgramTest, QuitAndTheSettingsOptionsReachTheRunningRelay) {
     EXPECT_TRUE(window == nullptr || !IsWindow(window));
     EXPECT_EQ(RunCommand(L"--quit"), 1) << "nothing runs any more";
   }
+}
+
+constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr wchar_t kApprovedKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
+
+std::optional<std::wstring> RegistryText(const wchar_t* AKey, const wchar_t* AName) {
+  wchar_t value[1024] = {};
+  DWORD size = sizeof(value);
+  if (RegGetValueW(HKEY_CURRENT_USER, AKey, AName, RRF_RT_REG_SZ, nullptr, value, &size) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::wstring(value);
+}
+
+bool RegistryValueExists(const wchar_t* AKey, const wchar_t* AName) {
+  return RegGetValueW(HKEY_CURRENT_USER, AKey, AName, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
+         ERROR_SUCCESS;
+}
+
+// Start at sign-in: the Run value "KelvoRelay" holds the quoted path and --hidden; on and off
+// may be given again, off when there is nothing is no error, and off takes away that value alone.
+TEST(ProgramTest, AutostartWritesTheRunValueAndOffRemovesExactlyIt) {
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"KelvoRelay");
+  const std::wstring neighbour = L"\"C:\\Other\\other.exe\" /background";
+  RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, L"KelvoRelayTestNeighbour", REG_SZ, neighbour.c_str(),
+                  static_cast<DWORD>((neighbour.size() + 1) * sizeof(wchar_t)));
+
+  EXPECT_EQ(RunCommand(L"--autostart off"), 0) << "off when nothing is there";
+  EXPECT_FALSE(RegistryValueExists(kRunKey, L"KelvoRelay"));
+  for (int time = 0; time < 2; ++time) {
+    EXPECT_EQ(RunCommand(L"--autostart on"), 0);
+    EXPECT_EQ(RegistryText(kRunKey, L"KelvoRelay"), L"\"" + ProgramPath() + L"\" --hidden");
+  }
+  // Switched off in Task Manager's Startup list: "on" switches it on again.
+  const std::vector<BYTE> switchedOff = {3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  RegSetKeyValueW(HKEY_CURRENT_USER, kApprovedKey, L"KelvoRelay", REG_BINARY, switchedOff.data(),
+                  static_cast<DWORD>(switchedOff.size()));
+  EXPECT_EQ(RunCommand(L"--autostart on"), 0);
+  EXPECT_FALSE(RegistryValueExists(kApprovedKey, L"KelvoRelay"));
+  EXPECT_EQ(RunCommand(L"--autostart yes"), 2);
+
+  for (int time = 0; time < 2; ++time) {
+    EXPECT_EQ(RunCommand(L"--autostart off"), 0);
+    EXPECT_FALSE(RegistryValueExists(kRunKey, L"KelvoRelay"));
+    EXPECT_EQ(RegistryText(kRunKey, L"KelvoRelayTestNeighbour"), neighbour);
+  }
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"KelvoRelayTestNeighbour");
+}
+
+// --hidden: the program runs with its icon and without its window until "Restore".
+TEST(ProgramTest, HiddenStartKeepsTheWindowInTheNotificationAreaUntilRestore) {
+  TProgram program(L"--hidden");
+  ASSERT_TRUE(program.Started());
+  HWND window = nullptr;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+  while (window == nullptr && std::chrono::steady_clock::now() < end) {
+    window = FindWindowW(L"TfmMain", L"KelvoRelay v1.0.2");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_NE(window, nullptr);
+  // Answered only from the message loop, which runs after the window would have been shown.
+  DWORD_PTR answer = 0;
+  ASSERT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, kWaitMs, &answer), 0);
+  EXPECT_FALSE(IsWindowVisible(window));
+  // The shell knows the icon by its window and identifier 0.
+  NOTIFYICONDATAW icon{};
+  icon.cbSize = sizeof(icon);
+  icon.hWnd = window;
+  icon.uID = 0;
+  icon.uFlags = NIF_TIP;
+  wcscpy(icon.szTip, L"KelvoRelay");
+  EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &icon)) << "the icon is in the notification area";
+
+  PostMessageW(window, WM_COMMAND, kRestoreCommand, 0);
+  EXPECT_EQ(WaitForWindow(true), window) << "Restore shows the window";
+  PostMessageW(window, WM_COMMAND, kExitCommand, 0);
+  EXPECT_EQ(program.ExitCode(), 0);
 }
 
 }  // namespace

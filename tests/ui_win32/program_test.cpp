@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cwchar>
 #include <optional>
 #include <string>
 #include <thread>

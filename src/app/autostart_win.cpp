@@ -28,14 +28,14 @@ std::wstring RunCommand(const std::string& AExecutable) {
 // The value's text; false when there is none (or it is no text).
 bool ReadRunValue(std::wstring& AText) {
   DWORD size = 0;
-  if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, kValueName, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ,
-                   nullptr, nullptr, &size) != ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, kValueName, RRF_RT_REG_SZ, nullptr, nullptr,
+                   &size) != ERROR_SUCCESS) {
     return false;
   }
   std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
   size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-  if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, kValueName, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ,
-                   nullptr, text.data(), &size) != ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, kValueName, RRF_RT_REG_SZ, nullptr, text.data(),
+                   &size) != ERROR_SUCCESS) {
     return false;
   }
   text.resize(wcsnlen(text.c_str(), text.size()));

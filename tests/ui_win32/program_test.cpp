@@ -138,6 +138,49 @@ long RunCommand(const std::wstring& AArguments) {
   return command.Started() ? command.ExitCode() : -2;
 }
 
+// Runs kelvorelay.exe with AArguments to its end and gives back what it printed on stdout, its
+// lines ended by LF; AExitCode receives the exit code (-2: it did not start).
+std::string CommandOutput(const std::wstring& AArguments, long& AExitCode) {
+  AExitCode = -2;
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  HANDLE reader = nullptr;
+  HANDLE writer = nullptr;
+  if (!CreatePipe(&reader, &writer, &inherit, 0)) {
+    return {};
+  }
+  SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writer;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process{};
+  std::wstring command = L"\"" + ProgramPath() + L"\" " + AArguments;
+  const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &process) != FALSE;
+  CloseHandle(writer);
+  std::string output;
+  char buffer[4096];
+  DWORD read = 0;
+  while (started && ReadFile(reader, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    output.append(buffer, read);
+  }
+  CloseHandle(reader);
+  if (started) {
+    DWORD code = 0;
+    if (WaitForSingleObject(process.hProcess, kWaitMs) == WAIT_OBJECT_0 &&
+        GetExitCodeProcess(process.hProcess, &code)) {
+      AExitCode = static_cast<long>(code);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  for (std::size_t at; (at = output.find("\r\n")) != std::string::npos;) {
+    output.erase(at, 1);
+  }
+  return output;
+}
+
 // Polls (bounded) until a relay started from kelvorelay.exe serves its pipe.
 bool WaitForPipe() {
   TInstanceGuard guard(WideToUtf8(ProgramPath()));
@@ -206,22 +249,33 @@ TEST(ProgramTest, AutostartWritesTheRunValueAndOffRemovesExactlyIt) {
   RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, L"KelvoRelayTestNeighbour", REG_SZ, neighbour.c_str(),
                   static_cast<DWORD>((neighbour.size() + 1) * sizeof(wchar_t)));
 
-  EXPECT_EQ(RunCommand(L"--autostart off"), 0) << "off when nothing is there";
+  const std::string on =
+      "Start at sign-in: on (HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run, "
+      "value KelvoRelay)\n";
+  long code = -1;
+  EXPECT_EQ(CommandOutput(L"--autostart off", code), "Start at sign-in: off\n");
+  EXPECT_EQ(code, 0) << "off when nothing is there";
   EXPECT_FALSE(RegistryValueExists(kRunKey, L"KelvoRelay"));
   for (int time = 0; time < 2; ++time) {
-    EXPECT_EQ(RunCommand(L"--autostart on"), 0);
+    EXPECT_EQ(CommandOutput(L"--autostart on", code), on);
+    EXPECT_EQ(code, 0);
     EXPECT_EQ(RegistryText(kRunKey, L"KelvoRelay"), L"\"" + ProgramPath() + L"\" --hidden");
   }
-  // Switched off in Task Manager's Startup list: "on" switches it on again.
+  EXPECT_NE(CommandOutput(L"--show-settings", code).find(on), std::string::npos);
+
+  // Switched off in Task Manager's Startup list: reported, and "on" switches it on again.
   const std::vector<BYTE> switchedOff = {3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   RegSetKeyValueW(HKEY_CURRENT_USER, kApprovedKey, L"KelvoRelay", REG_BINARY, switchedOff.data(),
                   static_cast<DWORD>(switchedOff.size()));
-  EXPECT_EQ(RunCommand(L"--autostart on"), 0);
+  EXPECT_NE(CommandOutput(L"--show-settings", code).find("switched off by the desktop"),
+            std::string::npos);
+  EXPECT_EQ(CommandOutput(L"--autostart on", code), on);
   EXPECT_FALSE(RegistryValueExists(kApprovedKey, L"KelvoRelay"));
   EXPECT_EQ(RunCommand(L"--autostart yes"), 2);
 
   for (int time = 0; time < 2; ++time) {
-    EXPECT_EQ(RunCommand(L"--autostart off"), 0);
+    EXPECT_EQ(CommandOutput(L"--autostart off", code), "Start at sign-in: off\n");
+    EXPECT_EQ(code, 0);
     EXPECT_FALSE(RegistryValueExists(kRunKey, L"KelvoRelay"));
     EXPECT_EQ(RegistryText(kRunKey, L"KelvoRelayTestNeighbour"), neighbour);
   }

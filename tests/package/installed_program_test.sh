@@ -135,7 +135,8 @@ grep -q "listening on 127.0.0.1:8442" "$tmp/stdout" ||
   fail "the relay did not listen again: $(cat "$tmp/stdout" "$tmp/stderr")"
 said=$(sh "$prerm" remove) || fail "prerm remove exited with code $?"
 echo "--- prerm remove: $said"
-echo "$said" | grep -q "Asking KelvoRelay of user $user to end" || fail "prerm did not ask the relay"
+echo "$said" | grep -qx "Asking KelvoRelay of user $(id -nu "$user") to end" ||
+  fail "prerm did not ask the relay"
 status=0
 wait "$relay_pid" || status=$?
 relay_pid=

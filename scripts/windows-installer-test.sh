@@ -18,7 +18,10 @@ setup=$(ls "$build"/KelvoRelay-*-setup.exe)
 export WINEPREFIX="${WINEPREFIX:-$build/wine-prefix}"
 export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 tmp=$(mktemp -d /tmp/kelvo_installer_XXXXXX)
-display=:$((60 + $$ % 200))
+# A display number nobody else on this machine holds.
+number=$((60 + $$ % 200))
+while [ -e "/tmp/.X$number-lock" ]; do number=$((number + 1)); done
+display=:$number
 Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 export DISPLAY="$display"

@@ -145,7 +145,7 @@ check "the relay ended cleanly (exit code $status)" test "$status" -eq 0
 check "the new executable is in place" cmp -s "$dir/kelvorelay.exe" "$build/bin/kelvorelay.exe"
 check "the relay saved its settings on the way out" test -n "$(value "$settings" Top)"
 check "the settings stayed" test "$(value "$settings" StaticList0)" = "$static"
-echo "Run value KelvoRelay: $(value "$run_key" KelvoRelay)"
+printf 'Run value KelvoRelay: %s\n' "$(value "$run_key" KelvoRelay)"
 check "the Run value holds the quoted path and --hidden" \
   test "$(value "$run_key" KelvoRelay)" = "\"$exe_w\" --hidden"
 timeout 120 wine "$setup" /S

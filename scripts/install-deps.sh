@@ -5,7 +5,8 @@
 #   scripts/install-deps.sh            build, run and test
 #   scripts/install-deps.sh fuzz       also clang and its libFuzzer runtime
 #   scripts/install-deps.sh screenshot also a virtual display and a screen grabber
-#   scripts/install-deps.sh package    also the .deb tools and the desktop-file validators
+#   scripts/install-deps.sh package    also the .deb tools, the desktop-file validators and a
+#                                      virtual display
 #   scripts/install-deps.sh windows    also the mingw-w64 cross compiler and Wine
 set -euo pipefail
 
@@ -26,8 +27,9 @@ for extra in "$@"; do
     screenshot) packages+=(openbox xdotool x11-utils) ;;&
     fuzz) packages+=(clang libclang-rt-dev) ;;
     screenshot) packages+=(xvfb xauth imagemagick) ;;
+    # xvfb and xdotool: the start hidden in the notification area, tested on a virtual display.
     package) packages+=(dpkg-dev fakeroot lintian desktop-file-utils appstream systemd man-db file
-                        iproute2) ;;
+                        iproute2 xvfb xdotool) ;;
     # The posix thread model gives std::thread; the GoogleTest sources (googletest, above) are
     # built with the same compiler; iproute2 and util-linux give the tests a private loopback.
     windows) packages+=(g++-mingw-w64-x86-64-posix wine64 wine libz-mingw-w64-dev iproute2 util-linux

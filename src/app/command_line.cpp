@@ -22,6 +22,7 @@ constexpr TOptionName kOptions[] = {
     {"--remove-static", TCommandAction::RemoveStatic, true},
     {"--show-settings", TCommandAction::ShowSettings, false},
     {"--quit", TCommandAction::Quit, false},
+    {"--autostart", TCommandAction::Autostart, true},
     {"--version", TCommandAction::Version, false},
     {"--help", TCommandAction::Help, false},
     {"-h", TCommandAction::Help, false},
@@ -41,6 +42,10 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
     std::string_view arg = argv[i];
     if (arg == "--debug-log") {
       result.DebugLog = true;
+      continue;
+    }
+    if (arg == "--hidden") {
+      result.Hidden = true;
       continue;
     }
     // "--set-adapter=eth0" is the same as "--set-adapter eth0".
@@ -93,16 +98,20 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
     result.Error = "option --debug-log goes only with the window or --headless";
     return result;
   }
+  if (result.Hidden && result.Action != TCommandAction::Window) {
+    result.Error = "option --hidden goes only with the window";
+    return result;
+  }
   result.Headless = result.Action == TCommandAction::Headless;
   result.ShowHelp = result.Action == TCommandAction::Help;
   return result;
 }
 
 std::string UsageText() {
-  return "Usage: kelvorelay [--headless] [--debug-log]\n"
+  return "Usage: kelvorelay [--hidden] [--debug-log] | --headless [--debug-log]\n"
          "       kelvorelay --list-adapters | --show-settings | --set-adapter ID\n"
          "       kelvorelay --add-static NAD,HOST,PORT | --remove-static N\n"
-         "       kelvorelay --quit | --version | --help\n"
+         "       kelvorelay --autostart on|off | --quit | --version | --help\n"
          "\n"
          "Relays framed UDP messages between PC applications on the LAN and Kelvo\n"
          "controllers, through UDP port 8442 of the selected network adapter.\n"
@@ -114,6 +123,8 @@ std::string UsageText() {
          "                   the address it listens on (0.0.0.0: every local address) or\n"
          "                   \"Error opening port 8442!\"; SIGINT/SIGTERM stop it (endpoint\n"
          "                   closed, settings saved), SIGHUP re-reads the settings file\n"
+         "  --hidden         start with the window hidden in the notification area (shown\n"
+         "                   as usual when the desktop has none)\n"
          "  --debug-log      write a line for every datagram received and sent to the\n"
          "                   debug log from the start (the executable's name + \".log\", or\n"
          "                   $XDG_STATE_HOME/Marlowin/kelvorelay.log when its folder\n"
@@ -129,9 +140,13 @@ std::string UsageText() {
          "                   (quote a host with spaces or commas: 1001,\"my host\",8442)\n"
          "  --remove-static N\n"
          "                   remove row N (numbered from 1 as --show-settings lists them)\n"
-         "  --show-settings  the adapter, the listening address and the static IP list\n"
+         "  --show-settings  the adapter, the listening address, the static IP list and\n"
+         "                   whether the program starts at sign-in\n"
          "\n"
          "Other:\n"
+         "  --autostart on|off\n"
+         "                   start the window hidden in the notification area when you\n"
+         "                   sign in (on), or no longer (off)\n"
          "  --quit           ask the running instance of this executable to end as\n"
          "                   \"Exit\" does (settings saved) and wait until it has ended\n"
          "  --version        print the version\n"

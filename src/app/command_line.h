@@ -16,6 +16,7 @@ enum class TCommandAction {
   RemoveStatic,  // --remove-static N
   ShowSettings,  // --show-settings
   Quit,          // --quit
+  Autostart,     // --autostart on|off
   Version,       // --version
   Help,          // --help, -h
 };
@@ -25,6 +26,7 @@ struct TCommandLine {
   std::string Argument;   // the ID, NAD,HOST,PORT text or row number of the action
   bool Headless = false;  // Action == Headless
   bool DebugLog = false;  // switch the trace log on from the start (window or headless)
+  bool Hidden = false;    // the window starts hidden in the notification area (window only)
   bool ShowHelp = false;  // Action == Help
   std::string Error;      // non-empty when the arguments are not understood: one line
 };

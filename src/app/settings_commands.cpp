@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "app/autostart.h"
 #include "app/config_change.h"
 #include "app/control_client.h"
 #include "app/control_requests.h"
@@ -154,6 +155,29 @@ int ShowSettings() {
         PadRight(std::to_string(static_cast<std::uint32_t>(entry.NAD())), 12) +
         PadRight(entry.Host(), 32) + std::to_string(entry.Port()));
   }
+  try {
+    Out(AutostartStateLine(ExecutablePath()));
+  } catch (const std::exception& error) {
+    Out(std::string("Start at sign-in: unknown (") + error.what() + ")");
+  }
+  return kExitOk;
+}
+
+// The user's own entry, not a setting of the relay: a running relay has nothing to take over.
+int Autostart(const std::string& AValue) {
+  if (AValue != "on" && AValue != "off") {
+    return Fail(kExitBadCommand, "the value of --autostart is on or off, not '" + AValue + "'");
+  }
+  try {
+    if (AValue == "on") {
+      EnableAutostart(ExecutablePath());
+    } else {
+      DisableAutostart();
+    }
+    Out(AutostartStateLine(ExecutablePath()));
+  } catch (const std::exception& error) {
+    return Fail(kExitFailure, error.what());
+  }
   return kExitOk;
 }
 
@@ -260,6 +284,8 @@ int RunSettingsCommand(const TCommandLine& AOptions) {
       return ShowSettings();
     case TCommandAction::Quit:
       return Quit();
+    case TCommandAction::Autostart:
+      return Autostart(AOptions.Argument);
     case TCommandAction::SetAdapter:
       return ChangeSettings({TConfigChange::TKind::SetAdapter, AOptions.Argument});
     case TCommandAction::AddStatic:

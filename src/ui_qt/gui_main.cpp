@@ -18,6 +18,7 @@
 #include "ui_qt/main_window.h"
 #include "ui_qt/options_dialog.h"
 #include "ui_qt/show_request_server.h"
+#include "ui_qt/tray_icon.h"
 #include "ui_qt/unix_signal_notifier.h"
 
 namespace kelvo {
@@ -81,7 +82,11 @@ int RunGui(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
   });
   QObject::connect(&fmMain, &TfmMain::ExitProgram, &app, [] { QCoreApplication::exit(0); });
 
-  fmMain.show();
+  // --hidden (start at sign-in): the icon is the way in. Without a notification area the
+  // window shows as on any other start.
+  if (!AOptions.Hidden || !fmMain.Tray().IsShown()) {
+    fmMain.show();
+  }
   const int exitCode = app.exec();
 
   fmMain.FormDestroy();

@@ -17,6 +17,7 @@
 #include "ui_win32/help_window.h"
 #include "ui_win32/main_window.h"
 #include "ui_win32/options_dialog.h"
+#include "ui_win32/tray_icon.h"
 #include "ui_win32/win32_text.h"
 
 namespace kelvo {
@@ -86,8 +87,12 @@ int RunWindow(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGuard
                  pipeError.c_str());
   }
 
-  fmMain.ShowMainWindow();
-  UpdateWindow(fmMain.Handle());
+  // --hidden (start at sign-in): the icon is the way in. Without a taskbar to hold it the
+  // window shows as on any other start.
+  if (!AOptions.Hidden || !fmMain.Tray().Added()) {
+    fmMain.ShowMainWindow();
+    UpdateWindow(fmMain.Handle());
+  }
 
   MSG message{};
   int exitCode = 0;

@@ -115,12 +115,46 @@ TEST(CommandLine, PicksOneActionWithItsValueAndRefusesEverythingElse) {
   }
 }
 
+// --hidden only changes how the window starts; --autostart carries its value to the command,
+// which judges it.
+TEST(CommandLine, HiddenGoesWithTheWindowAloneAndAutostartTakesAValue) {
+  using A = TCommandAction;
+  const struct {
+    std::vector<std::string> Args;
+    A Action;
+    std::string Argument;
+    bool Hidden;
+  } good[] = {
+      {{"--hidden"}, A::Window, "", true},
+      {{"--debug-log", "--hidden"}, A::Window, "", true},
+      {{"--autostart", "on"}, A::Autostart, "on", false},
+      {{"--autostart=off"}, A::Autostart, "off", false},
+      {{"--autostart", "maybe"}, A::Autostart, "maybe", false},
+  };
+  for (const auto& each : good) {
+    const TCommandLine parsed = Parse(each.Args);
+    const std::string shown = ::testing::PrintToString(each.Args);
+    EXPECT_EQ(parsed.Error, "") << shown;
+    EXPECT_EQ(parsed.Action, each.Action) << shown;
+    EXPECT_EQ(parsed.Argument, each.Argument) << shown;
+    EXPECT_EQ(parsed.Hidden, each.Hidden) << shown;
+  }
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--hidden", "--headless"},
+                                               {"--show-settings", "--hidden"},
+                                               {"--autostart", "on", "--hidden"},
+                                               {"--hidden", "--quit"}}) {
+    EXPECT_NE(Parse(args).Error.find("--hidden"), std::string::npos)
+        << ::testing::PrintToString(args);
+  }
+  EXPECT_NE(Parse({"--autostart"}).Error.find("needs a value"), std::string::npos);
+}
+
 TEST(CommandLine, HelpNamesEveryOptionAndExitCode) {
   const std::string help = UsageText();
   for (const char* text :
        {"--headless", "--debug-log", "--list-adapters", "--set-adapter", "--add-static",
-        "--remove-static", "--show-settings", "--quit", "--version", "--help", "0.0.0.0", "SIGHUP",
-        "  0  ", "  1  ", "  2  ", "  3  "}) {
+        "--remove-static", "--show-settings", "--quit", "--version", "--help", "--hidden",
+        "--autostart on|off", "0.0.0.0", "SIGHUP", "  0  ", "  1  ", "  2  ", "  3  "}) {
     EXPECT_NE(help.find(text), std::string::npos) << text;
   }
 }

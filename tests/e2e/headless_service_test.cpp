@@ -1,7 +1,7 @@
 // The headless relay as a service manager and an operator drive it: the settings options with
 // and without a running relay, --quit, SIGHUP, stop requests during start-up, a vanished
-// reader of its output, and a machine whose own name does not resolve. Real processes, real
-// loopback datagrams.
+// reader of its output, a machine whose own name does not resolve, and start at sign-in. Real
+// processes, real loopback datagrams.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -332,6 +332,102 @@ TEST_F(HeadlessService, RunScriptFallsBackToHeadlessWhenTheDisplayDoesNotAnswer)
   ExpectRouted(app, 1001, controller);
   // The script hands its process over to the relay: the stop reaches the relay itself.
   EXPECT_EQ(script.Stop(SIGTERM), 0) << script.Output();
+}
+
+// Start at sign-in: the XDG autostart file starts exactly the executable that wrote it with
+// --hidden, in the desktop entry's quoting whatever its path holds; on and off may be given
+// again, and off takes away that file alone.
+TEST_F(HeadlessService, AutostartWritesTheDesktopEntryAndOffRemovesExactlyIt) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fHome.Dir() / "autostart";
+  const fs::path entry = folder / "com.marlowin.KelvoRelay.desktop";
+  // A second copy where spaces, quotes, a backslash, a dollar and a percent sign need quoting.
+  const fs::path odd = fHome.Dir() / R"(my "relay" \ $HOME 100%)" / "kelvorelay";
+  fs::create_directories(odd.parent_path());
+  std::error_code linkError;
+  fs::create_hard_link(RelayExecutable(), odd, linkError);
+  if (linkError) {
+    fs::copy_file(RelayExecutable(), odd);
+    fs::permissions(odd, fs::perms::owner_all);
+  }
+  ASSERT_EQ(RelayExecutable().find_first_of(" \"\\$%'"), std::string::npos) << RelayExecutable();
+  const std::string home = fHome.Dir().string();
+  const struct {
+    std::string Program;
+    std::string Exec;     // as the file holds it
+    std::string TryExec;  // likewise
+  } cases[] = {
+      {RelayExecutable(), RelayExecutable() + " --hidden", RelayExecutable()},
+      {odd.string(), "\"" + home + R"(/my \\"relay\\" \\\\ \\$HOME 100%%/kelvorelay" --hidden)",
+       home + R"(/my "relay" \\ $HOME 100%/kelvorelay)"},
+  };
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.Program);
+    TStartOptions copy;
+    copy.Executable = each.Program;
+    const auto run = [&](std::vector<std::string> AArgs) {
+      return RunRelayCommand(fHome, AArgs, copy);
+    };
+    const std::string expected =
+        "[Desktop Entry]\n"
+        "# Written by kelvorelay --autostart on; kelvorelay --autostart off removes it.\n"
+        "Type=Application\n"
+        "Name=KelvoRelay\n"
+        "Comment=Starts KelvoRelay in the notification area at sign-in\n"
+        "Exec=" +
+        each.Exec + "\nTryExec=" + each.TryExec +
+        "\n"
+        "Icon=com.marlowin.KelvoRelay\n"
+        "Terminal=false\n";
+    const std::string on = "Start at sign-in: on (" + entry.string() + ")\n";
+
+    TCommandResult result = run({"--autostart", "off"});
+    EXPECT_EQ(result.ExitCode, 0) << "off when nothing is there: " << result.Err;
+    EXPECT_EQ(result.Out, "Start at sign-in: off\n");
+    EXPECT_FALSE(fs::exists(entry));
+
+    // A neighbour of our entry, which nothing of ours may touch.
+    fs::create_directories(folder);
+    std::ofstream(folder / "other.desktop") << "[Desktop Entry]\n";
+    for (int time = 0; time < 2; ++time) {
+      result = run({"--autostart", "on"});
+      EXPECT_EQ(result.ExitCode, 0) << result.Err;
+      EXPECT_EQ(result.Out, on);
+      EXPECT_EQ(ReadFile(entry), expected);
+      EXPECT_EQ(fs::status(entry).permissions(), fs::perms(0644));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2)
+        << "no temporary file left behind";
+    result = run({"--show-settings"});
+    EXPECT_NE(result.Out.find(on), std::string::npos) << result.Out;
+    // The other copy is not the one that starts at sign-in.
+    TStartOptions other;
+    other.Executable = each.Program == odd.string() ? RelayExecutable() : odd.string();
+    result = RunRelayCommand(fHome, {"--show-settings"}, other);
+    EXPECT_NE(
+        result.Out.find("Start at sign-in: off for this copy (" + entry.string() + " starts "),
+        std::string::npos)
+        << result.Out;
+
+    // Switched off in the desktop's session settings, and on again.
+    std::ofstream(entry, std::ios::app) << "Hidden=true\n";
+    EXPECT_NE(run({"--show-settings"}).Out.find("switched off by the desktop"), std::string::npos);
+    EXPECT_EQ(run({"--autostart", "on"}).ExitCode, 0);
+    EXPECT_EQ(ReadFile(entry), expected);
+
+    for (int time = 0; time < 2; ++time) {
+      result = run({"--autostart", "off"});
+      EXPECT_EQ(result.ExitCode, 0) << result.Err;
+      EXPECT_EQ(result.Out, "Start at sign-in: off\n");
+      EXPECT_FALSE(fs::exists(entry));
+      EXPECT_TRUE(fs::exists(folder / "other.desktop"));
+    }
+    fs::remove(folder / "other.desktop");
+  }
+  const TCommandResult bad = RunRelayCommand(fHome, {"--autostart", "yes"});
+  EXPECT_EQ(bad.ExitCode, 2);
+  EXPECT_NE(bad.Err.find("on or off"), std::string::npos) << bad.Err;
+  EXPECT_FALSE(fs::exists(entry));
 }
 
 }  // namespace

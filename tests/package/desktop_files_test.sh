@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The installed desktop entry, AppStream metadata, icons, user unit and man page, checked by the
-# tools that desktops, software centres and systemd use. The unit is verified inside a private
-# mount namespace with the installed tree laid over /usr, so the programs it names exist.
+# The installed desktop entry, AppStream metadata, icons, user unit, man page and the autostart
+# entry the program writes, checked by the tools that desktops, software centres and systemd
+# use. The unit is verified inside a private mount namespace with the installed tree laid over
+# /usr, so the programs it names exist.
 #
 #   desktop_files_test.sh <build folder>
 set -euo pipefail
@@ -80,6 +81,12 @@ check "user unit" quiet env XDG_RUNTIME_DIR="$tmp/run" \
   systemd-analyze verify --user /usr/lib/systemd/user/kelvorelay.service
 grep -qx 'ExecStart=/usr/bin/kelvorelay --headless' /usr/lib/systemd/user/kelvorelay.service ||
   { echo "FAILED: the unit does not start /usr/bin/kelvorelay --headless"; failures=$((failures + 1)); }
+
+# The autostart entry that --autostart on writes for the installed program.
+env XDG_CONFIG_HOME="$tmp/config" /usr/bin/kelvorelay --autostart on >/dev/null
+check "autostart entry" quiet desktop-file-validate "$tmp/config/autostart/$id.desktop"
+grep -qx 'Exec=/usr/bin/kelvorelay --hidden' "$tmp/config/autostart/$id.desktop" ||
+  { echo "FAILED: the autostart entry does not start /usr/bin/kelvorelay --hidden"; failures=$((failures + 1)); }
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"

@@ -3,7 +3,8 @@
 # laid over /usr read-only in a private mount and network namespace, and /usr/bin/kelvorelay is
 # started headless as an unprivileged user with a home of its own. It must relay over loopback,
 # re-read its settings through the unit's ExecReload, end through the desktop entry's Quit
-# action, and keep its settings and its debug log in that user's folders.
+# action and through the package's prerm, and keep its settings and its debug log in that
+# user's folders.
 #
 #   installed_program_test.sh <build folder> <package_udp_probe>
 set -euo pipefail
@@ -118,5 +119,30 @@ cat "$log"
 [ "$(stat -c %Y "$settings")" -gt 946684800 ] || fail "the settings were not saved"
 [ "$(stat -c %u "$settings")" = "$user" ] || fail "the settings file is not the user's"
 grep -q '"StaticList0"="1001,127.0.0.1,18444"' "$settings" || fail "the static list was lost"
+
+# Removing or upgrading the package: its prerm asks the running relay of every user to end,
+# as --quit does (settings saved), and never fails, also when nothing runs.
+prerm="$(dirname "$(realpath "$0")")/../../packaging/prerm"
+write_settings 18445
+"${as_user[@]}" kelvorelay --headless > "$tmp/stdout" 2> "$tmp/stderr" &
+relay_pid=$!
+for _ in $(seq 100); do
+  grep -qs "listening on" "$tmp/stdout" && break
+  kill -0 "$relay_pid" 2>/dev/null || break
+  sleep 0.1
+done
+grep -q "listening on 127.0.0.1:8442" "$tmp/stdout" ||
+  fail "the relay did not listen again: $(cat "$tmp/stdout" "$tmp/stderr")"
+said=$(sh "$prerm" remove) || fail "prerm remove exited with code $?"
+echo "--- prerm remove: $said"
+echo "$said" | grep -qx "Asking KelvoRelay of user $(id -nu "$user") to end" ||
+  fail "prerm did not ask the relay"
+status=0
+wait "$relay_pid" || status=$?
+relay_pid=
+[ "$status" -eq 0 ] || fail "exit code $status after prerm: $(cat "$tmp/stdout" "$tmp/stderr")"
+[ "$(stat -c %Y "$settings")" -gt 946684800 ] || fail "the settings were not saved on prerm's quit"
+said=$(sh "$prerm" upgrade 1.0.3) || fail "prerm upgrade with nothing running exited with code $?"
+[ -z "$said" ] || fail "prerm with nothing running said: $said"
 
 echo "PASSED"

@@ -304,7 +304,7 @@ TCommandResult RunRelayCommand(const TConfigHome& AConfigHome,
     throw std::runtime_error("pipe failed");
   }
   std::vector<std::string> args = AArgs;
-  std::string program = RelayExecutable();
+  std::string program = AOptions.Executable.empty() ? RelayExecutable() : AOptions.Executable;
   if (RelayRunsUnderWine()) {
     args.insert(args.begin(), program);
     program = kWine;

@@ -38,6 +38,8 @@ struct TStartOptions {
   // Non-empty: the program runs in a UTS namespace of its own under this host name (see
   // CanUseOwnHostName).
   std::string HostName;
+  // Non-empty: RunRelayCommand runs this copy of the relay instead of RelayExecutable().
+  std::string Executable;
 };
 
 // Whether this process may give a child a host name of its own (root, or user namespaces).

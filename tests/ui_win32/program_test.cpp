@@ -1,13 +1,17 @@
 // kelvorelay.exe as the user starts it: a second start shows the first instance's hidden
 // window and ends; "Exit" ends the program, and the next start runs normally; --quit and the
-// settings options reach the running window and the running headless relay.
+// settings options reach the running window and the running headless relay; start at sign-in
+// (--autostart, and --hidden, which it starts the program with).
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <chrono>
+#include <cwchar>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/instance_guard.h"
 #include "app/pipe_io_win.h"
@@ -134,6 +138,49 @@ long RunCommand(const std::wstring& AArguments) {
   return command.Started() ? command.ExitCode() : -2;
 }
 
+// Runs kelvorelay.exe with AArguments to its end and gives back what it printed on stdout, its
+// lines ended by LF; AExitCode receives the exit code (-2: it did not start).
+std::string CommandOutput(const std::wstring& AArguments, long& AExitCode) {
+  AExitCode = -2;
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  HANDLE reader = nullptr;
+  HANDLE writer = nullptr;
+  if (!CreatePipe(&reader, &writer, &inherit, 0)) {
+    return {};
+  }
+  SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writer;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process{};
+  std::wstring command = L"\"" + ProgramPath() + L"\" " + AArguments;
+  const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &process) != FALSE;
+  CloseHandle(writer);
+  std::string output;
+  char buffer[4096];
+  DWORD read = 0;
+  while (started && ReadFile(reader, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    output.append(buffer, read);
+  }
+  CloseHandle(reader);
+  if (started) {
+    DWORD code = 0;
+    if (WaitForSingleObject(process.hProcess, kWaitMs) == WAIT_OBJECT_0 &&
+        GetExitCodeProcess(process.hProcess, &code)) {
+      AExitCode = static_cast<long>(code);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  for (std::size_t at; (at = output.find("\r\n")) != std::string::npos;) {
+    output.erase(at, 1);
+  }
+  return output;
+}
+
 // Polls (bounded) until a relay started from kelvorelay.exe serves its pipe.
 bool WaitForPipe() {
   TInstanceGuard guard(WideToUtf8(ProgramPath()));
@@ -173,6 +220,96 @@ TEST(ProgramTest, QuitAndTheSettingsOptionsReachTheRunningRelay) {
     EXPECT_TRUE(window == nullptr || !IsWindow(window));
     EXPECT_EQ(RunCommand(L"--quit"), 1) << "nothing runs any more";
   }
+}
+
+constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr wchar_t kApprovedKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
+
+std::optional<std::wstring> RegistryText(const wchar_t* AKey, const wchar_t* AName) {
+  wchar_t value[1024] = {};
+  DWORD size = sizeof(value);
+  if (RegGetValueW(HKEY_CURRENT_USER, AKey, AName, RRF_RT_REG_SZ, nullptr, value, &size) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::wstring(value);
+}
+
+bool RegistryValueExists(const wchar_t* AKey, const wchar_t* AName) {
+  return RegGetValueW(HKEY_CURRENT_USER, AKey, AName, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
+         ERROR_SUCCESS;
+}
+
+// Start at sign-in: the Run value "KelvoRelay" holds the quoted path and --hidden; on and off
+// may be given again, off when there is nothing is no error, and off takes away that value alone.
+TEST(ProgramTest, AutostartWritesTheRunValueAndOffRemovesExactlyIt) {
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"KelvoRelay");
+  const std::wstring neighbour = L"\"C:\\Other\\other.exe\" /background";
+  RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, L"KelvoRelayTestNeighbour", REG_SZ, neighbour.c_str(),
+                  static_cast<DWORD>((neighbour.size() + 1) * sizeof(wchar_t)));
+
+  const std::string on =
+      "Start at sign-in: on (HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run, "
+      "value KelvoRelay)\n";
+  long code = -1;
+  EXPECT_EQ(CommandOutput(L"--autostart off", code), "Start at sign-in: off\n");
+  EXPECT_EQ(code, 0) << "off when nothing is there";
+  EXPECT_FALSE(RegistryValueExists(kRunKey, L"KelvoRelay"));
+  for (int time = 0; time < 2; ++time) {
+    EXPECT_EQ(CommandOutput(L"--autostart on", code), on);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(RegistryText(kRunKey, L"KelvoRelay"), L"\"" + ProgramPath() + L"\" --hidden");
+  }
+  EXPECT_NE(CommandOutput(L"--show-settings", code).find(on), std::string::npos);
+
+  // Switched off in Task Manager's Startup list: reported, and "on" switches it on again.
+  const std::vector<BYTE> switchedOff = {3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  RegSetKeyValueW(HKEY_CURRENT_USER, kApprovedKey, L"KelvoRelay", REG_BINARY, switchedOff.data(),
+                  static_cast<DWORD>(switchedOff.size()));
+  EXPECT_NE(CommandOutput(L"--show-settings", code).find("switched off by the desktop"),
+            std::string::npos);
+  EXPECT_EQ(CommandOutput(L"--autostart on", code), on);
+  EXPECT_FALSE(RegistryValueExists(kApprovedKey, L"KelvoRelay"));
+  EXPECT_EQ(RunCommand(L"--autostart yes"), 2);
+
+  for (int time = 0; time < 2; ++time) {
+    EXPECT_EQ(CommandOutput(L"--autostart off", code), "Start at sign-in: off\n");
+    EXPECT_EQ(code, 0);
+    EXPECT_FALSE(RegistryValueExists(kRunKey, L"KelvoRelay"));
+    EXPECT_EQ(RegistryText(kRunKey, L"KelvoRelayTestNeighbour"), neighbour);
+  }
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"KelvoRelayTestNeighbour");
+}
+
+// --hidden: the program runs with its icon and without its window until "Restore".
+TEST(ProgramTest, HiddenStartKeepsTheWindowInTheNotificationAreaUntilRestore) {
+  TProgram program(L"--hidden");
+  ASSERT_TRUE(program.Started());
+  HWND window = nullptr;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+  while (window == nullptr && std::chrono::steady_clock::now() < end) {
+    window = FindWindowW(L"TfmMain", L"KelvoRelay v1.0.2");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_NE(window, nullptr);
+  // Answered only from the message loop, which runs after the window would have been shown.
+  DWORD_PTR answer = 0;
+  ASSERT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, kWaitMs, &answer), 0);
+  EXPECT_FALSE(IsWindowVisible(window));
+  // The shell knows the icon by its window and identifier 0.
+  NOTIFYICONDATAW icon{};
+  icon.cbSize = sizeof(icon);
+  icon.hWnd = window;
+  icon.uID = 0;
+  icon.uFlags = NIF_TIP;
+  wcscpy(icon.szTip, L"KelvoRelay");
+  EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &icon)) << "the icon is in the notification area";
+
+  PostMessageW(window, WM_COMMAND, kRestoreCommand, 0);
+  EXPECT_EQ(WaitForWindow(true), window) << "Restore shows the window";
+  PostMessageW(window, WM_COMMAND, kExitCommand, 0);
+  EXPECT_EQ(program.ExitCode(), 0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "relay/frame.h"
 #include "support/relay_process.h"
@@ -127,7 +128,16 @@ TEST_F(HeadlessRelay, DropsAnOversizedDatagramWhole) {
 // A port in use is reported once on stderr and tried again until it is free; the relay does
 // not give up (a service manager would not start it again).
 TEST_F(HeadlessRelay, ReportsAPortInUseOnStderrAndTakesItOnceFree) {
-  auto occupant = std::make_unique<TUdpPeer>(8442);
+  // The port may still be on its way back from the relay of the test before.
+  std::unique_ptr<TUdpPeer> occupant;
+  for (const auto deadline = std::chrono::steady_clock::now() + 3s; !occupant;) {
+    try {
+      occupant = std::make_unique<TUdpPeer>(8442);
+    } catch (const std::exception&) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "port 8442 stays taken";
+      std::this_thread::sleep_for(50ms);
+    }
+  }
   TUdpPeer controller, app;
   fHome.WriteSettings({Static(1001, controller)});
   TRelayProcess relay;

@@ -81,6 +81,7 @@ bool TRelayHost::StartListening() {
   try {
     fEndpoint.Close();
     fEngine.ResetCommState();
+    fEngine.PrepareListening(fEthAdapterInfo.IPAddress(), kRelayPort);
     fEndpoint.ClearBindings();
     fEndpoint.AddBinding(fEthAdapterInfo.IPAddress(), kRelayPort);
     fEndpoint.SetOnDatagram(

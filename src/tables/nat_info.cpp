@@ -54,6 +54,10 @@ bool IsIPv4Text(std::string_view AText) {
   }
 }
 
+bool NeedsNameLookup(std::string_view AHost) {
+  return !IsLocalhost(AHost) && !IsIPv4Text(AHost);
+}
+
 std::string ResolveHostToIP(const std::string& AHost) {
   if (IsLocalhost(AHost)) {
     return "127.0.0.1";

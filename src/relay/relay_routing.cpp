@@ -78,7 +78,7 @@ void TRelayEngine::PrepareListening(const std::string& ABindAddress, std::uint16
         names.push_back(statics.Items(i)->Host());
     }
   }
-  fResolver.Prefetch(names);
+  fResolver.SetNames(names);
 }
 
 bool TRelayEngine::IsOwnAddress(std::uint32_t AAddress, std::uint16_t APort) const {

@@ -1,6 +1,7 @@
 #include "tables/host_resolver.h"
 
 #include <system_error>
+#include <unordered_set>
 #include <utility>
 
 #include "tables/nat_info.h"
@@ -24,13 +25,11 @@ THostResolver::~THostResolver() {
 THostResolver::TName& THostResolver::Use(const std::string& AHost, TTime ANow) {
   auto found = fNames.find(AHost);
   if (found == fNames.end()) {
-    ForgetUnused(ANow);
     found = fNames.emplace(AHost, TName{}).first;
     Enqueue(AHost, found->second);
   } else if (!found->second.Queued && ANow - found->second.LastLookup >= kHostRefreshInterval) {
     Enqueue(AHost, found->second);
   }
-  found->second.LastUsed = ANow;
   return found->second;
 }
 
@@ -45,16 +44,6 @@ void THostResolver::Enqueue(const std::string& AHost, TName& AName) {
   AName.Queued = true;
   fQueue.push_back(AHost);
   fWake.notify_one();
-}
-
-void THostResolver::ForgetUnused(TTime ANow) {
-  // Names are few (static controllers); a pass over them per minute at most is cheap.
-  if (ANow - fLastForget < std::chrono::minutes(1))
-    return;
-  fLastForget = ANow;
-  std::erase_if(fNames, [ANow](const auto& AItem) {
-    return !AItem.second.Queued && ANow - AItem.second.LastUsed >= kHostForgetAfter;
-  });
 }
 
 bool THostResolver::LastAddress(const std::string& AHost, std::string& AIP) {
@@ -74,10 +63,14 @@ void THostResolver::SendFailed(const std::string& AHost) {
     Enqueue(AHost, name);
 }
 
-void THostResolver::Prefetch(const std::vector<std::string>& AHosts) {
+void THostResolver::SetNames(const std::vector<std::string>& AHosts) {
+  const std::unordered_set<std::string> wanted(AHosts.begin(), AHosts.end());
   const std::lock_guard lock(fLock);
+  // A name being looked up may go too: the worker drops what it finds for a name no longer
+  // listed.
+  std::erase_if(fNames, [&wanted](const auto& AItem) { return !wanted.contains(AItem.first); });
   const TTime now = fNow();
-  for (const std::string& host : AHosts)
+  for (const std::string& host : wanted)
     Use(host, now);
 }
 

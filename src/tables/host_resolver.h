@@ -25,8 +25,6 @@ inline constexpr std::chrono::seconds kHostRefreshInterval{30};
 // After a failed send a name is looked up again at once, but not sooner than this after its
 // last lookup, so that a destination whose sends keep failing does not flood the resolver.
 inline constexpr std::chrono::seconds kHostRetryAfterFailedSend{1};
-// A name nobody has asked for this long is forgotten.
-inline constexpr std::chrono::minutes kHostForgetAfter{10};
 
 class THostResolver {
  public:
@@ -46,8 +44,9 @@ class THostResolver {
   bool LastAddress(const std::string& AHost, std::string& AIP);
   // A send to AHost's last address failed: look it up again soon.
   void SendFailed(const std::string& AHost);
-  // Starts looking up names before their first frame asks for them.
-  void Prefetch(const std::vector<std::string>& AHosts);
+  // The names in use from now on (the static controllers'): the new ones are looked up ahead
+  // of their first frame, names no longer among them are forgotten.
+  void SetNames(const std::vector<std::string>& AHosts);
 
   // Tests: waits until no lookup is queued or running, at most ATimeout; true when idle.
   bool WaitIdle(std::chrono::milliseconds ATimeout);
@@ -60,13 +59,11 @@ class THostResolver {
     bool Resolved = false;
     bool Queued = false;  // waiting for the worker, or being looked up
     TTime LastLookup{};   // when the last lookup ended
-    TTime LastUsed{};
   };
 
   // All require fLock.
   TName& Use(const std::string& AHost, TTime ANow);
   void Enqueue(const std::string& AHost, TName& AName);
-  void ForgetUnused(TTime ANow);
 
   void Run();
 
@@ -81,7 +78,6 @@ class THostResolver {
   bool fBusy = false;                             // guarded by fLock: a lookup runs
   bool fStop = false;                             // guarded by fLock
   std::size_t fLookups = 0;                       // guarded by fLock
-  TTime fLastForget{};                            // guarded by fLock
   std::thread fWorker;                            // started with the first lookup
 };
 

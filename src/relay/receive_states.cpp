@@ -14,6 +14,11 @@ constexpr std::size_t kSpareRoom = 16 * 1024;
 }  // namespace
 
 TReceiveState* TReceiveStates::Find(const std::string& AIP, std::uint16_t APort) {
+  // The usual case: every sender's datagrams hold whole frames, and nobody has bytes waiting.
+  if (fEntries.empty()) {
+    fFound = fEntries.end();
+    return nullptr;
+  }
   fProbe.IP.assign(AIP);
   fProbe.Port = APort;
   const auto found = fIndex.find(fProbe);

@@ -51,7 +51,6 @@ void TRelayEngine::udpLocalUDPRead(std::span<const std::uint8_t> ABytes, const s
                                    std::uint16_t APeerPort) {
   fPeer.IP = &APeerIP;
   fPeer.Port = APeerPort;
-  fPeer.Address = ParseDottedIPv4(APeerIP);
   // A sender without bytes waiting starts from the scratch state; only what is left of its
   // datagram afterwards is kept for it.
   TReceiveState* state = fReceiveStates.Find(APeerIP, APeerPort);

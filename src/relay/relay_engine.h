@@ -99,11 +99,10 @@ class TRelayEngine {
     std::string IP;  // the row's resolved address when it was copied
     std::uint16_t Port = 0;
   };
-  // The datagram being handled: its sender, as text and as a number.
+  // The sender of the datagram being handled.
   struct TPeer {
     const std::string* IP = nullptr;
     std::uint16_t Port = 0;
-    std::optional<std::uint32_t> Address;
   };
 
   static void AppendDatagram(TReceiveState& AState, std::span<const std::uint8_t> ABytes);
@@ -133,7 +132,8 @@ class TRelayEngine {
   // True, after a debug-log line, when a datagram to AIP:APort would come straight back to
   // the relay, or (unless AToSender) go back to the sender of the datagram being handled.
   bool WouldLoop(const std::string& AIP, std::uint16_t APort, bool AToSender);
-  bool IsOwnAddress(std::uint32_t AAddress, std::uint16_t APort) const;
+  // Whether a datagram to AAddress on the bound port reaches the relay's own endpoint.
+  bool IsOwnAddress(std::uint32_t AAddress) const;
   // Counts a frame whose new sender found ATableName full and, with debug logs on, says so.
   void DropForFullTable(const char* ATableName);
 

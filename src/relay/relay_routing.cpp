@@ -81,9 +81,7 @@ void TRelayEngine::PrepareListening(const std::string& ABindAddress, std::uint16
   fResolver.SetNames(names);
 }
 
-bool TRelayEngine::IsOwnAddress(std::uint32_t AAddress, std::uint16_t APort) const {
-  if (fBindPort == 0 || APort != fBindPort)
-    return false;
+bool TRelayEngine::IsOwnAddress(std::uint32_t AAddress) const {
   if (fBindAny && (AAddress >> 24) == 127)
     return true;
   return std::binary_search(fOwnAddresses.begin(), fOwnAddresses.end(), AAddress);
@@ -92,14 +90,19 @@ bool TRelayEngine::IsOwnAddress(std::uint32_t AAddress, std::uint16_t APort) con
 bool TRelayEngine::WouldLoop(const std::string& AIP, std::uint16_t APort, bool AToSender) {
   // Every relay frame that leaves here is a valid frame, and the acknowledgement is even a
   // request: sent back to its sender (an echo service, say) or to the relay itself, it would
-  // come back and be relayed again, for as long as the tables keep the entries.
-  const std::optional<std::uint32_t> address = ParseDottedIPv4(AIP);
+  // come back and be relayed again, for as long as the tables keep the entries. The ports are
+  // compared first, so the usual send parses no address.
   const char* reason = nullptr;
-  if (address && IsOwnAddress(*address, APort)) {
-    reason = "the relay's own address";
-  } else if (!AToSender && APort == fPeer.Port &&
-             (address && fPeer.Address ? *address == *fPeer.Address : AIP == *fPeer.IP)) {
-    reason = "where the frame came from";
+  if (APort == fBindPort && fBindPort != 0) {
+    const std::optional<std::uint32_t> address = ParseDottedIPv4(AIP);
+    if (address && IsOwnAddress(*address))
+      reason = "the relay's own address";
+  }
+  if (reason == nullptr && !AToSender && APort == fPeer.Port) {
+    // A configured address may carry leading zeros that the sender's text never has.
+    const std::optional<std::uint32_t> address = ParseDottedIPv4(AIP);
+    if (AIP == *fPeer.IP || (address && address == ParseDottedIPv4(*fPeer.IP)))
+      reason = "where the frame came from";
   }
   if (reason == nullptr)
     return false;
@@ -174,11 +177,8 @@ void TRelayEngine::RouteReply(std::span<std::uint8_t> AFrame, const TFrameInfo& 
 }
 
 void TRelayEngine::ResolveDestination(const std::string& AHost, std::uint16_t APort) {
-  if (!NeedsNameLookup(AHost)) {
-    fResolvedIP = ResolveHostToIP(AHost);  // "localhost" or an address: nothing to look up
-    return;
-  }
-  if (fResolver.LastAddress(AHost, fResolvedIP))
+  // "localhost" or an address: nothing to look up.
+  if (ResolveWithoutLookup(AHost, fResolvedIP) || fResolver.LastAddress(AHost, fResolvedIP))
     return;
   if (fCreateDebugLogs.load(std::memory_order_relaxed))
     DropLine("Drop " + IPPortToStr(*fPeer.IP, fPeer.Port) + " Tx to " + AHost + ":" +

@@ -58,7 +58,6 @@ class TReceiveStates {
   // Every sender's state back to csReady; the bytes stay.
   void ResetAll();
   void SetTotalBound(std::size_t ABound) { fTotalBound = ABound; }
-  std::size_t TotalBound() const { return fTotalBound; }
 
   std::size_t Count() const { return fEntries.size(); }
   // Live bytes of every sender together.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "diag/my_log.h"

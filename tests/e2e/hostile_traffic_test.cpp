@@ -108,9 +108,10 @@ class HostileTraffic : public ::testing::Test {
     if (!gNoNamespace.empty())
       GTEST_SKIP() << gNoNamespace;
   }
-  void StartRelay(const std::vector<std::string>& AStaticList) {
+  void StartRelay(const std::vector<std::string>& AStaticList,
+                  const std::vector<std::string>& AArgs = {}) {
     fHome.WriteSettings(AStaticList);
-    const std::string line = fRelay.Start(fHome, {});
+    const std::string line = fRelay.Start(fHome, AArgs);
     ASSERT_NE(line.find("listening on 127.0.0.1:8442"), std::string::npos) << fRelay.Output();
   }
   static std::string Static(int ANAD, const std::string& AHost, const TUdpPeer& APeer) {
@@ -188,10 +189,11 @@ TEST_F(HostileTraffic, SpoofedPushFromAnEchoServiceCostsAHandfulOfDatagrams) {
   EXPECT_EQ(fRelay.Stop(SIGTERM), 0) << fRelay.Output();
 }
 
-// A push that claims the relay's own address is not even acknowledged.
+// A push that claims the relay's own address is not even acknowledged; the debug log says
+// why.
 TEST_F(HostileTraffic, SpoofedPushFromTheRelaysOwnAddressCostsNothing) {
   TUdpPeer controller, app;
-  StartRelay({Static(1001, "127.0.0.1", controller)});
+  StartRelay({Static(1001, "127.0.0.1", controller)}, {"--debug-log"});
   const long long before = UdpOutDatagrams();
   if (!SendForgedFromRelay(MakeFrame(4000, 0, 1)))
     GTEST_SKIP() << "no raw socket to forge the relay's address with";
@@ -199,6 +201,13 @@ TEST_F(HostileTraffic, SpoofedPushFromTheRelaysOwnAddressCostsNothing) {
   EXPECT_EQ(UdpOutDatagrams() - before, 0);
   EXPECT_TRUE(RoundTrip(app, controller, 1001, 7).has_value());  // the relay still relays
   EXPECT_EQ(fRelay.Stop(SIGTERM), 0) << fRelay.Output();
+  std::ifstream in(RelayDebugLog(), std::ios::binary);
+  std::stringstream log;
+  log << in.rdbuf();
+  EXPECT_NE(log.str().find("Rx 127.0.0.1:8442"), std::string::npos) << log.str();
+  EXPECT_NE(log.str().find("Tx to 127.0.0.1:8442 would loop: the relay's own address"),
+            std::string::npos)
+      << log.str();
 }
 
 // The name server takes queries and never answers. A request for the controller named by

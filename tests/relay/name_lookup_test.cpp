@@ -53,18 +53,24 @@ TEST_F(NameLookupTest, HangingLookupStallsNoSender) {
   rig.Names.Hang();
   rig.Names.Set(kName, "10.0.0.50");
   rig.Engine.SetCreateDebugLogs(true);
-  const auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(Send(kNamed, 40000), TSends{});
+  auto timed = [this](std::int32_t ADest, std::uint16_t AApp) {
+    const auto begin = std::chrono::steady_clock::now();
+    const TSends sends = Send(ADest, AApp);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);  // a hanging lookup lasts 10 s
+    return sends;
+  };
+  EXPECT_EQ(timed(kNamed, 40000), TSends{});
   ASSERT_TRUE(rig.Names.WaitUntilHanging(5s));
   {
     const std::unique_lock<std::mutex> lock(rig.Tables.fTablesLock, std::try_to_lock);
     EXPECT_TRUE(lock.owns_lock());  // nobody holds the tables across the lookup
   }
+  rig.Engine.SetCreateDebugLogs(false);
   for (int i = 0; i < 1000; ++i)
     ASSERT_EQ(Send(kByAddress), TSends{"10.0.0.1:5000"}) << i;
-  EXPECT_EQ(Send(kNamed, 40000), TSends{});  // still looking: dropped again, not waited for
-  EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s);
-  EXPECT_EQ(rig.Names.Calls(kName), 1);  // one lookup, however many frames ask
+  rig.Engine.SetCreateDebugLogs(true);
+  EXPECT_EQ(timed(kNamed, 40000), TSends{});  // still looking: dropped again, not waited for
+  EXPECT_EQ(rig.Names.Calls(kName), 1);       // one lookup, however many frames ask
   EXPECT_NE(rig.LogText().find("Tx to ctl.kelvo.test:6000: the host name has no address yet"),
             std::string::npos)
       << rig.LogText();

@@ -153,7 +153,7 @@ class TFakeSteadyClock {
 };
 
 // A name service for tests: answers from its table, fails for names it does not hold, and can
-// be told to hang every lookup until released. Safe from any thread.
+// be told to hang every lookup until released (10 s at most). Safe from any thread.
 class TFakeNames {
  public:
   void Set(const std::string& AHost, const std::string& AIP) {
@@ -201,7 +201,8 @@ class TFakeNames {
     ++fCalls[AHost];
     ++fWaiting;
     fReleased.notify_all();
-    fReleased.wait(lock, [this] { return !fHanging; });
+    // Bounded, so that a listener that waits for a lookup fails its test instead of hanging.
+    fReleased.wait_for(lock, std::chrono::seconds(10), [this] { return !fHanging; });
     --fWaiting;
     const auto found = fTable.find(AHost);
     if (found == fTable.end())

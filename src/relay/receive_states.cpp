@@ -1,5 +1,6 @@
 #include "relay/receive_states.h"
 
+#include <new>
 #include <utility>
 
 namespace kelvo {
@@ -36,11 +37,15 @@ void TReceiveStates::Compact(TReceiveState& AState) {
   const std::size_t live = AState.BufferedBytes();
   if (AState.fRecBuffer.capacity() <= 2 * live + kSpareRoom)
     return;
-  std::vector<std::uint8_t> kept(
-      AState.fRecBuffer.begin() + static_cast<std::ptrdiff_t>(AState.fRecStart),
-      AState.fRecBuffer.end());
-  AState.fRecBuffer = std::move(kept);
-  AState.fRecStart = 0;
+  try {
+    std::vector<std::uint8_t> kept(
+        AState.fRecBuffer.begin() + static_cast<std::ptrdiff_t>(AState.fRecStart),
+        AState.fRecBuffer.end());
+    AState.fRecBuffer = std::move(kept);
+    AState.fRecStart = 0;
+  } catch (const std::bad_alloc&) {
+    // Kept as it is; the room counts against the total bound all the same.
+  }
 }
 
 void TReceiveStates::Changed(const TDropReport& ADropped) {
@@ -70,7 +75,12 @@ void TReceiveStates::Adopt(const std::string& AIP, std::uint16_t APort,
       AScratch.fRecBuffer.end());
   fresh.State.fCommState = AScratch.fCommState;
   const auto entry = fEntries.insert(fEntries.end(), std::move(fresh));
-  fIndex.emplace(entry->Key, entry);
+  try {
+    fIndex.emplace(entry->Key, entry);
+  } catch (...) {
+    fEntries.erase(entry);
+    throw;
+  }
   Settle(entry, ADropped);
 }
 

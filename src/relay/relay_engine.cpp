@@ -2,14 +2,12 @@
 // sender's bytes are reassembled apart from every other sender's.
 #include "relay/relay_engine.h"
 
-#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <new>
 
 #include "diag/my_log.h"
 #include "diag/trace.h"
-#include "net/ethernet_utils.h"
 
 namespace kelvo {
 

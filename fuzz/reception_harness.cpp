@@ -104,10 +104,19 @@ std::string RunReceptionInput(std::span<const std::uint8_t> AInput) {
       engine.udpLocalUDPRead(datagram, peer.IP, peer.Port);
       if (!transport.Error.empty())
         return transport.Error;
-      // The hard bound holds after every datagram, whatever the stream.
-      if (engine.BufferedBytes() > kMaxRecBuffer)
-        return "buffer holds " + std::to_string(engine.BufferedBytes()) + " bytes after a " +
-               std::to_string(size) + "-byte datagram";
+      // The hard bounds hold after every datagram, whatever the stream: per sender, and for
+      // all senders together.
+      for (const TPeer& each : kPeers) {
+        if (engine.BufferedBytes(each.IP, each.Port) > kMaxRecBuffer)
+          return "a sender's buffer holds " +
+                 std::to_string(engine.BufferedBytes(each.IP, each.Port)) + " bytes after a " +
+                 std::to_string(size) + "-byte datagram";
+      }
+      if (engine.ReceiveStatesCost() > kMaxRecBufferTotal)
+        return "the receive buffers cost " + std::to_string(engine.ReceiveStatesCost()) +
+               " bytes together";
+      if (engine.SendersWaiting() > kPeers.size())
+        return "receive state kept for a sender that never sent";
       framesCounted += engine.TakeMsgCount();
       if (framesCounted != std::int64_t{engine.ReqCount()} + engine.AckCount())
         return "frame counters disagree";

@@ -107,6 +107,7 @@ std::string TRelayHost::BindTo(const TEthernetAdapterInfo& AAdapter) {
   try {
     fEndpoint.Close();
     fEngine.ResetCommState();
+    fEngine.PrepareListening(fEthAdapterInfo.IPAddress(), kRelayPort);
     fEndpoint.ClearBindings();
     fEndpoint.AddBinding(fEthAdapterInfo.IPAddress(), kRelayPort);
     fEndpoint.SetOnDatagram(

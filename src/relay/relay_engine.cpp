@@ -1,8 +1,10 @@
-// Reception and reassembly: datagrams in, checked and counted frames out to routing.
+// Reception and reassembly: datagrams in, checked and counted frames out to routing. Each
+// sender's bytes are reassembled apart from every other sender's.
 #include "relay/relay_engine.h"
 
 #include <cstring>
 #include <exception>
+#include <new>
 
 #include "diag/my_log.h"
 #include "diag/trace.h"
@@ -20,65 +22,99 @@ std::int32_t Increment(std::atomic<std::int32_t>& ACounter) {
 }  // namespace
 
 TRelayEngine::TRelayEngine(TAddressTables& ATables, TDatagramTransport& ATransport,
-                           TRelayView& AView, TMyLog& ALog)
-    : fTables(ATables), fTransport(ATransport), fView(AView), fLog(ALog) {
-  fRecBuffer.reserve(16 * 1024);
+                           TRelayView& AView, TMyLog& ALog, THostResolver* AResolver)
+    : fTables(ATables),
+      fTransport(ATransport),
+      fView(AView),
+      fLog(ALog),
+      fOwnResolver(AResolver != nullptr ? nullptr : std::make_unique<THostResolver>()),
+      fResolver(AResolver != nullptr ? *AResolver : *fOwnResolver) {
+  fScratch.fRecBuffer.reserve(16 * 1024);
   fTargets.reserve(8);
+  fOnStateDropped = [this](const std::string& AIP, std::uint16_t APort, std::size_t ABytes) {
+    if (fCreateDebugLogs.load(std::memory_order_relaxed))
+      DropLine("Drop " + IPPortToStr(AIP, APort) + " " + std::to_string(ABytes) +
+               " bytes waiting for the rest of a frame: the receive buffers are full");
+  };
 }
 
+// Out of line, so that the resolver's worker is stopped here, after the listener is gone.
+TRelayEngine::~TRelayEngine() = default;
+
 void TRelayEngine::ResetCommState() {
-  fCommState = TCommState::csReady;
+  fReceiveStates.ResetAll();
 }
 
 void TRelayEngine::udpLocalUDPRead(std::span<const std::uint8_t> ABytes, const std::string& APeerIP,
                                    std::uint16_t APeerPort) {
+  fPeer.IP = &APeerIP;
+  fPeer.Port = APeerPort;
+  // A sender without bytes waiting starts from the scratch state; only what is left of its
+  // datagram afterwards is kept for it.
+  TReceiveState* state = fReceiveStates.Find(APeerIP, APeerPort);
+  const bool known = state != nullptr;
+  if (!known) {
+    fScratch.fRecBuffer.clear();
+    fScratch.fRecStart = 0;
+    fScratch.fCommState = TCommState::csReady;
+    state = &fScratch;
+  }
   try {
-    AppendDatagram(ABytes);
+    AppendDatagram(*state, ABytes);
     if (fCreateDebugLogs.load(std::memory_order_relaxed))
       TraceLine("Rx", APeerIP, APeerPort, ABytes);
     // One search and one frame loop per datagram: bytes behind junk, and the rest of a
-    // datagram whose frame failed to route, wait for the next datagram and are then handled as
-    // that datagram's frames.
-    if (fCommState == TCommState::csReady)
-      SearchStart();
-    if (fCommState == TCommState::csReceiving)
-      FrameLoop(APeerIP, APeerPort);
+    // datagram whose frame failed to route, wait for this sender's next datagram and are then
+    // handled as that datagram's frames.
+    if (state->fCommState == TCommState::csReady)
+      SearchStart(*state);
+    if (state->fCommState == TCommState::csReceiving)
+      FrameLoop(*state);
   } catch (...) {
-    // Routing failed (no address for a host, a send that failed): the rest of the buffer
-    // waits for the next datagram.
-    fCommState = TCommState::csReady;
+    // Routing failed (no address for a host, a send that failed): the rest of this sender's
+    // buffer waits for its next datagram.
+    state->fCommState = TCommState::csReady;
   }
-  LimitBuffer();
+  LimitBuffer(*state);
+  try {
+    if (known)
+      fReceiveStates.Changed(fOnStateDropped);
+    else
+      fReceiveStates.Adopt(APeerIP, APeerPort, fScratch, fOnStateDropped);
+  } catch (const std::bad_alloc&) {
+    // No memory for this sender's leftovers: they are lost, the relay goes on.
+  }
+  fPeer = {};
 }
 
-void TRelayEngine::LimitBuffer() {
+void TRelayEngine::LimitBuffer(TReceiveState& AState) {
   // Ordinary traffic never comes near the bound: an incomplete frame is under 64 KiB, and
   // leftovers only pile up when every datagram leaves more behind junk (or behind failing
   // frames) than the one search per datagram takes away. Beyond it the oldest bytes go, down to
   // half the bound so that this happens rarely; what stays is searched with the next datagram.
-  if (BufferedBytes() <= kMaxRecBuffer)
+  if (AState.BufferedBytes() <= kMaxRecBuffer)
     return;
-  fRecStart = fRecBuffer.size() - kMaxRecBuffer / 2;
-  fCommState = TCommState::csReady;
+  AState.fRecStart = AState.fRecBuffer.size() - kMaxRecBuffer / 2;
+  AState.fCommState = TCommState::csReady;
 }
 
-void TRelayEngine::AppendDatagram(std::span<const std::uint8_t> ABytes) {
+void TRelayEngine::AppendDatagram(TReceiveState& AState, std::span<const std::uint8_t> ABytes) {
   // Consumed bytes are dropped once they outweigh the live ones, so each byte is moved a
   // bounded number of times however long leftovers wait.
-  if (fRecStart == fRecBuffer.size()) {
-    fRecBuffer.clear();
-    fRecStart = 0;
-  } else if (fRecStart > 0 && fRecStart >= BufferedBytes()) {
-    fRecBuffer.erase(fRecBuffer.begin(),
-                     fRecBuffer.begin() + static_cast<std::ptrdiff_t>(fRecStart));
-    fRecStart = 0;
+  std::vector<std::uint8_t>& buffer = AState.fRecBuffer;
+  if (AState.fRecStart == buffer.size()) {
+    buffer.clear();
+    AState.fRecStart = 0;
+  } else if (AState.fRecStart > 0 && AState.fRecStart >= AState.BufferedBytes()) {
+    buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(AState.fRecStart));
+    AState.fRecStart = 0;
   }
-  fRecBuffer.insert(fRecBuffer.end(), ABytes.begin(), ABytes.end());
+  buffer.insert(buffer.end(), ABytes.begin(), ABytes.end());
 }
 
-void TRelayEngine::SearchStart() {
-  const std::uint8_t* base = fRecBuffer.data() + fRecStart;
-  const std::size_t count = BufferedBytes();
+void TRelayEngine::SearchStart(TReceiveState& AState) {
+  const std::uint8_t* base = AState.fRecBuffer.data() + AState.fRecStart;
+  const std::size_t count = AState.BufferedBytes();
   std::size_t i = 0;
   while (i + 1 < count) {
     const void* hit = std::memchr(base + i, kStartByte1, count - 1 - i);
@@ -86,47 +122,56 @@ void TRelayEngine::SearchStart() {
       break;
     i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - base);
     if (base[i + 1] == kStartByte2) {
-      fRecStart += i;
-      fCommState = TCommState::csReceiving;
+      AState.fRecStart += i;
+      AState.fCommState = TCommState::csReceiving;
       return;
     }
     ++i;
   }
   // No start pair: everything goes, a lone final 0xAA included.
-  fRecStart = fRecBuffer.size();
+  AState.fRecStart = AState.fRecBuffer.size();
 }
 
-void TRelayEngine::FrameLoop(const std::string& APeerIP, std::uint16_t APeerPort) {
-  while (BufferedBytes() >= kFrameHeaderSize) {
-    std::uint8_t* head = fRecBuffer.data() + fRecStart;
+void TRelayEngine::FrameLoop(TReceiveState& AState) {
+  while (AState.BufferedBytes() >= kFrameHeaderSize) {
+    std::uint8_t* head = AState.fRecBuffer.data() + AState.fRecStart;
     if (head[0] != kStartByte1 || head[1] != kStartByte2)
       break;
     const std::uint16_t length = ReadLengthField(std::span<const std::uint8_t>(head, 4));
     if (length < kMinLengthField || length > kMaxLengthField) {
-      // This head can never become a frame; waiting on it would stall reception for good.
-      fRecStart += 2;
-      fCommState = TCommState::csReady;
-      SearchStart();
-      if (fCommState != TCommState::csReceiving)
+      // This head can never become a frame; waiting on it would stall the sender for good.
+      AState.fRecStart += 2;
+      AState.fCommState = TCommState::csReady;
+      SearchStart(AState);
+      if (AState.fCommState != TCommState::csReceiving)
         break;
       continue;
     }
     const std::size_t total = std::size_t{length} + kFrameHeaderSize;
-    if (BufferedBytes() < total)
-      break;  // incomplete: the rest comes with later datagrams
+    if (AState.BufferedBytes() < total)
+      break;  // incomplete: the rest comes with this sender's later datagrams
     const std::span<std::uint8_t> frame(head, total);
     const TFrameInfo info = ParseFrame(frame);
     // Removed whether valid or not. Routing rewrites the removed bytes in place: nothing
-    // touches fRecBuffer until the next datagram is appended.
-    fRecStart += total;
+    // touches the buffer until this sender's next datagram is appended.
+    AState.fRecStart += total;
     if (info.Valid)
-      HandleFrame(frame, info, APeerIP, APeerPort);
-    fCommState = TCommState::csReady;
+      HandleFrame(frame, info);
+    AState.fCommState = TCommState::csReady;
   }
 }
 
-void TRelayEngine::HandleFrame(std::span<std::uint8_t> AFrame, const TFrameInfo& AInfo,
-                               const std::string& APeerIP, std::uint16_t APeerPort) {
+TCommState TRelayEngine::CommState(const std::string& APeerIP, std::uint16_t APeerPort) {
+  const TReceiveState* state = fReceiveStates.Find(APeerIP, APeerPort);
+  return state != nullptr ? state->fCommState : TCommState::csReady;
+}
+
+std::size_t TRelayEngine::BufferedBytes(const std::string& APeerIP, std::uint16_t APeerPort) {
+  const TReceiveState* state = fReceiveStates.Find(APeerIP, APeerPort);
+  return state != nullptr ? state->BufferedBytes() : 0;
+}
+
+void TRelayEngine::HandleFrame(std::span<std::uint8_t> AFrame, const TFrameInfo& AInfo) {
   fMsgCounter.fetch_add(1, std::memory_order_relaxed);
   const bool isRequest =
       AInfo.Class == TFrameClass::fcRequest || AInfo.Class == TFrameClass::fcBroadcastRequest;
@@ -139,11 +184,11 @@ void TRelayEngine::HandleFrame(std::span<std::uint8_t> AFrame, const TFrameInfo&
   }
   switch (AInfo.Class) {
     case TFrameClass::fcPush:
-      RoutePush(AInfo, APeerIP, APeerPort);
+      RoutePush(AInfo);
       break;
     case TFrameClass::fcRequest:
     case TFrameClass::fcBroadcastRequest:
-      RouteRequest(AFrame, AInfo, APeerIP, APeerPort);
+      RouteRequest(AFrame, AInfo);
       break;
     case TFrameClass::fcReply:
       RouteReply(AFrame, AInfo);
@@ -156,6 +201,13 @@ void TRelayEngine::TraceLine(const char* ADirection, const std::string& AIP, std
   // A log that cannot be written loses its line; relaying goes on regardless.
   try {
     fLog.AddLog(FormatTraceLine(ADirection, AIP, APort, ABytes));
+  } catch (const std::exception&) {
+  }
+}
+
+void TRelayEngine::DropLine(const std::string& AText) {
+  try {
+    fLog.AddLog(AText);
   } catch (const std::exception&) {
   }
 }

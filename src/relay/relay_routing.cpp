@@ -1,13 +1,17 @@
 // Routing and forwarding of valid frames between applications and controllers.
 //
 // fTablesLock is held only while entries are looked up, updated or copied, and again for the
-// IP write-back; never across a name lookup or a send.
+// IP write-back; never across a name lookup or a send. Host names are never looked up here:
+// the resolver's worker does that, and routing takes the address it found last.
+#include <algorithm>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "diag/my_log.h"
 #include "diag/trace.h"
+#include "net/ethernet_utils.h"
 
 #include "relay/relay_engine.h"
 
@@ -42,43 +46,104 @@ TRelayEngine::TRouteTarget& TRelayEngine::CopyTarget(TTableKind AKind, const TNA
   return target;
 }
 
-void TRelayEngine::DropForFullTable(const char* ATableName, const std::string& APeerIP,
-                                    std::uint16_t APeerPort) {
-  fTableFullCounter.fetch_add(1, std::memory_order_relaxed);
-  if (!fCreateDebugLogs.load(std::memory_order_relaxed))
-    return;
-  try {
-    fLog.AddLog("Drop " + IPPortToStr(APeerIP, APeerPort) + " " + ATableName + " full (" +
-                std::to_string(kMaxTableEntries) + " entries), sender not entered");
-  } catch (const std::exception&) {
+void TRelayEngine::PrepareListening(const std::string& ABindAddress, std::uint16_t ABindPort) {
+  fBindPort = ABindPort;
+  fOwnAddresses.clear();
+  const std::optional<std::uint32_t> bound =
+      ABindAddress.empty() ? std::optional<std::uint32_t>(0) : ParseDottedIPv4(ABindAddress);
+  fBindAny = !bound || *bound == 0;
+  if (bound)
+    fOwnAddresses.push_back(*bound);
+  // A datagram to 0.0.0.0 reaches this machine, whatever the binding.
+  fOwnAddresses.push_back(0);
+  if (fBindAny) {
+    try {
+      TEthernetAdapterInfoList adapters;
+      adapters.Refresh();
+      for (int i = 0; i < adapters.Count(); ++i) {
+        if (const auto address = ParseDottedIPv4(adapters.Items(i)->IPAddress()))
+          fOwnAddresses.push_back(*address);
+      }
+    } catch (const std::exception&) {
+      // Without the adapters, loopback and the sender check still hold.
+    }
   }
+  std::sort(fOwnAddresses.begin(), fOwnAddresses.end());
+
+  std::vector<std::string> names;
+  {
+    const std::lock_guard<std::mutex> lock(fTables.fTablesLock);
+    const TNATInfoList& statics = *fTables.fStaticTable;
+    for (int i = 0; i < statics.Count(); ++i) {
+      if (NeedsNameLookup(statics.Items(i)->Host()))
+        names.push_back(statics.Items(i)->Host());
+    }
+  }
+  fResolver.SetNames(names);
 }
 
-void TRelayEngine::RoutePush(const TFrameInfo& AInfo, const std::string& APeerIP,
-                             std::uint16_t APeerPort) {
+bool TRelayEngine::IsOwnAddress(std::uint32_t AAddress) const {
+  if (fBindAny && (AAddress >> 24) == 127)
+    return true;
+  return std::binary_search(fOwnAddresses.begin(), fOwnAddresses.end(), AAddress);
+}
+
+bool TRelayEngine::WouldLoop(const std::string& AIP, std::uint16_t APort, bool AToSender) {
+  // Every relay frame that leaves here is a valid frame, and the acknowledgement is even a
+  // request: sent back to its sender (an echo service, say) or to the relay itself, it would
+  // come back and be relayed again, for as long as the tables keep the entries. The ports are
+  // compared first, so the usual send parses no address.
+  const char* reason = nullptr;
+  if (APort == fBindPort && fBindPort != 0) {
+    const std::optional<std::uint32_t> address = ParseDottedIPv4(AIP);
+    if (address && IsOwnAddress(*address))
+      reason = "the relay's own address";
+  }
+  if (reason == nullptr && !AToSender && APort == fPeer.Port) {
+    // A configured address may carry leading zeros that the sender's text never has.
+    const std::optional<std::uint32_t> address = ParseDottedIPv4(AIP);
+    if (AIP == *fPeer.IP || (address && address == ParseDottedIPv4(*fPeer.IP)))
+      reason = "where the frame came from";
+  }
+  if (reason == nullptr)
+    return false;
+  fLoopDropCounter.fetch_add(1, std::memory_order_relaxed);
+  if (fCreateDebugLogs.load(std::memory_order_relaxed))
+    DropLine("Drop " + IPPortToStr(*fPeer.IP, fPeer.Port) + " Tx to " + AIP + ":" +
+             std::to_string(APort) + " would loop: " + reason);
+  return true;
+}
+
+void TRelayEngine::DropForFullTable(const char* ATableName) {
+  fTableFullCounter.fetch_add(1, std::memory_order_relaxed);
+  if (fCreateDebugLogs.load(std::memory_order_relaxed))
+    DropLine("Drop " + IPPortToStr(*fPeer.IP, fPeer.Port) + " " + ATableName + " full (" +
+             std::to_string(kMaxTableEntries) + " entries), sender not entered");
+}
+
+void TRelayEngine::RoutePush(const TFrameInfo& AInfo) {
   bool entered = false;
   {
     const std::lock_guard<std::mutex> lock(fTables.fTablesLock);
-    entered = fTables.fPushTable->UpdateByNAD(AInfo.SourceNAD, APeerIP, APeerPort) != nullptr;
+    entered = fTables.fPushTable->UpdateByNAD(AInfo.SourceNAD, *fPeer.IP, fPeer.Port) != nullptr;
   }
   // Not even acknowledged: a flood of forged push frames gets nothing back.
   if (!entered) {
-    DropForFullTable("fPushTable", APeerIP, APeerPort);
+    DropForFullTable("fPushTable");
     return;
   }
-  SendPushAck(APeerIP, APeerPort, AInfo.SourceNAD);
+  SendPushAck(AInfo.SourceNAD);
 }
 
-void TRelayEngine::RouteRequest(std::span<std::uint8_t> AFrame, const TFrameInfo& AInfo,
-                                const std::string& APeerIP, std::uint16_t APeerPort) {
+void TRelayEngine::RouteRequest(std::span<std::uint8_t> AFrame, const TFrameInfo& AInfo) {
   std::size_t count = 0;
   {
     std::unique_lock<std::mutex> lock(fTables.fTablesLock);
-    const TNATInfo* app = fTables.fNATTable->UpdateByNAD(AInfo.SourceNAD, APeerIP, APeerPort);
+    const TNATInfo* app = fTables.fNATTable->UpdateByNAD(AInfo.SourceNAD, *fPeer.IP, fPeer.Port);
     // A sender without an entry would get no reply, so its request goes nowhere.
     if (app == nullptr) {
       lock.unlock();
-      DropForFullTable("fNATTable", APeerIP, APeerPort);
+      DropForFullTable("fNATTable");
       return;
     }
     fApp.NAD = app->NAD();
@@ -112,6 +177,16 @@ void TRelayEngine::RouteReply(std::span<std::uint8_t> AFrame, const TFrameInfo& 
     ForwardFrame(fTargets[0], nullptr, AFrame, false);
 }
 
+void TRelayEngine::ResolveDestination(const std::string& AHost, std::uint16_t APort) {
+  // "localhost" or an address: nothing to look up.
+  if (ResolveWithoutLookup(AHost, fResolvedIP) || fResolver.LastAddress(AHost, fResolvedIP))
+    return;
+  if (fCreateDebugLogs.load(std::memory_order_relaxed))
+    DropLine("Drop " + IPPortToStr(*fPeer.IP, fPeer.Port) + " Tx to " + AHost + ":" +
+             std::to_string(APort) + ": the host name has no address yet");
+  throw TResolveError("Cannot resolve host \"" + AHost + "\": no address yet");
+}
+
 void TRelayEngine::ForwardFrame(const TRouteTarget& ADest, const TRouteTarget* AApp,
                                 std::span<std::uint8_t> AFrame, bool AIsRequest) {
   bool rewritten = false;
@@ -127,13 +202,21 @@ void TRelayEngine::ForwardFrame(const TRouteTarget& ADest, const TRouteTarget* A
   if (rewritten)
     RefreshChecksum(AFrame);
 
-  // Looked up again for every send, so a static host name follows its DNS record.
-  fResolvedIP = ResolveHostToIP(ADest.Host);
+  ResolveDestination(ADest.Host, ADest.Port);
   // Rows get their address only here, on the listener thread: a row that held this address
   // when it was copied still holds it, and needs no second visit under the lock.
   if (fResolvedIP != ADest.IP)
     StoreResolvedIP(ADest, fResolvedIP);
-  fTransport.SendDatagram(fResolvedIP, ADest.Port, AFrame);
+  if (WouldLoop(fResolvedIP, ADest.Port, false))
+    return;
+  try {
+    fTransport.SendDatagram(fResolvedIP, ADest.Port, AFrame);
+  } catch (...) {
+    // The name may have moved: its next lookup need not wait for the refresh.
+    if (NeedsNameLookup(ADest.Host))
+      fResolver.SendFailed(ADest.Host);
+    throw;
+  }
   if (fCreateDebugLogs.load(std::memory_order_relaxed))
     TraceLine("Tx", fResolvedIP, ADest.Port, AFrame);
   fView.SetLed(AIsRequest ? TLamp::WANTx : TLamp::LANTx, TLedColor::Green);
@@ -157,12 +240,14 @@ void TRelayEngine::StoreResolvedIP(const TRouteTarget& ADest, const std::string&
     entry->SetIP(AIP);
 }
 
-void TRelayEngine::SendPushAck(const std::string& APeerIP, std::uint16_t APeerPort,
-                               std::int32_t ANAD) {
+void TRelayEngine::SendPushAck(std::int32_t ANAD) {
+  // The acknowledgement answers the push frame's sender, so it goes back there by design.
+  if (WouldLoop(*fPeer.IP, fPeer.Port, true))
+    return;
   const auto ack = BuildPushAck(ANAD);
-  fTransport.SendDatagram(APeerIP, APeerPort, ack);
+  fTransport.SendDatagram(*fPeer.IP, fPeer.Port, ack);
   if (fCreateDebugLogs.load(std::memory_order_relaxed))
-    TraceLine("Tx", APeerIP, APeerPort, ack);
+    TraceLine("Tx", *fPeer.IP, fPeer.Port, ack);
   fView.SetLed(TLamp::WANTx, TLedColor::Green);
 }
 

@@ -54,12 +54,25 @@ bool IsIPv4Text(std::string_view AText) {
   }
 }
 
-std::string ResolveHostToIP(const std::string& AHost) {
+bool NeedsNameLookup(std::string_view AHost) {
+  return !IsLocalhost(AHost) && !IsIPv4Text(AHost);
+}
+
+bool ResolveWithoutLookup(const std::string& AHost, std::string& AIP) {
   if (IsLocalhost(AHost)) {
-    return "127.0.0.1";
+    AIP.assign("127.0.0.1");
+    return true;
   }
   if (IsIPv4Text(AHost)) {
-    return AHost;
+    AIP.assign(AHost);
+    return true;
+  }
+  return false;
+}
+
+std::string ResolveHostToIP(const std::string& AHost) {
+  if (std::string Address; ResolveWithoutLookup(AHost, Address)) {
+    return Address;
   }
   // The C resolver would silently stop at an embedded NUL and answer for a different name.
   if (AHost.find('\0') != std::string::npos) {

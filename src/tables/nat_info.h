@@ -17,6 +17,13 @@ class TResolveError : public std::runtime_error {
 // ("192.168.001.010" included).
 bool IsIPv4Text(std::string_view AText);
 
+// False for "LOCALHOST" in any case and for IPv4 text, which ResolveHostToIP answers without
+// asking the system; true for everything else.
+bool NeedsNameLookup(std::string_view AHost);
+// What ResolveHostToIP answers for AHost when that takes no lookup, into AIP; false, AIP
+// untouched, when AHost is a name to look up.
+bool ResolveWithoutLookup(const std::string& AHost, std::string& AIP);
+
 // "LOCALHOST" in any case -> "127.0.0.1"; IPv4 text -> itself unchanged; anything else -> the
 // first IPv4 address of a fresh system lookup. Throws TResolveError when the lookup fails.
 // Thread-safe; may block for as long as the resolver takes.

@@ -13,8 +13,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -27,6 +29,8 @@
 #include "support/relay_doubles.h"
 #include "tables/address_tables.h"
 #include "tables/clock.h"
+#include "tables/host_resolver.h"
+#include "tables/nat_info.h"
 
 namespace kelvo::test {
 
@@ -133,6 +137,87 @@ class TFakeClock : public TClock {
   std::atomic<std::int64_t> fMs{1'700'000'000'000};
 };
 
+// A steady clock for the host resolver that only moves when told to; any thread.
+class TFakeSteadyClock {
+ public:
+  THostResolver::TTime Now() const {
+    return THostResolver::TTime(std::chrono::milliseconds(fMs.load()));
+  }
+  void Advance(std::chrono::milliseconds ADelta) { fMs += ADelta.count(); }
+  THostResolver::TNow Function() {
+    return [this] { return Now(); };
+  }
+
+ private:
+  std::atomic<std::int64_t> fMs{1'000'000};
+};
+
+// A name service for tests: answers from its table, fails for names it does not hold, and can
+// be told to hang every lookup until released (10 s at most). Safe from any thread.
+class TFakeNames {
+ public:
+  void Set(const std::string& AHost, const std::string& AIP) {
+    const std::lock_guard<std::mutex> lock(fLock);
+    fTable[AHost] = AIP;
+  }
+  void Remove(const std::string& AHost) {
+    const std::lock_guard<std::mutex> lock(fLock);
+    fTable.erase(AHost);
+  }
+  void Hang() {
+    const std::lock_guard<std::mutex> lock(fLock);
+    fHanging = true;
+  }
+  void Release() {
+    {
+      const std::lock_guard<std::mutex> lock(fLock);
+      fHanging = false;
+    }
+    fReleased.notify_all();
+  }
+  // Lookups of AHost begun so far (also those still hanging).
+  int Calls(const std::string& AHost) const {
+    const std::lock_guard<std::mutex> lock(fLock);
+    const auto found = fCalls.find(AHost);
+    return found == fCalls.end() ? 0 : found->second;
+  }
+  // Waits until a lookup hangs, at most ATimeout.
+  bool WaitUntilHanging(std::chrono::milliseconds ATimeout) {
+    std::unique_lock<std::mutex> lock(fLock);
+    return fReleased.wait_for(lock, ATimeout, [this] { return fWaiting > 0; });
+  }
+  // Runs on the lookup's thread, for checks made while a lookup runs.
+  std::function<void()> DuringLookup;
+
+  THostResolver::TLookup Function() {
+    return [this](const std::string& AHost) { return Lookup(AHost); };
+  }
+
+ private:
+  std::string Lookup(const std::string& AHost) {
+    if (DuringLookup)
+      DuringLookup();
+    std::unique_lock<std::mutex> lock(fLock);
+    ++fCalls[AHost];
+    ++fWaiting;
+    fReleased.notify_all();
+    // Bounded, so that a listener that waits for a lookup fails its test instead of hanging.
+    fReleased.wait_for(lock, std::chrono::seconds(10), [this] { return !fHanging; });
+    --fWaiting;
+    const auto found = fTable.find(AHost);
+    if (found == fTable.end())
+      throw TResolveError("no such host: " + AHost);
+    return found->second;
+  }
+
+  mutable std::mutex fLock;
+  std::condition_variable fReleased;
+  std::map<std::string, std::string> fTable;
+  std::map<std::string, int> fCalls;
+  bool fHanging = false;
+  int fWaiting = 0;
+};
+
 // An engine wired to recorders, tables on a fake clock and a log file in a temporary folder.
 struct TEngineRig {
   TEngineRig() {
@@ -142,11 +227,21 @@ struct TEngineRig {
     std::filesystem::remove(LogPath);
     Log.SetLogFile(LogPath.string());
   }
-  ~TEngineRig() { std::filesystem::remove(LogPath); }
+  ~TEngineRig() {
+    Names.Release();  // the resolver's worker must not be left hanging when it is joined
+    std::filesystem::remove(LogPath);
+  }
 
-  void Receive(const TBytes& ABytes, const std::string& AIP = "192.168.1.20",
-               std::uint16_t APort = 50123) {
+  static constexpr const char* kPeerIP = "192.168.1.20";
+  static constexpr std::uint16_t kPeerPort = 50123;
+
+  void Receive(const TBytes& ABytes, const std::string& AIP = kPeerIP,
+               std::uint16_t APort = kPeerPort) {
     Engine.udpLocalUDPRead(ABytes, AIP, APort);
+  }
+  // The reassembly state of one sender (by default the one Receive uses).
+  TCommState CommState(const std::string& AIP = kPeerIP, std::uint16_t APort = kPeerPort) {
+    return Engine.CommState(AIP, APort);
   }
   void AddStatic(std::int32_t ANAD, const std::string& AHost, std::uint16_t APort) {
     const std::lock_guard<std::mutex> lock(Tables.fTablesLock);
@@ -169,7 +264,10 @@ struct TEngineRig {
   TRecorderTransport Transport;
   TRecorderView View;
   TMyLog Log;
-  TRelayEngine Engine{Tables, Transport, View, Log};
+  TFakeNames Names;
+  TFakeSteadyClock SteadyClock;
+  THostResolver Resolver{Names.Function(), SteadyClock.Function()};
+  TRelayEngine Engine{Tables, Transport, View, Log, &Resolver};
   std::filesystem::path LogPath;
 };
 

@@ -1,6 +1,10 @@
 // Where frames go: table updates, alias rewrites, broadcasts, acknowledgements, failures.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <tuple>
+
+#include "net/ethernet_utils.h"
 #include "relay/relay_test_support.h"
 
 namespace kelvo {
@@ -278,6 +282,159 @@ TEST_F(RoutingTest, NewSenderFindingItsTableFullIsCountedAndDropped) {
   const auto snap = Snapshot();
   EXPECT_EQ(snap.NATRows.size(), static_cast<std::size_t>(kMaxTableEntries));
   EXPECT_EQ(snap.PushRows.size(), static_cast<std::size_t>(kMaxTableEntries));
+}
+
+// The network around the relay in the loop cases: echo services send every datagram back to
+// its sender, and a datagram to one of the relay's own addresses on port 8442 comes back to
+// the relay itself.
+struct TLoopCase {
+  const char* Name;
+  std::string Bind;                  // the address the endpoint binds; empty: every local address
+  std::vector<std::string> Statics;  // "NAD,host,port"
+  std::vector<std::tuple<TBytes, std::string, std::uint16_t>> Datagrams;  // what arrives
+  int Sent;   // datagrams the relay sends in all
+  int Drops;  // sends it leaves out
+};
+
+void PrintTo(const TLoopCase& ACase, std::ostream* AOut) {
+  *AOut << ACase.Name;
+}
+
+class LoopTest : public ::testing::TestWithParam<TLoopCase> {
+ protected:
+  void SetUp() override {
+    fPrevious = SetAdapterPlatform(TAdapterPlatform{
+        [] {
+          return std::optional<std::vector<TPlatformAdapter>>(std::vector<TPlatformAdapter>{
+              {"lo", "Loopback", "127.0.0.1", "255.0.0.0", "0.0.0.0"},
+              {"eth0", "Ethernet", "192.168.7.7", "255.255.255.0", "192.168.7.1"}});
+        },
+        [] { return std::string("192.168.7.7"); }});
+  }
+  void TearDown() override { SetAdapterPlatform(std::move(fPrevious)); }
+
+ private:
+  TAdapterPlatform fPrevious;
+};
+
+const std::string kEcho = "10.0.0.7";
+constexpr std::uint16_t kEchoPort = 7;
+
+INSTANTIATE_TEST_SUITE_P(
+    SpoofedAndMisdirected, LoopTest,
+    ::testing::Values(
+        TLoopCase{"PushFromAnEchoService",
+                  "192.168.1.10",
+                  {},
+                  {{MakeFrame(1000, 0, 1), kEcho, kEchoPort}},
+                  1,
+                  1},
+        // The acknowledgement of NAD 0 is a broadcast request: the configured controller gets
+        // it once, the echo service nothing more.
+        TLoopCase{"PushOfNADZeroFromAnEchoService",
+                  "192.168.1.10",
+                  {"2000,10.0.0.1,5000"},
+                  {{MakeFrame(0, 0, 1), kEcho, kEchoPort}},
+                  2,
+                  1},
+        TLoopCase{"PushFromTheBoundAddress",
+                  "192.168.1.10",
+                  {},
+                  {{MakeFrame(1000, 0, 1), "192.168.1.10", 8442}},
+                  0,
+                  1},
+        TLoopCase{"PushFromLoopbackToARelayOnEveryAddress",
+                  "",
+                  {},
+                  {{MakeFrame(1000, 0, 1), "127.0.0.1", 8442}},
+                  0,
+                  1},
+        TLoopCase{"PushFromAnotherLoopbackAddress",
+                  "0.0.0.0",
+                  {},
+                  {{MakeFrame(1000, 0, 1), "127.1.2.3", 8442}},
+                  0,
+                  1},
+        TLoopCase{"PushFromAnAdapterAddressToARelayOnEveryAddress",
+                  "",
+                  {},
+                  {{MakeFrame(1000, 0, 1), "192.168.7.7", 8442}},
+                  0,
+                  1},
+        TLoopCase{"StaticControllerAtTheRelaysOwnAddress",
+                  "192.168.1.10",
+                  {"3000,192.168.1.10,8442", "3001,0.0.0.0,8442", "3002,192.168.001.010,8442"},
+                  {{MakeFrame(5, 0, 0), "192.168.1.20", 50123}},
+                  0,
+                  3},
+        TLoopCase{
+            "ReplyToTheApplicationThatSentIt",
+            "192.168.1.10",
+            {},
+            {{MakeFrame(77, 9, 0), kEcho, kEchoPort}, {MakeFrame(9, 77, 1), kEcho, kEchoPort}},
+            0,
+            1},
+        // What must still pass: an ordinary push, a controller on port 8442 of another host,
+        // a loopback controller of a relay bound to one address, a reply between two parties.
+        TLoopCase{"OrdinaryTraffic",
+                  "192.168.1.10",
+                  {"1000,10.0.0.1,8442", "1001,127.0.0.1,8442"},
+                  {{MakeFrame(2000, 0, 1), "10.0.0.8", 5000},
+                   {MakeFrame(5, 0, 0), "192.168.1.20", 50123},
+                   {MakeFrame(1000, 5, 1), "10.0.0.1", 8442}},
+                  5,
+                  0}),
+    [](const ::testing::TestParamInfo<TLoopCase>& AInfo) { return AInfo.param.Name; });
+
+// A spoofed push from an echo service or from the relay's own address, a controller
+// configured at the relay's own address, a reply to its own sender: each costs a handful of
+// datagrams, never a loop, and every send left out leaves one line in the debug log.
+TEST_P(LoopTest, CostsAHandfulOfDatagramsNeverALoop) {
+  const TLoopCase& c = GetParam();
+  TEngineRig rig;
+  for (const std::string& entry : c.Statics) {
+    const auto first = entry.find(',');
+    const auto second = entry.rfind(',');
+    rig.AddStatic(std::stoi(entry.substr(0, first)), entry.substr(first + 1, second - first - 1),
+                  static_cast<std::uint16_t>(std::stoi(entry.substr(second + 1))));
+  }
+  rig.Engine.PrepareListening(c.Bind, 8442);
+  rig.Engine.SetCreateDebugLogs(true);
+  const bool bindAny = c.Bind.empty() || c.Bind == "0.0.0.0";
+  auto comesBack = [&](const TSentDatagram& ASent, std::string& AFrom) {
+    if (ASent.Host == kEcho && ASent.Port == kEchoPort) {
+      AFrom = kEcho;
+      return true;
+    }
+    const bool own = ASent.Host == "0.0.0.0" || ASent.Host == c.Bind ||
+                     (bindAny && (ASent.Host.starts_with("127.") || ASent.Host == "192.168.7.7"));
+    AFrom = ASent.Host == "0.0.0.0" ? (bindAny ? "127.0.0.1" : c.Bind) : ASent.Host;
+    return own && ASent.Port == 8442;
+  };
+
+  int sent = 0;
+  for (const auto& [bytes, ip, port] : c.Datagrams) {
+    std::vector<std::tuple<TBytes, std::string, std::uint16_t>> pending{{bytes, ip, port}};
+    for (int hops = 0; !pending.empty() && hops < 1000; ++hops) {
+      const auto [b, from, fromPort] = pending.back();
+      pending.pop_back();
+      rig.Receive(b, from, fromPort);
+      for (TSentDatagram& d : rig.Transport.Take()) {
+        ++sent;
+        std::string source;
+        if (comesBack(d, source))
+          pending.emplace_back(d.Bytes, source, d.Host == kEcho ? kEchoPort : 8442);
+      }
+    }
+  }
+  EXPECT_EQ(sent, c.Sent);
+  EXPECT_EQ(rig.Engine.LoopDropCount(), c.Drops);
+  const std::string log = rig.LogText();
+  int lines = 0;
+  for (auto at = log.find("would loop"); at != std::string::npos;
+       at = log.find("would loop", at + 1))
+    ++lines;
+  EXPECT_EQ(lines, c.Drops) << log;
 }
 
 }  // namespace

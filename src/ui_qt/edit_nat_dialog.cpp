@@ -99,10 +99,14 @@ void TfmEditNAT::showEvent(QShowEvent* AEvent) {
 
 void TfmEditNAT::FormShow() {
   setWindowTitle(EditMode ? QStringLiteral("Edit") : QStringLiteral("Add"));
+  // Every showing starts in the NAD field with its text selected, whatever field the last one
+  // ended in: a NAD typed at once replaces what is there instead of landing in Host.
+  edNAD->setFocus(Qt::OtherFocusReason);
+  edNAD->selectAll();
 }
 
 void TfmEditNAT::edNADChange() {
-  btnOK->setEnabled(EntryTextsComplete(Texts()));
+  btnOK->setEnabled(EntryTextsAcceptable(Texts()));
 }
 
 }  // namespace kelvo

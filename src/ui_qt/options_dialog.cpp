@@ -219,7 +219,7 @@ void TfmOptions::acAddExecute() {
   if (fEditNAT.exec() != QDialog::Accepted) {
     return;
   }
-  // A host that does not resolve is simply not added; the dialog reports nothing.
+  // A host that does not resolve now is added all the same, with an empty IP.
   fWorkingCopy.Add(fEditNAT.Texts());
   RefreshStaticList();
 }

@@ -21,8 +21,11 @@ void TStatusPresenter::Tick(std::int32_t AMsgCount, const TAddressTables& ATable
 }
 
 void TStatusPresenter::ShowRate(std::int32_t AMsgCount) {
+  const QString rate = QString::fromStdString(MsgRateText(AMsgCount));
   fGauge1.setValue(GaugePosition(AMsgCount));
-  flblMsgCount.setText(QString::fromStdString(MsgRateText(AMsgCount)));
+  // Not drawn (the label over the bar is), but read out as the gauge's value.
+  fGauge1.setFormat(rate);
+  flblMsgCount.setText(rate);
 }
 
 void TStatusPresenter::FillLists(const TAddressTables& ATables) {

@@ -55,7 +55,7 @@ bool TfmEditNAT::Command(int AId, int ACode) {
 }
 
 void TfmEditNAT::edNADChange() {
-  EnableWindow(Item(IDOK), EntryTextsComplete(Fields()) ? TRUE : FALSE);
+  EnableWindow(Item(IDOK), EntryTextsAcceptable(Fields()) ? TRUE : FALSE);
 }
 
 }  // namespace kelvo

@@ -59,7 +59,8 @@ void TfmOptions::CreateControls() {
   AddControl(L"STATIC", L"Static IP list:", SS_LEFT | SS_NOPREFIX, idLabel2,
              InGroup(16, 64, 58, 13));
   AddReportColumns(
-      CreateReportList(Handle(), idlvStatic, InGroup(16, 83, 306, 182), Dpi(), Font(), false),
+      CreateReportList(Handle(), idlvStatic, InGroup(16, 83, 306, 182), Dpi(), Font(), false,
+                       false),
       kStaticColumns, Dpi());
   AddControl(L"BUTTON", L"General", BS_GROUPBOX, idGroupBox1, {kGroupLeft, kGroupTop, 412, 305});
   GrowToText(Item(idLabel1), false);
@@ -140,7 +141,7 @@ void TfmOptions::acAddExecute() {
   if (fEditNAT.ShowModal(Handle()) != IDOK) {
     return;
   }
-  // A host that does not resolve is simply not added; the dialog reports nothing.
+  // A host that does not resolve now is added all the same, with an empty IP.
   fWorking.Add(fEditNAT.Fields());
   RefreshStaticList();
 }

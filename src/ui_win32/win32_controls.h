@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "ui_win32/form_geometry.h"
+#include "present/main_window_design.h"
 
 namespace kelvo {
 

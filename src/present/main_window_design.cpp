@@ -1,4 +1,4 @@
-#include "ui_win32/form_geometry.h"
+#include "present/main_window_design.h"
 
 #include <algorithm>
 #include <array>
@@ -118,6 +118,12 @@ std::vector<TBounds> MainWindowLayout(int AClientWidth, int AClientHeight, int A
   list2.Left = panel.Left + panel.Width + gap2;
   at(idlblWAN).Left = list2.Left;
   at(idimgApplication).Left = list1.Left + width - at(idimgApplication).Width;
+  // The address and the error line belong to the relay drawing above them: left at their
+  // designed place they would end up over a list once the window is wider or narrower.
+  const int panelShift = panel.Left - ScaleFrom96(FindMainPart(idPanel1)->Design.Left, ADpi);
+  for (int id : {idlblLocalIP, idlblError}) {
+    at(id).Left += panelShift;
+  }
   return places;
 }
 

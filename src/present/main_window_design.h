@@ -1,6 +1,7 @@
-// Pixel places of the forms' components as designed at 96 dpi, and the main window's resize
-// rule. Plain numbers, no window system: the Win32 forms place their child windows from these
-// tables and the layout tests hold the real child windows against them.
+// The main window as designed: every component's pixel place at 96 dpi, and the resize rule that
+// spreads the two lists over the width. Plain numbers, no window system: both front-ends place
+// their widgets from these figures and the layout tests hold the real widgets against them.
+// Any thread.
 #pragma once
 
 #include <cstddef>
@@ -28,7 +29,7 @@ struct TPartSpec {
   TBounds Design;  // at 96 dpi
 };
 
-// Control identifiers of the main window's components.
+// The main window's components; the Win32 front-end uses them as its control identifiers.
 enum TMainPartId : int {
   idImage1 = 100,
   idShape1,
@@ -78,7 +79,9 @@ const TPartSpec* FindMainPart(int AId);
 // The places of the main window's children (Panel1's children relative to the panel) for a
 // client area of AClientWidth x AClientHeight device pixels at ADpi: the designed places scaled
 // from 96 dpi, then the anchors (top-right pictures, bottom-right buttons) and the resize rule.
-// Indexed like MainWindowParts(); autosized labels keep width and height 0.
+// lblLocalIP and lblError stand under the relay drawing, so they keep their designed offset
+// from Panel1 and move with it. Indexed like MainWindowParts(); autosized labels keep width and
+// height 0.
 std::vector<TBounds> MainWindowLayout(int AClientWidth, int AClientHeight, int ADpi);
 
 // AValue96 pixels at 96 dpi in device pixels at ADpi, rounded to nearest.

@@ -75,8 +75,8 @@ TfmAbout::TfmAbout(QWidget* AParent)
 void TfmAbout::PlaceVersionWord() {
   // "version" keeps its gap before the number, however wide the face draws the number.
   const QRect number = lblVersionNum->geometry();
-  const int numberTextLeft =
-      number.x() + number.width() - lblVersionNum->fontMetrics().horizontalAdvance(lblVersionNum->text());
+  const int numberTextLeft = number.x() + number.width() -
+                             lblVersionNum->fontMetrics().horizontalAdvance(lblVersionNum->text());
   const int wordRight = VersionWordRight(numberTextLeft, 96);
   QRect word = Label3->geometry();
   word.moveLeft(wordRight - word.width());

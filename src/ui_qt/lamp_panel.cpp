@@ -19,9 +19,9 @@ class TLampPanel::TQtLampTimer : public TLampTimer {
 };
 
 TLampPanel::TLampPanel(const std::array<QLabel*, 4>& ALamps, QObject* AParent)
-    : QObject(AParent), fLamps(ALamps), fPictures([](const char* AName) {
-        return LoadPicture(QLatin1String(AName));
-      }) {
+    : QObject(AParent),
+      fLamps(ALamps),
+      fPictures([](const char* AName) { return LoadPicture(QLatin1String(AName)); }) {
   setObjectName(QStringLiteral("LampPanel"));
   static const char* const kTimerNames[] = {"timLEDRxLAN", "timLEDRxWAN", "timLEDTxLAN",
                                             "timLEDTxWAN"};

@@ -15,6 +15,7 @@
 #include "present/status_rows.h"
 #include "ui_qt/form_helpers.h"
 #include "ui_qt/gui_pictures.h"
+#include "ui_qt/status_list_view.h"
 #include "ui_qt/status_model.h"
 
 namespace kelvo {
@@ -64,7 +65,7 @@ QLabel* MakePicture(QWidget* AParent, const char* AName, int ALeft, int ATop, in
 // with Shift and Ctrl) to be copied; a tick's rebuild clears the selection.
 QTableView* MakeList(QWidget* AParent, const char* AName, int ALeft, int ATop, int AWidth,
                      int AHeight, TStatusList AList, TStatusModel*& AModel) {
-  auto* list = MakeChild<QTableView>(AParent, AName, ALeft, ATop, AWidth, AHeight);
+  auto* list = MakeChild<TStatusListView>(AParent, AName, ALeft, ATop, AWidth, AHeight);
   list->setAccessibleName(QString::fromLatin1(StatusListAccessibleName(AList)));
   AModel = new TStatusModel(list);  // owned by the list
   AModel->setObjectName(QString::fromLatin1(AName) + QStringLiteral("Rows"));
@@ -165,11 +166,8 @@ void TMainWindowUi::Setup(QWidget* AWindow) {
   Gauge1->setRange(0, 20);
   Gauge1->setValue(0);
   Gauge1->setTextVisible(false);
-  // The bar shows no text, but its format is what a screen reader reads as its value: the
-  // rate itself (the bar stops at 20), set at every tick.
-  Gauge1->setFormat(QStringLiteral("-"));
-  Gauge1->setAccessibleName(QString::fromLatin1(kGaugeAccessibleName.data(),
-                                                static_cast<qsizetype>(kGaugeAccessibleName.size())));
+  Gauge1->setAccessibleName(QString::fromLatin1(
+      kGaugeAccessibleName.data(), static_cast<qsizetype>(kGaugeAccessibleName.size())));
   Gauge1->setStyleSheet(QStringLiteral("QProgressBar { background-color: %1; border: 1px solid "
                                        "#7f7f7f; } QProgressBar::chunk { background-color: %2; }")
                             .arg(ColorName(kGaugeBackColor), ColorName(kGaugeBarColor)));
@@ -210,9 +208,9 @@ void TMainWindowUi::Setup(QWidget* AWindow) {
   Button2 = MakeButton(AWindow, "Button2", 707, QStringLiteral("About"));
   Button3 = MakeButton(AWindow, "Button3", 788, QStringLiteral("Close"));
 
-  fParts = {Image1,  Shape1,    Image3,     lblLAN,  imgApplication, lblWAN,  imgController,
-            ListView1, ListView2, Panel1,   lblLocalIP, lblError, Button1,  Button4,
-            Button2, Button3};
+  fParts = {Image1,        Shape1,    Image3,    lblLAN, imgApplication, lblWAN,
+            imgController, ListView1, ListView2, Panel1, lblLocalIP,     lblError,
+            Button1,       Button4,   Button2,   Button3};
 }
 
 void TMainWindowUi::ShowReqCount(const QString& AText) {

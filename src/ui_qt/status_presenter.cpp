@@ -23,8 +23,9 @@ void TStatusPresenter::Tick(std::int32_t AMsgCount, const TAddressTables& ATable
 void TStatusPresenter::ShowRate(std::int32_t AMsgCount) {
   const QString rate = QString::fromStdString(MsgRateText(AMsgCount));
   fGauge1.setValue(GaugePosition(AMsgCount));
-  // Not drawn (the label over the bar is), but read out as the gauge's value.
-  fGauge1.setFormat(rate);
+  // A screen reader reads the bar's position as the gauge's value (it stops at 20) and this
+  // as what the value means.
+  fGauge1.setAccessibleDescription(rate);
   flblMsgCount.setText(rate);
 }
 

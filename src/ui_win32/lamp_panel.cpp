@@ -19,8 +19,9 @@ namespace {
 
 std::unique_ptr<TLampPictures<TPicture>> LoadLampPictures(int ADpi) {
   const int scale = PictureScaleFor(ADpi / 96.0);
-  return std::make_unique<TLampPictures<TPicture>>(
-      [scale](const char* AName) { return TPicture(Widen(ScaledPictureName(AName, scale)).c_str()); });
+  return std::make_unique<TLampPictures<TPicture>>([scale](const char* AName) {
+    return TPicture(Widen(ScaledPictureName(AName, scale)).c_str());
+  });
 }
 
 }  // namespace

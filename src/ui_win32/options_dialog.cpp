@@ -58,13 +58,13 @@ void TfmOptions::CreateControls() {
   AddControl(L"BUTTON", L"Edit", WS_TABSTOP | BS_PUSHBUTTON, idButton3, InGroup(328, 145, 75, 25));
   AddControl(L"STATIC", L"Static IP list:", SS_LEFT | SS_NOPREFIX, idLabel2,
              InGroup(16, 64, 58, 13));
-  AddReportColumns(
-      CreateReportList(Handle(), idlvStatic, InGroup(16, 83, 306, 182), Dpi(), Font(), false,
-                       false),
-      kStaticColumns, Dpi());
+  AddReportColumns(CreateReportList(Handle(), idlvStatic, InGroup(16, 83, 306, 182), Dpi(), Font(),
+                                    false, false),
+                   kStaticColumns, Dpi());
   AddControl(L"BUTTON", L"General", BS_GROUPBOX, idGroupBox1, {kGroupLeft, kGroupTop, 412, 305});
   GrowToText(Item(idLabel1), false);
   GrowToText(Item(idLabel2), false);
+  GrowCheckBoxToText(Item(idcbCreateDebugLogs));
 
   // The adapter list shows its hint (the selected line) as a tooltip.
   fHint = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0,

@@ -11,9 +11,8 @@ namespace kelvo {
 
 HWND CreateReportList(HWND AParent, int AId, const TBounds& ABounds96, int ADpi, HFONT AFont,
                       bool AOwnerData, bool AMultiSelect) {
-  const DWORD style = WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS |
-                      LVS_NOSORTHEADER | (AMultiSelect ? 0 : LVS_SINGLESEL) |
-                      (AOwnerData ? LVS_OWNERDATA : 0);
+  const DWORD style = WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER |
+                      (AMultiSelect ? 0 : LVS_SINGLESEL) | (AOwnerData ? LVS_OWNERDATA : 0);
   HWND list =
       CreateChild(AParent, WC_LISTVIEWW, L"", style, WS_EX_CLIENTEDGE, AId, ABounds96, ADpi, AFont);
   SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,

@@ -25,10 +25,7 @@ void SetRowCount(HWND AList, int ACount) {
 }  // namespace
 
 TStatusLists::TStatusLists(HWND AListView1, HWND AListView2, HWND AGauge1, HWND AlblMsgCount)
-    : fListView1(AListView1),
-      fListView2(AListView2),
-      fGauge1(AGauge1),
-      flblMsgCount(AlblMsgCount) {
+    : fListView1(AListView1), fListView2(AListView2), fGauge1(AGauge1), flblMsgCount(AlblMsgCount) {
   SetWindowTextUtf8(fListView1, StatusListAccessibleName(TStatusList::Applications));
   SetWindowTextUtf8(fListView2, StatusListAccessibleName(TStatusList::Controllers));
   SetWindowTextUtf8(fGauge1, LabelledAccessibleText(kGaugeAccessibleName, ""));

@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "app/relay_host.h"
+#include "present/main_window_design.h"
 #include "tables/nat_info.h"
-#include "ui_win32/form_geometry.h"
 #include "ui_win32/lamp_panel.h"
 #include "ui_win32/report_list.h"
 #include "ui_win32/status_lists.h"

@@ -16,8 +16,8 @@ struct TBounds {
   int Width = 0;
   int Height = 0;
 
-  int Right() const { return Left + Width; }
-  int Bottom() const { return Top + Height; }
+  constexpr int Right() const { return Left + Width; }
+  constexpr int Bottom() const { return Top + Height; }
   bool operator==(const TBounds&) const = default;
 };
 

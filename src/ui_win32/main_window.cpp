@@ -294,12 +294,13 @@ void TfmMain::CreateControls() {
     }
   }
   DrawLabelOverGauge(Child(idGauge1), Child(idlblMsgCount));
-  // The banner's grey line runs whole under the logo: the logo lies above the strip, the line
-  // above both, and the logo does not paint over it.
-  SetWindowLongPtrW(Child(idImage3), GWL_STYLE,
-                    GetWindowLongPtrW(Child(idImage3), GWL_STYLE) | WS_CLIPSIBLINGS);
-  for (int id : {idImage3, idShape1}) {
-    SetWindowPos(Child(id), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  // The banner's three parts overlap: the logo lies above the strip and the grey line above
+  // both, and none paints over a part above it, so the line runs whole under the logo.
+  for (int id : {idImage1, idImage3, idShape1}) {
+    HWND part = Child(id);
+    SetWindowLongPtrW(part, GWL_STYLE, GetWindowLongPtrW(part, GWL_STYLE) | WS_CLIPSIBLINGS);
+    SetWindowPos(part, HWND_TOP, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   }
   const TBounds count = ChildBounds(Child(idlblReqCount));
   fCountRight = count.Right();

@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "present/label_room.h"
 #include "ui_win32/edit_nat_dialog.h"
 #include "ui_win32/report_list.h"
 #include "ui_win32/win32_text.h"
@@ -65,6 +66,12 @@ void TfmOptions::CreateControls() {
   GrowToText(Item(idLabel1), false);
   GrowToText(Item(idLabel2), false);
   GrowCheckBoxToText(Item(idcbCreateDebugLogs));
+  // A caption wider than designed pushes the drop-down's left edge along (its window height is
+  // that of the opened list).
+  TBounds adapters = FieldAfterLabel(ChildBounds(Item(idLabel1)).Right(),
+                                     ScaleFrom96(kLabelFieldGap, Dpi()), ChildBounds(combo));
+  adapters.Height = ScaleFrom96(21 + 160, Dpi());
+  PlaceWindow(combo, adapters);
 
   // The adapter list shows its hint (the selected line) as a tooltip.
   fHint = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0,

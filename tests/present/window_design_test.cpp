@@ -8,6 +8,7 @@
 
 #include "present/about_design.h"
 #include "present/accessible_texts.h"
+#include "present/label_room.h"
 #include "present/list_copy.h"
 #include "present/main_window_design.h"
 #include "present/picture_scale.h"
@@ -218,6 +219,23 @@ TEST(AboutDesign, VersionWordKeepsAGapBeforeTheNumber) {
   };
   for (const TCase& c : cases) {
     EXPECT_EQ(VersionWordRight(c.NumberLeft, c.Dpi), c.WordRight) << c.NumberLeft << "@" << c.Dpi;
+  }
+}
+
+TEST(LabelRoom, FieldGivesWayToAWiderCaptionAndKeepsItsRightEdge) {
+  struct TCase {
+    int LabelRight;
+    TBounds Field;
+    TBounds Result;
+  };
+  const TCase cases[] = {
+      {62, {74, 8, 71, 21}, {74, 8, 71, 21}},      // fits with room to spare: unchanged
+      {70, {74, 35, 127, 21}, {74, 35, 127, 21}},  // exactly the gap
+      {75, {74, 35, 127, 21}, {79, 35, 122, 21}},  // a wider face: the field gives way
+      {113, {112, 24, 299, 21}, {117, 24, 294, 21}},
+  };
+  for (const TCase& c : cases) {
+    EXPECT_EQ(FieldAfterLabel(c.LabelRight, kLabelFieldGap, c.Field), c.Result) << c.LabelRight;
   }
 }
 

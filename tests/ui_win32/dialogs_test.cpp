@@ -24,7 +24,8 @@ struct TPlace {
   // A label keeps its designed corner (its right edge when right-aligned, its width following
   // its text) and may grow to fit its text where the substituted font is wider than the
   // designed one.
-  enum { Fixed, Label, RightLabel } Kind = Fixed;
+  // A field right of a label keeps its right edge and gives way to a wider caption.
+  enum { Fixed, Label, RightLabel, LeftOfRight, Field } Kind = Fixed;
 };
 
 void ExpectPlaces(const TModalForm& AForm, std::initializer_list<TPlace> APlaces, int AWidth,
@@ -48,6 +49,14 @@ void ExpectPlaces(const TModalForm& AForm, std::initializer_list<TPlace> APlaces
         break;
       case TPlace::RightLabel:
         EXPECT_EQ(bounds.Right(), place.Bounds.Right());
+        EXPECT_GT(bounds.Width, 0);
+        break;
+      case TPlace::Field:
+        EXPECT_EQ(bounds.Right(), place.Bounds.Right());
+        EXPECT_GE(bounds.Left, place.Bounds.Left);
+        break;
+      case TPlace::LeftOfRight:
+        EXPECT_LE(bounds.Right(), place.Bounds.Right());
         EXPECT_GT(bounds.Width, 0);
         break;
     }
@@ -84,11 +93,11 @@ TEST_F(DialogsTest, EditorPlacesCaptionsAndResults) {
   TfmEditNAT& editor = fRig.EditNAT();
   ExpectPlaces(editor,
                {{TfmEditNAT::idLabel1, "Label1", {8, 11, 54, 13}, TPlace::Label},
-                {TfmEditNAT::idedNAD, "edNAD", {74, 8, 71, 21}},
+                {TfmEditNAT::idedNAD, "edNAD", {74, 8, 71, 21}, TPlace::Field},
                 {TfmEditNAT::idLabel2, "Label2", {8, 38, 61, 13}, TPlace::Label},
-                {TfmEditNAT::idedHost, "edHost", {74, 35, 127, 21}},
+                {TfmEditNAT::idedHost, "edHost", {74, 35, 127, 21}, TPlace::Field},
                 {TfmEditNAT::idLabel3, "Label3", {224, 38, 24, 13}, TPlace::Label},
-                {TfmEditNAT::idedPort, "edPort", {254, 35, 59, 21}},
+                {TfmEditNAT::idedPort, "edPort", {254, 35, 59, 21}, TPlace::Field},
                 {IDOK, "btnOK", {162, 84, 75, 25}},
                 {IDCANCEL, "Button2", {243, 84, 75, 25}}},
                326, 116);
@@ -200,14 +209,17 @@ TEST_F(DialogsTest, SetupPlacesAndTabOrder) {
                 {TfmOptions::idButton1, "Button1", {8 + 328, 8 + 83, 75, 25}},
                 {TfmOptions::idButton2, "Button2", {8 + 328, 8 + 114, 75, 25}},
                 {TfmOptions::idButton3, "Button3", {8 + 328, 8 + 145, 75, 25}},
-                {TfmOptions::idcbCreateDebugLogs, "cbCreateDebugLogs", {8 + 16, 8 + 278, 119, 17}},
+                {TfmOptions::idcbCreateDebugLogs,
+                 "cbCreateDebugLogs",
+                 {8 + 16, 8 + 278, 119, 17},
+                 TPlace::Label},  // grows to its caption in a wider face
                 {IDOK, "btnOK", {267, 322 + 7, 75, 25}},
                 {IDCANCEL, "btnCancel", {347, 322 + 7, 75, 25}}},
                428, 361);
   const TBounds combo = ChildBounds(setup.Item(TfmOptions::idcbEthAdapter));
-  EXPECT_EQ(combo.Left, 8 + 104);
+  EXPECT_GE(combo.Left, 8 + 104);
   EXPECT_EQ(combo.Top, 8 + 16);
-  EXPECT_EQ(combo.Width, 299);
+  EXPECT_EQ(combo.Right(), 8 + 104 + 299);
   int height = 0;
   EXPECT_EQ(FontFace(setup.Item(IDOK), height), "MS Sans Serif");
   EXPECT_EQ(height, -11);
@@ -391,7 +403,9 @@ TEST_F(DialogsTest, AboutShowsNameAndVersionAndOpensItsLinks) {
       about,
       {{TfmAbout::idImage1, "Image1", {16, 16, 96, 96}},
        {TfmAbout::idlblProgramName, "lblProgramName", {170, 16, 162, 29}, TPlace::RightLabel},
-       {TfmAbout::idLabel3, "Label3", {248, 54, 36, 14}, TPlace::RightLabel},
+       // "version" ends at its designed edge or, where the number is drawn wider, further
+       // left (a gap before the number is kept).
+       {TfmAbout::idLabel3, "Label3", {248, 54, 36, 14}, TPlace::LeftOfRight},
        {TfmAbout::idlblVersionNum, "lblVersionNum", {289, 47, 43, 22}, TPlace::RightLabel},
        {TfmAbout::idLabel2, "Label2", {143, 74, 189, 14}, TPlace::RightLabel},
        {TfmAbout::idLabel5, "Label5", {200, 90, 132, 14}, TPlace::RightLabel},

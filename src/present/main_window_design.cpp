@@ -65,6 +65,25 @@ const TPartSpec* FindMainPart(int AId) {
   return &kMainParts[IndexOf(AId)];
 }
 
+std::array<int, kStatusColumnCount> StatusColumnWidths(int AClientWidth, int ADpi) {
+  std::array<int, kStatusColumnCount> widths{};
+  int total = 0;
+  for (std::size_t i = 0; i < widths.size(); ++i) {
+    widths[i] = ScaleFrom96(kStatusColumns[i].Width, ADpi);
+    total += widths[i];
+  }
+  if (total <= AClientWidth || AClientWidth <= 0) {
+    return widths;
+  }
+  int given = 0;
+  for (std::size_t i = 0; i + 1 < widths.size(); ++i) {
+    widths[i] = static_cast<int>(static_cast<long long>(widths[i]) * AClientWidth / total);
+    given += widths[i];
+  }
+  widths.back() = AClientWidth - given;
+  return widths;
+}
+
 int ScaleFrom96(int AValue96, int ADpi) {
   // Rounded half away from zero, as MulDiv does.
   const long long product = static_cast<long long>(AValue96) * ADpi;

@@ -4,9 +4,12 @@
 // Any thread.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <span>
 #include <vector>
+
+#include "present/status_rows.h"
 
 namespace kelvo {
 
@@ -83,6 +86,12 @@ const TPartSpec* FindMainPart(int AId);
 // from Panel1 and move with it. Indexed like MainWindowParts(); autosized labels keep width and
 // height 0.
 std::vector<TBounds> MainWindowLayout(int AClientWidth, int AClientHeight, int ADpi);
+
+// The status lists' column widths (kStatusColumns) for a list whose inside is AClientWidth
+// device pixels wide at ADpi: as designed, scaled; where they would not fit (a window kept on a
+// small screen at 1.5x), all narrowed in proportion to fill it, so no horizontal scroll bar is
+// needed.
+std::array<int, kStatusColumnCount> StatusColumnWidths(int AClientWidth, int ADpi);
 
 // AValue96 pixels at 96 dpi in device pixels at ADpi, rounded to nearest.
 int ScaleFrom96(int AValue96, int ADpi);

@@ -235,6 +235,12 @@ void TMainWindowUi::FormResize(QSize AClientSize) {
       fParts[i]->setGeometry(place.Left, place.Top, place.Width, place.Height);
     }
   }
+  for (QTableView* list : {ListView1, ListView2}) {
+    const auto widths = StatusColumnWidths(list->width() - 2 * list->frameWidth(), 96);
+    for (int column = 0; column < kStatusColumnCount; ++column) {
+      list->setColumnWidth(column, widths[static_cast<std::size_t>(column)]);
+    }
+  }
 }
 
 }  // namespace kelvo

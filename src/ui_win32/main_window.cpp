@@ -339,6 +339,9 @@ void TfmMain::FormResize() {
                        SWP_NOZORDER | SWP_NOACTIVATE | (autosized ? SWP_NOSIZE : 0));
   }
   EndDeferWindowPos(positions);
+  for (int list : {idListView1, idListView2}) {
+    FitStatusColumns(Child(list), fDpi);
+  }
 }
 
 void TfmMain::FormCreate(const TCommandLine& AOptions) {

@@ -33,6 +33,17 @@ void AddReportColumn(HWND AList, const char* ACaption, int AWidth96, int ADpi) {
                reinterpret_cast<LPARAM>(&info));
 }
 
+void FitStatusColumns(HWND AList, int ADpi) {
+  RECT client{};
+  GetClientRect(AList, &client);
+  const auto widths = StatusColumnWidths(client.right, ADpi);
+  for (std::size_t column = 0; column < widths.size(); ++column) {
+    if (ColumnWidth(AList, static_cast<int>(column)) != widths[column]) {
+      SendMessageW(AList, LVM_SETCOLUMNWIDTH, column, widths[column]);
+    }
+  }
+}
+
 int SelectedRow(HWND AList) {
   return static_cast<int>(
       SendMessageW(AList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));

@@ -24,6 +24,9 @@ void AddReportColumns(HWND AList, const TColumnLooks& AColumns, int ADpi) {
     AddReportColumn(AList, column.Caption, column.Width, ADpi);
   }
 }
+// A status list's columns as wide as designed at ADpi, or narrowed to fit its inside
+// (StatusColumnWidths).
+void FitStatusColumns(HWND AList, int ADpi);
 // The selected row, or -1; every selected row, in list order.
 int SelectedRow(HWND AList);
 std::vector<int> SelectedRows(HWND AList);

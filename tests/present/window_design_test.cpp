@@ -96,6 +96,32 @@ TEST(MainWindowDesign, EveryDpiIsTheDesignScaled) {
   }
 }
 
+TEST(MainWindowDesign, ColumnsKeepTheirWidthsOrNarrowToFitTheList) {
+  struct TCase {
+    int ClientWidth;
+    int Dpi;
+    std::array<int, kStatusColumnCount> Widths;
+  };
+  const TCase cases[] = {
+      {334, 96, {34, 120, 120, 60}},   // the designed list: exactly room
+      {600, 96, {34, 120, 120, 60}},   // wider: as designed
+      {503, 144, {51, 180, 180, 90}},  // the designed list at 1.5x
+      {486, 144, {49, 174, 174, 89}},  // kept on a small screen: narrowed, filling it
+      {167, 96, {17, 60, 60, 30}},
+      {0, 96, {34, 120, 120, 60}},  // no room at all: left as designed
+  };
+  for (const TCase& c : cases) {
+    EXPECT_EQ(StatusColumnWidths(c.ClientWidth, c.Dpi), c.Widths) << c.ClientWidth << "@" << c.Dpi;
+    if (c.ClientWidth < 501 && c.Dpi == 144 && c.ClientWidth > 0) {
+      int sum = 0;
+      for (int width : c.Widths) {
+        sum += width;
+      }
+      EXPECT_EQ(sum, c.ClientWidth);
+    }
+  }
+}
+
 TEST(Placement, MainWindowKeptOnTheAvailableArea) {
   struct TCase {
     const char* Name;

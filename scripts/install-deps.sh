@@ -16,6 +16,8 @@ packages=(
   # Qt's configuration looks for libxkbcommon; Wayland-only sessions need Qt's Wayland plugin.
   libxkbcommon-dev qt6-wayland
   scdoc
+  # The window's screen-reader test: the AT-SPI stack, a D-Bus session and a virtual display.
+  python3-pyatspi at-spi2-core dbus-daemon xvfb
 )
 for extra in "$@"; do
   case "$extra" in

@@ -3,6 +3,7 @@
 // design scaled, to within one pixel per scale step. Lit lamps are found by their colour, the
 // lists' frame lines must be whole on all four sides, the pictures must be drawn at the
 // screen's own resolution, and About's title must not lose its descenders.
+// KELVO_SCALE_TEST_SAVE=<file.png> keeps the last grabbed picture of the window for a look.
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>

@@ -6,6 +6,8 @@
 #   scripts/dialog-screenshots.sh [build folder] [output folder]
 #                                 (default: build, build/screenshots)
 #
+# KELVO_SCALE=1.5 (or 2, ...) draws the windows at that scale factor on a screen as much larger.
+#
 # Runs inside a private network namespace, so port 8442 of the machine is never touched, and
 # with settings in a temporary folder.
 set -euo pipefail
@@ -19,12 +21,14 @@ mkdir -p "$tmp/config/Marlowin"
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]\r\n"Top"=dword:00000050\r\n"Left"=dword:00000064\r\n' \
   > "$tmp/config/Marlowin/KelvoRelay.reg"
 
-exec unshare -rn bash -s "$bin" "$out" "$tmp" <<'INNER'
+exec unshare -rn bash -s "$bin" "$out" "$tmp" "${KELVO_SCALE:-1}" <<'INNER'
 set -euo pipefail
-bin="$1"; out="$2"; tmp="$3"
+bin="$1"; out="$2"; tmp="$3"; scale="$4"
 ip link set lo up
-export XDG_CONFIG_HOME="$tmp/config" XDG_RUNTIME_DIR="$tmp" DISPLAY=:77
-Xvfb :77 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+export XDG_CONFIG_HOME="$tmp/config" XDG_RUNTIME_DIR="$tmp" DISPLAY=:77 QT_SCALE_FACTOR="$scale"
+# Clicks below are at designed (1x) places; xdotool takes screen pixels.
+px() { awk -v s="$scale" -v v="$1" 'BEGIN { printf "%d", v * s }'; }
+Xvfb :77 -screen 0 "$(px 1280)x$(px 800)x24" -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $(jobs -p) 2>/dev/null || true' EXIT
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
@@ -53,7 +57,7 @@ shoot() {  # name caption: waits for the dialog, saves the screen, prints both f
   m=$(frame "$main"); d=$(frame "$win")
   echo "$1: main frame $m | dialog frame $d | $(centre_offset "$m" "$d")"
 }
-click() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
+click() { xdotool mousemove --window "$1" "$(px "$2")" "$(px "$3")" click 1; }
 
 import -window root "$out/main.png"
 click "$main" 583 435               # Setup

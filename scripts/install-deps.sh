@@ -19,6 +19,8 @@ packages=(
   scdoc
   # JSON of the status answer (header-only, used by the Windows build too).
   nlohmann-json3-dev
+  # The window's screen-reader test: the AT-SPI stack, a D-Bus session and a virtual display.
+  python3-pyatspi at-spi2-core dbus-daemon xvfb
 )
 for extra in "$@"; do
   case "$extra" in

@@ -3,6 +3,8 @@
 #
 #   scripts/screenshot.sh [build folder] [output file]     (default: build, screenshot.png)
 #
+# KELVO_SCALE=1.5 (or 2, ...) draws the window at that scale factor on a screen as much larger.
+#
 # Settings go to a temporary folder, so a user's own settings are neither read nor changed.
 set -euo pipefail
 build="${1:-build}"
@@ -16,7 +18,10 @@ export XDG_RUNTIME_DIR="$tmp"
 mkdir -p "$XDG_CONFIG_HOME/Marlowin"
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]\r\n"Top"=dword:00000014\r\n"Left"=dword:00000014\r\n' \
   > "$XDG_CONFIG_HOME/Marlowin/KelvoRelay.reg"
-xvfb-run -a -s "-screen 0 920x500x24" bash -c '
+scale="${KELVO_SCALE:-1}"
+export QT_SCALE_FACTOR="$scale"
+screen=$(awk -v s="$scale" 'BEGIN { printf "%dx%d", 920 * s, 500 * s }')
+xvfb-run -a -s "-screen 0 ${screen}x24" bash -c '
   "$1" &
   pid=$!
   sleep 3                      # the first status tick comes after one second

@@ -4,7 +4,11 @@
 #   scripts/win32-screenshots.sh <windows build folder> <output folder>
 # Call it inside a private network namespace (the program binds port 8442), e.g.
 #   unshare -n sh -c 'ip link set lo up; scripts/win32-screenshots.sh build-win build-win/screenshots'
+# KELVO_SCALE=1.5 (or 2, ...) runs the program at that many dots per inch over 96 (Wine's
+# LogPixels), on a 1280 x 800 screen all the same.
 set -eu
+scale=${KELVO_SCALE:-1}
+px() { awk -v s="$scale" -v v="$1" 'BEGIN { printf "%d", v * s + 0.5 }'; }
 build=$(cd "$1" && pwd)
 mkdir -p "$2"
 out=$(cd "$2" && pwd)
@@ -16,8 +20,10 @@ export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-msco
 # Wine draws the Win32 frames itself (caption buttons as the program asks for them), instead of
 # the window manager's decorations.
 x11key='HKCU\Software\Wine\X11 Driver'
+dpikey='HKCU\Control Panel\Desktop'
 cleanup() {
   wine reg delete "$x11key" /v Decorated /f >/dev/null 2>&1 || true
+  wine reg delete "$dpikey" /v LogPixels /f >/dev/null 2>&1 || true
   wineserver -k >/dev/null 2>&1 || true
   kill "$xvfb" 2>/dev/null || true
 }
@@ -26,6 +32,7 @@ for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 openbox >/dev/null 2>&1 &
 [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
 wine reg add "$x11key" /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
+wine reg add "$dpikey" /v LogPixels /t REG_DWORD /d "$(px 96)" /f >/dev/null 2>&1
 
 # Waits (bounded) for a window with this exact title; prints its X window id.
 wait_window() {
@@ -41,9 +48,9 @@ wait_window() {
 # <width> x <height>: the frame is as wide left, right and below, the caption takes the rest.
 click() {
   eval "$(xdotool getwindowgeometry --shell "$1")"
-  border=$(( (WIDTH - $4) / 2 ))
-  caption=$(( HEIGHT - $5 - border ))
-  xdotool mousemove --window "$1" $(( $2 + border )) $(( $3 + caption )) click 1
+  border=$(( (WIDTH - $(px "$4")) / 2 ))
+  caption=$(( HEIGHT - $(px "$5") - border ))
+  xdotool mousemove --window "$1" $(( $(px "$2") + border )) $(( $(px "$3") + caption )) click 1
   sleep 1
 }
 shot() {

@@ -1,5 +1,7 @@
 // Draws the window's pictures once into PNG files, so the committed pictures can be
-// reproduced and changed in code rather than in an image editor.
+// reproduced and changed in code rather than in an image editor. Each picture is drawn at 1x,
+// 1.5x and 2x ("ledred.png", "ledred_150.png", "ledred_200.png"): the window shows the drawing
+// that suits its screen instead of blowing up the 1x one.
 //
 //   kelvo_render_pictures <output folder>
 //   kelvo_render_pictures --icons <icon theme folder>   the program icon at the desktop's sizes
@@ -15,10 +17,18 @@
 
 namespace {
 
-QImage NewImage(int AWidth, int AHeight) {
-  QImage image(AWidth, AHeight, QImage::Format_ARGB32_Premultiplied);
+// A transparent picture of AWidth x AHeight designed pixels at AScale device pixels each
+// (rounded to whole pixels); draw into it through ScaledPainter.
+QImage NewImage(int AWidth, int AHeight, double AScale = 1.0) {
+  QImage image(qRound(AWidth * AScale), qRound(AHeight * AScale),
+               QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
   return image;
+}
+
+// A painter whose coordinates are designed pixels: the drawing code is the same at every scale.
+void ScalePainter(QPainter& APainter, double AScale) {
+  APainter.scale(AScale, AScale);
 }
 
 bool Save(const QImage& AImage, const QDir& AFolder, const QString& AName) {
@@ -31,9 +41,10 @@ bool Save(const QImage& AImage, const QDir& AFolder, const QString& AName) {
 }
 
 // A round lamp with a bright highlight, as on a front panel.
-QImage DrawLed(const QColor& ABase) {
-  QImage image = NewImage(16, 16);
+QImage DrawLed(const QColor& ABase, double AScale) {
+  QImage image = NewImage(16, 16, AScale);
   QPainter p(&image);
+  ScalePainter(p, AScale);
   p.setRenderHint(QPainter::Antialiasing);
   p.setPen(QPen(ABase.darker(220), 1.0));
   QRadialGradient body(QPointF(6.0, 5.5), 9.0);
@@ -48,15 +59,16 @@ QImage DrawLed(const QColor& ABase) {
   return image;
 }
 
-QImage DrawStrip() {
-  QImage image(8, 27, QImage::Format_ARGB32_Premultiplied);
+QImage DrawStrip(double AScale) {
+  QImage image(qRound(8 * AScale), qRound(27 * AScale), QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::white);
   return image;
 }
 
-QImage DrawLogo() {
-  QImage image = NewImage(111, 26);
+QImage DrawLogo(double AScale) {
+  QImage image = NewImage(111, 26, AScale);
   QPainter p(&image);
+  ScalePainter(p, AScale);
   p.setRenderHint(QPainter::Antialiasing);
   p.setRenderHint(QPainter::TextAntialiasing);
   // Mark: two linked rings standing for the two sides of the relay.
@@ -82,9 +94,10 @@ QImage DrawLogo() {
 }
 
 // A small desktop application window: title bar, menu line and a table.
-QImage DrawApplication() {
-  QImage image = NewImage(64, 48);
+QImage DrawApplication(double AScale) {
+  QImage image = NewImage(64, 48, AScale);
   QPainter p(&image);
+  ScalePainter(p, AScale);
   p.setRenderHint(QPainter::Antialiasing);
   const QRectF frame(2.5, 3.5, 59.0, 41.0);
   p.setPen(Qt::NoPen);
@@ -120,9 +133,10 @@ QImage DrawApplication() {
 }
 
 // A DIN-rail controller module: housing, terminals on top and bottom, status lamps.
-QImage DrawController() {
-  QImage image = NewImage(64, 48);
+QImage DrawController(double AScale) {
+  QImage image = NewImage(64, 48, AScale);
   QPainter p(&image);
+  ScalePainter(p, AScale);
   p.setRenderHint(QPainter::Antialiasing);
   const QRectF body(12.5, 4.5, 40.0, 40.0);
   p.setPen(Qt::NoPen);
@@ -189,9 +203,10 @@ void DrawSocket(QPainter& p, const QRectF& ARect) {
 
 // The relay: a grey box whose face carries the counters, lamps and gauge (drawn by the window
 // on top), with a LAN socket on the left and a WAN socket on the right below the lamps.
-QImage DrawRelay() {
-  QImage image = NewImage(168, 204);
+QImage DrawRelay(double AScale) {
+  QImage image = NewImage(168, 204, AScale);
   QPainter p(&image);
+  ScalePainter(p, AScale);
   p.setRenderHint(QPainter::Antialiasing);
   const QRectF box(1.5, 1.5, 164.0, 200.0);
   QLinearGradient shell(0, 0, 0, 204);
@@ -282,15 +297,26 @@ int main(int argc, char** argv) {
     return 1;
   }
   bool ok = true;
-  ok = Save(DrawLed(QColor(220, 30, 30)), folder, "ledred.png") && ok;
-  ok = Save(DrawLed(QColor(40, 190, 40)), folder, "ledgreen.png") && ok;
-  ok = Save(DrawLed(QColor(150, 150, 150)), folder, "ledgray.png") && ok;
-  ok = Save(DrawStrip(), folder, "strip.png") && ok;
-  ok = Save(DrawLogo(), folder, "logo.png") && ok;
-  ok = Save(DrawApplication(), folder, "application.png") && ok;
-  ok = Save(DrawController(), folder, "controller.png") && ok;
-  ok = Save(DrawRelay(), folder, "relay.png") && ok;
-  ok = Save(DrawIcon(64), folder, "icon.png") && ok;
-  ok = Save(DrawIcon(96), folder, "about_logo.png") && ok;
+  for (const int percent : {100, 150, 200}) {
+    const double scale = percent / 100.0;
+    // "ledred.png" at 1x, "ledred_150.png" at 1.5x, as the window looks them up.
+    const auto name = [percent](const char* AName) {
+      QString file = QString::fromLatin1(AName);
+      if (percent != 100) {
+        file.insert(file.lastIndexOf(QLatin1Char('.')), QStringLiteral("_%1").arg(percent));
+      }
+      return file;
+    };
+    ok = Save(DrawLed(QColor(220, 30, 30), scale), folder, name("ledred.png")) && ok;
+    ok = Save(DrawLed(QColor(40, 190, 40), scale), folder, name("ledgreen.png")) && ok;
+    ok = Save(DrawLed(QColor(150, 150, 150), scale), folder, name("ledgray.png")) && ok;
+    ok = Save(DrawStrip(scale), folder, name("strip.png")) && ok;
+    ok = Save(DrawLogo(scale), folder, name("logo.png")) && ok;
+    ok = Save(DrawApplication(scale), folder, name("application.png")) && ok;
+    ok = Save(DrawController(scale), folder, name("controller.png")) && ok;
+    ok = Save(DrawRelay(scale), folder, name("relay.png")) && ok;
+    ok = Save(DrawIcon(qRound(64 * scale)), folder, name("icon.png")) && ok;
+    ok = Save(DrawIcon(qRound(96 * scale)), folder, name("about_logo.png")) && ok;
+  }
   return ok ? 0 : 1;
 }

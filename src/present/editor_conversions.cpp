@@ -51,8 +51,10 @@ std::optional<std::int32_t> ParseInt32(std::string_view AText) {
 
 }  // namespace
 
-bool EntryTextsComplete(const TEntryTexts& ATexts) {
-  return !ATexts.NAD.empty() && !ATexts.Host.empty() && !ATexts.Port.empty();
+bool EntryTextsAcceptable(const TEntryTexts& ATexts) {
+  const std::optional<std::int32_t> port = ParseInt32(ATexts.Port);
+  return ParseInt32(ATexts.NAD).has_value() && !Trimmed(ATexts.Host).empty() && port.has_value() &&
+         *port >= 1 && *port <= 0xFFFF;
 }
 
 std::int32_t ConvertNAD(std::string_view AText) {

@@ -15,9 +15,11 @@ struct TEntryTexts {
   std::string Port;
 };
 
-// Whether the editor's OK is enabled. The conversions accept any text, but an entry without a
-// NAD, host or port is almost certainly a slip, so OK waits until all three hold something.
-bool EntryTextsComplete(const TEntryTexts& ATexts);
+// Whether the editor's OK is enabled: the NAD is a whole signed 32-bit number, the host is not
+// blank and the port is a number from 1 to 65535. The conversions below turn any text into an
+// entry, but only these texts become the entry the user typed: a port of 99999 would be stored
+// as 34463 and a NAD past the range as 1.
+bool EntryTextsAcceptable(const TEntryTexts& ATexts);
 
 // A signed 32-bit decimal number; empty, not a number or outside the range gives 1.
 std::int32_t ConvertNAD(std::string_view AText);

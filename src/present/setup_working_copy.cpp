@@ -1,9 +1,9 @@
 #include "present/setup_working_copy.h"
 
-#include <exception>
 #include <utility>
 
 #include "tables/address_tables.h"
+#include "tables/nat_info.h"
 
 namespace kelvo {
 
@@ -51,16 +51,25 @@ std::string TSetupWorkingCopy::CellText(int ARow, TStaticColumn AColumn) const {
   return {};
 }
 
+std::unique_ptr<TNATInfo> MakeStaticEntry(std::int32_t ANAD, const std::string& AHost,
+                                          std::uint16_t APort) {
+  try {
+    return std::make_unique<TNATInfo>(ANAD, AHost, APort, kStaticTableTimeout);
+  } catch (const TResolveError&) {
+    // Built from an address text, which needs no lookup, then given the host as typed.
+    auto entry = std::make_unique<TNATInfo>(ANAD, "0.0.0.0", APort, kStaticTableTimeout);
+    entry->SetHost(AHost);
+    entry->SetIP("");
+    return entry;
+  }
+}
+
 bool TSetupWorkingCopy::Add(const TEntryTexts& ATexts) {
   if (!fLocalStaticList) {
     return false;
   }
-  try {
-    fLocalStaticList->Add(std::make_unique<TNATInfo>(
-        ConvertNAD(ATexts.NAD), ATexts.Host, ConvertPort(ATexts.Port), kStaticTableTimeout));
-  } catch (const std::exception&) {
-    return false;  // the host does not resolve; Setup reports nothing
-  }
+  fLocalStaticList->Add(
+      MakeStaticEntry(ConvertNAD(ATexts.NAD), ATexts.Host, ConvertPort(ATexts.Port)));
   return true;
 }
 

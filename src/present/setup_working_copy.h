@@ -30,6 +30,13 @@ inline constexpr std::array<TStaticColumnLook, 4> kStaticColumns{{
     {"Port", 66},
 }};
 
+// A static entry as Setup adds it: the host resolved into its IP now when it can be; when it
+// cannot (a name while the network is down, a typo to mend later) the entry is kept all the
+// same with an empty IP, exactly as a stored one is kept at load. Forwarding resolves the host
+// before every send, so the entry works as soon as the name resolves. May block on the lookup.
+std::unique_ptr<TNATInfo> MakeStaticEntry(std::int32_t ANAD, const std::string& AHost,
+                                          std::uint16_t APort);
+
 // What an accepted Setup hands to the apply sequence.
 struct TSetupResult {
   std::unique_ptr<TNATInfoList> StaticList;  // null only when no showing began
@@ -62,7 +69,8 @@ class TSetupWorkingCopy {
   std::string CellText(int ARow, TStaticColumn AColumn) const;
 
   // acAddExecute after the editor's OK: converts the texts and appends an entry that never
-  // expires. False (and nothing added) when the host cannot be resolved.
+  // expires (MakeStaticEntry: a host that does not resolve is kept). False only outside a
+  // showing.
   bool Add(const TEntryTexts& ATexts);
   // acEditExecute: the texts to fill the editor with; none when ARow is not a row.
   std::optional<TEntryTexts> EditTexts(int ARow) const;

@@ -8,7 +8,9 @@
 #include <QPixmap>
 
 #include "app/version.h"
+#include "present/about_design.h"
 #include "ui_qt/form_helpers.h"
+#include "ui_qt/gui_pictures.h"
 #include "ui_qt/shell_open.h"
 
 namespace kelvo {
@@ -47,7 +49,7 @@ TfmAbout::TfmAbout(QWidget* AParent)
   setAutoFillBackground(true);
 
   // The program's icon at the size of this window's picture.
-  Image1->setPixmap(QPixmap(QStringLiteral(":/about_logo.png")));
+  Image1->setPixmap(LoadPicture(QStringLiteral("about_logo.png")));
   lblProgramName->setFont(DesignFont(kArial, 24, true));
   lblProgramName->setText(QStringLiteral("ProgramName"));
   Label3->setText(QStringLiteral("version"));
@@ -65,7 +67,20 @@ TfmAbout::TfmAbout(QWidget* AParent)
   FormCreate();
   for (QLabel* label : {lblProgramName, Label3, lblVersionNum, Label2, Label5, Label6}) {
     FitLabelWidth(label);
+    FitLabelHeight(label);  // the title's descenders ("y") stay inside its box
   }
+  PlaceVersionWord();
+}
+
+void TfmAbout::PlaceVersionWord() {
+  // "version" keeps its gap before the number, however wide the face draws the number.
+  const QRect number = lblVersionNum->geometry();
+  const int numberTextLeft = number.x() + number.width() -
+                             lblVersionNum->fontMetrics().horizontalAdvance(lblVersionNum->text());
+  const int wordRight = VersionWordRight(numberTextLeft, 96);
+  QRect word = Label3->geometry();
+  word.moveLeft(wordRight - word.width());
+  Label3->setGeometry(word);
 }
 
 void TfmAbout::FormCreate() {

@@ -30,6 +30,7 @@ class TfmAbout : public TCentredDialog {
 
  private:
   void FormCreate();
+  void PlaceVersionWord();
   void Label5Click(QObject* ASender);
 };
 

@@ -7,6 +7,7 @@
 #include <QShowEvent>
 #include <QValidator>
 
+#include "present/label_room.h"
 #include "ui_qt/form_helpers.h"
 
 namespace kelvo {
@@ -58,6 +59,19 @@ TfmEditNAT::TfmEditNAT(QWidget* AParent)
     FitLabelWidth(label);
     FitLabelHeight(label);
   }
+  // A caption wider than designed pushes its field's left edge along; NAD and host stay
+  // aligned under each other.
+  const auto rightOf = [](const QWidget* AWidget) { return AWidget->x() + AWidget->width(); };
+  const auto giveWay = [](QWidget* AField, int ACaptionRight) {
+    const QRect now = AField->geometry();
+    const TBounds place = FieldAfterLabel(ACaptionRight, kLabelFieldGap,
+                                          {now.x(), now.y(), now.width(), now.height()});
+    AField->setGeometry(place.Left, place.Top, place.Width, place.Height);
+  };
+  const int captionsRight = std::max(rightOf(Label1), rightOf(Label2));
+  giveWay(edNAD, captionsRight);
+  giveWay(edHost, captionsRight);
+  giveWay(edPort, rightOf(Label3));
   // Typing adds digits; the caller's own negative NAD must stay acceptable, or Qt would stop
   // filtering the field altogether.
   edNAD->setValidator(new TFieldValidator(&NADFieldAcceptance, edNAD));
@@ -99,10 +113,14 @@ void TfmEditNAT::showEvent(QShowEvent* AEvent) {
 
 void TfmEditNAT::FormShow() {
   setWindowTitle(EditMode ? QStringLiteral("Edit") : QStringLiteral("Add"));
+  // Every showing starts in the NAD field with its text selected, whatever field the last one
+  // ended in: a NAD typed at once replaces what is there instead of landing in Host.
+  edNAD->setFocus(Qt::OtherFocusReason);
+  edNAD->selectAll();
 }
 
 void TfmEditNAT::edNADChange() {
-  btnOK->setEnabled(EntryTextsComplete(Texts()));
+  btnOK->setEnabled(EntryTextsAcceptable(Texts()));
 }
 
 }  // namespace kelvo

@@ -1,5 +1,6 @@
 // The small modal editor for one static controller entry: it only collects three texts; the
-// Setup dialog converts them and changes its working copy of the list. GUI thread only.
+// Setup dialog converts them and changes its working copy of the list. OK is enabled only for
+// texts that convert to what was typed (EntryTextsAcceptable). GUI thread only.
 #pragma once
 
 #include <QString>

@@ -3,6 +3,9 @@
 #include <QLabel>
 #include <QTimer>
 
+#include "present/accessible_texts.h"
+#include "ui_qt/gui_pictures.h"
+
 namespace kelvo {
 
 class TLampPanel::TQtLampTimer : public TLampTimer {
@@ -16,9 +19,9 @@ class TLampPanel::TQtLampTimer : public TLampTimer {
 };
 
 TLampPanel::TLampPanel(const std::array<QLabel*, 4>& ALamps, QObject* AParent)
-    : QObject(AParent), fLamps(ALamps), fPictures([](const char* AName) {
-        return QPixmap(QStringLiteral(":/") + QLatin1String(AName));
-      }) {
+    : QObject(AParent),
+      fLamps(ALamps),
+      fPictures([](const char* AName) { return LoadPicture(QLatin1String(AName)); }) {
   setObjectName(QStringLiteral("LampPanel"));
   static const char* const kTimerNames[] = {"timLEDRxLAN", "timLEDRxWAN", "timLEDTxLAN",
                                             "timLEDTxWAN"};
@@ -41,7 +44,10 @@ TLampPanel::TLampPanel(const std::array<QLabel*, 4>& ALamps, QObject* AParent)
 TLampPanel::~TLampPanel() = default;
 
 void TLampPanel::ShowLamp(TLamp ALamp, TLedColor AColor) {
-  fLamps[static_cast<std::size_t>(ALamp)]->setPixmap(Picture(AColor));
+  QLabel* lamp = fLamps[static_cast<std::size_t>(ALamp)];
+  lamp->setPixmap(Picture(AColor));
+  // A screen reader hears the state the colour shows.
+  lamp->setAccessibleName(QString::fromStdString(LampAccessibleName(ALamp, AColor)));
 }
 
 }  // namespace kelvo

@@ -1,5 +1,6 @@
-// The four activity lamps drawn with the pictures "LEDRED", "LEDGREEN" and "LEDGRAY". When a
-// lamp lights and goes grey is TLampStates' decision; this panel gives it Qt timers and labels.
+// The four activity lamps drawn with the pictures "LEDRED", "LEDGREEN" and "LEDGRAY" (in the
+// drawing that suits the screen), each named with its state for screen readers. When a lamp
+// lights and goes grey is TLampStates' decision; this panel gives it Qt timers and labels.
 // GUI thread only.
 #pragma once
 

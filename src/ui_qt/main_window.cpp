@@ -20,9 +20,11 @@
 #include "ui_qt/help_window.h"
 #include "ui_qt/kelvo_application.h"
 #include "ui_qt/lamp_panel.h"
+#include "ui_qt/main_window_keys.h"
 #include "ui_qt/network_notifier.h"
 #include "ui_qt/options_dialog.h"
 #include "ui_qt/qt_relay_view.h"
+#include "ui_qt/screen_fit.h"
 #include "ui_qt/status_model.h"
 #include "ui_qt/status_presenter.h"
 #include "ui_qt/tray_icon.h"
@@ -42,6 +44,8 @@ TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOpti
   fUi.Setup(this);
   resize(kDesignClientWidth, kDesignClientHeight);
   CreateActions();
+  new TMainWindowKeys(*this, fUi, *acHelp, *acClose);  // children of the window
+  new TScreenFit(*this);
   FormCreate(AOptions);
 }
 

@@ -9,19 +9,19 @@
 #include <QPushButton>
 #include <QTableView>
 
+#include "present/accessible_texts.h"
 #include "present/gauge_look.h"
+#include "present/main_window_design.h"
 #include "present/status_rows.h"
 #include "ui_qt/form_helpers.h"
+#include "ui_qt/gui_pictures.h"
+#include "ui_qt/status_list_view.h"
 #include "ui_qt/status_model.h"
 
 namespace kelvo {
 
 namespace {
 
-// Distances kept to the right and bottom edges by the widgets anchored there.
-constexpr int kLogoRightGap = kDesignClientWidth - 757;
-constexpr int kControllerRightGap = kDesignClientWidth - 801;
-constexpr int kButtonTopGap = kDesignClientHeight - 423;
 constexpr int kListLeft = 8;
 constexpr int kListTop = 88;
 constexpr int kPanelWidth = 176;
@@ -56,15 +56,17 @@ QLabel* MakeLabel(QWidget* AParent, const char* AName, int ALeft, int ATop, cons
 QLabel* MakePicture(QWidget* AParent, const char* AName, int ALeft, int ATop, int AWidth,
                     int AHeight, const QString& AResource) {
   auto* image = MakeChild<QLabel>(AParent, AName, ALeft, ATop, AWidth, AHeight);
-  image->setPixmap(QPixmap(AResource));
+  image->setPixmap(LoadPicture(AResource));
   return image;
 }
 
 // Report view with grid lines, read-only, headers that do not react to clicks, no sorting.
-// Tab moves on to the next control instead of walking the cells.
+// Tab moves on to the next control instead of walking the cells. Rows can be selected (several
+// with Shift and Ctrl) to be copied; a tick's rebuild clears the selection.
 QTableView* MakeList(QWidget* AParent, const char* AName, int ALeft, int ATop, int AWidth,
-                     int AHeight, TStatusModel*& AModel) {
-  auto* list = MakeChild<QTableView>(AParent, AName, ALeft, ATop, AWidth, AHeight);
+                     int AHeight, TStatusList AList, TStatusModel*& AModel) {
+  auto* list = MakeChild<TStatusListView>(AParent, AName, ALeft, ATop, AWidth, AHeight);
+  list->setAccessibleName(QString::fromLatin1(StatusListAccessibleName(AList)));
   AModel = new TStatusModel(list);  // owned by the list
   AModel->setObjectName(QString::fromLatin1(AName) + QStringLiteral("Rows"));
   list->setModel(AModel);
@@ -84,7 +86,7 @@ QTableView* MakeList(QWidget* AParent, const char* AName, int ALeft, int ATop, i
   list->setWordWrap(false);
   list->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list->setSelectionBehavior(QAbstractItemView::SelectRows);
-  list->setSelectionMode(QAbstractItemView::SingleSelection);
+  list->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list->setTabKeyNavigation(false);
   return list;
 }
@@ -108,30 +110,32 @@ void TMainWindowUi::Setup(QWidget* AWindow) {
   AWindow->setFont(WindowFont(11));
 
   Image1 =
-      MakePicture(AWindow, "Image1", 0, 0, kDesignClientWidth, 27, QStringLiteral(":/strip.png"));
+      MakePicture(AWindow, "Image1", 0, 0, kDesignClientWidth, 27, QStringLiteral("strip.png"));
   Image1->setScaledContents(true);
   Shape1 = MakeChild<QFrame>(AWindow, "Shape1", 0, 27, kDesignClientWidth, 1);
   Shape1->setFrameShape(QFrame::NoFrame);
   Shape1->setAutoFillBackground(true);
   Shape1->setStyleSheet(QStringLiteral("background-color: #a0a0a0;"));
-  Image3 = MakePicture(AWindow, "Image3", 757, 2, 111, 26, QStringLiteral(":/logo.png"));
+  Image3 = MakePicture(AWindow, "Image3", 757, 2, 111, 26, QStringLiteral("logo.png"));
 
   lblLAN = MakeLabel(AWindow, "lblLAN", 8, 45, QStringLiteral("Applications (LAN)"));
   lblLAN->setFont(WindowFont(19));
   lblLAN->adjustSize();
   imgApplication =
-      MakePicture(AWindow, "imgApplication", 284, 34, 64, 48, QStringLiteral(":/application.png"));
+      MakePicture(AWindow, "imgApplication", 284, 34, 64, 48, QStringLiteral("application.png"));
   lblWAN = MakeLabel(AWindow, "lblWAN", 525, 45, QStringLiteral("Controllers (WAN)"));
   lblWAN->setFont(WindowFont(19));
   lblWAN->adjustSize();
   imgController =
-      MakePicture(AWindow, "imgController", 801, 33, 64, 48, QStringLiteral(":/controller.png"));
+      MakePicture(AWindow, "imgController", 801, 33, 64, 48, QStringLiteral("controller.png"));
 
-  ListView1 = MakeList(AWindow, "ListView1", kListLeft, kListTop, 340, 313, ListModel1);
-  ListView2 = MakeList(AWindow, "ListView2", 525, 87, 340, 314, ListModel2);
+  ListView1 = MakeList(AWindow, "ListView1", kListLeft, kListTop, 340, 313,
+                       TStatusList::Applications, ListModel1);
+  ListView2 =
+      MakeList(AWindow, "ListView2", 525, 87, 340, 314, TStatusList::Controllers, ListModel2);
 
   Panel1 = MakeChild<QWidget>(AWindow, "Panel1", 348, 141, kPanelWidth, 207);
-  Image2 = MakePicture(Panel1, "Image2", 4, 0, 168, 204, QStringLiteral(":/relay.png"));
+  Image2 = MakePicture(Panel1, "Image2", 4, 0, 168, 204, QStringLiteral("relay.png"));
   Label1 = MakeLabel(Panel1, "Label1", 51, 8, QStringLiteral("LAN:"));
   lblReqCount = MakeLabel(Panel1, "lblReqCount", 116, 8, QStringLiteral("-"));
   Label2 = MakeLabel(Panel1, "Label2", 46, 24, QStringLiteral("WAN:"));
@@ -162,6 +166,8 @@ void TMainWindowUi::Setup(QWidget* AWindow) {
   Gauge1->setRange(0, 20);
   Gauge1->setValue(0);
   Gauge1->setTextVisible(false);
+  Gauge1->setAccessibleName(QString::fromLatin1(
+      kGaugeAccessibleName.data(), static_cast<qsizetype>(kGaugeAccessibleName.size())));
   Gauge1->setStyleSheet(QStringLiteral("QProgressBar { background-color: %1; border: 1px solid "
                                        "#7f7f7f; } QProgressBar::chunk { background-color: %2; }")
                             .arg(ColorName(kGaugeBackColor), ColorName(kGaugeBarColor)));
@@ -184,18 +190,27 @@ void TMainWindowUi::Setup(QWidget* AWindow) {
 
   lblLocalIP = MakeChild<QLabel>(AWindow, "lblLocalIP", 376, 351, 124, 14);
   lblLocalIP->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  // Both labels are read by their text; the description says what the text is.
+  lblLocalIP->setAccessibleDescription(QString::fromLatin1(
+      kLocalIPAccessibleName.data(), static_cast<qsizetype>(kLocalIPAccessibleName.size())));
   lblError = MakeChild<QLabel>(AWindow, "lblError", 367, 371, 137, 13);
   lblError->setText(QStringLiteral("Error opening port 8442!"));
   lblError->setFont(WindowFont(11, true));
   lblError->setStyleSheet(QStringLiteral("color: red;"));
   lblError->setWordWrap(true);
   lblError->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  lblError->setAccessibleDescription(QString::fromLatin1(
+      kPortErrorAccessibleName.data(), static_cast<qsizetype>(kPortErrorAccessibleName.size())));
   lblError->hide();
 
   Button1 = MakeButton(AWindow, "Button1", 546, QStringLiteral("Setup"));
   Button4 = MakeButton(AWindow, "Button4", 626, QStringLiteral("Help"));
   Button2 = MakeButton(AWindow, "Button2", 707, QStringLiteral("About"));
   Button3 = MakeButton(AWindow, "Button3", 788, QStringLiteral("Close"));
+
+  fParts = {Image1,        Shape1,    Image3,    lblLAN, imgApplication, lblWAN,
+            imgController, ListView1, ListView2, Panel1, lblLocalIP,     lblError,
+            Button1,       Button4,   Button2,   Button3};
 }
 
 void TMainWindowUi::ShowReqCount(const QString& AText) {
@@ -207,37 +222,25 @@ void TMainWindowUi::ShowAckCount(const QString& AText) {
 }
 
 void TMainWindowUi::FormResize(QSize AClientSize) {
-  const int width = AClientSize.width();
-  const int height = AClientSize.height();
-
-  // Anchored to the top edge over the full width, or to the top-right corner.
-  Image1->resize(width, Image1->height());
-  Shape1->resize(width, Shape1->height());
-  Image3->move(width - kLogoRightGap, Image3->y());
-  imgController->move(width - kControllerRightGap, imgController->y());
-
-  // Anchored to the bottom-right corner; the lists take their height from these.
-  const int buttonTop = height - kButtonTopGap;
-  Button1->move(width - (kDesignClientWidth - 546), buttonTop);
-  Button4->move(width - (kDesignClientWidth - 626), buttonTop);
-  Button2->move(width - (kDesignClientWidth - 707), buttonTop);
-  Button3->move(width - (kDesignClientWidth - 788), buttonTop);
-
-  // Below a client width of 196 there is no room for the lists at all.
-  int listWidth = (width - 2 * kListLeft - kPanelWidth - 4) / 2;
-  if (listWidth < 0) {
-    listWidth = 0;
+  // The shared rule at 96 dpi: Qt's coordinates are the design's pixels at every scale.
+  const std::vector<TBounds> places =
+      MainWindowLayout(AClientSize.width(), AClientSize.height(), 96);
+  const std::span<const TPartSpec> parts = MainWindowParts();
+  for (std::size_t i = 0; i < fParts.size(); ++i) {
+    const TPartSpec& part = parts[i];
+    const TBounds& place = places[i];
+    if (part.Design.Width == 0 || part.Design.Height == 0) {
+      fParts[i]->move(place.Left, place.Top);  // a label sized by its text
+    } else {
+      fParts[i]->setGeometry(place.Left, place.Top, place.Width, place.Height);
+    }
   }
-  int listHeight = Button1->y() - ListView1->y() - 10;
-  if (listHeight < 0) {
-    listHeight = 0;
+  for (QTableView* list : {ListView1, ListView2}) {
+    const auto widths = StatusColumnWidths(list->width() - 2 * list->frameWidth(), 96);
+    for (int column = 0; column < kStatusColumnCount; ++column) {
+      list->setColumnWidth(column, widths[static_cast<std::size_t>(column)]);
+    }
   }
-  ListView1->resize(listWidth, listHeight);
-  ListView2->resize(listWidth, listHeight);
-  Panel1->move(ListView1->x() + listWidth + 2, Panel1->y());
-  ListView2->move(Panel1->x() + Panel1->width() + 2, ListView2->y());
-  lblWAN->move(ListView2->x(), lblWAN->y());
-  imgApplication->move(ListView1->x() + listWidth - imgApplication->width(), imgApplication->y());
 }
 
 }  // namespace kelvo

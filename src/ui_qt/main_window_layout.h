@@ -1,11 +1,14 @@
-// The main window's widgets at their designed places (pixels at 96 dpi, client area 872 x 456)
-// and the rule that spreads the two lists over the width when the window is resized.
+// The main window's widgets at their designed places (pixels at 96 dpi, client area 872 x 456),
+// placed by the shared design and resize rule (present/main_window_design.h) when the window is
+// resized.
 // GUI thread only.
 #pragma once
 
 #include <QSize>
 #include <QString>
 #include <array>
+
+#include "present/main_window_design.h"
 
 class QFrame;
 class QLabel;
@@ -18,8 +21,8 @@ namespace kelvo {
 
 class TStatusModel;
 
-inline constexpr int kDesignClientWidth = 872;
-inline constexpr int kDesignClientHeight = 456;
+inline constexpr int kDesignClientWidth = kMainClientWidth;
+inline constexpr int kDesignClientHeight = kMainClientHeight;
 
 // Every widget is a child of the window (Qt parent-child ownership) named like its field.
 struct TMainWindowUi {
@@ -70,11 +73,14 @@ struct TMainWindowUi {
   void ShowReqCount(const QString& AText);
   void ShowAckCount(const QString& AText);
   // FormResize: the bottom-right buttons and top-right pictures follow the corner, then the
-  // lists share the width left and right of the relay panel.
+  // lists share the width left and right of the relay panel, which the address and the error
+  // line follow.
   void FormResize(QSize AClientSize);
 
  private:
   int fCountRight = 0;  // right edge of both counters inside Panel1
+  // The window's own children in the order of MainWindowParts() (Panel1's come after them).
+  std::array<QWidget*, idButton3 - idImage1 + 1> fParts{};
 };
 
 }  // namespace kelvo

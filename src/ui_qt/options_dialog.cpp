@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/relay_host.h"
+#include "present/label_room.h"
 #include "ui_qt/edit_nat_dialog.h"
 #include "ui_qt/form_helpers.h"
 #include "ui_qt/group_frame.h"
@@ -104,6 +105,13 @@ TfmOptions::TfmOptions(TfmEditNAT& AEditNAT, QWidget* AParent)
   FitLabelWidth(Label2);
   FitLabelHeight(Label1);
   FitLabelHeight(Label2);
+  {
+    // A caption wider than designed pushes the drop-down's left edge along.
+    const QRect now = cbEthAdapter->geometry();
+    const TBounds place = FieldAfterLabel(Label1->x() + Label1->width(), kLabelFieldGap,
+                                          {now.x(), now.y(), now.width(), now.height()});
+    cbEthAdapter->setGeometry(place.Left, place.Top, place.Width, place.Height);
+  }
   SetUpReportList(lvStatic);
 
   acAdd->setObjectName(QStringLiteral("acAdd"));
@@ -219,7 +227,7 @@ void TfmOptions::acAddExecute() {
   if (fEditNAT.exec() != QDialog::Accepted) {
     return;
   }
-  // A host that does not resolve is simply not added; the dialog reports nothing.
+  // A host that does not resolve now is added all the same, with an empty IP.
   fWorkingCopy.Add(fEditNAT.Texts());
   RefreshStaticList();
 }

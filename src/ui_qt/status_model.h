@@ -16,6 +16,7 @@ class TStatusModel : public QAbstractTableModel {
   explicit TStatusModel(QObject* AParent);
 
   void SetRows(TStatusRows ARows);
+  const TStatusRows& Rows() const { return fRows; }
 
   int rowCount(const QModelIndex& AParent = QModelIndex()) const override;
   int columnCount(const QModelIndex& AParent = QModelIndex()) const override;

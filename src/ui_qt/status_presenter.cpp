@@ -21,8 +21,12 @@ void TStatusPresenter::Tick(std::int32_t AMsgCount, const TAddressTables& ATable
 }
 
 void TStatusPresenter::ShowRate(std::int32_t AMsgCount) {
+  const QString rate = QString::fromStdString(MsgRateText(AMsgCount));
   fGauge1.setValue(GaugePosition(AMsgCount));
-  flblMsgCount.setText(QString::fromStdString(MsgRateText(AMsgCount)));
+  // A screen reader reads the bar's position as the gauge's value (it stops at 20) and this
+  // as what the value means.
+  fGauge1.setAccessibleDescription(rate);
+  flblMsgCount.setText(rate);
 }
 
 void TStatusPresenter::FillLists(const TAddressTables& ATables) {

@@ -1,6 +1,8 @@
 #include "ui_win32/about_window.h"
 
 #include "app/version.h"
+#include "present/about_design.h"
+#include "present/picture_scale.h"
 #include "ui_win32/shell_open.h"
 #include "ui_win32/win32_text.h"
 
@@ -18,7 +20,8 @@ void TfmAbout::CreateControls() {
   RegisterPictureClass();
 
   HWND image = AddControl(kPictureClass, L"", 0, idImage1, {16, 16, 96, 96});
-  fLogo = std::make_unique<TPicture>(L"ABOUTLOGO");
+  fLogo = std::make_unique<TPicture>(
+      Widen(ScaledPictureName("ABOUTLOGO", PictureScaleFor(Dpi() / 96.0))).c_str());
   SetPicture(image, fLogo.get());
   const DWORD label = SS_RIGHT | SS_NOPREFIX;
   HWND name = AddControl(L"STATIC", L"ProgramName", label, idlblProgramName, {170, 16, 162, 29});
@@ -34,7 +37,12 @@ void TfmAbout::CreateControls() {
   FormCreate();
   for (int id : {idlblProgramName, idLabel3, idlblVersionNum, idLabel2, idLabel5, idLabel6}) {
     FitRightAligned(Item(id));
+    GrowHeightToText(Item(id));  // the title's "y" stays whole
   }
+  // "version" keeps its gap before the number, however wide the face draws the number.
+  TBounds word = ChildBounds(Item(idLabel3));
+  word.Left = VersionWordRight(ChildBounds(Item(idlblVersionNum)).Left, Dpi()) - word.Width;
+  PlaceWindow(Item(idLabel3), word);
 }
 
 void TfmAbout::FormCreate() {

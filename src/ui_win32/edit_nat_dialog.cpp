@@ -1,5 +1,9 @@
 #include "ui_win32/edit_nat_dialog.h"
 
+#include <algorithm>
+
+#include "present/label_room.h"
+
 namespace kelvo {
 
 TfmEditNAT::TfmEditNAT() : TModalForm({L"Add", 326, 116}) {}
@@ -23,6 +27,16 @@ void TfmEditNAT::CreateControls() {
   for (int label : {idLabel1, idLabel2, idLabel3}) {
     GrowToText(Item(label), false);
   }
+  // A caption wider than designed pushes its field's left edge along; NAD and host stay
+  // aligned under each other.
+  const int gap = ScaleFrom96(kLabelFieldGap, Dpi());
+  const int captionsRight =
+      std::max(ChildBounds(Item(idLabel1)).Right(), ChildBounds(Item(idLabel2)).Right());
+  for (int field : {idedNAD, idedHost}) {
+    PlaceWindow(Item(field), FieldAfterLabel(captionsRight, gap, ChildBounds(Item(field))));
+  }
+  PlaceWindow(Item(idedPort), FieldAfterLabel(ChildBounds(Item(idLabel3)).Right(), gap,
+                                              ChildBounds(Item(idedPort))));
 }
 
 void TfmEditNAT::SetFields(const TEntryTexts& ATexts) {
@@ -55,7 +69,7 @@ bool TfmEditNAT::Command(int AId, int ACode) {
 }
 
 void TfmEditNAT::edNADChange() {
-  EnableWindow(Item(IDOK), EntryTextsComplete(Fields()) ? TRUE : FALSE);
+  EnableWindow(Item(IDOK), EntryTextsAcceptable(Fields()) ? TRUE : FALSE);
 }
 
 }  // namespace kelvo

@@ -1,5 +1,7 @@
 // The four activity lamps of the main window, run by the shared lamp state machine: each lamp
-// has its own window timer on the owner window and shows one of the three lamp pictures.
+// has its own window timer on the owner window and shows one of the three lamp pictures, in the
+// drawing that suits the window's dpi; its window text names it with its state for screen
+// readers.
 // GUI thread only.
 #pragma once
 
@@ -17,9 +19,10 @@ namespace kelvo {
 class TLampPanel : private TLampDisplay {
  public:
   // ALamps are the picture windows in TLamp order (LANRx, WANRx, LANTx, WANTx); the timers
-  // get the identifiers AFirstTimerId.. on AOwner. Loads "LEDRED", "LEDGREEN", "LEDGRAY"
-  // (throws TPictureError when one is missing or broken).
-  TLampPanel(HWND AOwner, const std::array<HWND, kLampCount>& ALamps, UINT_PTR AFirstTimerId);
+  // get the identifiers AFirstTimerId.. on AOwner. Loads "LEDRED", "LEDGREEN", "LEDGRAY" drawn
+  // for ADpi (throws TPictureError when one is missing or broken).
+  TLampPanel(HWND AOwner, const std::array<HWND, kLampCount>& ALamps, UINT_PTR AFirstTimerId,
+             int ADpi);
   ~TLampPanel() override;
   TLampPanel(const TLampPanel&) = delete;
   TLampPanel& operator=(const TLampPanel&) = delete;
@@ -28,9 +31,11 @@ class TLampPanel : private TLampDisplay {
   // WM_TIMER: true when AId is one of the lamp timers (timLEDRxLANTimer has then run).
   bool TimerFired(UINT_PTR AId);
   void StopTimers() { fStates->StopTimers(); }
+  // The window moved to a screen of another dpi: the drawings for it, each lamp as it was.
+  void ReloadPictures(int ADpi);
 
   const TLampStates& States() const { return *fStates; }
-  const TPicture& Picture(TLedColor AColor) const { return fPictures.Picture(AColor); }
+  const TPicture& Picture(TLedColor AColor) const { return fPictures->Picture(AColor); }
 
  private:
   // One lamp's window timer.
@@ -51,7 +56,7 @@ class TLampPanel : private TLampDisplay {
   UINT_PTR fFirstTimerId;
   std::array<std::unique_ptr<TWindowTimer>, kLampCount> fTimers;
   std::unique_ptr<TLampStates> fStates;
-  TLampPictures<TPicture> fPictures;
+  std::unique_ptr<TLampPictures<TPicture>> fPictures;
 };
 
 }  // namespace kelvo

@@ -11,6 +11,7 @@
 #include "net/network_watcher.h"
 #include "present/form_lifecycle.h"
 #include "present/gauge_look.h"
+#include "present/picture_scale.h"
 #include "present/tray_text.h"
 #include "ui_win32/about_window.h"
 #include "ui_win32/app_exception.h"
@@ -129,9 +130,20 @@ void TfmMain::CreateFonts() {
 }
 
 void TfmMain::LoadPictures() {
-  const wchar_t* const names[] = {L"STRIP", L"LOGO", L"APPLICATION", L"CONTROLLER", L"RELAY"};
+  // The drawings for this dpi; the windows showing the previous ones are given these.
+  const char* const names[] = {"STRIP", "LOGO", "APPLICATION", "CONTROLLER", "RELAY"};
+  const int scale = PictureScaleFor(fDpi / 96.0);
   for (std::size_t i = 0; i < fPictures.size(); ++i) {
-    fPictures[i] = std::make_unique<TPicture>(names[i]);
+    fPictures[i] = std::make_unique<TPicture>(Widen(ScaledPictureName(names[i], scale)).c_str());
+  }
+  if (HWND panel = GetDlgItem(fHandle, idPanel1)) {
+    const int pictures[] = {idImage1, idImage3, idimgApplication, idimgController, idImage2};
+    for (std::size_t i = 0; i < fPictures.size(); ++i) {
+      SetPicture(Child(pictures[i]), fPictures[i].get());
+    }
+    const TBounds drawing = ScaleFrom96(FindMainPart(idImage2)->Design, fDpi);
+    SetPanelDrawing(panel, fPictures[4].get(),
+                    RECT{drawing.Left, drawing.Top, drawing.Right(), drawing.Bottom()});
   }
 }
 
@@ -168,7 +180,7 @@ void TfmMain::CreateControls() {
         break;
       case idListView1:
       case idListView2:
-        AddReportColumns(CreateReportList(fHandle, part.Id, part.Design, fDpi, font, true),
+        AddReportColumns(CreateReportList(fHandle, part.Id, part.Design, fDpi, font, true, true),
                          kStatusColumns, fDpi);
         continue;
       case idPanel1:
@@ -284,6 +296,14 @@ void TfmMain::CreateControls() {
     }
   }
   DrawLabelOverGauge(Child(idGauge1), Child(idlblMsgCount));
+  // The banner's three parts overlap: the logo lies above the strip and the grey line above
+  // both, and none paints over a part above it, so the line runs whole under the logo.
+  for (int id : {idImage1, idImage3, idShape1}) {
+    HWND part = Child(id);
+    SetWindowLongPtrW(part, GWL_STYLE, GetWindowLongPtrW(part, GWL_STYLE) | WS_CLIPSIBLINGS);
+    SetWindowPos(part, HWND_TOP, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  }
   const TBounds count = ChildBounds(Child(idlblReqCount));
   fCountRight = count.Right();
 }
@@ -321,6 +341,9 @@ void TfmMain::FormResize() {
                        SWP_NOZORDER | SWP_NOACTIVATE | (autosized ? SWP_NOSIZE : 0));
   }
   EndDeferWindowPos(positions);
+  for (int list : {idListView1, idListView2}) {
+    FitStatusColumns(Child(list), fDpi);
+  }
 }
 
 void TfmMain::FormCreate(const TCommandLine& AOptions) {
@@ -375,7 +398,7 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
     fLamps = std::make_unique<TLampPanel>(fHandle,
                                           std::array<HWND, 4>{Child(idimgLANRx), Child(idimgWANRx),
                                                               Child(idimgLANTx), Child(idimgWANTx)},
-                                          kFirstLampTimerId);
+                                          kFirstLampTimerId, fDpi);
     for (TLamp lamp : kLampsAtStart) {
       SetLed(lamp, TLedColor::Gray);
     }
@@ -458,6 +481,7 @@ void TfmMain::Exit1Click() {
 }
 
 void TfmMain::ShowMainWindow() {
+  KeepOnWorkArea(fHandle);
   ShowWindow(fHandle, SW_SHOW);
   SetForegroundWindow(fHandle);
 }
@@ -579,21 +603,29 @@ void TfmMain::DpiChanged(int ADpi, const RECT& ASuggested) {
       FitToText(child, ScaleFrom96(part.Design.Width, fDpi));
     }
   }
-  const TBounds drawing = ScaleFrom96(FindMainPart(idImage2)->Design, fDpi);
-  SetPanelDrawing(Child(idPanel1), fPictures[4].get(),
-                  RECT{drawing.Left, drawing.Top, drawing.Right(), drawing.Bottom()});
+  LoadPictures();
+  if (fLamps) {
+    fLamps->ReloadPictures(fDpi);
+  }
   for (int list : {idListView1, idListView2}) {
     for (int column = 0; column < kStatusColumnCount; ++column) {
       SendMessageW(Child(list), LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column),
                    ScaleFrom96(kStatusColumns[static_cast<std::size_t>(column)].Width, fDpi));
     }
   }
-  fCountRight = ScaleFrom96(FindMainPart(idlblReqCount)->Design.Left, fDpi);
-  ShowCount(idlblReqCount, "-");  // measures the designed right edge again
+  // The counters' right edge is where a "-" at the designed left ends, measured again in the
+  // new font; the counts shown stay.
+  const std::string reqCount = WindowTextUtf8(Child(idlblReqCount));
+  const std::string ackCount = WindowTextUtf8(Child(idlblAckCount));
+  SetWindowTextW(Child(idlblReqCount), L"-");
+  FitToText(Child(idlblReqCount));
   fCountRight = ChildBounds(Child(idlblReqCount)).Right();
+  ShowCount(idlblReqCount, reqCount);
+  ShowCount(idlblAckCount, ackCount);
   SetWindowPos(fHandle, nullptr, ASuggested.left, ASuggested.top,
                ASuggested.right - ASuggested.left, ASuggested.bottom - ASuggested.top,
                SWP_NOZORDER | SWP_NOACTIVATE);
+  KeepOnWorkArea(fHandle);  // a 1.5x window may be wider than a small screen
   FormResize();
   InvalidateRect(fHandle, nullptr, TRUE);
 }
@@ -668,9 +700,28 @@ LRESULT TfmMain::Message(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
       if (HIWORD(AWParam) == BN_CLICKED && Command(LOWORD(AWParam))) {
         return 0;
       }
+      // Esc, through the dialog keys of the message loop: hidden as by the close box.
+      if (LOWORD(AWParam) == IDCANCEL) {
+        acCloseExecute();
+        return 0;
+      }
+      break;
+    case WM_HELP:
+      // F1 anywhere in the window; not while a dialog of its own is open over it.
+      if (IsWindowEnabled(fHandle)) {
+        acHelpExecute();
+      }
+      return TRUE;
+    case WM_CONTEXTMENU:
+      if (fStatus && fStatus->ListMessage(fHandle, AMessage, AWParam, ALParam)) {
+        return 0;
+      }
       break;
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(ALParam);
+      if (fStatus && fStatus->ListMessage(fHandle, AMessage, AWParam, ALParam)) {
+        return 0;
+      }
       if (header->code == LVN_GETDISPINFOW && fStatus &&
           fStatus->GetDispInfo(*reinterpret_cast<NMLVDISPINFOW*>(ALParam))) {
         return 0;

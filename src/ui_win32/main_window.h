@@ -3,9 +3,9 @@
 // the relay (TRelayHost) for the whole run and hides into the notification area when closed;
 // only "Exit" in the icon's menu ends the program.
 //
-// The work is shared out: form_geometry places the children, TStatusLists fills the lists and
-// the gauge, TLampPanel runs the lamps, TWin32RelayView carries the engine's calls over from
-// the listener thread, TTrayIcon is the notification icon. GUI thread only.
+// The work is shared out: the shared main window design places the children, TStatusLists fills the
+// lists and the gauge, TLampPanel runs the lamps, TWin32RelayView carries the engine's calls over
+// from the listener thread, TTrayIcon is the notification icon. GUI thread only.
 #pragma once
 
 #include <windows.h>

@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "ui_win32/form_geometry.h"
+#include "present/main_window_design.h"
 #include "ui_win32/win32_controls.h"
 
 namespace kelvo {

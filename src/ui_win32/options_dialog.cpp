@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "present/label_room.h"
 #include "ui_win32/edit_nat_dialog.h"
 #include "ui_win32/report_list.h"
 #include "ui_win32/win32_text.h"
@@ -58,12 +59,19 @@ void TfmOptions::CreateControls() {
   AddControl(L"BUTTON", L"Edit", WS_TABSTOP | BS_PUSHBUTTON, idButton3, InGroup(328, 145, 75, 25));
   AddControl(L"STATIC", L"Static IP list:", SS_LEFT | SS_NOPREFIX, idLabel2,
              InGroup(16, 64, 58, 13));
-  AddReportColumns(
-      CreateReportList(Handle(), idlvStatic, InGroup(16, 83, 306, 182), Dpi(), Font(), false),
-      kStaticColumns, Dpi());
+  AddReportColumns(CreateReportList(Handle(), idlvStatic, InGroup(16, 83, 306, 182), Dpi(), Font(),
+                                    false, false),
+                   kStaticColumns, Dpi());
   AddControl(L"BUTTON", L"General", BS_GROUPBOX, idGroupBox1, {kGroupLeft, kGroupTop, 412, 305});
   GrowToText(Item(idLabel1), false);
   GrowToText(Item(idLabel2), false);
+  GrowCheckBoxToText(Item(idcbCreateDebugLogs));
+  // A caption wider than designed pushes the drop-down's left edge along (its window height is
+  // that of the opened list).
+  TBounds adapters = FieldAfterLabel(ChildBounds(Item(idLabel1)).Right(),
+                                     ScaleFrom96(kLabelFieldGap, Dpi()), ChildBounds(combo));
+  adapters.Height = ScaleFrom96(21 + 160, Dpi());
+  PlaceWindow(combo, adapters);
 
   // The adapter list shows its hint (the selected line) as a tooltip.
   fHint = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0,
@@ -140,7 +148,7 @@ void TfmOptions::acAddExecute() {
   if (fEditNAT.ShowModal(Handle()) != IDOK) {
     return;
   }
-  // A host that does not resolve is simply not added; the dialog reports nothing.
+  // A host that does not resolve now is added all the same, with an empty IP.
   fWorking.Add(fEditNAT.Fields());
   RefreshStaticList();
 }

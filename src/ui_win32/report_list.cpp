@@ -10,9 +10,9 @@
 namespace kelvo {
 
 HWND CreateReportList(HWND AParent, int AId, const TBounds& ABounds96, int ADpi, HFONT AFont,
-                      bool AOwnerData) {
-  const DWORD style = WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
-                      LVS_NOSORTHEADER | (AOwnerData ? LVS_OWNERDATA : 0);
+                      bool AOwnerData, bool AMultiSelect) {
+  const DWORD style = WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER |
+                      (AMultiSelect ? 0 : LVS_SINGLESEL) | (AOwnerData ? LVS_OWNERDATA : 0);
   HWND list =
       CreateChild(AParent, WC_LISTVIEWW, L"", style, WS_EX_CLIENTEDGE, AId, ABounds96, ADpi, AFont);
   SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
@@ -33,9 +33,30 @@ void AddReportColumn(HWND AList, const char* ACaption, int AWidth96, int ADpi) {
                reinterpret_cast<LPARAM>(&info));
 }
 
+void FitStatusColumns(HWND AList, int ADpi) {
+  RECT client{};
+  GetClientRect(AList, &client);
+  const auto widths = StatusColumnWidths(client.right, ADpi);
+  for (std::size_t column = 0; column < widths.size(); ++column) {
+    if (ColumnWidth(AList, static_cast<int>(column)) != widths[column]) {
+      SendMessageW(AList, LVM_SETCOLUMNWIDTH, column, widths[column]);
+    }
+  }
+}
+
 int SelectedRow(HWND AList) {
   return static_cast<int>(
       SendMessageW(AList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+std::vector<int> SelectedRows(HWND AList) {
+  std::vector<int> rows;
+  int row = -1;
+  while ((row = static_cast<int>(SendMessageW(AList, LVM_GETNEXTITEM, static_cast<WPARAM>(row),
+                                              LVNI_SELECTED))) >= 0) {
+    rows.push_back(row);
+  }
+  return rows;
 }
 
 std::string CellText(HWND AList, int ARow, int AColumn) {

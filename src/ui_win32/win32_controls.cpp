@@ -85,19 +85,26 @@ namespace {
 // A few pixels to spare, for the static's own drawing.
 constexpr int kSpare = 2;
 
-int TextWidth(HWND ALabel) {
-  const std::wstring text = WindowText(ALabel);
-  HDC dc = GetDC(ALabel);
+}  // namespace
+
+int TextWidth(HWND AControl) {
+  const std::wstring text = WindowText(AControl);
+  HDC dc = GetDC(AControl);
   HGDIOBJ previous =
-      SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(ALabel, WM_GETFONT, 0, 0)));
+      SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(AControl, WM_GETFONT, 0, 0)));
   RECT extent{};
-  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &extent, DT_CALCRECT | DT_SINGLELINE);
+  // As the control draws it: an "&" that marks an access key takes no room, unless the control
+  // shows it as it is.
+  wchar_t windowClass[16] = {};
+  GetClassNameW(AControl, windowClass, 16);
+  const bool noPrefix = lstrcmpiW(windowClass, L"Static") == 0 &&
+                        (GetWindowLongPtrW(AControl, GWL_STYLE) & SS_NOPREFIX) != 0;
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &extent,
+            DT_CALCRECT | DT_SINGLELINE | (noPrefix ? DT_NOPREFIX : 0));
   SelectObject(dc, previous);
-  ReleaseDC(ALabel, dc);
+  ReleaseDC(AControl, dc);
   return extent.right + kSpare;
 }
-
-}  // namespace
 
 void FitRightAligned(HWND ALabel) {
   TBounds place = ChildBounds(ALabel);
@@ -121,6 +128,32 @@ void GrowToText(HWND ALabel, bool ARightAligned) {
   }
   place.Width += missing;
   PlaceWindow(ALabel, place);
+}
+
+void GrowCheckBoxToText(HWND ACheckBox) {
+  TBounds place = ChildBounds(ACheckBox);
+  // The box, and the gap the button control leaves between it and the caption.
+  const int box = GetSystemMetrics(SM_CXMENUCHECK) + GetSystemMetrics(SM_CXEDGE) * 3;
+  const int needed = box + TextWidth(ACheckBox);
+  if (needed > place.Width) {
+    place.Width = needed;
+    PlaceWindow(ACheckBox, place);
+  }
+}
+
+void GrowHeightToText(HWND ALabel) {
+  HDC dc = GetDC(ALabel);
+  HGDIOBJ previous =
+      SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(ALabel, WM_GETFONT, 0, 0)));
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  SelectObject(dc, previous);
+  ReleaseDC(ALabel, dc);
+  TBounds place = ChildBounds(ALabel);
+  if (metrics.tmHeight > place.Height) {
+    place.Height = metrics.tmHeight;
+    PlaceWindow(ALabel, place);
+  }
 }
 
 void PlaceWindow(HWND AWindow, const TBounds& ABounds) {
@@ -175,6 +208,28 @@ void CentreOver(HWND AWindow, HWND AOwner) {
       {area.left, area.top, area.right - area.left, area.bottom - area.top}, width, height);
   SetWindowPos(AWindow, nullptr, place.Left, place.Top, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void KeepOnWorkArea(HWND AWindow) {
+  if (IsIconic(AWindow) || IsZoomed(AWindow)) {
+    return;  // the restored frame is placed again when it is restored
+  }
+  RECT frame{};
+  GetWindowRect(AWindow, &frame);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  if (!GetMonitorInfoW(MonitorFromRect(&frame, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    return;
+  }
+  const RECT& area = monitor.rcWork;
+  const TRect now{frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top};
+  const TRect fitted =
+      FitOnScreen(now, {area.left, area.top, area.right - area.left, area.bottom - area.top});
+  if (fitted == now) {
+    return;
+  }
+  SetWindowPos(AWindow, nullptr, fitted.Left, fitted.Top, fitted.Width, fitted.Height,
+               SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 }  // namespace kelvo

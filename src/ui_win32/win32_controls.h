@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "ui_win32/form_geometry.h"
+#include "present/main_window_design.h"
 
 namespace kelvo {
 
@@ -48,6 +48,12 @@ void GrowToText(HWND ALabel, bool ARightAligned);
 // right edge: a right-aligned static that wraps would start a word that just fails to fit at
 // its left edge and cut its end.
 void FitRightAligned(HWND ALabel);
+// A check box grows the same way, to its box, the gap after it and its caption.
+void GrowCheckBoxToText(HWND ACheckBox);
+// A label as high as its font's lines (the title's descenders stay inside it), top kept.
+void GrowHeightToText(HWND ALabel);
+// The text's width in the control's own font, as the control draws it.
+int TextWidth(HWND AControl);
 void PlaceWindow(HWND AWindow, const TBounds& ABounds);
 // The child's rectangle in its parent's client coordinates.
 TBounds ChildBounds(HWND AChild);
@@ -60,5 +66,8 @@ void SetWindowTextUtf8(HWND AWindow, std::string_view AText);
 // pixels, and centres it over AOwner (or the screen's work area without one).
 void SetClientSize(HWND AWindow, int AClientWidth, int AClientHeight);
 void CentreOver(HWND AWindow, HWND AOwner);
+// A restored top-level window no larger than the work area of the monitor it is (mostly) on,
+// and moved wholly onto it (present/placement.h's FitOnScreen).
+void KeepOnWorkArea(HWND AWindow);
 
 }  // namespace kelvo

@@ -77,22 +77,39 @@ TEST(EditorConversions, FieldsAcceptDigitsAndTheNADFieldOneLeadingMinus) {
   }
 }
 
-TEST(EditorConversions, OKWaitsForAllThreeTexts) {
+// OK is enabled exactly for the texts that convert to what was typed.
+TEST(EditorConversions, OKOnlyForTextsThatConvertToWhatWasTyped) {
   struct TCase {
     TEntryTexts Texts;
-    bool Complete;
+    bool Acceptable;
   };
   const TCase cases[] = {
       {{"", "", ""}, false},
       {{"7", "controller", ""}, false},
       {{"7", "", "8442"}, false},
+      {{"7", " \t", "8442"}, false},  // a blank host is no host
       {{"", "controller", "8442"}, false},
       {{"7", "controller", "8442"}, true},
-      {{"-", "h", "0"}, true},
+      {{"-", "h", "1"}, false},           // a lone minus is not a number
+      {{"-2147483648", "h", "1"}, true},  // the NAD's whole signed range
+      {{"2147483647", "h", "65535"}, true},
+      {{"2147483648", "h", "1"}, false},  // would become NAD 1
+      {{"4294967295", "h", "1"}, false},
+      {{"-2147483649", "h", "1"}, false},
+      {{"7", "h", "0"}, false},      // no port 0
+      {{"7", "h", "65536"}, false},  // would become port 0
+      {{"7", "h", "99999"}, false},  // would become port 34463
+      {{"7", "h", "-1"}, false},
+      {{"007", "h", "00080"}, true},
   };
   for (const TCase& c : cases) {
-    EXPECT_EQ(EntryTextsComplete(c.Texts), c.Complete)
+    EXPECT_EQ(EntryTextsAcceptable(c.Texts), c.Acceptable)
         << c.Texts.NAD << "|" << c.Texts.Host << "|" << c.Texts.Port;
+    if (c.Acceptable) {
+      // What OK lets through converts to the very numbers typed.
+      EXPECT_EQ(std::to_string(ConvertNAD(c.Texts.NAD)), std::to_string(std::stoll(c.Texts.NAD)));
+      EXPECT_EQ(ConvertPort(c.Texts.Port), std::stoi(c.Texts.Port));
+    }
   }
 }
 

@@ -72,11 +72,14 @@ TEST_F(SetupWorkingCopy, AddEditAndDeleteChangeOnlyTheCopy) {
   fCopy.Begin(&fRelayTable, "eth0");
   EXPECT_TRUE(fCopy.Add({"", "127.0.0.1", ""}));          // empty texts give NAD 1 and port 1
   EXPECT_TRUE(fCopy.Add({"1001", "10.0.0.2", "70000"}));  // a NAD already listed is accepted
-  EXPECT_FALSE(fCopy.Add({"7", "no-such-host.invalid", "1"}));
+  // A host that does not resolve now is kept, as typed, with an empty IP.
+  EXPECT_TRUE(fCopy.Add({"7", "no-such-host.invalid", "1"}));
   EXPECT_EQ(Rows(), (TRows{{"1.", "1001", "10.0.0.1", "8442"},
                            {"2.", "4294967294", "LOCALHOST", "9000"},
                            {"3.", "1", "127.0.0.1", "1"},
-                           {"4.", "1001", "10.0.0.2", "4464"}}));
+                           {"4.", "1001", "10.0.0.2", "4464"},
+                           {"5.", "7", "no-such-host.invalid", "1"}}));
+  ASSERT_TRUE(fCopy.Delete(4));
 
   // The editor shows a negative NAD signed; the edited NAD becomes the alias too, and the
   // resolved IP stays until forwarding resolves the new host.
@@ -112,6 +115,30 @@ TEST_F(SetupWorkingCopy, AddEditAndDeleteChangeOnlyTheCopy) {
   EXPECT_EQ(result.StaticList->Items(2)->Timeout(), -1);
   EXPECT_EQ(result.EthernetAdapterID, "eth0");
   EXPECT_TRUE(result.CreateDebugLogs);
+}
+
+// The entry Add makes: resolved where the host resolves, kept with an empty IP where it does
+// not, never expiring, alias equal to the NAD.
+TEST(StaticEntry, KeptWhetherOrNotTheHostResolves) {
+  struct TCase {
+    const char* Host;
+    const char* IP;
+  };
+  const TCase cases[] = {
+      {"10.1.2.3", "10.1.2.3"},
+      {"localhost", "127.0.0.1"},
+      {"no-such-controller.invalid", ""},
+  };
+  for (const TCase& c : cases) {
+    const std::unique_ptr<TNATInfo> entry = MakeStaticEntry(-7, c.Host, 65535);
+    ASSERT_TRUE(entry) << c.Host;
+    EXPECT_EQ(entry->Host(), c.Host);
+    EXPECT_EQ(entry->IP(), c.IP) << c.Host;
+    EXPECT_EQ(entry->NAD(), -7);
+    EXPECT_EQ(entry->NADAlias(), -7);
+    EXPECT_EQ(entry->Port(), 65535);
+    EXPECT_EQ(entry->Timeout(), -1);
+  }
 }
 
 TEST_F(SetupWorkingCopy, AcceptWithoutAnAdapterLineGivesAnEmptyIdentifier) {

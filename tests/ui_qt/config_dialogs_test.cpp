@@ -1,5 +1,6 @@
 // The static entry editor and the Setup dialog, driven through their widgets.
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -112,6 +113,52 @@ class TConfigDialogsTest : public QObject {
     editor.edHost->setText(QStringLiteral("controller"));
     editor.edNAD->clear();
     QVERIFY(!editor.btnOK->isEnabled());
+    editor.edNAD->setText(QStringLiteral("7"));
+    // Only ports 1 to 65535: 99999 would be stored as 34463, 0 is no port.
+    for (const char* port : {"99999", "65536", "0"}) {
+      editor.edPort->setText(QLatin1String(port));
+      QVERIFY2(!editor.btnOK->isEnabled(), port);
+    }
+    editor.edPort->setText(QStringLiteral("65535"));
+    QVERIFY(editor.btnOK->isEnabled());
+    editor.edNAD->setText(QStringLiteral("2147483648"));  // past the NAD's range
+    QVERIFY(!editor.btnOK->isEnabled());
+    // Enter with OK disabled does not accept: the texts are not lost.
+    QCOMPARE(ExecWith(editor,
+                      [&] {
+                        QTest::keyClick(editor.edPort, Qt::Key_Return);
+                        QVERIFY(editor.isVisible());
+                        editor.reject();
+                      }),
+             int(QDialog::Rejected));
+  }
+
+  // Every showing starts in the NAD field with its text selected, wherever the last one ended.
+  void editorFocusStartsInNADWithItsTextSelected() {
+    TfmEditNAT editor;
+    for (const bool editMode : {false, true, false}) {
+      editor.SetTexts({"1001", "controller", "8442"});
+      editor.EditMode = editMode;
+      QLineEdit* focused = nullptr;
+      QString selected;
+      ExecWith(editor, [&] {
+        focused = qobject_cast<QLineEdit*>(editor.focusWidget());
+        selected = editor.edNAD->selectedText();
+        editor.edHost->setFocus();  // the field used last this time
+        QTest::keyClicks(editor.edHost, QStringLiteral("x"));
+        editor.reject();
+      });
+      QCOMPARE(focused, editor.edNAD);
+      QCOMPARE(selected, QStringLiteral("1001"));
+    }
+    // Typed at once, a NAD replaces the selected one.
+    editor.SetTexts({"5", "h", "1"});
+    ExecWith(editor, [&] {
+      QTest::keyClicks(editor.focusWidget(), QStringLiteral("77"));
+      editor.reject();
+    });
+    QCOMPARE(editor.edNAD->text(), QStringLiteral("77"));
+    QCOMPARE(editor.edHost->text(), QStringLiteral("h"));
   }
 
   void editorTypingTakesDigitsOnly() {
@@ -317,7 +364,7 @@ class TConfigDialogsTest : public QObject {
         dialog,
         [&] {
           AnswerEditor(editor, seen, QStringLiteral("1001"), QStringLiteral("127.0.0.2"),
-                       QStringLiteral("70000"), true);
+                       QStringLiteral("4464"), true);
           QTest::mouseClick(dialog.Button1, Qt::LeftButton);
           QTest::mouseClick(dialog.btnOK, Qt::LeftButton);
         },
@@ -342,7 +389,9 @@ class TConfigDialogsTest : public QObject {
     QVERIFY(dialog.TakeStaticList() == nullptr);  // handed over once
   }
 
-  void setupAddSkipsUnresolvableHostAndCancelledEditor() {
+  // A host that does not resolve now is added all the same, as typed, with an empty IP;
+  // a cancelled editor adds nothing.
+  void setupAddKeepsUnresolvableHostAndCancelledEditorAddsNothing() {
     TfmEditNAT editor;
     TfmOptions dialog(editor);
     dialog.SetStaticList(MakeCallerTable());
@@ -352,16 +401,21 @@ class TConfigDialogsTest : public QObject {
                  QStringLiteral("8442"), true);
     dialog.acAdd->trigger();
     QVERIFY(seen.Visible);
-    QCOMPARE(dialog.lvStatic->rowCount(), 2);
+    QCOMPARE(dialog.lvStatic->rowCount(), 3);
+    QCOMPARE(Cell(dialog.lvStatic, 2, 2), QStringLiteral("no-such-controller.invalid"));
 
     AnswerEditor(editor, seen, QStringLiteral("8"), QStringLiteral("127.0.0.1"),
                  QStringLiteral("8442"), false);
     dialog.acAdd->trigger();
     QVERIFY(seen.Visible);
-    QCOMPARE(dialog.lvStatic->rowCount(), 2);
+    QCOMPARE(dialog.lvStatic->rowCount(), 3);
 
     QTest::mouseClick(dialog.btnOK, Qt::LeftButton);
-    QCOMPARE(dialog.TakeStaticList()->Count(), 2);
+    const auto table = dialog.TakeStaticList();
+    QCOMPARE(table->Count(), 3);
+    QCOMPARE(table->Items(2)->Host(), std::string("no-such-controller.invalid"));
+    QCOMPARE(table->Items(2)->IP(), std::string());
+    QCOMPARE(table->Items(2)->Port(), std::uint16_t{8442});
   }
 
   void setupEditChangesEntryInPlace() {
@@ -382,7 +436,7 @@ class TConfigDialogsTest : public QObject {
     SelectRow(dialog, 0);
     // The new host is not looked up here, so even a name that cannot resolve is taken.
     AnswerEditor(editor, seen, QStringLiteral("42"), QStringLiteral("ctl.invalid"),
-                 QStringLiteral("70000"), true);
+                 QStringLiteral("4464"), true);
     QTest::mouseClick(dialog.Button3, Qt::LeftButton);
     QCOMPARE(seen.Caption, QStringLiteral("Edit"));
     QCOMPARE(seen.NAD, QStringLiteral("5"));

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -24,9 +25,11 @@
 #include "diag/my_log.h"
 #include "present/gauge_look.h"
 #include "support/relay_process.h"
+#include "ui_qt/edit_nat_dialog.h"
 #include "ui_qt/kelvo_application.h"
 #include "ui_qt/lamp_panel.h"
 #include "ui_qt/main_window.h"
+#include "ui_qt/options_dialog.h"
 #include "ui_qt/tray_icon.h"
 #include "window_test_support.h"
 
@@ -82,6 +85,7 @@ class TMainWindowTest : public QObject {
   void errorsReachDebugLogOnlyWhenOn();
   void shutDownSavesSettings();
   void unreadableSettingsStillListenAndStayOnDisk();
+  void unresolvableHostKeptThroughSetupSaveAndLoad();
 
  private:
   TfmMain& Window() { return *fRig->fWindow; }
@@ -170,18 +174,26 @@ void TMainWindowTest::resizeSpreadsListsOverWidth() {
   QCOMPARE(ui.Image3->x(), 1001 - 115);
   QCOMPARE(ui.imgController->x(), 1001 - 71);
   QCOMPARE(ui.Image1->width(), 1001);
-  // Fixed places stay.
-  QCOMPARE(ui.lblLocalIP->pos(), QPoint(376, 351));
-  QCOMPARE(ui.lblError->pos(), QPoint(367, 371));
+  // The address and the error line keep their designed offset from the relay panel (left at
+  // their designed place they would stand over a list).
+  QCOMPARE(ui.lblLocalIP->geometry(), QRect(412 + 28, 351, 124, 14));
+  QCOMPARE(ui.lblError->geometry(), QRect(412 + 19, 371, 137, 13));
 
   // Narrower than the panel needs: lists shrink to nothing, never to a negative width.
   Window().resize(150, 200);
   QCOMPARE(ui.ListView1->width(), 0);
   QCOMPARE(ui.ListView2->width(), 0);
 
+  Window().resize(700, 456);  // narrower: they follow the panel to the left
+  QCOMPARE(ui.Panel1->pos(), QPoint(262, 141));
+  QCOMPARE(ui.lblLocalIP->pos(), QPoint(262 + 28, 351));
+  QCOMPARE(ui.lblError->pos(), QPoint(262 + 19, 371));
+
   Window().resize(872, 456);
   QCOMPARE(ui.ListView1->geometry(), QRect(8, 88, 338, 325));
   QCOMPARE(ui.ListView2->geometry(), QRect(526, 87, 338, 325));
+  QCOMPARE(ui.lblLocalIP->geometry(), QRect(376, 351, 124, 14));
+  QCOMPARE(ui.lblError->geometry(), QRect(367, 371, 137, 13));
 }
 
 void TMainWindowTest::namesCaptionAndStartState() {
@@ -634,6 +646,74 @@ void TMainWindowTest::unreadableSettingsStillListenAndStayOnDisk() {
   QFile file(name);
   QVERIFY(file.open(QIODevice::ReadOnly));
   QCOMPARE(file.readAll(), broken);
+}
+
+// Setup's Add with a host that does not resolve: the entry reaches the relay with an empty IP
+// at OK, is saved, and comes back at the next start, host as typed.
+void TMainWindowTest::unresolvableHostKeptThroughSetupSaveAndLoad() {
+  // Without a parent: they outlive the window, which goes half-way through.
+  TfmEditNAT editor;
+  TfmOptions options(editor);
+  Window().SetDialogs({nullptr, &options, nullptr});
+  bool editorShown = false;
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  connect(&watchdog, &QTimer::timeout, [] {
+    for (int guard = 0; guard < 5; ++guard) {
+      if (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->close();
+      }
+    }
+  });
+  watchdog.start(10000);
+  QTimer::singleShot(0, &options, [&] {
+    QTimer::singleShot(0, &editor, [&] {
+      editorShown = editor.isVisible();
+      editor.edNAD->setText(QStringLiteral("1001"));
+      editor.edHost->setText(QStringLiteral("no-such-controller.invalid"));
+      editor.edPort->setText(QStringLiteral("8442"));
+      QTest::mouseClick(editor.btnOK, Qt::LeftButton);
+    });
+    options.acAdd->trigger();
+    QTest::mouseClick(options.btnOK, Qt::LeftButton);
+  });
+  Window().acOptionsExecute();
+  Window().SetDialogs({});
+  QVERIFY(editorShown);
+  TAddressTables& tables = Window().Host().Tables();
+  {
+    const std::lock_guard<std::mutex> lock(tables.fTablesLock);
+    QCOMPARE(tables.fStaticTable->Count(), 1);
+    QCOMPARE(tables.fStaticTable->Items(0)->Host(), std::string("no-such-controller.invalid"));
+    QCOMPARE(tables.fStaticTable->Items(0)->IP(), std::string());
+  }
+  const QString name = fRig->fDir.filePath(QStringLiteral("KelvoRelay.reg"));
+  auto saved = [&name] {
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  };
+  QVERIFY2(saved().contains("\"StaticList0\"=\"1001,no-such-controller.invalid,8442\""),
+           saved().constData());
+
+  // The next start loads it back; its shut-down saves it again.
+  Window().FormDestroy();
+  fRig->fWindow.reset();
+  {
+    TfmMain next(*fRig->fLog, *fRig->fStore, TCommandLine{});
+    TAddressTables& loaded = next.Host().Tables();
+    {
+      const std::lock_guard<std::mutex> lock(loaded.fTablesLock);
+      QCOMPARE(loaded.fStaticTable->Count(), 1);
+      QCOMPARE(loaded.fStaticTable->Items(0)->NAD(), 1001);
+      QCOMPARE(loaded.fStaticTable->Items(0)->Host(), std::string("no-such-controller.invalid"));
+      QCOMPARE(loaded.fStaticTable->Items(0)->Port(), std::uint16_t{8442});
+    }
+    next.timSystemTimer();
+    QCOMPARE(RowTexts(next.Ui().ListView2, 0),
+             QStringList({"1.", "1001", "no-such-controller.invalid:8442", "static"}));
+    next.FormDestroy();
+  }
+  QVERIFY(saved().contains("\"StaticList0\"=\"1001,no-such-controller.invalid,8442\""));
 }
 
 int main(int argc, char** argv) {

@@ -24,7 +24,8 @@ struct TPlace {
   // A label keeps its designed corner (its right edge when right-aligned, its width following
   // its text) and may grow to fit its text where the substituted font is wider than the
   // designed one.
-  enum { Fixed, Label, RightLabel } Kind = Fixed;
+  // A field right of a label keeps its right edge and gives way to a wider caption.
+  enum { Fixed, Label, RightLabel, LeftOfRight, Field } Kind = Fixed;
 };
 
 void ExpectPlaces(const TModalForm& AForm, std::initializer_list<TPlace> APlaces, int AWidth,
@@ -48,6 +49,14 @@ void ExpectPlaces(const TModalForm& AForm, std::initializer_list<TPlace> APlaces
         break;
       case TPlace::RightLabel:
         EXPECT_EQ(bounds.Right(), place.Bounds.Right());
+        EXPECT_GT(bounds.Width, 0);
+        break;
+      case TPlace::Field:
+        EXPECT_EQ(bounds.Right(), place.Bounds.Right());
+        EXPECT_GE(bounds.Left, place.Bounds.Left);
+        break;
+      case TPlace::LeftOfRight:
+        EXPECT_LE(bounds.Right(), place.Bounds.Right());
         EXPECT_GT(bounds.Width, 0);
         break;
     }
@@ -84,11 +93,11 @@ TEST_F(DialogsTest, EditorPlacesCaptionsAndResults) {
   TfmEditNAT& editor = fRig.EditNAT();
   ExpectPlaces(editor,
                {{TfmEditNAT::idLabel1, "Label1", {8, 11, 54, 13}, TPlace::Label},
-                {TfmEditNAT::idedNAD, "edNAD", {74, 8, 71, 21}},
+                {TfmEditNAT::idedNAD, "edNAD", {74, 8, 71, 21}, TPlace::Field},
                 {TfmEditNAT::idLabel2, "Label2", {8, 38, 61, 13}, TPlace::Label},
-                {TfmEditNAT::idedHost, "edHost", {74, 35, 127, 21}},
+                {TfmEditNAT::idedHost, "edHost", {74, 35, 127, 21}, TPlace::Field},
                 {TfmEditNAT::idLabel3, "Label3", {224, 38, 24, 13}, TPlace::Label},
-                {TfmEditNAT::idedPort, "edPort", {254, 35, 59, 21}},
+                {TfmEditNAT::idedPort, "edPort", {254, 35, 59, 21}, TPlace::Field},
                 {IDOK, "btnOK", {162, 84, 75, 25}},
                 {IDCANCEL, "Button2", {243, 84, 75, 25}}},
                326, 116);
@@ -121,7 +130,7 @@ TEST_F(DialogsTest, EditorPlacesCaptionsAndResults) {
   };
   for (const TCase& way : cases) {
     SCOPED_TRACE(way.Name);
-    editor.SetFields({"-5", "localhost", "70000"});
+    editor.SetFields({"-5", "localhost", "4464"});
     editor.EditMode = way.EditMode;
     std::wstring caption;
     TShowingScript script({[&](TModalForm& AForm) {
@@ -150,10 +159,44 @@ TEST_F(DialogsTest, EditorOkWaitsForAllThreeFields) {
     EXPECT_FALSE(IsWindowEnabled(AForm.Item(IDOK)));
     SetWindowTextW(AForm.Item(TfmEditNAT::idedPort), L"2");
     EXPECT_TRUE(IsWindowEnabled(AForm.Item(IDOK)));
+    // Only ports 1 to 65535 and NADs in the signed 32-bit range: anything else would be
+    // stored as another number than the one typed.
+    for (const wchar_t* port : {L"99999", L"65536", L"0"}) {
+      SetWindowTextW(AForm.Item(TfmEditNAT::idedPort), port);
+      EXPECT_FALSE(IsWindowEnabled(AForm.Item(IDOK))) << Narrow(port);
+    }
+    SetWindowTextW(AForm.Item(TfmEditNAT::idedPort), L"65535");
+    EXPECT_TRUE(IsWindowEnabled(AForm.Item(IDOK)));
+    SetWindowTextW(AForm.Item(TfmEditNAT::idedNAD), L"2147483648");
+    EXPECT_FALSE(IsWindowEnabled(AForm.Item(IDOK)));
     Click(AForm.Item(IDCANCEL));
   }});
   EXPECT_EQ(editor.ShowModal(fRig.Handle()), IDCANCEL);
   EXPECT_EQ(script.Ran(), 1u);
+}
+
+// Every showing starts in the NAD field with its text selected, wherever the last one ended.
+TEST_F(DialogsTest, EditorFocusStartsInNADWithItsTextSelected) {
+  TfmEditNAT& editor = fRig.EditNAT();
+  for (const bool editMode : {false, true, false}) {
+    SCOPED_TRACE(editMode ? "Edit" : "Add");
+    editor.SetFields({"1001", "controller", "8442"});
+    editor.EditMode = editMode;
+    HWND focused = nullptr;
+    DWORD start = 1;
+    DWORD end = 0;
+    TShowingScript script({[&](TModalForm& AForm) {
+      focused = GetFocus();
+      SendMessageW(AForm.Item(TfmEditNAT::idedNAD), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                   reinterpret_cast<LPARAM>(&end));
+      SetFocus(AForm.Item(TfmEditNAT::idedHost));  // the field used last this time
+      Click(AForm.Item(IDCANCEL));
+    }});
+    editor.ShowModal(fRig.Handle());
+    EXPECT_EQ(focused, editor.Item(TfmEditNAT::idedNAD));
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(end, 4u) << "\"1001\" selected";
+  }
 }
 
 TEST_F(DialogsTest, SetupPlacesAndTabOrder) {
@@ -166,14 +209,17 @@ TEST_F(DialogsTest, SetupPlacesAndTabOrder) {
                 {TfmOptions::idButton1, "Button1", {8 + 328, 8 + 83, 75, 25}},
                 {TfmOptions::idButton2, "Button2", {8 + 328, 8 + 114, 75, 25}},
                 {TfmOptions::idButton3, "Button3", {8 + 328, 8 + 145, 75, 25}},
-                {TfmOptions::idcbCreateDebugLogs, "cbCreateDebugLogs", {8 + 16, 8 + 278, 119, 17}},
+                {TfmOptions::idcbCreateDebugLogs,
+                 "cbCreateDebugLogs",
+                 {8 + 16, 8 + 278, 119, 17},
+                 TPlace::Label},  // grows to its caption in a wider face
                 {IDOK, "btnOK", {267, 322 + 7, 75, 25}},
                 {IDCANCEL, "btnCancel", {347, 322 + 7, 75, 25}}},
                428, 361);
   const TBounds combo = ChildBounds(setup.Item(TfmOptions::idcbEthAdapter));
-  EXPECT_EQ(combo.Left, 8 + 104);
+  EXPECT_GE(combo.Left, 8 + 104);
   EXPECT_EQ(combo.Top, 8 + 16);
-  EXPECT_EQ(combo.Width, 299);
+  EXPECT_EQ(combo.Right(), 8 + 104 + 299);
   int height = 0;
   EXPECT_EQ(FontFace(setup.Item(IDOK), height), "MS Sans Serif");
   EXPECT_EQ(height, -11);
@@ -233,7 +279,7 @@ TEST_F(SetupApplyTest, AddThenOkInstallsTheEntryAndSavesIt) {
         EXPECT_FALSE(IsWindowEnabled(ASetup.Item(TfmOptions::idButton3))) << "no row selected";
         Click(ASetup.Item(IDOK));
       },
-      [](TModalForm& AEditor) { FillAndOK(AEditor, L"1001", L"localhost", L"70000"); },
+      [](TModalForm& AEditor) { FillAndOK(AEditor, L"1001", L"localhost", L"4464"); },
   });
   Click(fRig.Window().Child(idButton1));
   EXPECT_EQ(script.Ran(), 2u);
@@ -245,6 +291,52 @@ TEST_F(SetupApplyTest, AddThenOkInstallsTheEntryAndSavesIt) {
   ASSERT_TRUE(settings.OpenKey(false));
   EXPECT_TRUE(settings.ValueExists("StaticList0")) << "saved at OK";
   EXPECT_TRUE(fRig.Window().Host().Endpoint().IsOpen()) << "restarted";
+}
+
+// A host that does not resolve now is kept: through Setup's OK into the relay (empty IP), into
+// the saved settings, and back out of them at the next load.
+TEST_F(SetupApplyTest, UnresolvableHostKeptThroughOkSaveAndLoad) {
+  std::vector<std::string> rows;
+  TShowingScript script({
+      [&](TModalForm& ASetup) {
+        Click(ASetup.Item(TfmOptions::idButton1));
+        HWND list = ASetup.Item(TfmOptions::idlvStatic);
+        for (int column = 0; column < 4; ++column) {
+          rows.push_back(CellText(list, 0, column));
+        }
+        Click(ASetup.Item(IDOK));
+      },
+      [](TModalForm& AEditor) {
+        FillAndOK(AEditor, L"1001", L"no-such-controller.invalid", L"8442");
+      },
+  });
+  Click(fRig.Window().Child(idButton1));
+  ASSERT_EQ(script.Ran(), 2u);
+  EXPECT_EQ(rows, (std::vector<std::string>{"1.", "1001", "no-such-controller.invalid", "8442"}));
+  TAddressTables& tables = fRig.Window().Host().Tables();
+  {
+    std::lock_guard lock(tables.fTablesLock);
+    ASSERT_EQ(tables.fStaticTable->Count(), 1);
+    EXPECT_EQ(tables.fStaticTable->Items(0)->IP(), "");
+  }
+  {
+    TRegistryStore settings(kTestSettingsKey);
+    ASSERT_TRUE(settings.OpenKey(false));
+    EXPECT_EQ(settings.ReadString("StaticList0"), "1001,no-such-controller.invalid,8442");
+    settings.CloseKey();
+  }
+  // The next load: the table emptied here comes back from the settings.
+  {
+    std::lock_guard lock(tables.fTablesLock);
+    tables.fStaticTable->Clear();
+  }
+  std::string error;
+  ASSERT_TRUE(fRig.Window().Host().ReloadSettings(error)) << error;
+  std::lock_guard lock(tables.fTablesLock);
+  ASSERT_EQ(tables.fStaticTable->Count(), 1);
+  EXPECT_EQ(tables.fStaticTable->Items(0)->NAD(), 1001);
+  EXPECT_EQ(tables.fStaticTable->Items(0)->Host(), "no-such-controller.invalid");
+  EXPECT_EQ(tables.fStaticTable->Items(0)->Port(), 8442);
 }
 
 TEST_F(SetupApplyTest, CancelAfterAddingLeavesTheRelayAlone) {
@@ -311,7 +403,9 @@ TEST_F(DialogsTest, AboutShowsNameAndVersionAndOpensItsLinks) {
       about,
       {{TfmAbout::idImage1, "Image1", {16, 16, 96, 96}},
        {TfmAbout::idlblProgramName, "lblProgramName", {170, 16, 162, 29}, TPlace::RightLabel},
-       {TfmAbout::idLabel3, "Label3", {248, 54, 36, 14}, TPlace::RightLabel},
+       // "version" ends at its designed edge or, where the number is drawn wider, further
+       // left (a gap before the number is kept).
+       {TfmAbout::idLabel3, "Label3", {248, 54, 36, 14}, TPlace::LeftOfRight},
        {TfmAbout::idlblVersionNum, "lblVersionNum", {289, 47, 43, 22}, TPlace::RightLabel},
        {TfmAbout::idLabel2, "Label2", {143, 74, 189, 14}, TPlace::RightLabel},
        {TfmAbout::idLabel5, "Label5", {200, 90, 132, 14}, TPlace::RightLabel},

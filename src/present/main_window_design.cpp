@@ -1,4 +1,4 @@
-#include "ui_win32/form_geometry.h"
+#include "present/main_window_design.h"
 
 #include <algorithm>
 #include <array>
@@ -65,6 +65,25 @@ const TPartSpec* FindMainPart(int AId) {
   return &kMainParts[IndexOf(AId)];
 }
 
+std::array<int, kStatusColumnCount> StatusColumnWidths(int AClientWidth, int ADpi) {
+  std::array<int, kStatusColumnCount> widths{};
+  int total = 0;
+  for (std::size_t i = 0; i < widths.size(); ++i) {
+    widths[i] = ScaleFrom96(kStatusColumns[i].Width, ADpi);
+    total += widths[i];
+  }
+  if (total <= AClientWidth || AClientWidth <= 0) {
+    return widths;
+  }
+  int given = 0;
+  for (std::size_t i = 0; i + 1 < widths.size(); ++i) {
+    widths[i] = static_cast<int>(static_cast<long long>(widths[i]) * AClientWidth / total);
+    given += widths[i];
+  }
+  widths.back() = AClientWidth - given;
+  return widths;
+}
+
 int ScaleFrom96(int AValue96, int ADpi) {
   // Rounded half away from zero, as MulDiv does.
   const long long product = static_cast<long long>(AValue96) * ADpi;
@@ -118,6 +137,12 @@ std::vector<TBounds> MainWindowLayout(int AClientWidth, int AClientHeight, int A
   list2.Left = panel.Left + panel.Width + gap2;
   at(idlblWAN).Left = list2.Left;
   at(idimgApplication).Left = list1.Left + width - at(idimgApplication).Width;
+  // The address and the error line belong to the relay drawing above them: left at their
+  // designed place they would end up over a list once the window is wider or narrower.
+  const int panelShift = panel.Left - ScaleFrom96(FindMainPart(idPanel1)->Design.Left, ADpi);
+  for (int id : {idlblLocalIP, idlblError}) {
+    at(id).Left += panelShift;
+  }
   return places;
 }
 

@@ -1,11 +1,15 @@
-// Pixel places of the forms' components as designed at 96 dpi, and the main window's resize
-// rule. Plain numbers, no window system: the Win32 forms place their child windows from these
-// tables and the layout tests hold the real child windows against them.
+// The main window as designed: every component's pixel place at 96 dpi, and the resize rule that
+// spreads the two lists over the width. Plain numbers, no window system: both front-ends place
+// their widgets from these figures and the layout tests hold the real widgets against them.
+// Any thread.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <span>
 #include <vector>
+
+#include "present/status_rows.h"
 
 namespace kelvo {
 
@@ -15,8 +19,8 @@ struct TBounds {
   int Width = 0;
   int Height = 0;
 
-  int Right() const { return Left + Width; }
-  int Bottom() const { return Top + Height; }
+  constexpr int Right() const { return Left + Width; }
+  constexpr int Bottom() const { return Top + Height; }
   bool operator==(const TBounds&) const = default;
 };
 
@@ -28,7 +32,7 @@ struct TPartSpec {
   TBounds Design;  // at 96 dpi
 };
 
-// Control identifiers of the main window's components.
+// The main window's components; the Win32 front-end uses them as its control identifiers.
 enum TMainPartId : int {
   idImage1 = 100,
   idShape1,
@@ -78,8 +82,16 @@ const TPartSpec* FindMainPart(int AId);
 // The places of the main window's children (Panel1's children relative to the panel) for a
 // client area of AClientWidth x AClientHeight device pixels at ADpi: the designed places scaled
 // from 96 dpi, then the anchors (top-right pictures, bottom-right buttons) and the resize rule.
-// Indexed like MainWindowParts(); autosized labels keep width and height 0.
+// lblLocalIP and lblError stand under the relay drawing, so they keep their designed offset
+// from Panel1 and move with it. Indexed like MainWindowParts(); autosized labels keep width and
+// height 0.
 std::vector<TBounds> MainWindowLayout(int AClientWidth, int AClientHeight, int ADpi);
+
+// The status lists' column widths (kStatusColumns) for a list whose inside is AClientWidth
+// device pixels wide at ADpi: as designed, scaled; where they would not fit (a window kept on a
+// small screen at 1.5x), all narrowed in proportion to fill it, so no horizontal scroll bar is
+// needed.
+std::array<int, kStatusColumnCount> StatusColumnWidths(int AClientWidth, int ADpi);
 
 // AValue96 pixels at 96 dpi in device pixels at ADpi, rounded to nearest.
 int ScaleFrom96(int AValue96, int ADpi);

@@ -273,7 +273,7 @@ void Squat(const std::string& ASocket, int AReport, int AFinish) {
       }
       received += n;
     }
-    [[maybe_unused]] const ssize_t sent = ::write(client, "0 ok\n", 5);
+    [[maybe_unused]] const ssize_t sent = ::send(client, "0 ok\n", 5, MSG_NOSIGNAL);
     ::close(client);
   }
   ::dprintf(AReport, "received %ld\n", received);

@@ -45,8 +45,8 @@ class TListener {
     if (AName.empty()) {
       std::string why;
       PrivateRuntimeFolder(why);
-      AError = "no folder of this user's own for the instance record and the local socket (" +
-               why + "): another start is not refused";
+      AError = "no folder of this user's own for the instance record and the local socket (" + why +
+               "): another start is not refused";
       return;
     }
     sockaddr_un address{};
@@ -209,8 +209,8 @@ void TControlLoop::Accept() {
     if (fClients.size() >= kMaxClients) {
       // Full: the client that has waited longest without a request makes room, so a burst of
       // idle connections cannot keep a real request out until their time is up.
-      const auto idle = std::min_element(
-          fClients.begin(), fClients.end(), [](const auto& A, const auto& B) {
+      const auto idle =
+          std::min_element(fClients.begin(), fClients.end(), [](const auto& A, const auto& B) {
             return (A->Answered ? 1 : 0) < (B->Answered ? 1 : 0) ||
                    (A->Answered == B->Answered && A->Deadline < B->Deadline);
           });
@@ -243,8 +243,7 @@ void TControlLoop::Run(int ASignalFd) {
     fds[slListener] = {fListener.Fd(), POLLIN, 0};
     auto wake = nextTick;
     for (const auto& client : fClients) {
-      fds.push_back({client->Fd.Get(),
-                     static_cast<short>(client->Answered ? POLLOUT : POLLIN), 0});
+      fds.push_back({client->Fd.Get(), static_cast<short>(client->Answered ? POLLOUT : POLLIN), 0});
       wake = std::min(wake, client->Deadline);
     }
     const int ready = poll(fds.data(), fds.size(), MillisecondsUntil(wake));

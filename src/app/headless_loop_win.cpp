@@ -42,10 +42,9 @@ void RunHeadlessLoop(const std::string& ASocketName, const THeadlessHandlers& AH
   for (;;) {
     const auto Wake = std::min(NextTick, Server.NextDeadline());
     const auto Timeout = static_cast<DWORD>(MillisecondsUntil(Wake));
-    const DWORD Ready =
-        Waits.empty() ? (::Sleep(Timeout), WAIT_TIMEOUT)
-                      : ::WaitForMultipleObjects(static_cast<DWORD>(Waits.size()), Waits.data(),
-                                                 FALSE, Timeout);
+    const DWORD Ready = Waits.empty() ? (::Sleep(Timeout), WAIT_TIMEOUT)
+                                      : ::WaitForMultipleObjects(static_cast<DWORD>(Waits.size()),
+                                                                 Waits.data(), FALSE, Timeout);
     if (Ready == WAIT_FAILED) {
       return;
     }

@@ -66,8 +66,8 @@ class TCountLock {
 
 struct TInstanceGuard::TImpl {
   std::wstring Name;
-  std::string PipeName;    // see pipe_io::PipeBaseName
-  std::string PipeError;   // why there is none
+  std::string PipeName;   // see pipe_io::PipeBaseName
+  std::string PipeError;  // why there is none
   HANDLE Mutex = nullptr;
   HANDLE Block = nullptr;
   unsigned char* View = nullptr;

@@ -64,7 +64,8 @@ long Transfer(HANDLE APipe, bool ARead, void* ABuffer, DWORD ASize,
   BOOL Done = ARead ? ::ReadFile(APipe, ABuffer, ASize, nullptr, &Overlapped)
                     : ::WriteFile(APipe, ABuffer, ASize, nullptr, &Overlapped);
   if (!Done && ::GetLastError() == ERROR_IO_PENDING) {
-    if (::WaitForSingleObject(Overlapped.hEvent, static_cast<DWORD>(MillisecondsUntil(ADeadline))) != WAIT_OBJECT_0) {
+    if (::WaitForSingleObject(Overlapped.hEvent,
+                              static_cast<DWORD>(MillisecondsUntil(ADeadline))) != WAIT_OBJECT_0) {
       ::CancelIo(APipe);
     }
     Done = ::GetOverlappedResult(APipe, &Overlapped, &Moved, TRUE);

@@ -23,7 +23,8 @@ class TUserOnlySecurity {
       AError = "cannot read this user's SID: " + WindowsErrorText(::GetLastError());
       return;
     }
-    const DWORD AclSize = static_cast<DWORD>(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + fSid.size());
+    const DWORD AclSize =
+        static_cast<DWORD>(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + fSid.size());
     fAcl.resize(AclSize / sizeof(DWORD) + 1);
     const auto Acl = reinterpret_cast<PACL>(fAcl.data());
     if (!::InitializeAcl(Acl, AclSize, ACL_REVISION) ||
@@ -145,8 +146,8 @@ struct TPipeServer::TInstance {
 
   void Write() {
     Prepare(TState::Writing);
-    Started(::WriteFile(Pipe, Answer.data(), static_cast<DWORD>(Answer.size()), nullptr,
-                        &Overlapped));
+    Started(
+        ::WriteFile(Pipe, Answer.data(), static_cast<DWORD>(Answer.size()), nullptr, &Overlapped));
   }
 
   // Drops the client; the instance waits for the next one. True when it had asked to stop.
@@ -192,8 +193,7 @@ TPipeServer::TPipeServer(const std::string& ASocketName, std::string& AError) {
         static_cast<DWORD>(kInstances), 4096, 4096, 0, Security.Get());
     if (Instance->Pipe == INVALID_HANDLE_VALUE || Instance->Event == nullptr) {
       if (I == 0) {
-        AError = "cannot listen on " + WideToUtf8(Name) + ": " +
-                 WindowsErrorText(::GetLastError());
+        AError = "cannot listen on " + WideToUtf8(Name) + ": " + WindowsErrorText(::GetLastError());
         return;
       }
       break;  // fewer instances: clients wait a little longer for a free one

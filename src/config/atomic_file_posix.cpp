@@ -76,10 +76,9 @@ bool LooksLikeOurTempSuffix(std::string_view ASuffix) {
 int CreateTempBeside(const std::string& ATarget, std::string& APath) {
   static constexpr std::string_view kChars =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::mt19937_64 Random(std::random_device{}() ^
-                                      static_cast<std::uint64_t>(::getpid()) << 32 ^
-                                      static_cast<std::uint64_t>(
-                                          std::chrono::steady_clock::now().time_since_epoch().count()));
+  thread_local std::mt19937_64 Random(
+      std::random_device{}() ^ static_cast<std::uint64_t>(::getpid()) << 32 ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
   for (int Try = 0; Try < 100; ++Try) {
     std::string Suffix(6, 'a');
     for (char& Ch : Suffix) {

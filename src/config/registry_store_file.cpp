@@ -55,8 +55,8 @@ bool CanContinueData(std::string_view ALine) {
 std::string WithoutContinuation(std::string_view ALine) {
   std::string_view Line = rt::Trim(ALine);
   Line.remove_suffix(1);
-  return std::string(ALine.substr(0, static_cast<std::size_t>(Line.data() - ALine.data()) +
-                                         Line.size()));
+  return std::string(
+      ALine.substr(0, static_cast<std::size_t>(Line.data() - ALine.data()) + Line.size()));
 }
 
 }  // namespace

@@ -50,9 +50,9 @@ bool WriteLine(const std::string& AFileName, const std::string& ALine, bool ARep
   // Opened without replacing anything and without following a reparse point (a symbolic link
   // or a junction planted at the log's place): what was opened is checked before a byte of it
   // changes.
-  THandle File(::CreateFileW(Utf8ToWide(AFileName).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                             nullptr, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  THandle File(::CreateFileW(Utf8ToWide(AFileName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                             nullptr));
   if (File.Get() == INVALID_HANDLE_VALUE) {
     ThrowIo("Cannot open the log file", AFileName, ::GetLastError());
   }
@@ -73,8 +73,7 @@ bool WriteLine(const std::string& AFileName, const std::string& ALine, bool ARep
     throw TLogError("Cannot open the log file '" + AFileName +
                     "': the file has other names (hard links)");
   }
-  std::uint64_t Size =
-      (static_cast<std::uint64_t>(Info.nFileSizeHigh) << 32) | Info.nFileSizeLow;
+  std::uint64_t Size = (static_cast<std::uint64_t>(Info.nFileSizeHigh) << 32) | Info.nFileSizeLow;
   if (AReplace) {
     if (::SetFilePointer(File.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
         !::SetEndOfFile(File.Get())) {

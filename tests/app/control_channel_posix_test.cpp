@@ -148,8 +148,7 @@ TEST_F(ControlChannelTest, AFolderThatIsNotPrivateIsRefusedAndTheStartStillRuns)
          fs::create_directory_symlink(AFolder.string() + ".real", AFolder);
        },
        "is a symbolic link"},
-      {"a file", [](const fs::path& AFolder) { std::ofstream(AFolder) << "x"; },
-       "is not a folder"},
+      {"a file", [](const fs::path& AFolder) { std::ofstream(AFolder) << "x"; }, "is not a folder"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Label);
@@ -303,8 +302,8 @@ TEST_F(ControlChannelTest, AnotherUserCanNeitherBlockNorAnswerForTheRelay) {
 
   // The start runs, unguarded, and says why; nothing is sent to the squatter.
   TInstanceGuard relay(path);
-  EXPECT_EQ(relay.ChannelError(), Folder().string() + " belongs to user " +
-                                      std::to_string(test::OtherUserId()));
+  EXPECT_EQ(relay.ChannelError(),
+            Folder().string() + " belongs to user " + std::to_string(test::OtherUserId()));
   EXPECT_FALSE(Refused(relay));
   EXPECT_EQ(relay.ShowRequestName(), "");
   TInstanceGuard command(path);
@@ -328,9 +327,7 @@ TEST_F(ControlChannelTest, AnotherUserCannotReachTheRecordOrTheSocketOfTheRelay)
   const std::string planted = (Folder() / "planted").string();
   const std::string socket = relay.ShowRequestName();
   // The socket file need not exist: the folder alone keeps the other user out.
-  EXPECT_EQ(test::RunAsOtherUser([&] {
-              return ::open(record.c_str(), O_RDONLY) < 0 ? errno : 0;
-            }),
+  EXPECT_EQ(test::RunAsOtherUser([&] { return ::open(record.c_str(), O_RDONLY) < 0 ? errno : 0; }),
             EACCES);
   EXPECT_EQ(test::RunAsOtherUser([&] {
               const int fd = ::open(planted.c_str(), O_RDWR | O_CREAT, 0666);

@@ -69,9 +69,8 @@ class PipeServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string error;
-    fName = pipe_io::PipeBaseName(UniquePath(
-                                      ::testing::UnitTest::GetInstance()->current_test_info()->name()),
-                                  error);
+    fName = pipe_io::PipeBaseName(
+        UniquePath(::testing::UnitTest::GetInstance()->current_test_info()->name()), error);
     fServer = std::make_unique<TPipeServer>(fName, error);
     ASSERT_EQ(error, "");
     ASSERT_EQ(fServer->Events().size(), TPipeServer::kInstances);
@@ -94,8 +93,9 @@ class PipeServerTest : public ::testing::Test {
     for (;;) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           std::min(fServer->NextDeadline(), TClock::now() + 100ms) - TClock::now());
-      const DWORD ready = ::WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(),
-                                                   FALSE, static_cast<DWORD>(std::max<long long>(0, left.count())));
+      const DWORD ready =
+          ::WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE,
+                                   static_cast<DWORD>(std::max<long long>(0, left.count())));
       if (ready == WAIT_OBJECT_0 || ready == WAIT_FAILED) {
         return;
       }
@@ -110,8 +110,8 @@ class PipeServerTest : public ::testing::Test {
   }
   // A client handle as a plain program would open it, without the relay's checks.
   HANDLE Open() const {
-    return ::CreateFileW(pipe_io::PipeName(fName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                         nullptr, OPEN_EXISTING, 0, nullptr);
+    return ::CreateFileW(pipe_io::PipeName(fName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
   }
 
   std::string fName;

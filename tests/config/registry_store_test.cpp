@@ -299,8 +299,7 @@ TEST_F(RegistryStoreTest, PipesDevicesAndHugeFilesAreRefusedAtOnce) {
   const std::vector<TCase> Cases = {
       {"pipe", [](const fs::path& AFile) { ASSERT_EQ(::mkfifo(AFile.c_str(), 0600), 0); },
        "not a regular file"},
-      {"link to /dev/zero",
-       [](const fs::path& AFile) { fs::create_symlink("/dev/zero", AFile); },
+      {"link to /dev/zero", [](const fs::path& AFile) { fs::create_symlink("/dev/zero", AFile); },
        "not a regular file"},
       {"over 64 MiB",
        [](const fs::path& AFile) {
@@ -346,8 +345,8 @@ TEST_F(RegistryStoreTest, PipesDevicesAndHugeFilesAreRefusedAtOnce) {
 TEST_F(RegistryStoreTest, AContinuationThatNothingContinuesEndsItsValue) {
   const std::string Head = "Windows Registry Editor Version 5.00\r\n\r\n" + kKeyLine + "\r\n";
   const std::vector<std::string> Tails = {
-      "\"Notes\"=hex:01,02,\\",                                   // the file ends there
-      "\"Notes\"=hex:01,02,\\\r\n",                               // ... with a line end
+      "\"Notes\"=hex:01,02,\\",      // the file ends there
+      "\"Notes\"=hex:01,02,\\\r\n",  // ... with a line end
       "\"Notes\"=hex:01,02,\\\r\n\r\n[HKEY_CURRENT_USER\\Other]\r\n\"x\"=\"y\"\r\n",
       "\"Notes\"=hex:01,02,\\\r\n[HKEY_CURRENT_USER\\Other]\r\n\"x\"=\"y\"\r\n",
   };

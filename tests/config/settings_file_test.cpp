@@ -87,16 +87,15 @@ TEST_F(SettingsTest, EntriesPastTheBoundStayInTheFile) {
 TEST_F(SettingsTest, AKeyEndingInAContinuationKeepsItsListOverStartAndStop) {
   const auto File = fHome.Dir() / "Marlowin" / "KelvoRelay.reg";
   std::filesystem::create_directories(File.parent_path());
-  std::ofstream(File, std::ios::binary)
-      << "Windows Registry Editor Version 5.00\r\n\r\n"
-         "[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]\r\n"
-         "\"EthernetAdapterID\"=\"eth0\"\r\n"
-         "\"Top\"=dword:00000010\r\n"
-         "\"Left\"=dword:00000020\r\n"
-         "\"StaticList0\"=\"1001,127.0.0.1,8442\"\r\n"
-         "\"StaticList1\"=\"1002,127.0.0.2,8443\"\r\n"
-         "\"StaticList2\"=\"1003,127.0.0.3,8444\"\r\n"
-         "\"Notes\"=hex:01,02,\\";
+  std::ofstream(File, std::ios::binary) << "Windows Registry Editor Version 5.00\r\n\r\n"
+                                           "[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]\r\n"
+                                           "\"EthernetAdapterID\"=\"eth0\"\r\n"
+                                           "\"Top\"=dword:00000010\r\n"
+                                           "\"Left\"=dword:00000020\r\n"
+                                           "\"StaticList0\"=\"1001,127.0.0.1,8442\"\r\n"
+                                           "\"StaticList1\"=\"1002,127.0.0.2,8443\"\r\n"
+                                           "\"StaticList2\"=\"1003,127.0.0.3,8444\"\r\n"
+                                           "\"Notes\"=hex:01,02,\\";
   for (int Run = 0; Run < 2; ++Run) {
     SCOPED_TRACE(Run);
     TNATInfoList Table(-1);

@@ -212,8 +212,7 @@ TEST(OddSettingsPath, NeitherHangsNorAbortsAndIsLeftAsItIs) {
     const char* Reason;
   };
   const TCase Cases[] = {
-      {"pipe", [](const fs::path& AFile) { ::mkfifo(AFile.c_str(), 0600); },
-       "not a regular file"},
+      {"pipe", [](const fs::path& AFile) { ::mkfifo(AFile.c_str(), 0600); }, "not a regular file"},
       {"link to /dev/zero", [](const fs::path& AFile) { fs::create_symlink("/dev/zero", AFile); },
        "not a regular file"},
       {"over 64 MiB",
@@ -230,8 +229,8 @@ TEST(OddSettingsPath, NeitherHangsNorAbortsAndIsLeftAsItIs) {
     fs::remove(Home.SettingsFile());
     C.Plant(Home.SettingsFile());
     const auto Kind = fs::symlink_status(Home.SettingsFile()).type();
-    const std::string Line = "Cannot read the settings file '" + Home.SettingsFile().string() +
-                             "': " + C.Reason;
+    const std::string Line =
+        "Cannot read the settings file '" + Home.SettingsFile().string() + "': " + C.Reason;
 
     const auto Asked = std::chrono::steady_clock::now();
     const test::TCommandResult Shown = test::RunRelayCommand(Home, {"--show-settings"});
@@ -242,8 +241,7 @@ TEST(OddSettingsPath, NeitherHangsNorAbortsAndIsLeftAsItIs) {
     test::TRelayProcess Relay;
     const std::string Ready = Relay.Start(Home, {});
     EXPECT_NE(Ready.find("listening on"), std::string::npos) << Relay.Output();
-    EXPECT_NE(Relay.Output().find(Line + "; going on without stored settings"),
-              std::string::npos)
+    EXPECT_NE(Relay.Output().find(Line + "; going on without stored settings"), std::string::npos)
         << Relay.Output();
     const std::size_t Before = Relay.Output().size();
     ::kill(Relay.Pid(), SIGHUP);

@@ -36,8 +36,7 @@ TEST_F(MyLogTest, NothingButAPlainFileOfOursIsWrittenOrEmptied) {
   };
   const TCase Cases[] = {
       {"link to a file", [&] { ASSERT_EQ(::symlink(Victim.c_str(), fFile.c_str()), 0); }},
-      {"dangling link",
-       [&] { ASSERT_EQ(::symlink((fDir / "absent").c_str(), fFile.c_str()), 0); }},
+      {"dangling link", [&] { ASSERT_EQ(::symlink((fDir / "absent").c_str(), fFile.c_str()), 0); }},
       {"hard link", [&] { ASSERT_EQ(::link(Victim.c_str(), fFile.c_str()), 0); }},
       {"pipe", [&] { ASSERT_EQ(::mkfifo(fFile.c_str(), 0600), 0); }},
       {"folder", [&] { ASSERT_TRUE(fs::create_directory(fFile)); }},

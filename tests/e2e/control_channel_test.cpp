@@ -264,7 +264,8 @@ TEST(ControlChannel, AnotherUserNeitherKeepsTheRelayFromStartingNorAnswersForIt)
   const std::string folder = (base / ("kelvorelay-" + std::to_string(::geteuid()))).string();
   const std::string socket = folder + "/" + socketName;
   const std::string record = folder + "/kelvorelay." + escaped;
-  const std::string oldRecord = "/dev/shm/kelvorelay." + std::to_string(::geteuid()) + "." + escaped;
+  const std::string oldRecord =
+      "/dev/shm/kelvorelay." + std::to_string(::geteuid()) + "." + escaped;
 
   TSquatter squatter(folder, socket, {record, oldRecord});
   ASSERT_TRUE(squatter.Ready());
@@ -278,8 +279,8 @@ TEST(ControlChannel, AnotherUserNeitherKeepsTheRelayFromStartingNorAnswersForIt)
                                               {"listening on", "Error opening port"}, {env, ""});
   const auto startTime = TClock::now() - started;
   EXPECT_NE(line.find("listening on"), std::string::npos) << relay.Output();
-  EXPECT_TRUE(relay.WaitForOutput(
-      folder + " belongs to user " + std::to_string(TSquatter::Uid()), 0, 2s))
+  EXPECT_TRUE(
+      relay.WaitForOutput(folder + " belongs to user " + std::to_string(TSquatter::Uid()), 0, 2s))
       << relay.Output();
   TUdpPeer app;
   app.SendToRelay(MakeFrame(5, 1001, 0, kPayload));

@@ -3,7 +3,6 @@
 #include <sddl.h>
 
 #include <cstdint>
-#include <memory>
 
 #include "app/wait_time.h"
 #include "app/windows_text.h"

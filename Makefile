@@ -44,15 +44,22 @@ tsan: deps
 	cmake --build build-tsan -j$(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L tsan
 
-# libFuzzer with clang; runs each fuzzer for FUZZ_SECONDS on a copy of the seed corpus.
+# libFuzzer with clang; runs every fuzzer for FUZZ_SECONDS each on a copy of its seed corpus.
+# FUZZERS lists them as <name>:<seed folder in fuzz/>; the target is build-fuzz/bin/fuzz_<name>,
+# what it finds goes to build-fuzz/corpus/<name>, a crash to build-fuzz/crash-<name>-*.
+FUZZERS ?= reception:corpus settings_store:settings_corpus
 fuzz:
 	@scripts/install-deps.sh fuzz
 	CXX=clang++ CC=clang cmake -S . -B build-fuzz -DKELVO_FUZZ=ON -DKELVO_BUILD_GUI=OFF \
 	      -DKELVO_BUILD_TESTS=OFF -DKELVO_BUILD_BENCH=OFF
-	cmake --build build-fuzz --target fuzz_reception -j$(JOBS)
-	mkdir -p build-fuzz/corpus && cp -n fuzz/corpus/* build-fuzz/corpus/ 2>/dev/null || true
-	build-fuzz/bin/fuzz_reception -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
-	      build-fuzz/corpus fuzz/corpus
+	cmake --build build-fuzz -j$(JOBS) --target $(foreach f,$(FUZZERS),fuzz_$(firstword $(subst :, ,$(f))))
+	set -e; for f in $(FUZZERS); do \
+	  name=$${f%%:*}; seeds=fuzz/$${f#*:}; \
+	  mkdir -p build-fuzz/corpus/$$name; \
+	  echo "== fuzz_$$name for $(FUZZ_SECONDS) s"; \
+	  build-fuzz/bin/fuzz_$$name -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	      -artifact_prefix=build-fuzz/crash-$$name- build-fuzz/corpus/$$name $$seeds; \
+	done
 
 # The window's status tick at 100,000 rows (offscreen; skipped in a build without the window),
 # the engine alone, then the whole relay under load against a bare forwarder.

@@ -8,6 +8,7 @@
 #include "app/control_client.h"
 #include "app/control_requests.h"
 #include "app/file_descriptor.h"
+#include "app/runtime_folder_posix.h"
 #include "app/wait_time.h"
 
 namespace kelvo {
@@ -18,13 +19,18 @@ std::optional<std::string> SendControlRequest(const std::string& ASocketName,
   const auto deadline = std::chrono::steady_clock::now() + ATimeout;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (ASocketName.size() >= sizeof(address.sun_path)) {
+  if (ASocketName.empty() || ASocketName.size() >= sizeof(address.sun_path)) {
     return std::nullopt;
   }
   std::memcpy(address.sun_path, ASocketName.c_str(), ASocketName.size() + 1);
   const TFd socketFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (socketFd.Get() < 0 ||
       connect(socketFd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    return std::nullopt;
+  }
+  // The request (a static entry, say) goes to a relay of this user only, and only such a
+  // relay may answer for it.
+  if (std::string why; !PeerIsThisUser(socketFd.Get(), why)) {
     return std::nullopt;
   }
 

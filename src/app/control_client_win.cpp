@@ -12,11 +12,16 @@ std::optional<std::string> SendControlRequest(const std::string& ASocketName,
                                               const std::string& ALine,
                                               std::chrono::milliseconds ATimeout) {
   const auto Deadline = std::chrono::steady_clock::now() + ATimeout;
+  if (ASocketName.empty()) {
+    return std::nullopt;
+  }
   const std::wstring Name = pipe_io::PipeName(ASocketName);
   HANDLE Pipe = INVALID_HANDLE_VALUE;
   for (;;) {
+    // The server may learn who asks but never act as this user (identification level only).
     Pipe = ::CreateFileW(Name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_OVERLAPPED, nullptr);
+                         FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                         nullptr);
     if (Pipe != INVALID_HANDLE_VALUE) {
       break;
     }
@@ -26,6 +31,11 @@ std::optional<std::string> SendControlRequest(const std::string& ASocketName,
         !::WaitNamedPipeW(Name.c_str(), static_cast<DWORD>(Left))) {
       return std::nullopt;
     }
+  }
+  // The request goes to a relay of this user only, and only such a relay may answer for it.
+  if (!pipe_io::ServerRunsAs(Pipe, pipe_io::CurrentUserSid())) {
+    ::CloseHandle(Pipe);
+    return std::nullopt;
   }
   std::string Answer;
   const bool Ok = pipe_io::WriteAll(Pipe, ALine + "\n", Deadline) &&

@@ -1,5 +1,8 @@
 // The loop on Linux: one poll over a signalfd (the signals stay blocked in every thread, see
-// process_signals_posix.cpp) and the listening local socket, with the ageing tick as timeout.
+// process_signals_posix.cpp), the listening local socket and every connected client, with the
+// ageing tick (or the nearest client deadline) as timeout. A client is read and answered as
+// its bytes come, never waited for: a silent one holds nothing up and is dropped at its
+// deadline.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,13 +12,17 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "app/control_requests.h"
 #include "app/file_descriptor.h"
 #include "app/headless_loop.h"
+#include "app/runtime_folder_posix.h"
 #include "app/wait_time.h"
 #include "net/network_watcher.h"
 #include "net/network_watcher_linux.h"
@@ -26,15 +33,24 @@ namespace {
 
 using TSteadyClock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kTick(100);
-// A client gets this long to send its line; meanwhile the loop waits (the clients are this
+// From its connection to the end of its answer a client gets this long (the clients are this
 // program's own short commands).
-constexpr std::chrono::milliseconds kRequestTimeout(1000);
+constexpr std::chrono::milliseconds kClientTime(1000);
+// Clients served at once; past it the longest idle one makes room for a new one.
+constexpr std::size_t kMaxClients = 16;
 
-// The listening socket; the guard has admitted only us, so a socket file left by a killed
-// instance is ours to replace. Removed again when the loop ends.
+// The listening socket, in the user's private folder; the guard has admitted only us, so a
+// socket file left by a killed instance is ours to replace. Removed again when the loop ends.
 class TListener {
  public:
   TListener(const std::string& AName, std::string& AError) : fName(AName) {
+    if (AName.empty()) {
+      std::string why;
+      PrivateRuntimeFolder(why);
+      AError = "no folder of this user's own for the instance record and the local socket (" + why +
+               "): another start is not refused";
+      return;
+    }
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (AName.size() >= sizeof(address.sun_path)) {
@@ -74,75 +90,210 @@ class TListener {
   int fFd = -1;
 };
 
-// Reads one line (or what came before the client closed) within kRequestTimeout.
-bool ReadRequestLine(int AFd, std::string& ALine) {
-  const auto deadline = TSteadyClock::now() + kRequestTimeout;
-  std::string received;
-  for (;;) {
-    pollfd readable{AFd, POLLIN, 0};
-    const int ready = poll(&readable, 1, MillisecondsUntil(deadline));
-    if (ready < 0 && errno == EINTR) {
-      continue;
-    }
-    if (ready <= 0) {
-      return false;
-    }
-    char buffer[1024];
-    const ssize_t n = recv(AFd, buffer, sizeof buffer, MSG_DONTWAIT);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-      continue;
-    }
-    if (n <= 0) {
-      ALine = received;  // the bare show request ends with the connection
-      return !received.empty();
-    }
-    received.append(buffer, static_cast<std::size_t>(n));
-    if (const std::size_t end = received.find('\n'); end != std::string::npos) {
-      ALine = received.substr(0, end);
-      return true;
-    }
-    if (!CouldBeControlRequest(received)) {
-      return false;  // not one of our clients
+// One connected client: what it sent so far, the answer still to go out, its deadline.
+struct TClient {
+  explicit TClient(int AFd) : Fd(AFd), Deadline(TSteadyClock::now() + kClientTime) {}
+  TFd Fd;
+  TSteadyClock::time_point Deadline;
+  std::string Received;
+  std::string Answer;     // the part not sent yet
+  bool Answered = false;  // the request has been handled; only Answer is left to send
+  bool StopAfter = false;
+  bool Done = false;  // to be closed
+};
+
+class TControlLoop {
+ public:
+  TControlLoop(const TListener& AListener, const THeadlessHandlers& AHandlers)
+      : fListener(AListener), fHandlers(AHandlers) {
+    if (!fWatcher.Error().empty() && fHandlers.Warn) {
+      fHandlers.Warn(fWatcher.Error() + "; network changes are noticed by a re-check every 2 s");
     }
   }
-}
 
-void SendAnswer(int AFd, const std::string& AAnswer) {
-  const std::string line = AAnswer + "\n";
-  std::size_t sent = 0;
-  const auto deadline = TSteadyClock::now() + kRequestTimeout;
-  while (sent < line.size() && TSteadyClock::now() < deadline) {
-    const ssize_t n =
-        send(AFd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      sent += static_cast<std::size_t>(n);
-    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-      pollfd writable{AFd, POLLOUT, 0};
-      poll(&writable, 1, 100);
-    } else {
+  // The poll set's fixed descriptors come first, named by these slots; one entry per client
+  // follows them.
+  enum TSlot : std::size_t { slSignals, slListener, slWatcher, slFixed };
+
+  // Runs until a stop signal, or a stop request whose answer is out.
+  void Run(int ASignalFd);
+
+ private:
+  // Reads what the client sent; handles its request once it is whole.
+  void Receive(TClient& AClient);
+  void Handle(TClient& AClient, const std::string& ALine);
+  // Sends what the socket takes now.
+  void Send(TClient& AClient);
+  void Accept();
+  // False when the loop must end.
+  bool HandleSignals(int ASignalFd);
+
+  const TListener& fListener;
+  const THeadlessHandlers& fHandlers;
+  TNetworkWatcher fWatcher;  // links and addresses of the machine
+  std::vector<std::unique_ptr<TClient>> fClients;
+  bool fStop = false;  // a stop request's answer is out (or cannot go out)
+};
+
+void TControlLoop::Receive(TClient& AClient) {
+  for (;;) {
+    char buffer[1024];
+    const ssize_t n = recv(AClient.Fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0) {
+      AClient.Done = errno != EAGAIN && errno != EWOULDBLOCK;
+      return;
+    }
+    if (n == 0) {
+      // The bare show request ends with the connection rather than a line end.
+      if (AClient.Received.empty() || !CouldBeControlRequest(AClient.Received)) {
+        AClient.Done = true;
+      } else {
+        Handle(AClient, AClient.Received);
+      }
+      return;
+    }
+    AClient.Received.append(buffer, static_cast<std::size_t>(n));
+    const std::size_t end = AClient.Received.find('\n');
+    const std::string line = AClient.Received.substr(0, end);
+    if (!CouldBeControlRequest(line)) {
+      AClient.Done = true;  // not one of our clients
+      return;
+    }
+    if (end != std::string::npos) {
+      Handle(AClient, line);
       return;
     }
   }
 }
 
-// Answers every waiting client; true when one asked the loop to stop.
-bool AnswerClients(int AListener, const THeadlessHandlers& AHandlers) {
+void TControlLoop::Handle(TClient& AClient, const std::string& ALine) {
+  AClient.Answered = true;
   bool stop = false;
-  for (;;) {
-    const TFd client(accept4(AListener, nullptr, nullptr, SOCK_CLOEXEC));
-    if (client.Get() < 0) {
-      return stop;
-    }
-    std::string line;
-    if (!ReadRequestLine(client.Get(), line)) {
+  const std::string answer = fHandlers.Request(ALine, stop);
+  AClient.StopAfter = stop;
+  if (answer.empty()) {
+    AClient.Done = true;
+    fStop = fStop || stop;
+    return;
+  }
+  AClient.Answer = answer + "\n";
+  Send(AClient);
+}
+
+void TControlLoop::Send(TClient& AClient) {
+  while (!AClient.Answer.empty()) {
+    const ssize_t n = send(AClient.Fd.Get(), AClient.Answer.data(), AClient.Answer.size(),
+                           MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) {
       continue;
     }
-    const std::string answer = AHandlers.Request(line, stop);
-    if (!answer.empty()) {
-      SendAnswer(client.Get(), answer);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      return;  // the rest when the socket takes it
     }
-    if (stop) {
-      return true;
+    if (n <= 0) {
+      break;  // the client is gone
+    }
+    AClient.Answer.erase(0, static_cast<std::size_t>(n));
+  }
+  AClient.Done = true;
+  fStop = fStop || AClient.StopAfter;
+}
+
+void TControlLoop::Accept() {
+  for (;;) {
+    auto client = std::make_unique<TClient>(
+        accept4(fListener.Fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    if (client->Fd.Get() < 0) {
+      return;
+    }
+    // The folder lets nobody else in; a client of another user (root) is not served either.
+    if (std::string why; !PeerIsThisUser(client->Fd.Get(), why)) {
+      continue;
+    }
+    if (fClients.size() >= kMaxClients) {
+      // Full: the client that has waited longest without a request makes room, so a burst of
+      // idle connections cannot keep a real request out until their time is up.
+      const auto idle =
+          std::min_element(fClients.begin(), fClients.end(), [](const auto& A, const auto& B) {
+            return (A->Answered ? 1 : 0) < (B->Answered ? 1 : 0) ||
+                   (A->Answered == B->Answered && A->Deadline < B->Deadline);
+          });
+      if ((*idle)->Answered) {
+        continue;  // every client is being answered: this one tries again
+      }
+      fClients.erase(idle);
+    }
+    fClients.push_back(std::move(client));
+  }
+}
+
+bool TControlLoop::HandleSignals(int ASignalFd) {
+  signalfd_siginfo info{};
+  while (read(ASignalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    if (info.ssi_signo != SIGHUP) {
+      return false;  // SIGINT, SIGTERM
+    }
+    fHandlers.Reload();
+  }
+  return true;
+}
+
+void TControlLoop::Run(int ASignalFd) {
+  std::vector<pollfd> fds(slFixed);
+  auto nextTick = TSteadyClock::now() + kTick;
+  for (;;) {
+    fds.resize(slFixed);
+    fds[slSignals] = {ASignalFd, POLLIN, 0};
+    fds[slListener] = {fListener.Fd(), POLLIN, 0};
+    fds[slWatcher] = {WatcherDescriptor(fWatcher), POLLIN, 0};
+    auto wake = nextTick;
+    for (const auto& client : fClients) {
+      fds.push_back({client->Fd.Get(), static_cast<short>(client->Answered ? POLLOUT : POLLIN), 0});
+      wake = std::min(wake, client->Deadline);
+    }
+    const int ready = poll(fds.data(), fds.size(), MillisecondsUntil(wake));
+    if (ready < 0 && errno != EINTR) {
+      return;
+    }
+    if (ready > 0 && (fds[slSignals].revents & POLLIN) != 0 && !HandleSignals(ASignalFd)) {
+      return;
+    }
+    if (ready > 0 && (fds[slWatcher].revents & POLLIN) != 0 && fWatcher.Drain() &&
+        fHandlers.NetworkChanged) {
+      fHandlers.NetworkChanged();
+    }
+    const auto now = TSteadyClock::now();
+    for (std::size_t i = 0; i < fClients.size(); ++i) {
+      TClient& client = *fClients[i];
+      const short events = ready > 0 ? fds[slFixed + i].revents : 0;
+      if (events != 0 && !client.Answered) {
+        Receive(client);
+      } else if (events != 0) {
+        Send(client);
+      }
+      if (!client.Done && now >= client.Deadline) {
+        client.Done = true;
+        fStop = fStop || client.StopAfter;
+      }
+    }
+    std::erase_if(fClients, [](const auto& AClient) { return AClient->Done; });
+    if (fStop) {
+      return;
+    }
+    if (ready > 0 && (fds[slListener].revents & POLLIN) != 0) {
+      Accept();
+    }
+    if (TSteadyClock::now() >= nextTick) {
+      fHandlers.Tick();
+      // A tick late by more than a period is not made up for: ageing counts ticks, and a
+      // burst would age the tables faster than time passes.
+      nextTick += kTick;
+      if (nextTick < TSteadyClock::now()) {
+        nextTick = TSteadyClock::now() + kTick;
+      }
     }
   }
 }
@@ -164,48 +315,7 @@ void RunHeadlessLoop(const std::string& ASocketName, const THeadlessHandlers& AH
   if (!listenError.empty() && AHandlers.Warn) {
     AHandlers.Warn(listenError + "; --quit and the settings options cannot reach this relay");
   }
-
-  TNetworkWatcher watcher;
-  if (!watcher.Error().empty() && AHandlers.Warn) {
-    AHandlers.Warn(watcher.Error() + "; network changes are noticed by a re-check every 2 s");
-  }
-
-  auto nextTick = TSteadyClock::now() + kTick;
-  for (;;) {
-    pollfd fds[3] = {{signalFd.Get(), POLLIN, 0},
-                     {listener.Fd(), POLLIN, 0},
-                     {WatcherDescriptor(watcher), POLLIN, 0}};
-    const int ready = poll(fds, 3, MillisecondsUntil(nextTick));
-    if (ready < 0 && errno != EINTR) {
-      return;
-    }
-    if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
-      signalfd_siginfo info{};
-      while (read(signalFd.Get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        if (info.ssi_signo == SIGHUP) {
-          AHandlers.Reload();
-        } else {
-          return;  // SIGINT, SIGTERM
-        }
-      }
-    }
-    if (ready > 0 && (fds[1].revents & POLLIN) != 0 && AnswerClients(listener.Fd(), AHandlers)) {
-      return;
-    }
-    if (ready > 0 && (fds[2].revents & POLLIN) != 0 && watcher.Drain() &&
-        AHandlers.NetworkChanged) {
-      AHandlers.NetworkChanged();
-    }
-    if (TSteadyClock::now() >= nextTick) {
-      AHandlers.Tick();
-      // A tick late by more than a period is not made up for: ageing counts ticks, and a
-      // burst would age the tables faster than time passes.
-      nextTick += kTick;
-      if (nextTick < TSteadyClock::now()) {
-        nextTick = TSteadyClock::now() + kTick;
-      }
-    }
-  }
+  TControlLoop(listener, AHandlers).Run(signalFd.Get());
 }
 
 }  // namespace kelvo

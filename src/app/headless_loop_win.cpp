@@ -1,9 +1,12 @@
-// The loop on Windows: one wait on the console's stop event and on the named pipe that a
-// second start, --quit and the settings options connect to, with the ageing tick as timeout.
+// The loop on Windows: one wait on the console's stop event and on the instances of the named
+// pipe that a second start, --quit and the settings options connect to, with the ageing tick
+// (or the nearest client deadline) as timeout. No client is ever waited for.
 // Windows has no reload signal; the settings options reach the relay through the pipe.
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
+#include <vector>
 
 #include "app/console_events.h"
 #include "app/headless_loop.h"
@@ -50,39 +53,41 @@ void RunHeadlessLoop(const std::string& ASocketName, const THeadlessHandlers& AH
     }
   });
 
-  HANDLE Waits[3];
-  DWORD Count = 0;
+  // The stop event first, then one event per pipe instance, then the network's.
+  std::vector<HANDLE> Waits;
   if (Stop != nullptr) {
-    Waits[Count++] = Stop;
+    Waits.push_back(Stop);
   }
-  const DWORD ConnectedIndex = Count;
-  if (Server.Connected() != nullptr) {
-    Waits[Count++] = Server.Connected();
-  }
-
-  const DWORD NetworkIndex = Count;
+  const std::size_t FirstPipe = Waits.size();
+  Waits.insert(Waits.end(), Server.Events().begin(), Server.Events().end());
+  const std::size_t PipeEnd = Waits.size();
   if (NetworkEvent != nullptr) {
-    Waits[Count++] = NetworkEvent;
+    Waits.push_back(NetworkEvent);
   }
 
   auto NextTick = TSteadyClock::now() + kTick;
   for (;;) {
-    const auto Timeout = static_cast<DWORD>(MillisecondsUntil(NextTick));
-    const DWORD Ready = Count > 0 ? ::WaitForMultipleObjects(Count, Waits, FALSE, Timeout)
-                                  : (::Sleep(Timeout), WAIT_TIMEOUT);
+    const auto Wake = std::min(NextTick, Server.NextDeadline());
+    const auto Timeout = static_cast<DWORD>(MillisecondsUntil(Wake));
+    const DWORD Ready = Waits.empty() ? (::Sleep(Timeout), WAIT_TIMEOUT)
+                                      : ::WaitForMultipleObjects(static_cast<DWORD>(Waits.size()),
+                                                                 Waits.data(), FALSE, Timeout);
     if (Ready == WAIT_FAILED) {
       return;
     }
     if (Stop != nullptr && Ready == WAIT_OBJECT_0) {
       return;  // Ctrl+C, Ctrl+Break, the console closing
     }
-    if (Server.Connected() != nullptr && Ready == WAIT_OBJECT_0 + ConnectedIndex &&
-        Server.Answer(AHandlers.Request)) {
+    if (Ready >= WAIT_OBJECT_0 + FirstPipe && Ready < WAIT_OBJECT_0 + PipeEnd &&
+        Server.Serve(Ready - WAIT_OBJECT_0 - FirstPipe, AHandlers.Request)) {
       return;
     }
-    if (NetworkEvent != nullptr && Ready == WAIT_OBJECT_0 + NetworkIndex && Watcher.Drain() &&
+    if (NetworkEvent != nullptr && Ready == WAIT_OBJECT_0 + PipeEnd && Watcher.Drain() &&
         AHandlers.NetworkChanged) {
       AHandlers.NetworkChanged();
+    }
+    if (Server.DropLate()) {
+      return;
     }
     if (TSteadyClock::now() >= NextTick) {
       AHandlers.Tick();

@@ -1,5 +1,6 @@
-// The guard on POSIX: an 8-byte shared memory record named from the executable path, and
-// open-file-description locks on that same object.
+// The guard on POSIX: an 8-byte record named from the executable path, a file in this user's
+// private runtime folder (see runtime_folder_posix.h) mapped into memory, and
+// open-file-description locks on that same file. Nobody else can create, hold or replace it.
 //
 // Locks (byte ranges beyond the record, so they never touch its data):
 //
@@ -14,6 +15,7 @@
 //   offset 0  int32 LE  window: process id of the instance that registered last
 //   offset 4  int32 LE  count: admitted instances still running
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -21,10 +23,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
+#include "app/file_descriptor.h"
 #include "app/instance_guard.h"
+#include "app/runtime_folder_posix.h"
 
 namespace kelvo {
 
@@ -34,7 +40,11 @@ constexpr std::size_t kRecordSize = 8;
 constexpr off_t kGateByte = 64;
 constexpr off_t kSlotBase = 128;
 constexpr int kMaxSlots = 64;
-constexpr std::size_t kMaxShmName = 250;  // NAME_MAX less room for the leading '/'
+constexpr std::size_t kMaxRecordName = 255;  // NAME_MAX
+// The gate is held for a few microseconds by a start of this user; a longer wait means a
+// process of this user hangs while holding it.
+constexpr std::chrono::seconds kGateWait(3);
+constexpr std::chrono::milliseconds kGatePoll(10);
 
 std::string SystemErrorText(const char* AWhat) {
   return std::string(AWhat) + ": " + std::strerror(errno);
@@ -84,6 +94,31 @@ bool LockByte(int AFd, off_t AByte, short AType, bool AWait) {
   }
 }
 
+// Whether a stop request (held back since main's first statement) waits for this process.
+bool StopRequested() {
+  sigset_t Pending;
+  return sigpending(&Pending) == 0 &&
+         (sigismember(&Pending, SIGTERM) == 1 || sigismember(&Pending, SIGINT) == 1);
+}
+
+// Takes the gate byte within kGateWait; gives up early when the process is asked to stop.
+void LockGate(int AFd, const std::string& AName) {
+  const auto deadline = std::chrono::steady_clock::now() + kGateWait;
+  while (!LockByte(AFd, kGateByte, F_WRLCK, false)) {
+    if (errno != EAGAIN && errno != EACCES) {
+      throw TInstanceGuardError(SystemErrorText("Cannot lock the instance record"));
+    }
+    if (StopRequested()) {
+      throw TInstanceGuardError("stopped while waiting for the instance record " + AName);
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      throw TInstanceGuardError("the instance record " + AName +
+                                " stays locked by another process of this user");
+    }
+    std::this_thread::sleep_for(kGatePoll);
+  }
+}
+
 bool ByteHeldByOthers(int AFd, off_t AByte) {
   struct flock lock {};
   lock.l_type = F_WRLCK;
@@ -97,21 +132,31 @@ bool ByteHeldByOthers(int AFd, off_t AByte) {
 }
 
 bool SameObject(int AFd, const std::string& AName) {
-  const int other = shm_open(AName.c_str(), O_RDWR, 0);
-  if (other < 0) {
-    return false;
-  }
   struct stat mine {};
   struct stat theirs {};
-  const bool same = fstat(AFd, &mine) == 0 && fstat(other, &theirs) == 0 &&
-                    mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
-  close(other);
-  return same;
+  return fstat(AFd, &mine) == 0 && lstat(AName.c_str(), &theirs) == 0 &&
+         mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
 }
 
-// The shared memory name: the user and the executable path with '%' and '/' escaped, so every
-// path gives its own valid name and different paths never meet.
-std::string RecordName(const std::string& APath) {
+// Why the opened record must not be used, empty if it may. Only this user can make files in
+// the folder; the check keeps a record made by root, or by hand, from being trusted.
+std::string RecordRefusal(int AFd, const std::string& AName) {
+  struct stat info {};
+  if (fstat(AFd, &info) != 0) {
+    return SystemErrorText("Cannot check the instance record");
+  }
+  if (!S_ISREG(info.st_mode)) {
+    return "The instance record " + AName + " is not a regular file";
+  }
+  if (info.st_uid != geteuid() || (info.st_mode & 077) != 0) {
+    return "The instance record " + AName + " is not this user's alone";
+  }
+  return {};
+}
+
+// The record's name in the private folder: the executable path with '%' and '/' escaped, so
+// every path gives its own valid name and different paths never meet.
+std::string RecordName(const std::string& AFolder, const std::string& APath) {
   std::string escaped;
   for (char c : APath) {
     if (c == '%') {
@@ -122,49 +167,38 @@ std::string RecordName(const std::string& APath) {
       escaped += c;
     }
   }
-  std::string name = "/kelvorelay." + std::to_string(getuid()) + "." + escaped;
-  if (name.size() > kMaxShmName) {
+  std::string name = "kelvorelay." + escaped;
+  if (name.size() > kMaxRecordName) {
     // Too long for the system: the hash keeps long paths apart, the tail keeps it readable.
-    const std::string head =
-        "/kelvorelay." + std::to_string(getuid()) + ".h" + Hex64(HashPath(APath)) + ".";
-    name = head + escaped.substr(escaped.size() - (kMaxShmName - head.size()));
+    const std::string head = "kelvorelay.h" + Hex64(HashPath(APath)) + ".";
+    name = head + escaped.substr(escaped.size() - (kMaxRecordName - head.size()));
   }
-  return name;
-}
-
-std::string SocketFolder() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  struct stat info {};
-  if (runtime != nullptr && *runtime == '/' && std::strlen(runtime) < 60 &&
-      stat(runtime, &info) == 0 && S_ISDIR(info.st_mode)) {
-    return runtime;
-  }
-  return "/tmp";
+  return AFolder + "/" + name;
 }
 
 // Asks the admitted instance to show its window; a missing listener (headless instance, or one
-// still starting) is not an error.
+// still starting) is not an error. Nothing is sent to a listener of another user.
 void SendShowRequest(const std::string& ASocketName) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    return;
-  }
+  const TFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (ASocketName.size() < sizeof(address.sun_path)) {
-    std::memcpy(address.sun_path, ASocketName.c_str(), ASocketName.size() + 1);
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
-      static const char kRequest[] = "1025";
-      [[maybe_unused]] const ssize_t sent = send(fd, kRequest, 4, MSG_NOSIGNAL);
-    }
+  if (fd.Get() < 0 || ASocketName.empty() || ASocketName.size() >= sizeof(address.sun_path)) {
+    return;
   }
-  close(fd);
+  std::memcpy(address.sun_path, ASocketName.c_str(), ASocketName.size() + 1);
+  std::string why;
+  if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
+      PeerIsThisUser(fd.Get(), why)) {
+    static const char kRequest[] = "1025";
+    [[maybe_unused]] const ssize_t sent = send(fd.Get(), kRequest, 4, MSG_NOSIGNAL);
+  }
 }
 
 }  // namespace
 
 struct TInstanceGuard::TImpl {
   std::string fPath;
+  std::string fFolderError;  // why there is no private folder; then no record and no socket
   std::string fName;
   std::string fSocketName;
   int fFd = -1;
@@ -172,31 +206,35 @@ struct TInstanceGuard::TImpl {
   bool fCounted = false;  // this instance was admitted and holds fSlot
   int fSlot = -1;
   bool fChecked = false;
+  bool fUnguarded = false;  // let run without a record (fFolderError)
 
-  void OpenLocked();  // fFd open on the current object, gate held, record mapped
+  void OpenLocked();  // fFd open on the current record, gate held, record mapped
   void Release();
   void Unlock() { LockByte(fFd, kGateByte, F_UNLCK, false); }
 };
 
 void TInstanceGuard::TImpl::OpenLocked() {
   // The last instance unlinks the record while holding the gate; a start that opened the old
-  // object just before that notices it after taking the gate and opens the new one.
+  // file just before that notices it after taking the gate and opens the new one.
   for (int attempt = 0; attempt < 20; ++attempt) {
-    fFd = shm_open(fName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    fFd = open(fName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fFd < 0) {
       throw TInstanceGuardError(SystemErrorText("Cannot create the instance record"));
     }
-    if (!LockByte(fFd, kGateByte, F_WRLCK, true)) {
-      const std::string text = SystemErrorText("Cannot lock the instance record");
-      close(fFd);
-      fFd = -1;
-      throw TInstanceGuardError(text);
+    if (const std::string refusal = RecordRefusal(fFd, fName); !refusal.empty()) {
+      Release();
+      throw TInstanceGuardError(refusal);
+    }
+    try {
+      LockGate(fFd, fName);
+    } catch (...) {
+      Release();
+      throw;
     }
     if (SameObject(fFd, fName)) {
       break;
     }
-    close(fFd);  // closing drops the gate lock with it
-    fFd = -1;
+    Release();  // closing drops the gate lock with it
   }
   if (fFd < 0) {
     throw TInstanceGuardError("Cannot create the instance record: it keeps disappearing");
@@ -229,16 +267,28 @@ void TInstanceGuard::TImpl::Release() {
 }
 
 TInstanceGuard::TInstanceGuard(std::string AExecutablePath) : fImpl(std::make_unique<TImpl>()) {
-  fImpl->fPath = std::move(AExecutablePath);
-  fImpl->fName = RecordName(fImpl->fPath);
-  fImpl->fSocketName = SocketFolder() + "/kelvorelay-" + std::to_string(getuid()) + "-" +
-                       Hex64(HashPath(fImpl->fPath)) + ".sock";
+  TImpl& impl = *fImpl;
+  impl.fPath = std::move(AExecutablePath);
+  const std::string folder = PrivateRuntimeFolder(impl.fFolderError);
+  if (!folder.empty()) {
+    impl.fName = RecordName(folder, impl.fPath);
+    impl.fSocketName = folder + "/kelvorelay-" + std::to_string(geteuid()) + "-" +
+                       Hex64(HashPath(impl.fPath)) + ".sock";
+  }
 }
 
 TInstanceGuard::~TInstanceGuard() {
   TImpl& impl = *fImpl;
-  if (impl.fCounted && impl.fFd >= 0 && impl.fView != nullptr &&
-      LockByte(impl.fFd, kGateByte, F_WRLCK, true)) {
+  // Ending: a gate held too long only means the count is left for the next start to redo.
+  bool gate = false;
+  for (int attempt = 0; impl.fCounted && impl.fFd >= 0 && impl.fView != nullptr && attempt < 200;
+       ++attempt) {
+    if ((gate = LockByte(impl.fFd, kGateByte, F_WRLCK, false))) {
+      break;
+    }
+    std::this_thread::sleep_for(kGatePoll);
+  }
+  if (gate) {
     LockByte(impl.fFd, kSlotBase + impl.fSlot, F_UNLCK, false);
     std::int32_t count = 0;
     for (int slot = 0; slot < kMaxSlots; ++slot) {
@@ -246,7 +296,7 @@ TInstanceGuard::~TInstanceGuard() {
     }
     WriteLE32(impl.fView + 4, count);
     if (count == 0) {
-      shm_unlink(impl.fName.c_str());
+      unlink(impl.fName.c_str());
     }
   }
   impl.Release();
@@ -254,20 +304,31 @@ TInstanceGuard::~TInstanceGuard() {
 
 bool TInstanceGuard::RestoreIfRunning(const std::string& /*AClassName*/,
                                       const std::string& /*ACaption*/, int ALimit) {
-  if (fImpl->fChecked) {
-    return !fImpl->fCounted;
+  TImpl& impl = *fImpl;
+  if (impl.fChecked) {
+    return !impl.fCounted && !impl.fUnguarded;
+  }
+  if (!impl.fFolderError.empty()) {
+    // Another user must not be able to keep the relay from starting: it runs, unguarded
+    // (ChannelError says why).
+    impl.fChecked = true;
+    impl.fUnguarded = true;
+    return false;
   }
   if (Admit(ALimit)) {
     return false;
   }
-  SendShowRequest(fImpl->fSocketName);
+  SendShowRequest(impl.fSocketName);
   return true;
 }
 
 bool TInstanceGuard::Admit(int ALimit) {
   TImpl& impl = *fImpl;
   if (impl.fChecked) {
-    return impl.fCounted;
+    return impl.fCounted || impl.fUnguarded;
+  }
+  if (!impl.fFolderError.empty()) {
+    throw TInstanceGuardError("cannot tell whether the relay runs: " + impl.fFolderError);
   }
   impl.OpenLocked();
   impl.fChecked = true;
@@ -297,23 +358,30 @@ bool TInstanceGuard::Admit(int ALimit) {
 }
 
 bool TInstanceGuard::AnyRunning() const {
-  if (fImpl->fCounted) {
+  const TImpl& impl = *fImpl;
+  if (impl.fCounted || impl.fUnguarded) {
     return true;
   }
-  const int fd = shm_open(fImpl->fName.c_str(), O_RDWR | O_CLOEXEC, 0);
-  if (fd < 0) {
+  if (impl.fName.empty()) {
+    return false;
+  }
+  const TFd fd(open(impl.fName.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (fd.Get() < 0 || !RecordRefusal(fd.Get(), impl.fName).empty()) {
     return false;  // the last instance removes the record when it ends
   }
   bool any = false;
   for (int slot = 0; slot < kMaxSlots && !any; ++slot) {
-    any = ByteHeldByOthers(fd, kSlotBase + slot);
+    any = ByteHeldByOthers(fd.Get(), kSlotBase + slot);
   }
-  close(fd);
   return any;
 }
 
 std::string TInstanceGuard::ShowRequestName() const {
   return fImpl->fSocketName;
+}
+
+std::string TInstanceGuard::ChannelError() const {
+  return fImpl->fFolderError;
 }
 
 }  // namespace kelvo

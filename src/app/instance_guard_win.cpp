@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "app/instance_guard.h"
+#include "app/pipe_io_win.h"
 #include "app/windows_text.h"
 
 namespace kelvo {
@@ -65,6 +66,8 @@ class TCountLock {
 
 struct TInstanceGuard::TImpl {
   std::wstring Name;
+  std::string PipeName;   // see pipe_io::PipeBaseName
+  std::string PipeError;  // why there is none
   HANDLE Mutex = nullptr;
   HANDLE Block = nullptr;
   unsigned char* View = nullptr;
@@ -91,6 +94,7 @@ TInstanceGuard::TInstanceGuard(std::string AExecutablePath) : fImpl(std::make_un
     }
   }
   fImpl->Name = Utf8ToWide(Name);
+  fImpl->PipeName = pipe_io::PipeBaseName(AExecutablePath, fImpl->PipeError);
 }
 
 TInstanceGuard::~TInstanceGuard() {
@@ -212,9 +216,13 @@ bool TInstanceGuard::AnyRunning() const {
 }
 
 std::string TInstanceGuard::ShowRequestName() const {
-  // The named pipe of the running relay is named like the record (see pipe_io_win.h); the
-  // window's show request travels as window message 1025.
-  return WideToUtf8(fImpl->Name);
+  // The named pipe of the running relay; the window's show request travels as window message
+  // 1025.
+  return fImpl->PipeName;
+}
+
+std::string TInstanceGuard::ChannelError() const {
+  return fImpl->PipeError;
 }
 
 }  // namespace kelvo

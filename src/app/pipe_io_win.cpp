@@ -1,11 +1,54 @@
 #include "app/pipe_io_win.h"
 
+#include <sddl.h>
+
+#include <cstdint>
+
 #include "app/wait_time.h"
 #include "app/windows_text.h"
 
 namespace kelvo::pipe_io {
 
 namespace {
+
+// The user SID in a token, as bytes; empty on failure.
+std::vector<unsigned char> TokenUserSid(HANDLE AToken) {
+  DWORD Size = 0;
+  ::GetTokenInformation(AToken, TokenUser, nullptr, 0, &Size);
+  if (Size == 0) {
+    return {};
+  }
+  std::vector<unsigned char> Buffer(Size);
+  if (!::GetTokenInformation(AToken, TokenUser, Buffer.data(), Size, &Size)) {
+    return {};
+  }
+  const PSID Sid = reinterpret_cast<const TOKEN_USER*>(Buffer.data())->User.Sid;
+  if (!::IsValidSid(Sid)) {
+    return {};
+  }
+  const auto* Bytes = static_cast<const unsigned char*>(Sid);
+  return {Bytes, Bytes + ::GetLengthSid(Sid)};
+}
+
+std::vector<unsigned char> ProcessUserSid(HANDLE AProcess) {
+  HANDLE Token = nullptr;
+  if (!::OpenProcessToken(AProcess, TOKEN_QUERY, &Token)) {
+    return {};
+  }
+  std::vector<unsigned char> Sid = TokenUserSid(Token);
+  ::CloseHandle(Token);
+  return Sid;
+}
+
+std::string Hex64(std::uint64_t AValue) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string Text(16, '0');
+  for (int I = 15; I >= 0; --I) {
+    Text[static_cast<std::size_t>(I)] = kDigits[AValue & 0xF];
+    AValue >>= 4;
+  }
+  return Text;
+}
 
 // One overlapped transfer, waited for until ADeadline; cancelled when it is not done by then.
 // Returns the bytes moved, 0 when the other end has closed, -1 on failure or timeout.
@@ -37,6 +80,46 @@ long Transfer(HANDLE APipe, bool ARead, void* ABuffer, DWORD ASize,
 }
 
 }  // namespace
+
+std::string PipeBaseName(const std::string& AExecutablePath, std::string& AError) {
+  std::vector<unsigned char> Sid = CurrentUserSid();
+  wchar_t* SidText = nullptr;
+  if (Sid.empty() || !::ConvertSidToStringSidW(Sid.data(), &SidText)) {
+    AError = "cannot read this user's SID: " + WindowsErrorText(::GetLastError());
+    return {};
+  }
+  const std::string User = WideToUtf8(SidText);
+  ::LocalFree(SidText);
+  DWORD Session = 0;
+  if (!::ProcessIdToSessionId(::GetCurrentProcessId(), &Session)) {
+    AError = "cannot read this logon session: " + WindowsErrorText(::GetLastError());
+    return {};
+  }
+  std::uint64_t Hash = 14695981039346656037ULL;  // FNV-1a of the path's UTF-8 bytes
+  for (const unsigned char C : AExecutablePath) {
+    Hash = (Hash ^ C) * 1099511628211ULL;
+  }
+  return "kelvorelay-" + User + "-" + std::to_string(Session) + "-" + Hex64(Hash);
+}
+
+std::vector<unsigned char> CurrentUserSid() {
+  return ProcessUserSid(::GetCurrentProcess());
+}
+
+bool ServerRunsAs(HANDLE APipe, const std::vector<unsigned char>& AUserSid) {
+  ULONG Pid = 0;
+  if (AUserSid.empty() || !::GetNamedPipeServerProcessId(APipe, &Pid)) {
+    return false;
+  }
+  const HANDLE Process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, Pid);
+  if (Process == nullptr) {
+    return false;
+  }
+  std::vector<unsigned char> Server = ProcessUserSid(Process);
+  ::CloseHandle(Process);
+  return !Server.empty() &&
+         ::EqualSid(Server.data(), const_cast<unsigned char*>(AUserSid.data())) != FALSE;
+}
 
 std::wstring PipeName(const std::string& ASocketName) {
   std::string Name = ASocketName;

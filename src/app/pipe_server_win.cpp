@@ -1,6 +1,6 @@
 #include "app/pipe_server_win.h"
 
-#include <chrono>
+#include <algorithm>
 
 #include "app/control_requests.h"
 #include "app/pipe_io_win.h"
@@ -10,71 +10,285 @@ namespace kelvo {
 
 namespace {
 
-// A client gets this long to send its line and to take the answer (the clients are this
+// From its connection to the end of its answer a client gets this long (the clients are this
 // program's own short commands).
-constexpr std::chrono::milliseconds kRequestTimeout(1000);
+constexpr std::chrono::milliseconds kClientTime(1000);
+
+// Security for the pipe: a DACL that lets this user alone open it or add instances to it.
+// Without one the default security lets every local user read it.
+class TUserOnlySecurity {
+ public:
+  explicit TUserOnlySecurity(std::string& AError) : fSid(pipe_io::CurrentUserSid()) {
+    if (fSid.empty()) {
+      AError = "cannot read this user's SID: " + WindowsErrorText(::GetLastError());
+      return;
+    }
+    const DWORD AclSize =
+        static_cast<DWORD>(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + fSid.size());
+    fAcl.resize(AclSize / sizeof(DWORD) + 1);
+    const auto Acl = reinterpret_cast<PACL>(fAcl.data());
+    if (!::InitializeAcl(Acl, AclSize, ACL_REVISION) ||
+        !::AddAccessAllowedAce(Acl, ACL_REVISION, FILE_ALL_ACCESS, fSid.data()) ||
+        !::InitializeSecurityDescriptor(&fDescriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !::SetSecurityDescriptorDacl(&fDescriptor, TRUE, Acl, FALSE)) {
+      AError = "cannot set up the pipe's security: " + WindowsErrorText(::GetLastError());
+      return;
+    }
+    fAttributes.nLength = sizeof(fAttributes);
+    fAttributes.lpSecurityDescriptor = &fDescriptor;
+    fAttributes.bInheritHandle = FALSE;
+    fReady = true;
+  }
+  SECURITY_ATTRIBUTES* Get() { return fReady ? &fAttributes : nullptr; }
+
+ private:
+  std::vector<unsigned char> fSid;
+  std::vector<DWORD> fAcl;  // DWORD-aligned, as an ACL must be
+  SECURITY_DESCRIPTOR fDescriptor{};
+  SECURITY_ATTRIBUTES fAttributes{};
+  bool fReady = false;
+};
 
 }  // namespace
 
-TPipeServer::TPipeServer(const std::string& ASocketName, std::string& AError)
-    : fName(pipe_io::PipeName(ASocketName)) {
-  fConnected = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  // Only this machine, and never a second server on a pipe somebody else made first.
-  fPipe = ::CreateNamedPipeW(
-      fName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 4096, 4096,
-      0, nullptr);
-  if (fPipe == INVALID_HANDLE_VALUE || fConnected == nullptr) {
-    AError = "cannot listen on " + WideToUtf8(fName) + ": " + WindowsErrorText(::GetLastError());
+// One pipe instance and the client on it:
+//
+//   Listening --connected--> Reading --line--> (handler) --answer--> Writing --sent--> Draining
+//       ^                                                                                 |
+//       +------------- client closed, failed, or out of time: disconnect -----------------+
+struct TPipeServer::TInstance {
+  enum class TState { Listening, Reading, Writing, Draining, Broken };
+
+  HANDLE Pipe = INVALID_HANDLE_VALUE;
+  HANDLE Event = nullptr;  // manual reset; set when the operation under way is done
+  OVERLAPPED Overlapped{};
+  TState State = TState::Broken;
+  bool Pending = false;  // an overlapped operation is under way
+  DWORD StartError = 0;  // the operation could not start (its event is set)
+  TClock::time_point Deadline = TClock::time_point::max();
+  std::string Received;
+  std::string Answer;  // the part not sent yet
+  bool StopAfter = false;
+  char Buffer[512];
+
+  ~TInstance() {
+    Finish();
+    if (Pipe != INVALID_HANDLE_VALUE) {
+      ::CloseHandle(Pipe);
+    }
+    if (Event != nullptr) {
+      ::CloseHandle(Event);
+    }
+  }
+
+  // Before an operation: its OVERLAPPED, its event reset.
+  void Prepare(TState AState) {
+    State = AState;
+    ::ResetEvent(Event);
+    Overlapped = OVERLAPPED{};
+    Overlapped.hEvent = Event;
+  }
+  // After starting an operation; one that could not start is seen by the next Serve.
+  void Started(BOOL ADone) {
+    const DWORD Error = ADone ? ERROR_SUCCESS : ::GetLastError();
+    Pending = ADone || Error == ERROR_IO_PENDING;
+    StartError = Pending ? ERROR_SUCCESS : Error;
+    if (!Pending) {
+      ::SetEvent(Event);
+    }
+  }
+  // Ends the operation under way; Overlapped and Buffer are free again afterwards.
+  void Finish() {
+    if (Pending) {
+      ::CancelIo(Pipe);
+      DWORD Ignored = 0;
+      ::GetOverlappedResult(Pipe, &Overlapped, &Ignored, TRUE);
+      Pending = false;
+    }
+  }
+
+  void Listen() {
+    Received.clear();
+    Answer.clear();
+    StopAfter = false;
+    Deadline = TClock::time_point::max();
+    for (int Attempt = 0; Attempt < 2; ++Attempt) {
+      Prepare(TState::Listening);
+      const DWORD Error =
+          ::ConnectNamedPipe(Pipe, &Overlapped) ? ERROR_PIPE_CONNECTED : ::GetLastError();
+      if (Error == ERROR_IO_PENDING) {
+        Pending = true;
+        StartError = ERROR_SUCCESS;
+        return;
+      }
+      if (Error == ERROR_PIPE_CONNECTED) {
+        // A client came between the disconnect and now: nothing is under way.
+        Pending = false;
+        StartError = ERROR_SUCCESS;
+        ::SetEvent(Event);
+        return;
+      }
+      if (Error != ERROR_NO_DATA) {
+        break;
+      }
+      ::DisconnectNamedPipe(Pipe);  // a client that connected and left again
+    }
+    // Not expected; this instance stays out of service, the others go on.
+    Pending = false;
+    State = TState::Broken;
+    ::ResetEvent(Event);
+  }
+
+  void Read(TState AState) {
+    Prepare(AState);
+    Started(::ReadFile(Pipe, Buffer, sizeof Buffer, nullptr, &Overlapped));
+  }
+
+  void Write() {
+    Prepare(TState::Writing);
+    Started(
+        ::WriteFile(Pipe, Answer.data(), static_cast<DWORD>(Answer.size()), nullptr, &Overlapped));
+  }
+
+  // Drops the client; the instance waits for the next one. True when it had asked to stop.
+  bool Reset() {
+    Finish();
+    const bool Stop = StopAfter;
+    ::DisconnectNamedPipe(Pipe);
+    Listen();
+    return Stop;
+  }
+
+  bool Handle(const std::string& ALine, const THandler& AHandler) {
+    bool Stop = false;
+    const std::string Line = AHandler(ALine, Stop);
+    StopAfter = Stop;
+    if (Line.empty()) {
+      return Reset();
+    }
+    Answer = Line + "\n";
+    Write();
+    return false;
+  }
+};
+
+TPipeServer::TPipeServer(const std::string& ASocketName, std::string& AError) {
+  if (ASocketName.empty()) {
+    AError = "the pipe has no name";
     return;
   }
-  Listen();
+  const std::wstring Name = pipe_io::PipeName(ASocketName);
+  TUserOnlySecurity Security(AError);
+  if (Security.Get() == nullptr) {
+    return;
+  }
+  for (std::size_t I = 0; I < kInstances; ++I) {
+    auto Instance = std::make_unique<TInstance>();
+    Instance->Event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // Only this machine, and never a server on a pipe somebody else made first.
+    Instance->Pipe = ::CreateNamedPipeW(
+        Name.c_str(),
+        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (I == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+        static_cast<DWORD>(kInstances), 4096, 4096, 0, Security.Get());
+    if (Instance->Pipe == INVALID_HANDLE_VALUE || Instance->Event == nullptr) {
+      if (I == 0) {
+        AError = "cannot listen on " + WideToUtf8(Name) + ": " + WindowsErrorText(::GetLastError());
+        return;
+      }
+      break;  // fewer instances: clients wait a little longer for a free one
+    }
+    Instance->Listen();
+    fEvents.push_back(Instance->Event);
+    fInstances.push_back(std::move(Instance));
+  }
 }
 
-TPipeServer::~TPipeServer() {
-  if (fPipe != INVALID_HANDLE_VALUE) {
-    ::CancelIo(fPipe);
-    ::CloseHandle(fPipe);
-  }
-  if (fConnected != nullptr) {
-    ::CloseHandle(fConnected);
-  }
-}
+TPipeServer::~TPipeServer() = default;
 
-bool TPipeServer::Answer(const THandler& AHandler) {
-  DWORD Ignored = 0;
-  ::GetOverlappedResult(fPipe, &fOverlapped, &Ignored, FALSE);
-  bool Stop = false;
-  const auto Deadline = std::chrono::steady_clock::now() + kRequestTimeout;
-  std::string Received;
-  if (pipe_io::ReadLine(fPipe, Received, Deadline) && CouldBeControlRequest(Received)) {
-    const std::size_t End = Received.find('\n');
-    const std::string Answer =
-        AHandler(End == std::string::npos ? Received : Received.substr(0, End), Stop);
-    if (!Answer.empty() && pipe_io::WriteAll(fPipe, Answer + "\n", Deadline)) {
+bool TPipeServer::Serve(std::size_t AIndex, const THandler& AHandler) {
+  using TState = TInstance::TState;
+  TInstance& I = *fInstances[AIndex];
+  DWORD Moved = 0;
+  bool Ok = I.StartError == ERROR_SUCCESS;
+  if (I.Pending) {
+    Ok = ::GetOverlappedResult(I.Pipe, &I.Overlapped, &Moved, FALSE) != FALSE;
+    if (!Ok && ::GetLastError() == ERROR_IO_INCOMPLETE) {
+      return false;
+    }
+    I.Pending = false;
+  }
+  ::ResetEvent(I.Event);
+  switch (I.State) {
+    case TState::Listening:
+      if (!Ok) {
+        return I.Reset();
+      }
+      I.Deadline = TClock::now() + kClientTime;
+      I.Read(TState::Reading);
+      return false;
+    case TState::Reading:
+      if (!Ok || Moved == 0) {
+        // The bare show request ends with the connection rather than a line end.
+        if (!I.Received.empty() && CouldBeControlRequest(I.Received)) {
+          bool Stop = false;
+          AHandler(I.Received, Stop);
+          I.StopAfter = Stop;
+        }
+        return I.Reset();
+      }
+      I.Received.append(I.Buffer, Moved);
+      if (const std::size_t End = I.Received.find('\n'); End != std::string::npos) {
+        const std::string Line = I.Received.substr(0, End);
+        return CouldBeControlRequest(Line) ? I.Handle(Line, AHandler) : I.Reset();
+      }
+      if (!CouldBeControlRequest(I.Received)) {
+        return I.Reset();  // not one of our clients
+      }
+      I.Read(TState::Reading);
+      return false;
+    case TState::Writing:
+      if (!Ok) {
+        return I.Reset();
+      }
+      I.Answer.erase(0, Moved);
+      if (!I.Answer.empty()) {
+        I.Write();
+        return false;
+      }
       // Disconnecting drops what the client has not read yet: wait for it to close first.
-      std::string Rest;
-      pipe_io::ReadLine(fPipe, Rest, std::chrono::steady_clock::now() + kRequestTimeout);
-    }
+      I.Read(TState::Draining);
+      return false;
+    case TState::Draining:
+      if (Ok && Moved > 0) {
+        I.Read(TState::Draining);
+        return false;
+      }
+      return I.Reset();
+    case TState::Broken:
+      break;
   }
-  ::DisconnectNamedPipe(fPipe);
-  Listen();
-  return Stop;
+  return false;
 }
 
-void TPipeServer::Listen() {
-  ::ResetEvent(fConnected);
-  fOverlapped = OVERLAPPED{};
-  fOverlapped.hEvent = fConnected;
-  if (!::ConnectNamedPipe(fPipe, &fOverlapped)) {
-    const DWORD Error = ::GetLastError();
-    if (Error == ERROR_PIPE_CONNECTED) {
-      ::SetEvent(fConnected);
-    } else if (Error != ERROR_IO_PENDING) {
-      // Not expected; the next wait sees the event and answers (then nothing is read).
-      ::SetEvent(fConnected);
+TPipeServer::TClock::time_point TPipeServer::NextDeadline() const {
+  auto Next = TClock::time_point::max();
+  for (const auto& Instance : fInstances) {
+    Next = std::min(Next, Instance->Deadline);
+  }
+  return Next;
+}
+
+bool TPipeServer::DropLate() {
+  const auto Now = TClock::now();
+  bool Stop = false;
+  for (const auto& Instance : fInstances) {
+    if (Instance->Deadline <= Now) {
+      // A stop request that was answered ends the owner even if the answer did not go out.
+      Stop = Instance->Reset() || Stop;
     }
   }
+  return Stop;
 }
 
 }  // namespace kelvo

@@ -185,6 +185,8 @@ void TRelayHost::ApplySetup(std::unique_ptr<TNATInfoList> AStaticTable, bool ACr
 
   fEngine.SetCreateDebugLogs(ACreateDebugLogs);
   if (ACreateDebugLogs) {
+    // A log that reached its size limit starts again with this confirmed Setup.
+    fLog.Resume();
     try {
       fLog.AddLog(kSetupSeparator);
     } catch (const std::exception&) {

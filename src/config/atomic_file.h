@@ -3,14 +3,20 @@
 // thread. Saves into one folder take turns (a lock on the folder, waited for at most 5 s).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace kelvo {
 
 enum class TReadResult { rrOk, rrMissing, rrFailed };
 
+// A settings file is a few kilobytes; anything past this is not one, and is not read into
+// memory.
+inline constexpr std::uint64_t kMaxSettingsFileSize = 64ULL * 1024 * 1024;
+
 // The whole file into AContent. rrMissing when there is no such file; on rrFailed, AError says
-// why (the system's text).
+// why (the system's text, or "not a regular file" for a pipe, a device or a socket, or "larger
+// than 64 MiB"). Never waits for a pipe's writer.
 TReadResult ReadWholeFile(const std::string& AFileName, std::string& AContent, std::string& AError);
 
 // Replaces the file (its target, when it is a link) by AText so that readers and a crash see

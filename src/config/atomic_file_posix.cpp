@@ -15,9 +15,13 @@
 #include <string_view>
 #include <thread>
 
+#include "app/file_descriptor.h"
+
 namespace kelvo {
 
 namespace {
+
+constexpr const char* kTooLarge = "larger than 64 MiB";
 
 bool WriteAll(int AFd, const std::string& AText) {
   const char* P = AText.data();
@@ -72,10 +76,9 @@ bool LooksLikeOurTempSuffix(std::string_view ASuffix) {
 int CreateTempBeside(const std::string& ATarget, std::string& APath) {
   static constexpr std::string_view kChars =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::mt19937_64 Random(std::random_device{}() ^
-                                      static_cast<std::uint64_t>(::getpid()) << 32 ^
-                                      static_cast<std::uint64_t>(
-                                          std::chrono::steady_clock::now().time_since_epoch().count()));
+  thread_local std::mt19937_64 Random(
+      std::random_device{}() ^ static_cast<std::uint64_t>(::getpid()) << 32 ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
   for (int Try = 0; Try < 100; ++Try) {
     std::string Suffix(6, 'a');
     for (char& Ch : Suffix) {
@@ -153,22 +156,38 @@ bool LockWithin(int AFd, std::chrono::milliseconds ATimeout) {
 
 TReadResult ReadWholeFile(const std::string& AFileName, std::string& AContent,
                           std::string& AError) {
-  const int Fd = ::open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (Fd < 0) {
+  // Non-blocking, so that a pipe at the settings path cannot make start-up or a reload wait
+  // for a writer that never comes.
+  const TFd File(::open(AFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (File.Get() < 0) {
     if (errno == ENOENT || errno == ENOTDIR) {
       return TReadResult::rrMissing;
     }
     AError = std::strerror(errno);
     return TReadResult::rrFailed;
   }
-  AContent.clear();
   struct stat St {};
-  if (::fstat(Fd, &St) == 0 && St.st_size > 0) {
-    AContent.reserve(static_cast<std::size_t>(St.st_size));
+  if (::fstat(File.Get(), &St) != 0) {
+    AError = std::strerror(errno);
+    return TReadResult::rrFailed;
   }
+  if (S_ISDIR(St.st_mode)) {
+    AError = std::strerror(EISDIR);
+    return TReadResult::rrFailed;
+  }
+  if (!S_ISREG(St.st_mode)) {
+    AError = "not a regular file";
+    return TReadResult::rrFailed;
+  }
+  if (static_cast<std::uint64_t>(St.st_size) > kMaxSettingsFileSize) {
+    AError = kTooLarge;
+    return TReadResult::rrFailed;
+  }
+  AContent.clear();
+  AContent.reserve(static_cast<std::size_t>(St.st_size));
   char Buf[65536];
   for (;;) {
-    const ssize_t N = ::read(Fd, Buf, sizeof Buf);
+    const ssize_t N = ::read(File.Get(), Buf, sizeof Buf);
     if (N == 0) {
       break;
     }
@@ -177,12 +196,16 @@ TReadResult ReadWholeFile(const std::string& AFileName, std::string& AContent,
         continue;
       }
       AError = std::strerror(errno);
-      ::close(Fd);
+      return TReadResult::rrFailed;
+    }
+    // A file that grows while it is read is held to the same bound.
+    if (AContent.size() + static_cast<std::size_t>(N) > kMaxSettingsFileSize) {
+      AContent.clear();
+      AError = kTooLarge;
       return TReadResult::rrFailed;
     }
     AContent.append(Buf, static_cast<std::size_t>(N));
   }
-  ::close(Fd);
   return TReadResult::rrOk;
 }
 
@@ -209,7 +232,8 @@ bool ReplaceFileAtomically(const std::string& AFileName, const std::string& ATex
   bool Ok = true;
   struct stat St {};
   if (::stat(Target.c_str(), &St) == 0) {
-    Ok = ::fchmod(Fd, St.st_mode & 07777) == 0;
+    // Only a settings file is ever replaced, never a device or a pipe that a link points to.
+    Ok = S_ISREG(St.st_mode) && ::fchmod(Fd, St.st_mode & 07777) == 0;
   }
   Ok = Ok && WriteAll(Fd, AText) && ::fsync(Fd) == 0;
   Ok = Ok && ::rename(Temp.c_str(), Target.c_str()) == 0;

@@ -39,6 +39,26 @@ std::string LowerCase(std::string_view AName) {
   return Result;
 }
 
+bool EndsInContinuation(std::string_view ALine) {
+  return rt::Trim(ALine).ends_with('\\');
+}
+
+// Whether ALine can be the next line of hex data: a blank line, a section, a value or the
+// default value ends the data even behind a backslash (a continuation never starts with a
+// quote, a bracket or "@"; regedit's own exports start them with blanks).
+bool CanContinueData(std::string_view ALine) {
+  const std::string_view Trimmed = rt::Trim(ALine);
+  return !Trimmed.empty() && !Trimmed.starts_with('[') && !Trimmed.starts_with('"') &&
+         !Trimmed.starts_with('@');
+}
+
+std::string WithoutContinuation(std::string_view ALine) {
+  std::string_view Line = rt::Trim(ALine);
+  Line.remove_suffix(1);
+  return std::string(
+      ALine.substr(0, static_cast<std::size_t>(Line.data() - ALine.data()) + Line.size()));
+}
+
 }  // namespace
 
 // The key as it stands in the file, and the changes staged since OpenKey.
@@ -51,6 +71,10 @@ struct TRegistryStore::TImpl {
     bool Named = false;
     bool Deleted = false;
     std::vector<std::string> Lines;
+    // The last line ends in a continuation backslash that nothing in the key continues (the
+    // file ended there, or a blank line, a section or another value came next). Written back
+    // without that backslash: a value saved behind it would otherwise be read as its data.
+    bool OpenEnded = false;
   };
 
   std::string FileName;
@@ -105,6 +129,8 @@ struct TRegistryStore::TImpl {
     Values.push_back(std::move(AValue));
   }
 
+  // The data of a value, its continuation lines joined.
+  static std::string RightHandSide(const TValue& AValue);
   void Write(const std::string& AName, std::string ARightHandSide);
   void Parse(const std::vector<std::string>& ALines, bool& AKeyFound);
   std::string Render() const;
@@ -153,11 +179,13 @@ void TRegistryStore::TImpl::Parse(const std::vector<std::string>& ALines, bool& 
     } else if (Trimmed.starts_with('@')) {
       Data = rt::Trim(Trimmed.substr(Trimmed.find('=') + 1));
     }
-    // hex data goes on over lines that end in a backslash
+    // hex data goes on over lines that end in a backslash, as far as the lines can be data
     if (!Data.empty() && !Data.starts_with('"')) {
-      while (rt::Trim(Value.Lines.back()).ends_with('\\') && I + 1 < ALines.size()) {
+      while (EndsInContinuation(Value.Lines.back()) && I + 1 < ALines.size() &&
+             CanContinueData(ALines[I + 1])) {
         Value.Lines.push_back(ALines[++I]);
       }
+      Value.OpenEnded = EndsInContinuation(Value.Lines.back());
     }
     AddLoaded(std::move(Value));
   }
@@ -181,11 +209,13 @@ std::string TRegistryStore::TImpl::Render() const {
   }
   Text.append("[").append(kSettingsKey).append("]\r\n");
   for (const auto& Value : Values) {
-    if (!Value.Deleted) {
-      for (const auto& Line : Value.Lines) {
-        Add(Line);
-      }
+    if (Value.Deleted) {
+      continue;
     }
+    for (std::size_t I = 0; I + 1 < Value.Lines.size(); ++I) {
+      Add(Value.Lines[I]);
+    }
+    Add(Value.OpenEnded ? WithoutContinuation(Value.Lines.back()) : Value.Lines.back());
   }
   Add("");
   for (std::size_t I = KeyPos; I < OtherLines.size(); ++I) {
@@ -311,30 +341,30 @@ bool TRegistryStore::ValueExists(const std::string& AName) const {
   return fImpl->Find(AName) != nullptr;
 }
 
-namespace {
-
-// The data of a value, its continuation lines joined.
-std::string RightHandSide(const std::vector<std::string>& ALines) {
+// The data of a value, its continuation lines joined; an open end is the end of the data.
+std::string TRegistryStore::TImpl::RightHandSide(const TValue& AValue) {
+  const std::vector<std::string>& Lines = AValue.Lines;
   std::string_view First;
-  rt::ParseValueName(rt::Trim(ALines[0]), First);
+  rt::ParseValueName(rt::Trim(Lines[0]), First);
   std::string Data(First);
-  for (std::size_t I = 1; I < ALines.size(); ++I) {
+  for (std::size_t I = 1; I < Lines.size(); ++I) {
     if (Data.ends_with('\\')) {
       Data.pop_back();
     }
-    Data.append(rt::Trim(ALines[I]));
+    Data.append(rt::Trim(Lines[I]));
+  }
+  if (AValue.OpenEnded && Data.ends_with('\\')) {
+    Data.pop_back();
   }
   return Data;
 }
-
-}  // namespace
 
 std::int32_t TRegistryStore::ReadInteger(const std::string& AName) const {
   const TImpl::TValue* Value = fImpl->Find(AName);
   if (Value == nullptr) {
     throw TRegistryError("Failed to get data for '" + AName + "'");
   }
-  const auto Data = rt::ParseDword(RightHandSide(Value->Lines));
+  const auto Data = rt::ParseDword(TImpl::RightHandSide(*Value));
   if (!Data) {
     throw TRegistryError("Invalid data type for '" + AName + "'");
   }
@@ -346,7 +376,7 @@ std::string TRegistryStore::ReadString(const std::string& AName) const {
   if (Value == nullptr) {
     throw TRegistryError("Failed to get data for '" + AName + "'");
   }
-  auto Data = rt::ParseString(RightHandSide(Value->Lines));
+  auto Data = rt::ParseString(TImpl::RightHandSide(*Value));
   if (!Data) {
     throw TRegistryError("Invalid data type for '" + AName + "'");
   }
@@ -364,6 +394,7 @@ void TRegistryStore::TImpl::Write(const std::string& AName, std::string ARightHa
     Values.push_back(TValue{AName, true, false, {std::move(Line)}});
   } else {
     Values[It->second].Lines = {std::move(Line)};
+    Values[It->second].OpenEnded = false;
   }
   Changed(std::move(ErrorText));
 }

@@ -1,9 +1,11 @@
 // The debug log's file on POSIX systems.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "app/file_descriptor.h"
@@ -18,16 +20,39 @@ namespace {
   throw TLogError(AWhat + " '" + AFileName + "': " + std::strerror(AErr));
 }
 
+// Why the opened file must not be written, or null. A second name (a hard link planted in a
+// folder that others can write) would let the log empty a file somewhere else; another
+// user's file would hand that user every relayed payload.
+const char* Refusal(const struct stat& AInfo) {
+  if (!S_ISREG(AInfo.st_mode)) {
+    return "not a regular file";
+  }
+  if (AInfo.st_uid != ::geteuid()) {
+    return "the file belongs to another user";
+  }
+  if (AInfo.st_nlink > 1) {
+    return "the file has other names (hard links)";
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 bool ToLocalTime(std::time_t ATime, std::tm& ALocal) {
   return localtime_r(&ATime, &ALocal) != nullptr;
 }
 
-void WriteLine(const std::string& AFileName, const std::string& ALine, bool AReplace) {
-  // O_APPEND in every case: a file that was just emptied is appended to at offset 0.
-  TFd File(::open(AFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+bool WriteLine(const std::string& AFileName, const std::string& ALine, bool AReplace,
+               std::uint64_t ALimit) {
+  // O_APPEND in every case: a file that was just emptied is appended to at offset 0. A link
+  // is not followed and a pipe does not make the open wait for a reader.
+  TFd File(::open(AFileName.c_str(),
+                  O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
+                  0600));
   if (File.Get() < 0) {
+    if (errno == ELOOP) {
+      throw TLogError("Cannot open the log file '" + AFileName + "': it is a symbolic link");
+    }
     ThrowIo("Cannot open the log file", AFileName, errno);
   }
   // Another writer holding the file makes this line fail rather than interleave with it;
@@ -35,14 +60,31 @@ void WriteLine(const std::string& AFileName, const std::string& ALine, bool ARep
   if (::flock(File.Get(), LOCK_EX | LOCK_NB) != 0) {
     ThrowIo("Cannot lock the log file", AFileName, errno);
   }
-  // Emptied only after the lock is held, so a line of another writer is never cut off.
-  if (AReplace && ::ftruncate(File.Get(), 0) != 0) {
-    ThrowIo("Cannot replace the log file", AFileName, errno);
+  struct stat Info {};
+  if (::fstat(File.Get(), &Info) != 0) {
+    ThrowIo("Cannot open the log file", AFileName, errno);
+  }
+  if (const char* Why = Refusal(Info)) {
+    throw TLogError("Cannot open the log file '" + AFileName + "': " + Why);
+  }
+  // Emptied only after the lock is held, so a line of another writer is never cut off. A log
+  // left readable by an earlier version becomes this user's alone when it is replaced.
+  if (AReplace) {
+    if (::ftruncate(File.Get(), 0) != 0) {
+      ThrowIo("Cannot replace the log file", AFileName, errno);
+    }
+    if ((Info.st_mode & 07777) != 0600 && ::fchmod(File.Get(), 0600) != 0) {
+      ThrowIo("Cannot replace the log file", AFileName, errno);
+    }
+    Info.st_size = 0;
   }
 
   std::string Line;
   Line.reserve(ALine.size() + 2);
   Line.append(ALine).append("\r\n");
+  if (static_cast<std::uint64_t>(Info.st_size) + Line.size() > ALimit) {
+    return false;
+  }
   const char* P = Line.data();
   std::size_t Left = Line.size();
   while (Left > 0) {
@@ -60,6 +102,7 @@ void WriteLine(const std::string& AFileName, const std::string& ALine, bool ARep
   if (const int Err = File.Close(); Err != 0) {
     ThrowIo("Cannot close the log file", AFileName, Err);
   }
+  return true;
 }
 
 void Remove(const std::string& AFileName) {

@@ -2,6 +2,8 @@
 // with read sharing only, so other programs may read it meanwhile but not write it.
 #include <windows.h>
 
+#include <cstdint>
+
 #include "app/windows_text.h"
 #include "diag/log_file.h"
 #include "diag/my_log.h"
@@ -43,18 +45,49 @@ bool ToLocalTime(std::time_t ATime, std::tm& ALocal) {
   return localtime_s(&ALocal, &ATime) == 0;
 }
 
-void WriteLine(const std::string& AFileName, const std::string& ALine, bool AReplace) {
+bool WriteLine(const std::string& AFileName, const std::string& ALine, bool AReplace,
+               std::uint64_t ALimit) {
+  // Opened without replacing anything and without following a reparse point (a symbolic link
+  // or a junction planted at the log's place): what was opened is checked before a byte of it
+  // changes.
   THandle File(::CreateFileW(Utf8ToWide(AFileName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                             AReplace ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                              nullptr));
   if (File.Get() == INVALID_HANDLE_VALUE) {
     ThrowIo("Cannot open the log file", AFileName, ::GetLastError());
   }
-  if (!AReplace && ::SetFilePointer(File.Get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
-      ::GetLastError() != NO_ERROR) {
+  BY_HANDLE_FILE_INFORMATION Info{};
+  if (::GetFileType(File.Get()) != FILE_TYPE_DISK) {
+    throw TLogError("Cannot open the log file '" + AFileName + "': not a regular file");
+  }
+  if (!::GetFileInformationByHandle(File.Get(), &Info)) {
+    ThrowIo("Cannot open the log file", AFileName, ::GetLastError());
+  }
+  if ((Info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    throw TLogError("Cannot open the log file '" + AFileName + "': it is a link");
+  }
+  if ((Info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    throw TLogError("Cannot open the log file '" + AFileName + "': not a regular file");
+  }
+  if (Info.nNumberOfLinks > 1) {
+    throw TLogError("Cannot open the log file '" + AFileName +
+                    "': the file has other names (hard links)");
+  }
+  std::uint64_t Size = (static_cast<std::uint64_t>(Info.nFileSizeHigh) << 32) | Info.nFileSizeLow;
+  if (AReplace) {
+    if (::SetFilePointer(File.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        !::SetEndOfFile(File.Get())) {
+      ThrowIo("Cannot replace the log file", AFileName, ::GetLastError());
+    }
+    Size = 0;
+  } else if (::SetFilePointer(File.Get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+             ::GetLastError() != NO_ERROR) {
     ThrowIo("Cannot append to the log file", AFileName, ::GetLastError());
   }
   const std::string Line = Utf8ToAnsi(ALine) + "\r\n";
+  if (Size + Line.size() > ALimit) {
+    return false;
+  }
   const char* P = Line.data();
   std::size_t Left = Line.size();
   while (Left > 0) {
@@ -68,6 +101,7 @@ void WriteLine(const std::string& AFileName, const std::string& ALine, bool ARep
   if (const DWORD Error = File.Close(); Error != 0) {
     ThrowIo("Cannot close the log file", AFileName, Error);
   }
+  return true;
 }
 
 void Remove(const std::string& AFileName) {

@@ -1,5 +1,6 @@
 #include "diag/my_log.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 
@@ -72,6 +73,29 @@ void TMyLog::SetAppend(bool AValue) {
   fAppend = AValue;
 }
 
+std::uint64_t TMyLog::SizeLimit() const {
+  std::lock_guard Guard(fLock);
+  return fSizeLimit;
+}
+
+void TMyLog::SetSizeLimit(std::uint64_t AValue) {
+  std::lock_guard Guard(fLock);
+  fSizeLimit = AValue;
+}
+
+bool TMyLog::LimitReached() const {
+  std::lock_guard Guard(fLock);
+  return fLimitReached;
+}
+
+void TMyLog::Resume() {
+  std::lock_guard Guard(fLock);
+  if (fLimitReached) {
+    fLimitReached = false;
+    fFirstWrite = true;
+  }
+}
+
 void TMyLog::AddLog(const std::string& AText) {
   std::lock_guard Guard(fLock);
   // The stamp is taken inside the lock so lines from both threads stay in time order.
@@ -89,8 +113,18 @@ void TMyLog::DeleteFile() {
 }
 
 void TMyLog::WriteLocked(const std::string& AText) {
-  log_file::WriteLine(fLogFile, AText, fFirstWrite && !fAppend);
+  if (fLimitReached) {
+    return;
+  }
+  const bool Written = log_file::WriteLine(fLogFile, AText, fFirstWrite && !fAppend, fSizeLimit);
   fFirstWrite = false;
+  if (!Written) {
+    // The one line past the limit; it may take the file a line beyond it.
+    log_file::WriteLine(fLogFile,
+                        FormatLogTimeStamp(std::chrono::system_clock::now()) + kDebugLogLimitText,
+                        false, UINT64_MAX);
+    fLimitReached = true;
+  }
 }
 
 }  // namespace kelvo

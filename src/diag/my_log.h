@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -27,6 +28,11 @@ class TStopWatch {
   bool fRunning = false;
 };
 
+// How large the debug log may grow in one run. A flood of junk datagrams writes hundreds of
+// megabytes a second into it; past this size one last line says so and the log pauses.
+inline constexpr std::uint64_t kDebugLogSizeLimit = 256ULL * 1024 * 1024;
+inline constexpr const char* kDebugLogLimitText = "debug log limit reached";
+
 // "yyyy-dd-mm hh:nn:ss.zzz " of the local time (day before month, trailing blank).
 std::string FormatLogTimeStamp(std::chrono::system_clock::time_point ATime);
 
@@ -39,21 +45,35 @@ class TMyLog {
   void SetLogFile(const std::string& AValue);
   bool Append() const;
   void SetAppend(bool AValue);
+  // Bytes the file may hold (kDebugLogSizeLimit unless a test sets less).
+  std::uint64_t SizeLimit() const;
+  void SetSizeLimit(std::uint64_t AValue);
 
   // Time stamp + AText, written as one line. Throws TLogError when the file cannot be
   // created, opened or written; the line is then lost and the file is not left open.
+  // A line that would take the file past SizeLimit is not written: a time-stamped
+  // kDebugLogLimitText is, once, and later lines are dropped until Resume.
   void AddLog(const std::string& AText);
   // AText + CR LF. The first write of a run replaces the file unless Append is set.
   void WriteToFile(const std::string& AText);
   void DeleteFile();
 
+  // True from the limit line on, until Resume.
+  bool LimitReached() const;
+  // After the limit line, logging goes on with the next line replacing the file, as the first
+  // line of a run does. The owner calls it when debug logs are switched on again (Setup
+  // confirmed with "Create debug logs"); before the limit it changes nothing.
+  void Resume();
+
  private:
   void WriteLocked(const std::string& AText);  // requires fLock
 
   mutable std::mutex fLock;
-  std::string fLogFile;     // guarded by fLock
-  bool fAppend = false;     // guarded by fLock
-  bool fFirstWrite = true;  // guarded by fLock
+  std::string fLogFile;                           // guarded by fLock
+  bool fAppend = false;                           // guarded by fLock
+  bool fFirstWrite = true;                        // guarded by fLock
+  std::uint64_t fSizeLimit = kDebugLogSizeLimit;  // guarded by fLock
+  bool fLimitReached = false;                     // guarded by fLock
   TStopWatch fStopWatch;
 };
 

@@ -70,7 +70,14 @@ int RunGui(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
       [&fmMain](const std::string& ALine) { return fmMain.AnswerRequest(ALine); });
   QObject::connect(&showRequests, &TShowRequestServer::QuitRequested, &fmMain,
                    &TfmMain::Exit1Click);
-  showRequests.Listen(QString::fromStdString(AGuard.ShowRequestName()));
+  if (const std::string reason = AGuard.ChannelError(); !reason.empty()) {
+    // The relay still runs; only a second start, --quit and the settings options cannot reach it.
+    std::fprintf(stderr,
+                 "kelvorelay: warning: %s; --quit and the settings options cannot reach this relay\n",
+                 reason.c_str());
+  } else {
+    showRequests.Listen(QString::fromStdString(AGuard.ShowRequestName()));
+  }
 
   QObject::connect(&unixSignals, &TUnixSignalNotifier::Triggered, &fmMain, &TfmMain::Exit1Click);
   QObject::connect(&unixSignals, &TUnixSignalNotifier::ReloadRequested, &fmMain, [&fmMain] {

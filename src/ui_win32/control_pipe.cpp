@@ -1,8 +1,10 @@
 #include "ui_win32/control_pipe.h"
 
 #include <exception>
+#include <vector>
 
 #include "app/command_line.h"
+#include "app/wait_time.h"
 
 namespace kelvo {
 
@@ -24,7 +26,7 @@ TControlPipe::TControlPipe(const std::string& ASocketName, TAnswer AAnswer, TQui
                            std::string& AError)
     : fAnswer(std::move(AAnswer)), fQuit(std::move(AQuit)) {
   fServer = std::make_unique<TPipeServer>(ASocketName, AError);
-  if (fServer->Connected() == nullptr) {
+  if (fServer->Events().empty()) {
     fServer.reset();
     return;
   }
@@ -77,10 +79,23 @@ TControlPipe::~TControlPipe() {
 }
 
 void TControlPipe::Run() {
-  const HANDLE waits[2] = {fStop, fServer->Connected()};
-  while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-    const bool quit = fServer->Answer(
-        [this](const std::string& ALine, bool& AQuit) { return AnswerOnGuiThread(ALine, AQuit); });
+  std::vector<HANDLE> waits{fStop};
+  waits.insert(waits.end(), fServer->Events().begin(), fServer->Events().end());
+  const auto handler = [this](const std::string& ALine, bool& AQuit) {
+    return AnswerOnGuiThread(ALine, AQuit);
+  };
+  for (;;) {
+    const auto timeout = static_cast<DWORD>(MillisecondsUntil(fServer->NextDeadline()));
+    const DWORD ready =
+        WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE, timeout);
+    if (ready == WAIT_OBJECT_0 || ready == WAIT_FAILED) {
+      break;
+    }
+    bool quit = false;
+    if (ready > WAIT_OBJECT_0 && ready < WAIT_OBJECT_0 + waits.size()) {
+      quit = fServer->Serve(ready - WAIT_OBJECT_0 - 1, handler);
+    }
+    quit = fServer->DropLate() || quit;
     if (quit) {
       PostMessageW(fSink, kQuitMessage, 0, 0);
     }

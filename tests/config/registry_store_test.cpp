@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
+#include <future>
 #include <set>
 #include <thread>
 
@@ -283,6 +285,99 @@ TEST_F(RegistryStoreTest, FileThatCannotBeReadIsReportedAndNeverOverwritten) {
   TRegistryStore Store;
   EXPECT_FALSE(Store.OpenKey(false));
   EXPECT_EQ(Store.OpenError(), "");
+}
+
+// Something other than a settings file at the settings path is refused with the same one-line
+// reason as an unreadable file: a pipe without waiting for a writer, a device without reading
+// it to the end of memory, a huge file without reading it at all.
+TEST_F(RegistryStoreTest, PipesDevicesAndHugeFilesAreRefusedAtOnce) {
+  struct TCase {
+    const char* Label;
+    std::function<void(const fs::path&)> Plant;
+    std::string Reason;
+  };
+  const std::vector<TCase> Cases = {
+      {"pipe", [](const fs::path& AFile) { ASSERT_EQ(::mkfifo(AFile.c_str(), 0600), 0); },
+       "not a regular file"},
+      {"link to /dev/zero", [](const fs::path& AFile) { fs::create_symlink("/dev/zero", AFile); },
+       "not a regular file"},
+      {"over 64 MiB",
+       [](const fs::path& AFile) {
+         // Sparse: it takes no room on the disk.
+         std::ofstream(AFile, std::ios::binary) << "Windows Registry Editor Version 5.00\r\n";
+         fs::resize_file(AFile, 64 * 1024 * 1024 + 1);
+       },
+       "larger than 64 MiB"},
+  };
+  fs::create_directories(fHome.File().parent_path());
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Label);
+    fs::remove(fHome.File());
+    C.Plant(fHome.File());
+    const auto Kind = fs::symlink_status(fHome.File()).type();
+    // A read that waits for a pipe's writer is released after 5 s, and fails the test.
+    auto Open = std::async(std::launch::async, [] {
+      TRegistryStore Store;
+      const bool Opened = Store.OpenKey(false);
+      return std::make_pair(Opened, Store.OpenError());
+    });
+    if (Open.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      ADD_FAILURE() << "the store waits for the pipe's writer";
+      std::ofstream Release(fHome.File());
+    }
+    const auto [Opened, Line] = Open.get();
+    EXPECT_FALSE(Opened);
+    EXPECT_EQ(Line, "Cannot read the settings file '" + fHome.File().string() + "': " + C.Reason);
+    TRegistryStore Store;
+    try {
+      Store.OpenKey(true);
+      ADD_FAILURE() << "opened for writing";
+    } catch (const TRegistryError& E) {
+      EXPECT_EQ(E.what(), Line);
+    }
+    EXPECT_EQ(fs::symlink_status(fHome.File()).type(), Kind);
+  }
+  fs::remove(fHome.File());
+}
+
+// The key's last line ends in a continuation backslash (a hand-edited file, or a value cut
+// short): values saved behind it are still values of their own, and the key reads back whole.
+TEST_F(RegistryStoreTest, AContinuationThatNothingContinuesEndsItsValue) {
+  const std::string Head = "Windows Registry Editor Version 5.00\r\n\r\n" + kKeyLine + "\r\n";
+  const std::vector<std::string> Tails = {
+      "\"Notes\"=hex:01,02,\\",      // the file ends there
+      "\"Notes\"=hex:01,02,\\\r\n",  // ... with a line end
+      "\"Notes\"=hex:01,02,\\\r\n\r\n[HKEY_CURRENT_USER\\Other]\r\n\"x\"=\"y\"\r\n",
+      "\"Notes\"=hex:01,02,\\\r\n[HKEY_CURRENT_USER\\Other]\r\n\"x\"=\"y\"\r\n",
+  };
+  for (const std::string& Tail : Tails) {
+    SCOPED_TRACE(Tail);
+    fHome.WriteFile(Head + "\"StaticList0\"=\"1,a,2\"\r\n" + Tail);
+    {
+      TRegistryStore Store;
+      ASSERT_TRUE(Store.OpenKey(true));
+      EXPECT_TRUE(Store.DeleteValue("StaticList0"));
+      Store.WriteString("StaticList0", "1,a,2");
+      Store.WriteString("StaticList1", "3,b,4");
+      Store.CloseKey();
+    }
+    TRegistryStore Store;
+    ASSERT_TRUE(Store.OpenKey(false));
+    EXPECT_EQ(Store.ReadString("StaticList0"), "1,a,2");
+    EXPECT_EQ(Store.ReadString("StaticList1"), "3,b,4");
+    EXPECT_TRUE(Store.ValueExists("Notes"));
+    EXPECT_FALSE(Store.ValueExists("x"));
+    // The value itself ends where its data ended.
+    EXPECT_NE(fHome.ReadFile().find("\"Notes\"=hex:01,02,\r\n\"StaticList0\""), std::string::npos)
+        << fHome.ReadFile();
+  }
+
+  // A backslash inside a quoted text is no continuation.
+  fHome.WriteFile(Head + "\"Path\"=\"C:\\\\dir\\\\\"\r\n\"StaticList0\"=\"1,a,2\"\r\n");
+  TRegistryStore Store;
+  ASSERT_TRUE(Store.OpenKey(false));
+  EXPECT_EQ(Store.ReadString("Path"), "C:\\dir\\");
+  EXPECT_EQ(Store.ReadString("StaticList0"), "1,a,2");
 }
 
 TEST_F(RegistryStoreTest, ChangesReachTheFileTogetherAtCloseKeyOnly) {

@@ -81,5 +81,31 @@ TEST_F(SettingsTest, EntriesPastTheBoundStayInTheFile) {
   EXPECT_EQ(Stored(kMaxTableEntries), std::to_string(kMaxTableEntries) + ",127.0.0.1,9");
 }
 
+// A start and a stop with no change by the user: a key whose last line ends in a continuation
+// backslash still holds the whole list afterwards, and again after the next start and stop.
+TEST_F(SettingsTest, AKeyEndingInAContinuationKeepsItsListOverStartAndStop) {
+  const auto File = fHome.Dir() / "Marlowin" / "KelvoRelay.reg";
+  std::filesystem::create_directories(File.parent_path());
+  std::ofstream(File, std::ios::binary) << "Windows Registry Editor Version 5.00\r\n\r\n"
+                                           "[HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay]\r\n"
+                                           "\"EthernetAdapterID\"=\"eth0\"\r\n"
+                                           "\"Top\"=dword:00000010\r\n"
+                                           "\"Left\"=dword:00000020\r\n"
+                                           "\"StaticList0\"=\"1001,127.0.0.1,8442\"\r\n"
+                                           "\"StaticList1\"=\"1002,127.0.0.2,8443\"\r\n"
+                                           "\"StaticList2\"=\"1003,127.0.0.3,8444\"\r\n"
+                                           "\"Notes\"=hex:01,02,\\";
+  for (int Run = 0; Run < 2; ++Run) {
+    SCOPED_TRACE(Run);
+    TNATInfoList Table(-1);
+    TFakeWindow Window(0, 0);
+    LoadSettings(fStore, Window, fAdapter, Table);
+    ASSERT_EQ(Table.Count(), 3);
+    EXPECT_EQ(Table.Items(2)->NAD(), 1003);
+    EXPECT_EQ(Table.Items(2)->Port(), 8444);
+    SaveSettings(fStore, Window, fAdapter, Table);
+  }
+}
+
 }  // namespace
 }  // namespace kelvo

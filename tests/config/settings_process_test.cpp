@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -199,6 +200,60 @@ TEST(UnreadableSettingsFile, IsReportedOnceAndLeftAsItIs) {
   EXPECT_NE(First, std::string::npos) << Output;
   EXPECT_EQ(Output.find(Line, First + 1), std::string::npos) << Output;
   EXPECT_EQ(Home.ReadSettings(), Bytes);
+}
+
+// Something other than a settings file at the settings path: --show-settings, the start and
+// SIGHUP each give the usual one-line reason at once, the relay relays without the stored
+// settings, SIGTERM ends it, and what stands at the path is left as it was.
+TEST(OddSettingsPath, NeitherHangsNorAbortsAndIsLeftAsItIs) {
+  struct TCase {
+    const char* Label;
+    void (*Plant)(const fs::path&);
+    const char* Reason;
+  };
+  const TCase Cases[] = {
+      {"pipe", [](const fs::path& AFile) { ::mkfifo(AFile.c_str(), 0600); }, "not a regular file"},
+      {"link to /dev/zero", [](const fs::path& AFile) { fs::create_symlink("/dev/zero", AFile); },
+       "not a regular file"},
+      {"over 64 MiB",
+       [](const fs::path& AFile) {
+         std::ofstream(AFile, std::ios::binary) << "Windows Registry Editor Version 5.00\r\n";
+         fs::resize_file(AFile, 64 * 1024 * 1024 + 1);
+       },
+       "larger than 64 MiB"},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Label);
+    const test::TConfigHome Home;
+    fs::create_directories(Home.SettingsFile().parent_path());
+    fs::remove(Home.SettingsFile());
+    C.Plant(Home.SettingsFile());
+    const auto Kind = fs::symlink_status(Home.SettingsFile()).type();
+    const std::string Line =
+        "Cannot read the settings file '" + Home.SettingsFile().string() + "': " + C.Reason;
+
+    const auto Asked = std::chrono::steady_clock::now();
+    const test::TCommandResult Shown = test::RunRelayCommand(Home, {"--show-settings"});
+    EXPECT_LT(std::chrono::steady_clock::now() - Asked, 5s);
+    EXPECT_EQ(Shown.ExitCode, 1);
+    EXPECT_EQ(Shown.Err, "kelvorelay: " + Line + "\n");
+
+    test::TRelayProcess Relay;
+    const std::string Ready = Relay.Start(Home, {});
+    EXPECT_NE(Ready.find("listening on"), std::string::npos) << Relay.Output();
+    EXPECT_NE(Relay.Output().find(Line + "; going on without stored settings"), std::string::npos)
+        << Relay.Output();
+    const std::size_t Before = Relay.Output().size();
+    ::kill(Relay.Pid(), SIGHUP);
+    EXPECT_TRUE(Relay.WaitForOutput(Line, Before, 5s)) << Relay.Output();
+    const auto Stopping = std::chrono::steady_clock::now();
+    EXPECT_EQ(Relay.Stop(SIGTERM), 0) << Relay.Output();
+    EXPECT_LT(std::chrono::steady_clock::now() - Stopping, 2s);
+    EXPECT_EQ(fs::symlink_status(Home.SettingsFile()).type(), Kind);
+    if (Kind == fs::file_type::regular) {
+      EXPECT_EQ(fs::file_size(Home.SettingsFile()), 64u * 1024 * 1024 + 1);
+    }
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <regex>
 #include <thread>
+#include <vector>
 
 #include "diag/my_log_fixture.h"
 #include "diag/time_zone.h"
@@ -77,6 +78,39 @@ TEST_F(MyLogTest, LinesFromTwoThreadsAreNeitherMixedNorLost) {
     ASSERT_TRUE(std::regex_match(L, Line)) << L;
   }
   EXPECT_EQ(Count, 2 * kLines);
+}
+
+TEST_F(MyLogTest, PastTheSizeLimitOneLineSaysSoAndTheLogPausesUntilResumed) {
+  // Lines of 24 + 10 + 2 bytes; a limit of 100 holds two of them.
+  fLog.SetSizeLimit(100);
+  for (int I = 0; I < 5; ++I) {
+    EXPECT_NO_THROW(fLog.AddLog("line " + std::to_string(I) + "----"));
+  }
+  EXPECT_TRUE(fLog.LimitReached());
+  std::istringstream In(Read(fFile));
+  std::vector<std::string> Lines;
+  for (std::string L; std::getline(In, L);) {
+    ASSERT_TRUE(L.ends_with('\r')) << L;
+    ASSERT_TRUE(std::regex_match(L.substr(0, 24), kStampedLine)) << L;
+    Lines.push_back(L.substr(24, L.size() - 25));
+  }
+  EXPECT_EQ(Lines, (std::vector<std::string>{"line 0----", "line 1----", kDebugLogLimitText}));
+
+  // Resumed (debug logs switched on again): the next line starts a new file.
+  fLog.Resume();
+  EXPECT_FALSE(fLog.LimitReached());
+  fLog.WriteToFile("again");
+  EXPECT_EQ(Read(fFile), "again\r\n");
+  // Resuming a log that is not paused changes nothing.
+  fLog.Resume();
+  fLog.WriteToFile("more");
+  EXPECT_EQ(Read(fFile), "again\r\nmore\r\n");
+
+  // A limit below what the file holds already: the next line is the limit line.
+  fLog.SetSizeLimit(10);
+  fLog.WriteToFile("x");
+  EXPECT_TRUE(fLog.LimitReached());
+  EXPECT_TRUE(Read(fFile).ends_with(std::string(kDebugLogLimitText) + "\r\n"));
 }
 
 TEST(LogTimeStampTest, DayStandsBeforeMonthAndAStampEndsWithOneBlank) {

@@ -39,6 +39,31 @@ TEST_F(MyLogTest, AnotherWriterMakesTheLineFailAndReadersAreNotKeptOut) {
   EXPECT_EQ(Read(fFile), "a\r\nb\r\nc\r\n");
 }
 
+// A second name of another file (a hard link planted at the log's name) is not written, so
+// that file is never emptied.
+TEST_F(MyLogTest, AHardLinkAtTheLogsNameIsNotWritten) {
+  const std::string Victim = (fDir / "victim.txt").string();
+  Put(Victim, "precious\r\n");
+  ASSERT_TRUE(::CreateHardLinkA(fFile.c_str(), Victim.c_str(), nullptr));
+  EXPECT_THROW(fLog.AddLog("payload"), TLogError);
+  EXPECT_EQ(Read(Victim), "precious\r\n");
+}
+
+// A symbolic link (a reparse point) at the log's name is not followed.
+TEST_F(MyLogTest, ASymbolicLinkAtTheLogsNameIsNotFollowed) {
+  const std::string Victim = (fDir / "victim.txt").string();
+  Put(Victim, "precious\r\n");
+  const DWORD Made = ::CreateSymbolicLinkA(fFile.c_str(), Victim.c_str(), 0)
+                         ? ::GetFileAttributesA(fFile.c_str())
+                         : INVALID_FILE_ATTRIBUTES;
+  if (Made == INVALID_FILE_ATTRIBUTES || (Made & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    // Wine 8 answers CreateSymbolicLink with success and makes nothing.
+    GTEST_SKIP() << "this system makes no symbolic links";
+  }
+  EXPECT_THROW(fLog.AddLog("payload"), TLogError);
+  EXPECT_EQ(Read(Victim), "precious\r\n");
+}
+
 TEST_F(MyLogTest, TextIsWrittenInTheAnsiCodePageWithUnknownCharactersReplaced) {
   if (::GetACP() != 1252) {
     GTEST_SKIP() << "the expected bytes are those of code page 1252; this system uses "

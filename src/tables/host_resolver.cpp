@@ -79,11 +79,6 @@ bool THostResolver::WaitIdle(std::chrono::milliseconds ATimeout) {
   return fIdle.wait_for(lock, ATimeout, [this] { return fQueue.empty() && !fBusy; });
 }
 
-std::size_t THostResolver::LookupCount() const {
-  const std::lock_guard lock(fLock);
-  return fLookups;
-}
-
 void THostResolver::Run() {
   std::unique_lock lock(fLock);
   for (;;) {
@@ -93,7 +88,6 @@ void THostResolver::Run() {
     const std::string host = std::move(fQueue.front());
     fQueue.pop_front();
     fBusy = true;
-    ++fLookups;
     lock.unlock();
 
     // The lookup may take as long as the resolver likes; nobody waits for it.

@@ -50,8 +50,6 @@ class THostResolver {
 
   // Tests: waits until no lookup is queued or running, at most ATimeout; true when idle.
   bool WaitIdle(std::chrono::milliseconds ATimeout);
-  // Tests: lookups started so far.
-  std::size_t LookupCount() const;
 
  private:
   struct TName {
@@ -77,7 +75,6 @@ class THostResolver {
   std::deque<std::string> fQueue;                 // guarded by fLock
   bool fBusy = false;                             // guarded by fLock: a lookup runs
   bool fStop = false;                             // guarded by fLock
-  std::size_t fLookups = 0;                       // guarded by fLock
   std::thread fWorker;                            // started with the first lookup
 };
 

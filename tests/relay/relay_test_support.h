@@ -186,17 +186,12 @@ class TFakeNames {
     std::unique_lock<std::mutex> lock(fLock);
     return fReleased.wait_for(lock, ATimeout, [this] { return fWaiting > 0; });
   }
-  // Runs on the lookup's thread, for checks made while a lookup runs.
-  std::function<void()> DuringLookup;
-
   THostResolver::TLookup Function() {
     return [this](const std::string& AHost) { return Lookup(AHost); };
   }
 
  private:
   std::string Lookup(const std::string& AHost) {
-    if (DuringLookup)
-      DuringLookup();
     std::unique_lock<std::mutex> lock(fLock);
     ++fCalls[AHost];
     ++fWaiting;

@@ -97,13 +97,12 @@ TEST_F(SettingsTest, AKeyEndingInAContinuationKeepsItsListOverStartAndStop) {
                                            "\"Notes\"=hex:01,02,\\";
   for (int Run = 0; Run < 2; ++Run) {
     SCOPED_TRACE(Run);
-    TNATInfoList Table(-1);
-    TFakeWindow Window(0, 0);
-    LoadSettings(fStore, Window, fAdapter, Table);
-    ASSERT_EQ(Table.Count(), 3);
-    EXPECT_EQ(Table.Items(2)->NAD(), 1003);
-    EXPECT_EQ(Table.Items(2)->Port(), 8444);
-    SaveSettings(fStore, Window, fAdapter, Table);
+    fTable.Clear();
+    const TStoredSettings Found = Load(fTable);
+    ASSERT_EQ(fTable.Count(), 3);
+    EXPECT_EQ(fTable.Items(2)->NAD(), 1003);
+    EXPECT_EQ(fTable.Items(2)->Port(), 8444);
+    SaveSettings(fStore, Values(Found.EthernetAdapterID.value_or(""), Found.Top, Found.Left));
   }
 }
 

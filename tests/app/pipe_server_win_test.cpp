@@ -53,7 +53,7 @@ TEST(PipeName, IsPerUserSessionAndExactPath) {
   EXPECT_EQ(name.size(), prefix.size() + 16);
   EXPECT_EQ(name.find('\\'), std::string::npos);
 
-  // The spec's record name drops the backslashes; the pipe's must not mix up such paths.
+  // The instance record's name drops the backslashes; the pipe's must not mix up such paths.
   const char* const others[] = {"C:\\ab\\c.exe", "c:\\a\\bc.exe", "C:\\a\\bc.ex", "C:abbc.exe"};
   for (const char* other : others) {
     EXPECT_NE(pipe_io::PipeBaseName(other, error), name) << other;

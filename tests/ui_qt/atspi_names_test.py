@@ -32,10 +32,10 @@ if "DBUS_SESSION_BUS_ADDRESS" not in os.environ:
     sys.exit(SKIP)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location(
+traffic_module = importlib.util.spec_from_file_location(
     "relay_traffic", os.path.join(HERE, "..", "..", "scripts", "relay-traffic.py"))
-relay_traffic = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(relay_traffic)
+relay_traffic = importlib.util.module_from_spec(traffic_module)
+traffic_module.loader.exec_module(relay_traffic)
 
 failures = []
 passes = 0

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/command_line.h"
+#include "app/network_follower.h"
 #include "app/relay_host.h"
 #include "app/static_entries.h"
 #include "config/registry_store.h"
@@ -151,13 +152,8 @@ TOutcome ApplyConfigChangeToFile(TRegistryStore& AStore, const TConfigChange& AC
   AddStaticEntries(values.StaticList, false, staticTable, {});
   if (!values.EthernetAdapterID) {
     // As a relay started now would choose it.
-    TEthernetAdapterInfo adapter;
-    try {
-      adapter.GetDefault();
-    } catch (const std::exception&) {
-      adapter.Clear();
-    }
-    values.EthernetAdapterID = adapter.ID();
+    std::string ignored;
+    values.EthernetAdapterID = DefaultAdapterOrNone(ignored).ID();
   }
   TOutcome outcome = ApplyConfigChange(AChange, *values.EthernetAdapterID, staticTable);
   if (outcome.ExitCode != kExitOk) {

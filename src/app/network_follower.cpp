@@ -1,6 +1,7 @@
 #include "app/network_follower.h"
 
 #include <algorithm>
+#include <exception>
 #include <utility>
 
 namespace kelvo {
@@ -14,6 +15,17 @@ std::string AddressOf(const TEthernetAdapterInfo& AAdapter) {
 }
 
 }  // namespace
+
+TEthernetAdapterInfo DefaultAdapterOrNone(std::string& AError) {
+  TEthernetAdapterInfo adapter;
+  try {
+    adapter.GetDefault();
+  } catch (const std::exception& error) {
+    adapter.Clear();
+    AError = error.what();
+  }
+  return adapter;
+}
 
 bool HasIPv4Address(const TEthernetAdapterInfo& AAdapter) {
   return IsValidIPAddress(AAdapter.IPAddress()) && AAdapter.IPAddress() != "0.0.0.0";

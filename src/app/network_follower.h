@@ -77,6 +77,10 @@ class TNetworkFollower {
   bool fChanged = false;
 };
 
+// GetDefault, with a failure of the socket layer turned into an empty record and its reason in
+// AError (left alone otherwise).
+TEthernetAdapterInfo DefaultAdapterOrNone(std::string& AError);
+
 // Whether an adapter record carries a usable IPv4 address (not empty, not 0.0.0.0).
 bool HasIPv4Address(const TEthernetAdapterInfo& AAdapter);
 

@@ -52,12 +52,10 @@ TRelayHost::~TRelayHost() {
 }
 
 TEthernetAdapterInfo TRelayHost::DefaultAdapter() const {
-  TEthernetAdapterInfo adapter;
-  try {
-    adapter.GetDefault();
-  } catch (const std::exception& error) {
-    adapter.Clear();
-    fWarn(std::string("the default adapter is unknown (") + error.what() +
+  std::string error;
+  TEthernetAdapterInfo adapter = DefaultAdapterOrNone(error);
+  if (!error.empty()) {
+    fWarn("the default adapter is unknown (" + error +
           "); the relay binds every local address (0.0.0.0)");
   }
   return adapter;

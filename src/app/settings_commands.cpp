@@ -100,16 +100,7 @@ int ShowSettings() {
   AddStaticEntries(values.StaticList, values.StaticListTruncated, staticTable, {});
 
   std::string defaultError;
-  const auto defaultAdapter = [&defaultError] {
-    TEthernetAdapterInfo adapter;
-    try {
-      adapter.GetDefault();
-    } catch (const std::exception& error) {
-      adapter.Clear();
-      defaultError = error.what();
-    }
-    return adapter;
-  };
+  const auto defaultAdapter = [&defaultError] { return DefaultAdapterOrNone(defaultError); };
   // As a relay started now would choose: the stored adapter, else the default one.
   const std::string chosenID =
       values.EthernetAdapterID ? *values.EthernetAdapterID : defaultAdapter().ID();

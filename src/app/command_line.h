@@ -15,6 +15,7 @@ enum class TCommandAction {
   AddStatic,     // --add-static NAD,HOST,PORT
   RemoveStatic,  // --remove-static N
   ShowSettings,  // --show-settings
+  Status,        // --status [--json]
   Quit,          // --quit
   Version,       // --version
   Help,          // --help, -h
@@ -25,6 +26,7 @@ struct TCommandLine {
   std::string Argument;   // the ID, NAD,HOST,PORT text or row number of the action
   bool Headless = false;  // Action == Headless
   bool DebugLog = false;  // switch the trace log on from the start (window or headless)
+  bool Json = false;      // --status: the answer as it came, one JSON object
   bool ShowHelp = false;  // Action == Help
   std::string Error;      // non-empty when the arguments are not understood: one line
 };
@@ -36,7 +38,7 @@ std::string VersionLine();
 
 // Exit codes of the executable.
 inline constexpr int kExitOk = 0;             // stopped cleanly, or the command was done
-inline constexpr int kExitFailure = 1;        // cannot listen, cannot save; --quit: none runs
+inline constexpr int kExitFailure = 1;        // cannot listen or save, busy; none runs (--quit)
 inline constexpr int kExitBadCommand = 2;     // bad command line, or no display for the window
 inline constexpr int kExitOtherInstance = 3;  // another instance of this executable runs
 

@@ -14,6 +14,7 @@
 #include "present/tray_text.h"
 #include "ui_win32/about_window.h"
 #include "ui_win32/app_exception.h"
+#include "ui_win32/attached_window.h"
 #include "ui_win32/help_window.h"
 #include "ui_win32/lamp_panel.h"
 #include "ui_win32/options_dialog.h"
@@ -55,7 +56,8 @@ constexpr std::array<TLamp, 4> kLampsAtStart = {TLamp::LANRx, TLamp::LANTx, TLam
 
 }  // namespace
 
-TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOptions)
+TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOptions,
+                 TRelayAsk AAttachTo)
     : fLog(ALog), fStore(AStore) {
   INITCOMMONCONTROLSEX controls{sizeof(controls),
                                 ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
@@ -81,7 +83,7 @@ TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOpti
   SetClientSize(fHandle, ScaleFrom96(kMainClientWidth, fDpi), ScaleFrom96(kMainClientHeight, fDpi));
   CentreOver(fHandle, nullptr);
   FormResize();
-  FormCreate(AOptions);
+  FormCreate(AOptions, std::move(AAttachTo));
 }
 
 TfmMain::~TfmMain() {
@@ -93,6 +95,7 @@ TfmMain::~TfmMain() {
     fHost->StopListening();
   }
   SetAppExceptionHandler(nullptr);
+  fAttached.reset();
   fLamps.reset();
   if (fTray) {
     fTray->Remove();
@@ -323,10 +326,14 @@ void TfmMain::FormResize() {
   EndDeferWindowPos(positions);
 }
 
-void TfmMain::FormCreate(const TCommandLine& AOptions) {
+void TfmMain::FormCreate(const TCommandLine& AOptions, TRelayAsk AAttachTo) {
   // 1. The notification icon.
   fTray = std::make_unique<TTrayIcon>(fHandle, fSmallIcon);
   fTray->Add();
+  if (AAttachTo) {
+    FormCreateAttached(std::move(AAttachTo));
+    return;
+  }
 
   // 2. The address tables (inside the relay host), with the view the engine reports to.
   TWin32RelayView::TTarget target;
@@ -385,6 +392,11 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
 }
 
 void TfmMain::FormDestroy() {
+  if (fAttached) {
+    KillTimer(fHandle, kSystemTimerId);  // the relay is not ours to stop, nor its settings
+    fTray->Remove();
+    return;
+  }
   fLifecycle->Destroy(
       [this] {
         KillTimer(fHandle, kSystemTimerId);
@@ -401,6 +413,10 @@ void TfmMain::AppOnException(const std::string& AMessage) {
 }
 
 void TfmMain::timSystemTimer() {
+  if (fAttached) {
+    fAttached->timPollTimer();
+    return;
+  }
   const auto snapshot = TakeStatusSnapshot(fHost->Tables());
   fStatus->Tick(fHost->SampleRate(), snapshot);
   // The tray's tip follows the status tick, so the shell is asked at most once a second.
@@ -408,10 +424,17 @@ void TfmMain::timSystemTimer() {
     fTray->SetToolTip(
         TrayToolTip(fHost->NetworkStatus(), static_cast<int>(snapshot->NATRows.size()),
                     static_cast<int>(snapshot->StaticRows.size() + snapshot->PushRows.size())));
+    fTray->SetAlert(!fHost->NetworkStatus().IsListening());
   }
 }
 
 TControlAnswer TfmMain::AnswerRequest(const std::string& ALine) {
+  if (!fLifecycle) {  // attached: nothing but the show request is ours to answer
+    TControlAnswer answer;
+    answer.Show = ALine == kShowRequestLine;
+    answer.Line = answer.Show ? "" : EncodeOutcome({kExitBadCommand, "request not understood"});
+    return answer;
+  }
   return fLifecycle->AnswerRequest(ALine);
 }
 
@@ -422,6 +445,10 @@ void TfmMain::SetLed(TLamp ALamp, TLedColor AColor) {
 }
 
 void TfmMain::acOptionsExecute() {
+  if (fAttached && fDialogs.Options != nullptr) {
+    fAttached->RunSetup(*fDialogs.Options);
+    return;
+  }
   if (TfmOptions* options = fDialogs.Options) {
     fLifecycle->RunSetup(*options, [this, options] { return options->ShowModal(fHandle) == IDOK; });
   }

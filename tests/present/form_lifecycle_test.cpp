@@ -165,9 +165,12 @@ TEST_F(FormLifecycle, ChangesWaitWhileSetupIsOpenHereOrInAnAttachedWindow) {
            AAnswer.Line.find("busy: Setup is open") != std::string::npos && !AAnswer.Applied;
   };
   // An attached window, asking this relay over the channel as a service would be asked.
-  TAttachedView attached([this](const std::string& ALine, std::chrono::milliseconds) {
-    return std::optional<std::string>(AnswerControlRequest(host, ALine, "headless").Line);
-  });
+  auto now = std::chrono::steady_clock::now();
+  TAttachedView attached(
+      [this](const std::string& ALine, std::chrono::milliseconds) {
+        return std::optional<std::string>(AnswerControlRequest(host, ALine, "headless").Line);
+      },
+      [&now] { return now; });
   attached.Poll();
   ASSERT_TRUE(attached.Display().Attached);
 
@@ -188,7 +191,9 @@ TEST_F(FormLifecycle, ChangesWaitWhileSetupIsOpenHereOrInAnAttachedWindow) {
   EXPECT_EQ(StoredStaticList(), std::vector<std::string>{"7,127.0.0.1,1"});
 
   // The attached window's Setup: the same; its OK replaces the list in one request and saves.
+  now += kAttachedNoticeTime;
   attached.Poll();
+  ASSERT_FALSE(attached.Display().ErrorVisible) << "the refusal was shown for a while";
   attached.RunSetup(form, [&] {
     EXPECT_EQ(form.StaticList->Count(), 1) << "starts from the relay's list";
     EXPECT_TRUE(busy(lifecycle.AnswerRequest("remove-static 1")));
@@ -196,7 +201,8 @@ TEST_F(FormLifecycle, ChangesWaitWhileSetupIsOpenHereOrInAnAttachedWindow) {
     form.CreateDebugLogs = true;
     return true;
   });
-  EXPECT_FALSE(attached.Display().ErrorVisible) << attached.Display().ErrorHint;
+  EXPECT_FALSE(attached.Display().ErrorVisible)
+      << attached.Display().ErrorText << ": " << attached.Display().ErrorHint;
   EXPECT_EQ(StoredStaticList(), (std::vector<std::string>{"7,127.0.0.1,1", "1001,127.0.0.1,8442"}));
   EXPECT_EQ(host.Tables().DuplicateStaticTable()->Count(), 2);
   EXPECT_TRUE(host.Engine().CreateDebugLogs());

@@ -134,8 +134,7 @@ void TAttachedWindowTest::showsTheRelayAndItsSetupOkIsTakenAndSavedByTheRelay() 
   for (int attempt = 0; attempt < 20 && !lit; ++attempt) {
     application.SendToRelay(test::MakeFrame(5, 1001, 0, {0x01}));
     QTest::qWait(60);
-    lit = rig.Ui().imgLANRx->pixmap().toImage() ==
-          window.Lamps().Picture(TLedColor::Red).toImage();
+    lit = rig.Ui().imgLANRx->pixmap().toImage() == window.Lamps().Picture(TLedColor::Red).toImage();
   }
   QVERIFY2(lit, "the LAN Rx lamp lights from the relay's activity");
 
@@ -149,7 +148,8 @@ void TAttachedWindowTest::showsTheRelayAndItsSetupOkIsTakenAndSavedByTheRelay() 
     if (options == nullptr) {
       return;
     }
-    sawRelaysValues = !options->cbCreateDebugLogs->isChecked() && options->lvStatic->rowCount() == 1;
+    sawRelaysValues =
+        !options->cbCreateDebugLogs->isChecked() && options->lvStatic->rowCount() == 1;
     busy = test::RunRelayCommand(home, {"--add-static", "7,127.0.0.1,1"});
     options->cbCreateDebugLogs->setChecked(true);
     options->btnOK->click();
@@ -258,9 +258,10 @@ void TAttachedWindowTest::theProgramAttachesComesForwardAndEndsWithoutTheRelay()
 
   // The relay with its own window: a headless start says which instance runs, in one line.
   auto window = start({});
-  QTRY_VERIFY_WITH_TIMEOUT(window->state() != QProcess::Running ||
-                               QFile::exists(QString::fromStdString(SocketOf(program.toStdString()))),
-                           10000);
+  QTRY_VERIFY_WITH_TIMEOUT(
+      window->state() != QProcess::Running ||
+          QFile::exists(QString::fromStdString(SocketOf(program.toStdString()))),
+      10000);
   QCOMPARE(window->state(), QProcess::Running);
   const test::TCommandResult headless = test::RunRelayCommand(home, {"--headless"});
   QCOMPARE(headless.ExitCode, 3);

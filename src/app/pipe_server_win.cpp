@@ -47,7 +47,9 @@ bool TPipeServer::Answer(const THandler& AHandler) {
   bool Stop = false;
   const auto Deadline = std::chrono::steady_clock::now() + kRequestTimeout;
   std::string Received;
-  if (pipe_io::ReadLine(fPipe, Received, Deadline) && CouldBeControlRequest(Received)) {
+  // A "setup" line carries a whole static list (app/setup_request.h).
+  if (pipe_io::ReadLine(fPipe, Received, Deadline, kMaxSetupLine + 1) &&
+      CouldBeControlRequest(Received)) {
     const std::size_t End = Received.find('\n');
     const std::string Answer =
         AHandler(End == std::string::npos ? Received : Received.substr(0, End), Stop);

@@ -210,6 +210,14 @@ TEST(ProgramTest, QuitAndTheSettingsOptionsReachTheRunningRelay) {
     EXPECT_EQ(RunCommand(L"--add-static " + entry), 0);
     const int row = StoredStaticRow(entry);
     EXPECT_NE(row, 0) << "saved while the relay runs";
+    const std::optional<TStatusReport> taken = AskStatus();
+    ASSERT_TRUE(taken.has_value());
+    ASSERT_GE(static_cast<int>(taken->Controllers.size()), row);
+    const TStatusRow& listed = taken->Controllers[static_cast<std::size_t>(row - 1)];
+    EXPECT_EQ(listed.NADText, "77");
+    EXPECT_EQ(listed.Port, 9077);
+    EXPECT_TRUE(listed.Static);
+    EXPECT_FALSE(listed.Timeout.has_value());
     EXPECT_EQ(RunCommand(L"--remove-static " + std::to_wstring(row)), 0);
     EXPECT_EQ(StoredStaticRow(entry), 0);
     EXPECT_EQ(program.ExitCode(0), -1) << "the relay keeps running";

@@ -65,6 +65,15 @@ bool IsRx(TLamp ALamp) {
 
 }  // namespace
 
+TControlAnswer AnswerAttachedWindowRequest(std::string_view ALine) {
+  TControlAnswer answer;
+  answer.Show = ALine == kShowRequestLine;
+  if (!answer.Show) {
+    answer.Line = EncodeOutcome({kExitBadCommand, "request not understood"});
+  }
+  return answer;
+}
+
 TAttachedView::TAttachedView(TRelayAsk AAsk, TSteadyNow ANow)
     : fAsk(std::move(AAsk)), fNow(std::move(ANow)), fToken(NewToken()) {
   Detach(kRelayEndedText);

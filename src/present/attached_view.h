@@ -22,7 +22,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
+#include "app/control_requests.h"
 #include "app/status_report.h"
 #include "present/lamp_states.h"
 #include "present/setup_working_copy.h"
@@ -71,6 +73,10 @@ struct TAttachedDisplay {
   bool Alert = true;                          // the tray's icon variant: cannot listen, or gone
   bool SetupEnabled = false;                  // acOptions: only while attached
 };
+
+// The attached window's own socket or pipe: it takes the show request of a later start and
+// nothing else (the relay's requests go to the relay).
+TControlAnswer AnswerAttachedWindowRequest(std::string_view ALine);
 
 class TAttachedView {
  public:

@@ -74,10 +74,8 @@ int RunGui(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
                    &TfmMain::ShowRequested);
   // --quit and the settings options: a change takes effect and is saved at once, as after
   // Setup's OK; quitting takes the road of "Exit".
-  if (!fmMain.Attached()) {
-    showRequests.SetRequestHandler(
-        [&fmMain](const std::string& ALine) { return fmMain.AnswerRequest(ALine); });
-  }
+  showRequests.SetRequestHandler(
+      [&fmMain](const std::string& ALine) { return fmMain.AnswerRequest(ALine); });
   QObject::connect(&showRequests, &TShowRequestServer::QuitRequested, &fmMain,
                    &TfmMain::Exit1Click);
   showRequests.Listen(QString::fromStdString(AGuard.ShowRequestName()));

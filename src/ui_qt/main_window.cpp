@@ -196,11 +196,8 @@ void TfmMain::ShowNetworkStatus(const TNetworkStatus& AStatus) {
 }
 
 TControlAnswer TfmMain::AnswerRequest(const std::string& ALine) {
-  if (!fLifecycle) {  // attached: nothing but the show request is ours to answer
-    TControlAnswer answer;
-    answer.Show = ALine == kShowRequestLine;
-    answer.Line = answer.Show ? "" : EncodeOutcome({kExitBadCommand, "request not understood"});
-    return answer;
+  if (!fLifecycle) {
+    return AnswerAttachedWindowRequest(ALine);
   }
   return fLifecycle->AnswerRequest(ALine);
 }

@@ -429,11 +429,8 @@ void TfmMain::timSystemTimer() {
 }
 
 TControlAnswer TfmMain::AnswerRequest(const std::string& ALine) {
-  if (!fLifecycle) {  // attached: nothing but the show request is ours to answer
-    TControlAnswer answer;
-    answer.Show = ALine == kShowRequestLine;
-    answer.Line = answer.Show ? "" : EncodeOutcome({kExitBadCommand, "request not understood"});
-    return answer;
+  if (!fLifecycle) {
+    return AnswerAttachedWindowRequest(ALine);
   }
   return fLifecycle->AnswerRequest(ALine);
 }

@@ -350,5 +350,17 @@ TEST_F(AttachedView, ARefusalShowsForAWhileAndAGoneRelayOffersNoSetup) {
   EXPECT_TRUE(requests.empty()) << "nothing is asked of a relay that is away";
 }
 
+// Its own socket or pipe only brings it forward; the relay's requests are the relay's.
+TEST(AttachedWindowRequest, TakesTheShowRequestAndNothingElse) {
+  const TControlAnswer show = AnswerAttachedWindowRequest("1025");
+  EXPECT_TRUE(show.Show);
+  EXPECT_EQ(show.Line, "") << "a show request gets no answer";
+  for (const char* line : {"quit", "status", "add-static 1,127.0.0.1,1", "setup-begin x"}) {
+    const TControlAnswer other = AnswerAttachedWindowRequest(line);
+    EXPECT_FALSE(other.Show || other.Quit || other.Applied) << line;
+    EXPECT_EQ(DecodeOutcome(other.Line).ExitCode, 2) << line;
+  }
+}
+
 }  // namespace
 }  // namespace kelvo

@@ -143,6 +143,33 @@ TEST_F(StatusAnswer, ShowsTheLargestNADUnsigned) {
   EXPECT_EQ(status["applications"][0]["nad_text"], "4294967295");
 }
 
+// Rows are written straight into the answer: a host of any kind still makes valid JSON.
+TEST_F(StatusAnswer, HostNamesOfAnyKindStayValidJson) {
+  const std::vector<std::pair<std::string, std::string>> hosts = {
+      {"ctl.example", "ctl.example"},
+      {"quo\"te", "quo\"te"},
+      {"back\\slash", "back\\slash"},
+      {"\x01control", "\x01control"},
+      {"gr\xc3\xbc\xc3\x9f"
+       "e",
+       "gr\xc3\xbc\xc3\x9f"
+       "e"},                           // UTF-8 kept as it is
+      {"bad\xff", "bad\xef\xbf\xbd"},  // not UTF-8: a replacement character
+  };
+  auto table = std::make_unique<TNATInfoList>(kStaticTableTimeout);
+  for (const auto& [name, shown] : hosts) {
+    auto entry = std::make_unique<TNATInfo>(1001, "0.0.0.0", 9, -1);
+    entry->SetHost(name);
+    table->Add(std::move(entry));
+  }
+  host.Tables().ReplaceStaticTable(std::move(table));
+  const json status = json::parse(StatusJson(host, "headless"));
+  ASSERT_EQ(status["controllers"].size(), hosts.size());
+  for (std::size_t i = 0; i < hosts.size(); ++i) {
+    EXPECT_EQ(status["controllers"][i]["host"], hosts[i].second) << i;
+  }
+}
+
 TEST(StatusText, IsAHeaderAndTwoAlignedListsNumberedAsInTheWindow) {
   TStatusReport report;
   report.Version = "1.0.2";

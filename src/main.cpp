@@ -1,7 +1,9 @@
 // KelvoRelay: the window by default, --headless for machines without a display, and the
 // commands that change the settings without a window.
+#include <chrono>
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 #include "app/command_line.h"
 #include "app/front_end.h"
@@ -9,9 +11,46 @@
 #include "app/instance_guard.h"
 #include "app/process_signals.h"
 #include "app/relay_host.h"
+#include "app/running_instance.h"
 #include "app/settings_commands.h"
 #include "app/version.h"
 #include "diag/my_log.h"
+
+namespace {
+
+using namespace kelvo;
+
+// A relay that is still starting (resolving its static hosts, say) opens its socket late.
+constexpr std::chrono::seconds kStartingPatience{5};
+
+// Whether a window attached to the relay of this executable runs; it is then asked to come
+// forward.
+bool BringAttachedWindowForward() {
+  TInstanceGuard viewGuard(AttachedViewGuardKey(ExecutablePath()));
+  try {
+    if (!viewGuard.AnyRunning() ||
+        !viewGuard.RestoreIfRunning("TfmMain", AttachedWindowCaption(), 1)) {
+      return false;  // none runs (admitted meanwhile: it has just ended)
+    }
+  } catch (const std::exception&) {
+    return false;
+  }
+  BringRunningWindowForward(AttachedWindowCaption());
+  return true;
+}
+
+int RunAttachedWindow(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
+                      const TInstanceGuard& ARelayGuard) {
+  TInstanceGuard viewGuard(AttachedViewGuardKey(ExecutablePath()));
+  if (viewGuard.RestoreIfRunning("TfmMain", AttachedWindowCaption(), 1)) {
+    BringRunningWindowForward(AttachedWindowCaption());
+    return kExitOk;  // another start attached a window in the same instant
+  }
+  return RunAttachedWindowProgram(argc, argv, AOptions, ALog, viewGuard,
+                                  ARelayGuard.ShowRequestName());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace kelvo;
@@ -45,16 +84,26 @@ int main(int argc, char** argv) {
   // The one debug log lives from before the first window until after the last.
   TMyLog log;
 
+  // A window attached to the running relay stands for the program while it runs.
+  if (!options.Headless && BringAttachedWindowForward()) {
+    return kExitOk;
+  }
+
   // One instance per executable path.
   TInstanceGuard guard(ExecutablePath());
   try {
     if (guard.RestoreIfRunning("TfmMain", MainWindowCaption(), 1)) {
+      const std::optional<TStatusReport> running = AskRunningStatus(guard, kStartingPatience);
       if (options.Headless) {
-        std::fprintf(stderr, "kelvorelay: another instance is already running from %s\n",
-                     ExecutablePath().c_str());
+        std::fprintf(stderr, "kelvorelay: another instance is already running from %s (%s)\n",
+                     ExecutablePath().c_str(), RunningInstanceText(running).c_str());
         return kExitOtherInstance;
       }
-      BringRunningWindowForward();
+      // The relay runs as a service: the window attaches to it rather than ending unseen.
+      if (running && running->Mode == "headless") {
+        return RunAttachedWindow(argc, argv, options, log, guard);
+      }
+      BringRunningWindowForward(MainWindowCaption());
       return kExitOk;  // the running instance has been asked to show its window
     }
   } catch (const std::exception& error) {

@@ -3,9 +3,10 @@
 // 1.5x and 2x ("ledred.png", "ledred_150.png", "ledred_200.png"): the window shows the drawing
 // that suits its screen instead of blowing up the 1x one.
 //
-//   kelvo_render_pictures <output folder>
+//   kelvo_render_pictures <output folder> [<Windows resource folder>]   (the alert .ico)
 //   kelvo_render_pictures --icons <icon theme folder>   the program icon at the desktop's sizes
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -14,6 +15,7 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -261,6 +263,98 @@ QImage DrawIcon(int ASize) {
   return image;
 }
 
+// The icon while the relay cannot listen (or has ended): the tile greyed, the rings faded,
+// and a red mark with a white bar and dot in the lower right corner, so that it stands out in
+// the notification area even at 16 pixels.
+QImage DrawAlertIcon(int ASize) {
+  QImage image = NewImage(ASize, ASize);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.scale(ASize / 64.0, ASize / 64.0);
+  QLinearGradient tile(0, 0, 0, 64);
+  tile.setColorAt(0, QColor(150, 155, 162));
+  tile.setColorAt(1, QColor(95, 100, 108));
+  p.setPen(Qt::NoPen);
+  p.setBrush(tile);
+  p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
+  p.setBrush(Qt::NoBrush);
+  p.setPen(QPen(QColor(235, 235, 235), 6.0));
+  p.drawEllipse(QRectF(10, 20, 24, 24));
+  p.setPen(QPen(QColor(205, 205, 205), 6.0));
+  p.drawEllipse(QRectF(30, 20, 24, 24));
+  // The mark.
+  p.setPen(QPen(Qt::white, 3.0));
+  p.setBrush(QColor(215, 25, 25));
+  p.drawEllipse(QRectF(30, 30, 32, 32));
+  p.setPen(Qt::NoPen);
+  p.setBrush(Qt::white);
+  p.drawRoundedRect(QRectF(43, 35, 6, 15), 2.5, 2.5);
+  p.drawEllipse(QRectF(43, 52, 6, 6));
+  return image;
+}
+
+void AppendLE(QByteArray& AData, quint32 AValue, int ABytes) {
+  for (int i = 0; i < ABytes; ++i) {
+    AData.append(static_cast<char>((AValue >> (8 * i)) & 0xFF));
+  }
+}
+
+// A Windows icon file with one 32-bit image per size, each a bottom-up BGRA bitmap with its
+// AND mask, as the resource compiler and LoadImage take them.
+bool SaveIco(const QDir& AFolder, const QString& AName, QImage (*ADraw)(int)) {
+  const int sizes[] = {64, 48, 32, 16};
+  QByteArray header;
+  QByteArray images;
+  AppendLE(header, 0, 2);
+  AppendLE(header, 1, 2);
+  AppendLE(header, std::size(sizes), 2);
+  const quint32 firstOffset = 6 + 16 * std::size(sizes);
+  for (const int size : sizes) {
+    const QImage image = ADraw(size).convertToFormat(QImage::Format_ARGB32);
+    QByteArray bitmap;
+    AppendLE(bitmap, 40, 4);  // BITMAPINFOHEADER
+    AppendLE(bitmap, size, 4);
+    AppendLE(bitmap, 2 * size, 4);  // colour and mask rows
+    AppendLE(bitmap, 1, 2);
+    AppendLE(bitmap, 32, 2);
+    for (int i = 0; i < 6; ++i) {
+      AppendLE(bitmap, 0, 4);
+    }
+    for (int y = size - 1; y >= 0; --y) {
+      const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+      for (int x = 0; x < size; ++x) {
+        AppendLE(bitmap, line[x], 4);  // 0xAARRGGBB, little-endian: B G R A
+      }
+    }
+    const int maskStride = ((size + 31) / 32) * 4;
+    for (int y = size - 1; y >= 0; --y) {
+      QByteArray row(maskStride, '\0');
+      const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+      for (int x = 0; x < size; ++x) {
+        if (qAlpha(line[x]) == 0) {
+          row[x / 8] = static_cast<char>(row[x / 8] | (0x80 >> (x % 8)));
+        }
+      }
+      bitmap.append(row);
+    }
+    header.append(static_cast<char>(size));
+    header.append(static_cast<char>(size));
+    AppendLE(header, 0, 2);  // no palette, reserved
+    AppendLE(header, 1, 2);
+    AppendLE(header, 32, 2);
+    AppendLE(header, static_cast<quint32>(bitmap.size()), 4);
+    AppendLE(header, firstOffset + static_cast<quint32>(images.size()), 4);
+    images.append(bitmap);
+  }
+  QFile file(AFolder.filePath(AName));
+  if (!file.open(QIODevice::WriteOnly) ||
+      file.write(header + images) != header.size() + images.size()) {
+    std::fprintf(stderr, "cannot write %s\n", qPrintable(file.fileName()));
+    return false;
+  }
+  return true;
+}
+
 bool MakeFolder(const QDir& AFolder) {
   if (!AFolder.exists() && !QDir().mkpath(AFolder.path())) {
     std::fprintf(stderr, "cannot create %s\n", qPrintable(AFolder.path()));
@@ -287,8 +381,10 @@ int main(int argc, char** argv) {
   if (argc == 3 && QByteArray(argv[1]) == "--icons") {
     return SaveThemeIcons(QDir(QString::fromLocal8Bit(argv[2]))) ? 0 : 1;
   }
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s <output folder>\n       %s --icons <icon theme folder>\n",
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr,
+                 "usage: %s <output folder> [<Windows resource folder>]\n"
+                 "       %s --icons <icon theme folder>\n",
                  argv[0], argv[0]);
     return 2;
   }
@@ -317,6 +413,11 @@ int main(int argc, char** argv) {
     ok = Save(DrawRelay(scale), folder, name("relay.png")) && ok;
     ok = Save(DrawIcon(qRound(64 * scale)), folder, name("icon.png")) && ok;
     ok = Save(DrawIcon(qRound(96 * scale)), folder, name("about_logo.png")) && ok;
+  }
+  ok = Save(DrawAlertIcon(64), folder, "icon_alert.png") && ok;
+  if (argc == 3) {
+    const QDir windows(QString::fromLocal8Bit(argv[2]));
+    ok = MakeFolder(windows) && SaveIco(windows, "kelvorelay_alert.ico", DrawAlertIcon) && ok;
   }
   return ok ? 0 : 1;
 }

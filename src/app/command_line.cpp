@@ -21,6 +21,7 @@ constexpr TOptionName kOptions[] = {
     {"--add-static", TCommandAction::AddStatic, true},
     {"--remove-static", TCommandAction::RemoveStatic, true},
     {"--show-settings", TCommandAction::ShowSettings, false},
+    {"--status", TCommandAction::Status, false},
     {"--quit", TCommandAction::Quit, false},
     {"--autostart", TCommandAction::Autostart, true},
     {"--version", TCommandAction::Version, false},
@@ -46,6 +47,10 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
     }
     if (arg == "--hidden") {
       result.Hidden = true;
+      continue;
+    }
+    if (arg == "--json") {
+      result.Json = true;
       continue;
     }
     // "--set-adapter=eth0" is the same as "--set-adapter eth0".
@@ -102,6 +107,10 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
     result.Error = "option --hidden goes only with the window";
     return result;
   }
+  if (result.Json && result.Action != TCommandAction::Status) {
+    result.Error = "option --json goes only with --status";
+    return result;
+  }
   result.Headless = result.Action == TCommandAction::Headless;
   result.ShowHelp = result.Action == TCommandAction::Help;
   return result;
@@ -111,7 +120,8 @@ std::string UsageText() {
   return "Usage: kelvorelay [--hidden] [--debug-log] | --headless [--debug-log]\n"
          "       kelvorelay --list-adapters | --show-settings | --set-adapter ID\n"
          "       kelvorelay --add-static NAD,HOST,PORT | --remove-static N\n"
-         "       kelvorelay --autostart on|off | --quit | --version | --help\n"
+         "       kelvorelay --status [--json] | --autostart on|off\n"
+         "       kelvorelay --quit | --version | --help\n"
          "\n"
          "Relays framed UDP messages between PC applications on the LAN and Kelvo\n"
          "controllers, through UDP port 8442 of the selected network adapter.\n"
@@ -143,6 +153,12 @@ std::string UsageText() {
          "  --show-settings  the adapter, the listening address, the static IP list and\n"
          "                   whether the program starts at sign-in\n"
          "\n"
+         "Status of the running relay (window or --headless) of this executable:\n"
+         "  --status         its state and address, adapter, counters, rate, debug log,\n"
+         "                   then the applications and controllers as the window lists\n"
+         "                   them; `watch -n1 kelvorelay --status` follows it live\n"
+         "  --json           with --status: the relay's answer as it came, one JSON object\n"
+         "\n"
          "Other:\n"
          "  --autostart on|off\n"
          "                   start the window hidden in the notification area when you\n"
@@ -154,14 +170,16 @@ std::string UsageText() {
          "\n"
          "Exit codes:\n"
          "  0  stopped cleanly, or the command was done\n"
-         "  1  cannot listen or cannot save (--quit: no instance was running)\n"
+         "  1  cannot listen or cannot save, or busy: Setup is open (--quit, --status:\n"
+         "     no instance was running)\n"
          "  2  bad command line or bad value (the settings are left untouched), or no\n"
          "     display for the window\n"
          "  3  another instance of this executable runs (--headless)\n"
          "\n"
          "Settings: $XDG_CONFIG_HOME/Marlowin/KelvoRelay.reg (default ~/.config).\n"
          "One instance runs per executable path; a second start shows the first\n"
-         "instance's window (or, with --headless, exits with code 3).\n";
+         "instance's window (or, with --headless, exits with code 3). Started while the\n"
+         "relay runs with --headless (as a service), the window attaches to it.\n";
 }
 
 std::string VersionLine() {

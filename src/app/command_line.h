@@ -15,6 +15,7 @@ enum class TCommandAction {
   AddStatic,     // --add-static NAD,HOST,PORT
   RemoveStatic,  // --remove-static N
   ShowSettings,  // --show-settings
+  Status,        // --status [--json]
   Quit,          // --quit
   Autostart,     // --autostart on|off
   Version,       // --version
@@ -27,6 +28,7 @@ struct TCommandLine {
   bool Headless = false;  // Action == Headless
   bool DebugLog = false;  // switch the trace log on from the start (window or headless)
   bool Hidden = false;    // the window starts hidden in the notification area (window only)
+  bool Json = false;      // --status: the answer as it came, one JSON object
   bool ShowHelp = false;  // Action == Help
   std::string Error;      // non-empty when the arguments are not understood: one line
 };
@@ -38,7 +40,7 @@ std::string VersionLine();
 
 // Exit codes of the executable.
 inline constexpr int kExitOk = 0;             // stopped cleanly, or the command was done
-inline constexpr int kExitFailure = 1;        // cannot listen, cannot save; --quit: none runs
+inline constexpr int kExitFailure = 1;        // cannot listen or save, busy; none runs (--quit)
 inline constexpr int kExitBadCommand = 2;     // bad command line, or no display for the window
 inline constexpr int kExitOtherInstance = 3;  // another instance of this executable runs
 

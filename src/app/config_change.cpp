@@ -113,7 +113,13 @@ TOutcome ApplyConfigChangeToRelay(TRelayHost& AHost, const TConfigChange& AChang
   if (outcome.ExitCode != kExitOk) {
     return outcome;
   }
-  AHost.ApplySetup(std::move(staticTable), AHost.Engine().CreateDebugLogs(), adapterID);
+  return ApplyToRelayAndSave(AHost, std::move(staticTable), AHost.Engine().CreateDebugLogs(),
+                             adapterID);
+}
+
+TOutcome ApplyToRelayAndSave(TRelayHost& AHost, std::unique_ptr<TNATInfoList> AStaticTable,
+                             bool ACreateDebugLogs, const std::string& AAdapterID) {
+  AHost.ApplySetup(std::move(AStaticTable), ACreateDebugLogs, AAdapterID);
   try {
     AHost.SaveSettings();
   } catch (const std::exception& error) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "tables/nat_info_list.h"
@@ -47,6 +48,10 @@ TOutcome ApplyConfigChange(const TConfigChange& AChange, std::string& AAdapterID
 // while its settings file cannot be read. A change that leaves the relay unable to listen is
 // kept (it is what was asked for) but answered with kExitFailure and the reason.
 TOutcome ApplyConfigChangeToRelay(TRelayHost& AHost, const TConfigChange& AChange);
+// The tail of every change handed to a running relay: installs AStaticTable, the debug switch
+// and the chosen adapter as Setup's OK does, then saves at once (answered as above).
+TOutcome ApplyToRelayAndSave(TRelayHost& AHost, std::unique_ptr<TNATInfoList> AStaticTable,
+                             bool ACreateDebugLogs, const std::string& AAdapterID);
 
 // The change made to the settings file with no relay running: loaded, changed, saved. A
 // stored window position is kept as it is; the file is not written when the change is refused.

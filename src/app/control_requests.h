@@ -8,6 +8,12 @@
 //   add-static <NAD,HOST,PORT>   2 when refused (nothing changed), 1 when applied but
 //   remove-static <N>            not saved
 //   status                       one JSON object (app/status_report.h)
+//   setup-begin <TOKEN>          "0 ok": an attached window's Setup opens (or is still open)
+//   setup-end <TOKEN>            "0 ok": it was cancelled
+//   setup <JSON>                 as a change: its whole result (app/setup_request.h)
+//
+// While Setup is open (app/setup_hold.h), a change from anybody but the one who holds it is
+// answered "1 busy: ..." and nothing changes.
 //
 // Portable; the owner's thread (GUI thread or the headless runner's main thread) only.
 #pragma once
@@ -17,21 +23,24 @@
 #include <string_view>
 
 #include "app/config_change.h"
+#include "app/setup_request.h"
 
 namespace kelvo {
 
 class TRelayHost;
 
 inline constexpr std::string_view kShowRequestLine = "1025";
-// Longer lines are not requests of ours.
+// Longer lines are not requests of ours (a "setup" line may be up to kMaxSetupLine).
 inline constexpr std::size_t kMaxControlLine = 4096;
 // A status answer lists every row of the tables: up to 300,000 of them.
 inline constexpr std::size_t kMaxControlAnswer = 256u << 20;
 
 struct TControlRequest {
-  enum class TKind { Show, Quit, Status, Change };
+  enum class TKind { Show, Quit, Status, Change, SetupBegin, SetupEnd, Setup };
   TKind Kind = TKind::Show;
   TConfigChange Change;  // Kind == Change
+  std::string Token;     // Kind == SetupBegin, SetupEnd: a word without spaces
+  TSetupRequest Setup;   // Kind == Setup
 };
 
 std::string EncodeControlRequest(const TControlRequest& ARequest);  // without the line end

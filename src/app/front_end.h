@@ -4,6 +4,8 @@
 // Main thread only.
 #pragma once
 
+#include <string>
+
 #include "app/command_line.h"
 
 namespace kelvo {
@@ -19,8 +21,16 @@ bool WindowCanStart();
 int RunWindowProgram(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
                      TInstanceGuard& AGuard);
 
-// After a refused second start has asked the admitted instance to show its window: brings that
-// window to the foreground where the platform leaves this to the program that starts.
-void BringRunningWindowForward();
+// Runs the window as a view of the relay of this executable that runs without one (a
+// service): it shows what the relay answers on ARelaySocket and hands Setup's result over to
+// it, until "Exit", which ends only the view. AViewGuard has admitted this view; its socket
+// takes the show request of a later start. Returns the exit code.
+int RunAttachedWindowProgram(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
+                             TInstanceGuard& AViewGuard, const std::string& ARelaySocket);
+
+// After a refused second start has asked the admitted instance to show its window (captioned
+// ACaption): brings that window to the foreground where the platform leaves this to the
+// program that starts.
+void BringRunningWindowForward(const std::string& ACaption);
 
 }  // namespace kelvo

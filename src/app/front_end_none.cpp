@@ -15,6 +15,12 @@ int RunWindowProgram(int /*argc*/, char** /*argv*/, const TCommandLine& /*AOptio
   return kExitBadCommand;
 }
 
-void BringRunningWindowForward() {}
+int RunAttachedWindowProgram(int /*argc*/, char** /*argv*/, const TCommandLine& /*AOptions*/,
+                             TMyLog& /*ALog*/, TInstanceGuard& /*AViewGuard*/,
+                             const std::string& /*ARelaySocket*/) {
+  return kExitBadCommand;
+}
+
+void BringRunningWindowForward(const std::string& /*ACaption*/) {}
 
 }  // namespace kelvo

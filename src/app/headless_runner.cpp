@@ -1,5 +1,6 @@
 #include "app/headless_runner.h"
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 
@@ -13,6 +14,8 @@
 namespace kelvo {
 
 namespace {
+
+constexpr std::chrono::seconds kRateSamplePeriod{1};
 
 // Without a window the lamps and counters have nowhere to go; the binding is printed from the
 // network status instead (ReportStatus).
@@ -82,9 +85,19 @@ int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGua
   // the user is likely still editing that file.
   bool saveAtExit = store.OpenError().empty();
   THeadlessHandlers handlers;
-  handlers.Tick = [&host] {
+  // The window's status tick samples the message rate once a second; without a window the
+  // 100 ms tick does it, so that the status answer has a rate.
+  auto nextRateSample = std::chrono::steady_clock::now() + kRateSamplePeriod;
+  handlers.Tick = [&host, &nextRateSample] {
     host.AgeTables();
     host.FollowNetwork();
+    if (const auto now = std::chrono::steady_clock::now(); now >= nextRateSample) {
+      host.SampleRate();
+      nextRateSample += kRateSamplePeriod;
+      if (nextRateSample <= now) {
+        nextRateSample = now + kRateSamplePeriod;  // late by more than a period: start anew
+      }
+    }
   };
   handlers.NetworkChanged = [&host] { host.NetworkChanged(); };
   handlers.Reload = [&] {

@@ -69,7 +69,7 @@ struct TPipeServer::TInstance {
   std::string Received;
   std::string Answer;  // the part not sent yet
   bool StopAfter = false;
-  char Buffer[512];
+  char Buffer[4096];
 
   ~TInstance() {
     Finish();
@@ -237,8 +237,10 @@ bool TPipeServer::Serve(std::size_t AIndex, const THandler& AHandler) {
         }
         return I.Reset();
       }
+      // A "setup" line may be megabytes long: look for its end only in what just came.
+      const std::size_t From = I.Received.size();
       I.Received.append(I.Buffer, Moved);
-      if (const std::size_t End = I.Received.find('\n'); End != std::string::npos) {
+      if (const std::size_t End = I.Received.find('\n', From); End != std::string::npos) {
         const std::string Line = I.Received.substr(0, End);
         return CouldBeControlRequest(Line) ? I.Handle(Line, AHandler) : I.Reset();
       }

@@ -29,7 +29,8 @@ std::chrono::steady_clock::time_point Now() {
 
 TRelayHost::TRelayHost(TRelayView& AView, TMyLog& ALog, TRegistryStore& AStore,
                        const TClock& AClock)
-    : fView(AView),
+    : fLampCounts(AView),
+      fView(fLampCounts),
       fLog(ALog),
       fStore(AStore),
       fTables(AClock),

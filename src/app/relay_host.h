@@ -13,8 +13,10 @@
 #include <optional>
 #include <string>
 
+#include "app/lamp_counts.h"
 #include "app/network_follower.h"
 #include "app/network_status.h"
+#include "app/setup_hold.h"
 #include "config/registry_store.h"
 #include "net/ethernet_utils.h"
 #include "net/udp_endpoint.h"
@@ -51,6 +53,10 @@ class TRelayHost {
   const TNetworkStatus& NetworkStatus() const { return fFollower.Status(); }
   TMyLog& Log() { return fLog; }
   TRegistryStore& Store() { return fStore; }
+  // How often each lamp was lit since the start (for the status answer).
+  const TLampCountingView& LampCounts() const { return fLampCounts; }
+  // Whose Setup is open: changes handed over meanwhile are answered "busy".
+  TSetupHold& SetupHold() { return fSetupHold; }
 
   // Where warnings go that do not stop the relay (default: one line on stderr).
   using TWarningSink = std::function<void(const std::string&)>;
@@ -111,6 +117,7 @@ class TRelayHost {
   void Publish(bool AChanged, bool ATell);
   TEthernetAdapterInfo DefaultAdapter() const;
 
+  TLampCountingView fLampCounts;  // the engine reports through it to the owner's view
   TRelayView& fView;
   TMyLog& fLog;
   TRegistryStore& fStore;
@@ -122,6 +129,7 @@ class TRelayHost {
   TWarningSink fWarn;
   TStatusSink fStatusSink;
   TPlacementSource fPlacement;
+  TSetupHold fSetupHold;
   std::int32_t fLastRate = 0;
   bool fStarted = false;  // the endpoint was started once
 };

@@ -13,8 +13,10 @@
 #include "app/instance_guard.h"
 #include "app/network_follower.h"
 #include "app/relay_host.h"
+#include "app/running_instance.h"
 #include "app/static_entries.h"
 #include "app/status_report.h"
+#include "app/status_text.h"
 #include "config/registry_store.h"
 #include "config/settings.h"
 #include "net/ethernet_utils.h"
@@ -74,14 +76,7 @@ std::optional<TStatusReport> AskStatus() {
   if (!guard.AnyRunning()) {
     return std::nullopt;
   }
-  const std::optional<std::string> answer =
-      SendControlRequest(guard.ShowRequestName(), kStatusRequestLine, kAnswerTimeout);
-  TStatusReport report;
-  std::string error;
-  if (!answer || !ParseStatusJson(*answer, report, error)) {
-    return std::nullopt;
-  }
-  return report;
+  return AskRunningStatus(guard, std::chrono::milliseconds(0));
 }
 
 int ShowSettings() {
@@ -217,6 +212,29 @@ int Quit() {
   return kExitOk;
 }
 
+// --status: the running relay's own account, for people or as the JSON it sent.
+int ShowStatus(bool AJson) {
+  TInstanceGuard guard(ExecutablePath());
+  const std::string none = "no instance of " + ExecutablePath() + " is running";
+  if (!guard.AnyRunning()) {
+    return Fail(kExitFailure, none);
+  }
+  const std::optional<std::string> answer = AskRunningInstance(guard, kStatusRequestLine);
+  if (!answer) {
+    return Fail(kExitFailure, guard.AnyRunning() ? "the running instance of " + ExecutablePath() +
+                                                       " does not answer"
+                                                 : none);
+  }
+  TStatusReport report;
+  std::string error;
+  if (!ParseStatusJson(*answer, report, error)) {
+    return Fail(kExitFailure, "the running instance of " + ExecutablePath() + " gave " +
+                                  (answer->empty() ? std::string("no answer") : error));
+  }
+  std::fputs(AJson ? (*answer + "\n").c_str() : StatusText(report).c_str(), stdout);
+  return kExitOk;
+}
+
 // What can be told from the text alone is refused before anybody is asked.
 std::string CheckText(const TConfigChange& AChange) {
   std::string error;
@@ -273,6 +291,8 @@ int RunSettingsCommand(const TCommandLine& AOptions) {
       return ListAdapters();
     case TCommandAction::ShowSettings:
       return ShowSettings();
+    case TCommandAction::Status:
+      return ShowStatus(AOptions.Json);
     case TCommandAction::Quit:
       return Quit();
     case TCommandAction::Autostart:

@@ -6,7 +6,7 @@
 
 namespace kelvo {
 
-// Runs --list-adapters, --show-settings, --set-adapter, --add-static, --remove-static,
+// Runs --list-adapters, --show-settings, --status, --set-adapter, --add-static, --remove-static,
 // --autostart or --quit and returns the exit code. A change goes to the running relay of this
 // executable when there is one, and into the settings file otherwise.
 int RunSettingsCommand(const TCommandLine& AOptions);

@@ -68,6 +68,10 @@ TSetupResult TFormLifecycle::SetupValues() const {
   return values;
 }
 
+void TFormLifecycle::SetupOpen(bool AOpen) {
+  fHost.SetupHold().HoldLocal(AOpen);
+}
+
 void TFormLifecycle::ConfirmSetup(TSetupResult AResult) {
   if (!AResult.StaticList) {
     AResult.StaticList = fHost.Tables().DuplicateStaticTable();

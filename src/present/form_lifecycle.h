@@ -76,8 +76,19 @@ class TFormLifecycle {
   // acOptionsExecute with the front-end's Setup form: fills it from the relay, shows it
   // (AShowModal returns true for OK) and confirms what OK hands back. The form has
   // SetStaticList, TakeStaticList, EthernetAdapterID and CreateDebugLogs. Errors propagate.
+  // While the form is open a change handed over the local channel is answered "busy", so that
+  // OK, which replaces the whole static list, loses nothing.
   template <typename TForm, typename TShowModal>
   void RunSetup(TForm& AForm, TShowModal AShowModal) {
+    struct TOpen {
+      TFormLifecycle& Lifecycle;
+      explicit TOpen(TFormLifecycle& ALifecycle) : Lifecycle(ALifecycle) {
+        Lifecycle.SetupOpen(true);
+      }
+      ~TOpen() { Lifecycle.SetupOpen(false); }
+      TOpen(const TOpen&) = delete;
+      TOpen& operator=(const TOpen&) = delete;
+    } open(*this);
     TSetupResult values = SetupValues();
     AForm.SetStaticList(std::move(values.StaticList));
     AForm.EthernetAdapterID = std::move(values.EthernetAdapterID);
@@ -101,6 +112,8 @@ class TFormLifecycle {
   TControlAnswer AnswerRequest(std::string_view ALine);
 
  private:
+  void SetupOpen(bool AOpen);
+
   TRelayHost& fHost;
   TMyLog& fLog;
   TSettingsWindow& fWindow;

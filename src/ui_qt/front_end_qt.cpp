@@ -13,7 +13,12 @@ int RunWindowProgram(int argc, char** argv, const TCommandLine& AOptions, TMyLog
   return RunGui(argc, argv, AOptions, ALog, AGuard);
 }
 
+int RunAttachedWindowProgram(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
+                             TInstanceGuard& AViewGuard, const std::string& ARelaySocket) {
+  return RunGui(argc, argv, AOptions, ALog, AViewGuard, &ARelaySocket);
+}
+
 // The show request over the local socket lets the running window raise itself.
-void BringRunningWindowForward() {}
+void BringRunningWindowForward(const std::string& /*ACaption*/) {}
 
 }  // namespace kelvo

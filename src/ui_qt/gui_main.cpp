@@ -1,9 +1,11 @@
 #include "ui_qt/gui_main.h"
 
 #include <QIcon>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 
+#include "app/control_client.h"
 #include "app/control_requests.h"
 #include "app/instance_guard.h"
 #include "app/relay_host.h"
@@ -35,7 +37,7 @@ bool GuiDisplayReachable() {
 }
 
 int RunGui(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
-           TInstanceGuard& AGuard) {
+           TInstanceGuard& AGuard, const std::string* ARelaySocket) {
   InitGuiResources();
   TKelvoApplication app(argc, argv);
   app.setApplicationName(QString::fromLatin1(kApplicationTitle));
@@ -48,7 +50,14 @@ int RunGui(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
   TUnixSignalNotifier unixSignals(nullptr);
 
   TRegistryStore store;
-  TfmMain fmMain(ALog, store, AOptions);
+  TRelayAsk attachTo;
+  if (ARelaySocket != nullptr) {
+    attachTo = [socket = *ARelaySocket](const std::string& ALine,
+                                        std::chrono::milliseconds ATimeout) {
+      return SendControlRequest(socket, ALine, ATimeout);
+    };
+  }
+  TfmMain fmMain(ALog, store, AOptions, nullptr, std::move(attachTo));
   // Hidden in the notification area the window is still the program; without one, closing
   // only minimizes and the last window never really goes.
   app.setQuitOnLastWindowClosed(!fmMain.HidesToTray());
@@ -81,6 +90,9 @@ int RunGui(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
 
   QObject::connect(&unixSignals, &TUnixSignalNotifier::Triggered, &fmMain, &TfmMain::Exit1Click);
   QObject::connect(&unixSignals, &TUnixSignalNotifier::ReloadRequested, &fmMain, [&fmMain] {
+    if (fmMain.Attached()) {
+      return;  // the settings are the relay's
+    }
     std::string error;
     if (!fmMain.Host().ReloadSettings(error)) {
       std::fprintf(stderr, "kelvorelay: %s; the relay goes on with the settings it had\n",

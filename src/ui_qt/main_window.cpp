@@ -16,6 +16,7 @@
 #include "present/form_lifecycle.h"
 #include "present/tray_text.h"
 #include "ui_qt/about_window.h"
+#include "ui_qt/attached_window.h"
 #include "ui_qt/gui_resources.h"
 #include "ui_qt/help_window.h"
 #include "ui_qt/kelvo_application.h"
@@ -32,7 +33,7 @@
 namespace kelvo {
 
 TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOptions,
-                 QWidget* AParent)
+                 QWidget* AParent, TRelayAsk AAttachTo)
     : QWidget(AParent), fLog(ALog), fStore(AStore) {
   InitGuiResources();
   setObjectName(QStringLiteral("fmMain"));
@@ -46,7 +47,7 @@ TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOpti
   CreateActions();
   new TMainWindowKeys(*this, fUi, *acHelp, *acClose);  // children of the window
   new TScreenFit(*this);
-  FormCreate(AOptions);
+  FormCreate(AOptions, std::move(AAttachTo));
 }
 
 TfmMain::~TfmMain() {
@@ -97,12 +98,16 @@ void TfmMain::ConnectView() {
   connect(fView.get(), &TQtRelayView::PortErrorShown, fUi.lblError, &QLabel::setVisible);
 }
 
-void TfmMain::FormCreate(const TCommandLine& AOptions) {
+void TfmMain::FormCreate(const TCommandLine& AOptions, TRelayAsk AAttachTo) {
   // 1. The notification icon with its menu.
   fTray = std::make_unique<TTrayIcon>(nullptr);
   connect(fTray.get(), &TTrayIcon::ShowRequested, this, &TfmMain::Restore1Click);
   connect(fTray.get(), &TTrayIcon::ExitRequested, this, &TfmMain::Exit1Click);
   fTray->Add();
+  if (AAttachTo) {
+    FormCreateAttached(std::move(AAttachTo));
+    return;
+  }
 
   // 2. The address tables (inside the relay host).
   fView = std::make_unique<TQtRelayView>();
@@ -158,6 +163,11 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
 }
 
 void TfmMain::FormDestroy() {
+  if (fAttached) {
+    fAttached->Stop();  // the relay is not ours to stop, nor its settings to save
+    fTray->Remove();
+    return;
+  }
   fLifecycle->Destroy(
       [this] {
         timSystem->stop();
@@ -174,6 +184,9 @@ void TfmMain::AppOnException(const std::string& AMessage) {
 }
 
 void TfmMain::timSystemTimer() {
+  if (!fHost) {
+    return;  // attached: the relay's own tick counts
+  }
   fStatus->Tick(fHost->SampleRate(), fHost->Tables());
   ShowNetworkStatus(fHost->NetworkStatus());
 }
@@ -182,10 +195,14 @@ void TfmMain::ShowNetworkStatus(const TNetworkStatus& AStatus) {
   const std::string tip =
       TrayToolTip(AStatus, fUi.ListModel1->rowCount(), fUi.ListModel2->rowCount());
   fTray->SetToolTip(QString::fromStdString(tip));
+  fTray->SetAlert(!AStatus.IsListening());
   fUi.lblLocalIP->setToolTip(QString::fromStdString(DescribeNetworkStatus(AStatus)));
 }
 
 TControlAnswer TfmMain::AnswerRequest(const std::string& ALine) {
+  if (!fLifecycle) {
+    return AnswerAttachedWindowRequest(ALine);
+  }
   return fLifecycle->AnswerRequest(ALine);
 }
 
@@ -196,6 +213,10 @@ void TfmMain::SetLed(TLamp ALamp, TLedColor AColor) {
 }
 
 void TfmMain::acOptionsExecute() {
+  if (fAttached && fDialogs.Options != nullptr) {
+    fAttached->RunSetup(*fDialogs.Options);
+    return;
+  }
   if (TfmOptions* options = fDialogs.Options) {
     fLifecycle->RunSetup(*options, [options] { return options->exec() == QDialog::Accepted; });
   }

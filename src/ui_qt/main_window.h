@@ -14,6 +14,7 @@
 #include "app/command_line.h"
 #include "app/control_requests.h"
 #include "app/network_status.h"
+#include "present/attached_view.h"
 #include "present/settings_window.h"
 #include "relay/relay_view.h"
 #include "ui_qt/main_window_layout.h"
@@ -23,6 +24,7 @@ class QTimer;
 
 namespace kelvo {
 
+class TAttachedWindow;
 class TFormLifecycle;
 class TLampPanel;
 class TMyLog;
@@ -53,13 +55,18 @@ class TfmMain : public QWidget, public TSettingsWindow {
   // start with --debug-log), caption, error handler, lamps, adapter, log file name, settings,
   // endpoint. A failing step after the error handler is installed goes to AppOnException and
   // the later steps still run, so the relay listens even with unreadable settings.
+  // With AAttachTo the window owns no relay: it shows the one that AAttachTo reaches (a relay
+  // running as a service) and hands Setup's result over to it (see attached_window.h).
   TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOptions,
-          QWidget* AParent = nullptr);
+          QWidget* AParent = nullptr, TRelayAsk AAttachTo = {});
   ~TfmMain() override;
 
   void SetDialogs(const TDialogs& ADialogs) { fDialogs = ADialogs; }
 
   TRelayHost& Host() { return *fHost; }
+  // Attached to a relay that runs without a window: then there is no Host().
+  bool Attached() const { return fAttached != nullptr; }
+  TAttachedWindow* AttachedWindow() { return fAttached.get(); }
   // One request line from the instance's local socket: --quit, the settings options.
   TControlAnswer AnswerRequest(const std::string& ALine);
   TQtRelayView& View() { return *fView; }
@@ -114,7 +121,8 @@ class TfmMain : public QWidget, public TSettingsWindow {
   void resizeEvent(QResizeEvent* AEvent) override;
 
  private:
-  void FormCreate(const TCommandLine& AOptions);
+  void FormCreate(const TCommandLine& AOptions, TRelayAsk AAttachTo);
+  void FormCreateAttached(TRelayAsk AAttachTo);  // attached_window.cpp
   void CreateActions();
   void ConnectView();
   QPoint RestoredFramePosition() const;
@@ -130,6 +138,7 @@ class TfmMain : public QWidget, public TSettingsWindow {
   std::unique_ptr<TFormLifecycle> fLifecycle;  // holds on to the host: declared after it
   std::unique_ptr<TLampPanel> fLamps;
   std::unique_ptr<TStatusPresenter> fStatus;
+  std::unique_ptr<TAttachedWindow> fAttached;  // uses the lamps and the tray: declared after them
   bool fExiting = false;
 };
 

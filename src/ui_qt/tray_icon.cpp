@@ -66,6 +66,14 @@ bool TTrayIcon::IsShown() const {
   return fIcon->isVisible();
 }
 
+void TTrayIcon::SetAlert(bool AAlert) {
+  if (fAlert != AAlert) {
+    fAlert = AAlert;
+    fIcon->setIcon(
+        QIcon(AAlert ? QStringLiteral(":/icon_alert.png") : QStringLiteral(":/icon.png")));
+  }
+}
+
 void TTrayIcon::SetToolTip(const QString& AText) {
   if (fIcon->toolTip() != AText) {
     fIcon->setToolTip(AText);

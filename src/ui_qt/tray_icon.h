@@ -30,6 +30,9 @@ class TTrayIcon : public QObject {
   bool IsShown() const;
   // Several lines; set only when it differs, as some tray hosts redraw on every call.
   void SetToolTip(const QString& AText);
+  // The icon's variant for a relay that cannot listen (or has ended): grey with a red mark.
+  void SetAlert(bool AAlert);
+  bool Alert() const { return fAlert; }
 
   QSystemTrayIcon& Icon() const { return *fIcon; }
   QMenu& PopupMenu1() const { return *fPopupMenu1; }
@@ -43,6 +46,7 @@ class TTrayIcon : public QObject {
  private:
   std::unique_ptr<QMenu> fPopupMenu1;  // a menu cannot be the child of a plain QObject
   QSystemTrayIcon* fIcon = nullptr;    // child of this object
+  bool fAlert = false;
 };
 
 }  // namespace kelvo

@@ -14,4 +14,10 @@ int RunWindowProgram(int /*argc*/, char** /*argv*/, const TCommandLine& AOptions
   return RunWin32Gui(AOptions, ALog, AGuard);
 }
 
+int RunAttachedWindowProgram(int /*argc*/, char** /*argv*/, const TCommandLine& AOptions,
+                             TMyLog& ALog, TInstanceGuard& AViewGuard,
+                             const std::string& ARelaySocket) {
+  return RunWin32Gui(AOptions, ALog, AViewGuard, &ARelaySocket);
+}
+
 }  // namespace kelvo

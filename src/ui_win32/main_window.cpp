@@ -15,6 +15,7 @@
 #include "present/tray_text.h"
 #include "ui_win32/about_window.h"
 #include "ui_win32/app_exception.h"
+#include "ui_win32/attached_window.h"
 #include "ui_win32/help_window.h"
 #include "ui_win32/lamp_panel.h"
 #include "ui_win32/options_dialog.h"
@@ -56,7 +57,8 @@ constexpr std::array<TLamp, 4> kLampsAtStart = {TLamp::LANRx, TLamp::LANTx, TLam
 
 }  // namespace
 
-TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOptions)
+TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOptions,
+                 TRelayAsk AAttachTo)
     : fLog(ALog), fStore(AStore) {
   INITCOMMONCONTROLSEX controls{sizeof(controls),
                                 ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
@@ -82,7 +84,7 @@ TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOpti
   SetClientSize(fHandle, ScaleFrom96(kMainClientWidth, fDpi), ScaleFrom96(kMainClientHeight, fDpi));
   CentreOver(fHandle, nullptr);
   FormResize();
-  FormCreate(AOptions);
+  FormCreate(AOptions, std::move(AAttachTo));
 }
 
 TfmMain::~TfmMain() {
@@ -94,6 +96,7 @@ TfmMain::~TfmMain() {
     fHost->StopListening();
   }
   SetAppExceptionHandler(nullptr);
+  fAttached.reset();
   fLamps.reset();
   if (fTray) {
     fTray->Remove();
@@ -346,10 +349,14 @@ void TfmMain::FormResize() {
   }
 }
 
-void TfmMain::FormCreate(const TCommandLine& AOptions) {
+void TfmMain::FormCreate(const TCommandLine& AOptions, TRelayAsk AAttachTo) {
   // 1. The notification icon.
   fTray = std::make_unique<TTrayIcon>(fHandle, fSmallIcon);
   fTray->Add();
+  if (AAttachTo) {
+    FormCreateAttached(std::move(AAttachTo));
+    return;
+  }
 
   // 2. The address tables (inside the relay host), with the view the engine reports to.
   TWin32RelayView::TTarget target;
@@ -408,6 +415,11 @@ void TfmMain::FormCreate(const TCommandLine& AOptions) {
 }
 
 void TfmMain::FormDestroy() {
+  if (fAttached) {
+    KillTimer(fHandle, kSystemTimerId);  // the relay is not ours to stop, nor its settings
+    fTray->Remove();
+    return;
+  }
   fLifecycle->Destroy(
       [this] {
         KillTimer(fHandle, kSystemTimerId);
@@ -424,6 +436,10 @@ void TfmMain::AppOnException(const std::string& AMessage) {
 }
 
 void TfmMain::timSystemTimer() {
+  if (fAttached) {
+    fAttached->timPollTimer();
+    return;
+  }
   const auto snapshot = TakeStatusSnapshot(fHost->Tables());
   fStatus->Tick(fHost->SampleRate(), snapshot);
   // The tray's tip follows the status tick, so the shell is asked at most once a second.
@@ -431,10 +447,14 @@ void TfmMain::timSystemTimer() {
     fTray->SetToolTip(
         TrayToolTip(fHost->NetworkStatus(), static_cast<int>(snapshot->NATRows.size()),
                     static_cast<int>(snapshot->StaticRows.size() + snapshot->PushRows.size())));
+    fTray->SetAlert(!fHost->NetworkStatus().IsListening());
   }
 }
 
 TControlAnswer TfmMain::AnswerRequest(const std::string& ALine) {
+  if (!fLifecycle) {
+    return AnswerAttachedWindowRequest(ALine);
+  }
   return fLifecycle->AnswerRequest(ALine);
 }
 
@@ -445,6 +465,10 @@ void TfmMain::SetLed(TLamp ALamp, TLedColor AColor) {
 }
 
 void TfmMain::acOptionsExecute() {
+  if (fAttached && fDialogs.Options != nullptr) {
+    fAttached->RunSetup(*fDialogs.Options);
+    return;
+  }
   if (TfmOptions* options = fDialogs.Options) {
     fLifecycle->RunSetup(*options, [this, options] { return options->ShowModal(fHandle) == IDOK; });
   }

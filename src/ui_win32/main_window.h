@@ -17,6 +17,7 @@
 
 #include "app/command_line.h"
 #include "app/control_requests.h"
+#include "present/attached_view.h"
 #include "present/settings_window.h"
 #include "relay/relay_view.h"
 #include "ui_win32/picture.h"
@@ -24,6 +25,7 @@
 
 namespace kelvo {
 
+class TAttachedWindow;
 class TFormLifecycle;
 class TLampPanel;
 class TMyLog;
@@ -63,8 +65,11 @@ class TfmMain : public TSettingsWindow {
   // counters, debug switch (on from the start with --debug-log), caption, error handler,
   // lamps, adapter, log file name, settings, endpoint. A failing step after the error handler
   // is installed goes to AppOnException and the later steps still run, so the relay listens
-  // even with unreadable settings.
-  TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOptions);
+  // even with unreadable settings. With AAttachTo the window owns no relay: it shows the one
+  // that AAttachTo reaches (a relay running as a service) and hands Setup's result over to it
+  // (see attached_window.h).
+  TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOptions,
+          TRelayAsk AAttachTo = {});
   ~TfmMain() override;
   TfmMain(const TfmMain&) = delete;
   TfmMain& operator=(const TfmMain&) = delete;
@@ -74,6 +79,9 @@ class TfmMain : public TSettingsWindow {
   void SetDialogs(const TDialogs& ADialogs) { fDialogs = ADialogs; }
 
   TRelayHost& Host() { return *fHost; }
+  // Attached to a relay that runs without a window: then there is no Host().
+  bool Attached() const { return fAttached != nullptr; }
+  TAttachedWindow* AttachedWindow() { return fAttached.get(); }
   // One request line from the instance's local socket: --quit, the settings options.
   TControlAnswer AnswerRequest(const std::string& ALine);
   TWin32RelayView& View() { return *fView; }
@@ -108,11 +116,14 @@ class TfmMain : public TSettingsWindow {
   void SetLeft(std::int32_t ALeft) override;
 
  private:
+  friend class TAttachedWindow;  // shows the relay it is attached to in these parts
+
   static LRESULT CALLBACK WndProc(HWND AWindow, UINT AMessage, WPARAM AWParam, LPARAM ALParam);
   LRESULT Message(UINT AMessage, WPARAM AWParam, LPARAM ALParam);
   bool Command(UINT AId);
   LRESULT ColorStatic(HDC ADC, HWND AChild);
-  void FormCreate(const TCommandLine& AOptions);
+  void FormCreate(const TCommandLine& AOptions, TRelayAsk AAttachTo);
+  void FormCreateAttached(TRelayAsk AAttachTo);  // attached_window.cpp
   void CreateControls();
   void CreateFonts();
   void FormResize();
@@ -146,7 +157,8 @@ class TfmMain : public TSettingsWindow {
   std::unique_ptr<TLampPanel> fLamps;
   std::unique_ptr<TStatusLists> fStatus;
   std::unique_ptr<TNetworkWatcher> fNetwork;
-  int fCountRight = 0;  // right edge of both counters inside Panel1
+  std::unique_ptr<TAttachedWindow> fAttached;  // uses the lamps, lists and tray
+  int fCountRight = 0;                         // right edge of both counters inside Panel1
   bool fExiting = false;
 };
 

@@ -8,7 +8,12 @@
 namespace kelvo {
 
 TTrayIcon::TTrayIcon(HWND AOwner, HICON AIcon)
-    : fOwner(AOwner), fTaskbarCreated(RegisterWindowMessageW(L"TaskbarCreated")) {
+    : fOwner(AOwner),
+      fIcon(AIcon),
+      fAlertIcon(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), L"ALERTICON", IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR))),
+      fTaskbarCreated(RegisterWindowMessageW(L"TaskbarCreated")) {
   fData.cbSize = sizeof(fData);
   fData.hWnd = AOwner;
   fData.uID = 0;
@@ -21,6 +26,20 @@ TTrayIcon::TTrayIcon(HWND AOwner, HICON AIcon)
 
 TTrayIcon::~TTrayIcon() {
   Remove();
+  if (fAlertIcon != nullptr) {
+    DestroyIcon(fAlertIcon);
+  }
+}
+
+void TTrayIcon::SetAlert(bool AAlert) {
+  if (AAlert == fAlert) {
+    return;
+  }
+  fAlert = AAlert;
+  fData.hIcon = AAlert && fAlertIcon != nullptr ? fAlertIcon : fIcon;
+  if (fAdded) {
+    Shell_NotifyIconW(NIM_MODIFY, &fData);
+  }
 }
 
 bool TTrayIcon::Add() {

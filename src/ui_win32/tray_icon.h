@@ -41,11 +41,18 @@ class TTrayIcon {
   // The tip's text (UTF-8, several lines), cut to what the shell keeps; the shell is told only
   // when it changed.
   void SetToolTip(const std::string& AText);
+  // The icon's variant for a relay that cannot listen (or has ended): the resource
+  // "ALERTICON", grey with a red mark. The shell is told only when it changed.
+  void SetAlert(bool AAlert);
+  bool Alert() const { return fAlert; }
 
   const NOTIFYICONDATAW& Data() const { return fData; }
 
  private:
   HWND fOwner;
+  HICON fIcon;
+  HICON fAlertIcon;  // owned; null when the executable carries none
+  bool fAlert = false;
   NOTIFYICONDATAW fData{};
   UINT fTaskbarCreated;
   bool fAdded = false;

@@ -2,10 +2,12 @@
 
 #include <objbase.h>
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <memory>
 
+#include "app/control_client.h"
 #include "app/control_requests.h"
 #include "app/instance_guard.h"
 #include "app/version.h"
@@ -49,11 +51,19 @@ class TComApartment {
   bool fOwned;
 };
 
-int RunWindow(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGuard) {
+int RunWindow(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGuard,
+              const std::string* ARelaySocket) {
   ReleaseOwnConsole();
   TComApartment com;
   TRegistryStore store;
-  TfmMain fmMain(ALog, store, AOptions);
+  TRelayAsk attachTo;
+  if (ARelaySocket != nullptr) {
+    attachTo = [socket = *ARelaySocket](const std::string& ALine,
+                                        std::chrono::milliseconds ATimeout) {
+      return SendControlRequest(socket, ALine, ATimeout);
+    };
+  }
+  TfmMain fmMain(ALog, store, AOptions, std::move(attachTo));
 
   // The other windows, created once and kept to the end (the entry editor before the Setup
   // dialog, which holds on to it). Destroyed in reverse order, the main window last.
@@ -120,19 +130,20 @@ int RunWindow(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGuard
 
 }  // namespace
 
-int RunWin32Gui(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGuard) {
+int RunWin32Gui(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGuard,
+                const std::string* ARelaySocket) {
   // Only a window that cannot be built at all ends here (its later start-up steps report to
   // AppOnException): the program ends with a message on the console, never a dialog.
   try {
-    return RunWindow(AOptions, ALog, AGuard);
+    return RunWindow(AOptions, ALog, AGuard, ARelaySocket);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "kelvorelay: %s\n", error.what());
     return 1;
   }
 }
 
-void BringRunningWindowForward() {
-  HWND window = FindWindowW(kMainWindowClass, Widen(MainWindowCaption()).c_str());
+void BringRunningWindowForward(const std::string& ACaption) {
+  HWND window = FindWindowW(kMainWindowClass, Widen(ACaption).c_str());
   if (window == nullptr) {
     return;
   }

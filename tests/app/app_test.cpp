@@ -81,6 +81,8 @@ TEST(CommandLine, PicksOneActionWithItsValueAndRefusesEverythingElse) {
       {{"--add-static=-5 \"a=b\" 1"}, A::AddStatic, "-5 \"a=b\" 1", false},
       {{"--add-static", "--headless"}, A::AddStatic, "--headless", false},  // a value
       {{"--remove-static", "2"}, A::RemoveStatic, "2", false},
+      {{"--status"}, A::Status, "", false},
+      {{"--json", "--status"}, A::Status, "", false},
   };
   for (const auto& each : good) {
     const TCommandLine parsed = Parse(each.Args);
@@ -91,6 +93,7 @@ TEST(CommandLine, PicksOneActionWithItsValueAndRefusesEverythingElse) {
     EXPECT_EQ(parsed.DebugLog, each.DebugLog) << shown;
     EXPECT_EQ(parsed.Headless, each.Action == A::Headless) << shown;
     EXPECT_EQ(parsed.ShowHelp, each.Action == A::Help) << shown;
+    EXPECT_EQ(parsed.Json, each.Args.size() == 2 && each.Args[0] == "--json") << shown;
   }
 
   const struct {
@@ -106,6 +109,10 @@ TEST(CommandLine, PicksOneActionWithItsValueAndRefusesEverythingElse) {
       {{"--show-settings", "--debug-log"}, "--debug-log"},
       {{"--quit=now"}, "--quit"},
       {{"--add-static", "1,a\n,2"}, "one line"},
+      {{"--json"}, "--json"},
+      {{"--headless", "--json"}, "--json"},
+      {{"--status", "--quit"}, "--quit"},
+      {{"--status=x"}, "--status"},
   };
   for (const auto& each : bad) {
     const TCommandLine parsed = Parse(each.Args);
@@ -153,8 +160,9 @@ TEST(CommandLine, HelpNamesEveryOptionAndExitCode) {
   const std::string help = UsageText();
   for (const char* text :
        {"--headless", "--debug-log", "--list-adapters", "--set-adapter", "--add-static",
-        "--remove-static", "--show-settings", "--quit", "--version", "--help", "--hidden",
-        "--autostart on|off", "0.0.0.0", "SIGHUP", "  0  ", "  1  ", "  2  ", "  3  "}) {
+        "--remove-static", "--show-settings", "--status", "--json", "watch -n1 kelvorelay --status",
+        "--quit", "--version", "--help", "--hidden", "--autostart on|off", "0.0.0.0", "SIGHUP",
+        "  0  ", "  1  ", "  2  ", "  3  "}) {
     EXPECT_NE(help.find(text), std::string::npos) << text;
   }
 }

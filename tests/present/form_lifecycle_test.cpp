@@ -4,16 +4,20 @@
 // that could not read them. Shut-down: timers, then endpoint and settings, then icon, once.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/control_requests.h"
 #include "app/relay_host.h"
+#include "app/status_report.h"
 #include "config/registry_store.h"
 #include "config/settings_home.h"
 #include "diag/my_log.h"
+#include "present/attached_view.h"
 #include "present/form_lifecycle.h"
 #include "support/relay_doubles.h"
 #include "tables/address_tables.h"
@@ -147,6 +151,70 @@ TEST_F(FormLifecycle, RequestsFromTheSocketAreAnsweredAndATakenChangeIsSavedAtTh
   const TControlAnswer quit = lifecycle.AnswerRequest("quit");
   EXPECT_TRUE(quit.Quit);
   EXPECT_EQ(DecodeOutcome(quit.Line).ExitCode, kExitOk);
+  EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+// Setup replaces the whole static list: while it is open, in the relay's window or in a
+// window attached to the relay, a change handed over the local channel is answered "busy" and
+// nothing is lost; the attached window's OK arrives in one request and is applied and saved
+// as the window's own OK is.
+TEST_F(FormLifecycle, ChangesWaitWhileSetupIsOpenHereOrInAnAttachedWindow) {
+  const std::string add = "add-static 7,127.0.0.1,1";
+  const auto busy = [](const TControlAnswer& AAnswer) {
+    return DecodeOutcome(AAnswer.Line).ExitCode == kExitFailure &&
+           AAnswer.Line.find("busy: Setup is open") != std::string::npos && !AAnswer.Applied;
+  };
+  // An attached window, asking this relay over the channel as a service would be asked.
+  auto now = std::chrono::steady_clock::now();
+  TAttachedView attached(
+      [this](const std::string& ALine, std::chrono::milliseconds) {
+        return std::optional<std::string>(AnswerControlRequest(host, ALine, "headless").Line);
+      },
+      [&now] { return now; });
+  attached.Poll();
+  ASSERT_TRUE(attached.Display().Attached);
+
+  // The window's own Setup: commands and the attached window wait; Cancel loses nothing.
+  TSetupForm form;
+  lifecycle.RunSetup(form, [&] {
+    EXPECT_TRUE(busy(lifecycle.AnswerRequest(add)));
+    EXPECT_TRUE(busy(lifecycle.AnswerRequest("set-adapter lo")));
+    EXPECT_FALSE(attached.BeginSetup()) << "one Setup at a time";
+    EXPECT_NE(attached.Display().ErrorHint.find("in the relay's window"), std::string::npos);
+    TStatusReport report;
+    std::string error;
+    EXPECT_TRUE(ParseStatusJson(lifecycle.AnswerRequest("status").Line, report, error))
+        << "looking is no change: " << error;
+    return false;
+  });
+  EXPECT_TRUE(lifecycle.AnswerRequest(add).Applied) << "taken once Setup is closed";
+  EXPECT_EQ(StoredStaticList(), std::vector<std::string>{"7,127.0.0.1,1"});
+
+  // The attached window's Setup: the same; its OK replaces the list in one request and saves.
+  now += kAttachedNoticeTime;
+  attached.Poll();
+  ASSERT_FALSE(attached.Display().ErrorVisible) << "the refusal was shown for a while";
+  attached.RunSetup(form, [&] {
+    EXPECT_EQ(form.StaticList->Count(), 1) << "starts from the relay's list";
+    EXPECT_TRUE(busy(lifecycle.AnswerRequest("remove-static 1")));
+    form.StaticList->Add(std::make_unique<TNATInfo>(1001, "127.0.0.1", 8442, kStaticTableTimeout));
+    form.CreateDebugLogs = true;
+    return true;
+  });
+  EXPECT_FALSE(attached.Display().ErrorVisible)
+      << attached.Display().ErrorText << ": " << attached.Display().ErrorHint;
+  EXPECT_EQ(StoredStaticList(), (std::vector<std::string>{"7,127.0.0.1,1", "1001,127.0.0.1,8442"}));
+  EXPECT_EQ(host.Tables().DuplicateStaticTable()->Count(), 2);
+  EXPECT_TRUE(host.Engine().CreateDebugLogs());
+  EXPECT_TRUE(lifecycle.AnswerRequest("remove-static 1").Applied) << "free again after OK";
+
+  // An OK that does not hold the relay's Setup (it ran out, or another took it) is refused.
+  TControlRequest stale;
+  stale.Kind = TControlRequest::TKind::Setup;
+  stale.Setup = {attached.Token(), host.ChosenAdapterID(), false, {}};
+  const TControlAnswer refused = lifecycle.AnswerRequest(EncodeControlRequest(stale));
+  EXPECT_EQ(DecodeOutcome(refused.Line).ExitCode, kExitFailure) << refused.Line;
+  EXPECT_EQ(host.Tables().DuplicateStaticTable()->Count(), 1) << "nothing was changed";
   EXPECT_TRUE(errors.empty()) << errors.front();
 }
 

@@ -415,6 +415,17 @@ void TMainWindowTest::trayMenuRestoresAndExits() {
   // The name, then what the relay does.
   QVERIFY2(tray.Icon().toolTip().startsWith(QStringLiteral("KelvoRelay\nListening on ")),
            qPrintable(tray.Icon().toolTip()));
+  // While the relay cannot listen the icon is another picture, and the tip says why.
+  QVERIFY(!tray.Alert());
+  const QImage plain = tray.Icon().icon().pixmap(16, 16).toImage();
+  Window().ShowNetworkStatus({TListenState::Error, "lo", "", "cannot bind"});
+  QVERIFY(tray.Alert());
+  QVERIFY(tray.Icon().icon().pixmap(16, 16).toImage() != plain);
+  QCOMPARE(tray.Icon().toolTip(),
+           QStringLiteral("KelvoRelay\nError opening port 8442! (cannot bind)"));
+  Window().ShowNetworkStatus(Window().Host().NetworkStatus());
+  QVERIFY(!tray.Alert());
+  QCOMPARE(tray.Icon().icon().pixmap(16, 16).toImage(), plain);
   const QList<QAction*> items = tray.PopupMenu1().actions();
   QCOMPARE(items.size(), 2);
   QCOMPARE(items[0]->text(), QStringLiteral("Restore"));

@@ -12,6 +12,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -239,6 +242,17 @@ void TProgramTest::windowTakesHandedOverSettingsReloadsOnHangupAndQuitEndsItAsEx
   // Taken and saved at once, as after Setup's OK; refused input changes nothing.
   QCOMPARE(Run({QStringLiteral("--add-static"), QStringLiteral("1001,127.0.0.1,9")}, &output), 0);
   QVERIFY2(ReadSettings().contains("\"StaticList0\"=\"1001,127.0.0.1,9\""), ReadSettings());
+  // The window answers the status request from its own tables.
+  QCOMPARE(Run({QStringLiteral("--status"), QStringLiteral("--json")}, &output), 0);
+  const QJsonObject status = QJsonDocument::fromJson(output).object();
+  QCOMPARE(status.value(QStringLiteral("mode")).toString(), QStringLiteral("window"));
+  QCOMPARE(status.value(QStringLiteral("pid")).toInteger(), window->processId());
+  QCOMPARE(status.value(QStringLiteral("state")).toString(), QStringLiteral("listening"));
+  const QJsonArray controllers = status.value(QStringLiteral("controllers")).toArray();
+  QCOMPARE(controllers.size(), 1);
+  QCOMPARE(controllers[0].toObject().value(QStringLiteral("nad_text")).toString(),
+           QStringLiteral("1001"));
+  QCOMPARE(controllers[0].toObject().value(QStringLiteral("static")).toBool(), true);
   const QByteArray saved = ReadSettings();
   QCOMPARE(Run({QStringLiteral("--remove-static"), QStringLiteral("2")}, &output), 2);
   QCOMPARE(ReadSettings(), saved);

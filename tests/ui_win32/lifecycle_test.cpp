@@ -38,6 +38,15 @@ TEST_F(LifecycleTest, IconAddedWithItsCallbackAndTip) {
   EXPECT_EQ(data.uCallbackMessage, 1026u);
   EXPECT_STREQ(data.szTip, L"KelvoRelay");
   EXPECT_NE(data.hIcon, nullptr);
+
+  // While the relay cannot listen the icon is the alert variant from the resources.
+  TTrayIcon& icon = fRig.Window().Tray();
+  const HICON plain = data.hIcon;
+  icon.SetAlert(true);
+  EXPECT_NE(icon.Data().hIcon, plain);
+  EXPECT_NE(icon.Data().hIcon, nullptr);
+  icon.SetAlert(false);
+  EXPECT_EQ(icon.Data().hIcon, plain);
 }
 
 TEST_F(LifecycleTest, LeftButtonShowsOnlyOtherMouseMessagesAreIgnored) {

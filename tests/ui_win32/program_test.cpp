@@ -1,21 +1,30 @@
 // kelvorelay.exe as the user starts it: a second start shows the first instance's hidden
-// window and ends; "Exit" ends the program, and the next start runs normally; --quit and the
-// settings options reach the running window and the running headless relay; start at sign-in
+// window and ends; "Exit" ends the program, and the next start runs normally; --quit, the
+// settings options and the status request reach the running window and the running headless
+// relay; the window started beside a headless relay attaches to it; start at sign-in
 // (--autostart, and --hidden, which it starts the program with).
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <chrono>
 #include <cwchar>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/control_client.h"
 #include "app/instance_guard.h"
 #include "app/pipe_io_win.h"
+#include "app/status_report.h"
 #include "app/windows_text.h"
+#include "ui_win32/form_geometry.h"
+#include "ui_win32/options_dialog.h"
 #include "ui_win32/tray_icon.h"
 
 namespace kelvo::test {
@@ -73,10 +82,10 @@ class TProgram {
 };
 
 // Polls (bounded) until the program's main window exists and has the given visibility.
-HWND WaitForWindow(bool AVisible) {
+HWND WaitForWindow(bool AVisible, const wchar_t* ACaption = L"KelvoRelay v1.0.2") {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
   while (std::chrono::steady_clock::now() < end) {
-    HWND window = FindWindowW(L"TfmMain", L"KelvoRelay v1.0.2");
+    HWND window = FindWindowW(L"TfmMain", ACaption);
     if (window != nullptr && (IsWindowVisible(window) != FALSE) == AVisible) {
       return window;
     }
@@ -195,6 +204,37 @@ bool WaitForPipe() {
   return false;
 }
 
+// The running relay's status answer over its pipe.
+std::optional<TStatusReport> AskStatus() {
+  TInstanceGuard guard(WideToUtf8(ProgramPath()));
+  const auto answer =
+      SendControlRequest(guard.ShowRequestName(), "status", std::chrono::milliseconds(10000));
+  TStatusReport report;
+  std::string error;
+  if (!answer || !ParseStatusJson(*answer, report, error)) {
+    return std::nullopt;
+  }
+  return report;
+}
+
+// Polls (bounded) until APredicate holds.
+bool WaitUntil(const std::function<bool()>& APredicate) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+  while (!APredicate()) {
+    if (std::chrono::steady_clock::now() >= end) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+std::wstring WindowText(HWND AWindow) {
+  wchar_t text[256] = {};
+  GetWindowTextW(AWindow, text, 256);
+  return text;
+}
+
 // The same commands reach the window and the headless relay through the instance's pipe.
 TEST(ProgramTest, QuitAndTheSettingsOptionsReachTheRunningRelay) {
   const std::wstring entry = L"77,127.0.0.1,9077";
@@ -205,11 +245,25 @@ TEST(ProgramTest, QuitAndTheSettingsOptionsReachTheRunningRelay) {
     HWND window = mode.empty() ? WaitForWindow(true) : nullptr;
     ASSERT_TRUE(mode.empty() ? window != nullptr : WaitForPipe());
 
+    // Its status answer says which it is.
+    const std::optional<TStatusReport> status = AskStatus();
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(status->Mode, mode.empty() ? "window" : "headless");
+    EXPECT_EQ(status->Version, "1.0.2");
+
     // A change is taken by the running relay and saved at once.
     ASSERT_EQ(StoredStaticRow(entry), 0) << "left over from an earlier run";
     EXPECT_EQ(RunCommand(L"--add-static " + entry), 0);
     const int row = StoredStaticRow(entry);
     EXPECT_NE(row, 0) << "saved while the relay runs";
+    const std::optional<TStatusReport> taken = AskStatus();
+    ASSERT_TRUE(taken.has_value());
+    ASSERT_GE(static_cast<int>(taken->Controllers.size()), row);
+    const TStatusRow& listed = taken->Controllers[static_cast<std::size_t>(row - 1)];
+    EXPECT_EQ(listed.NADText, "77");
+    EXPECT_EQ(listed.Port, 9077);
+    EXPECT_TRUE(listed.Static);
+    EXPECT_FALSE(listed.Timeout.has_value());
     EXPECT_EQ(RunCommand(L"--remove-static " + std::to_wstring(row)), 0);
     EXPECT_EQ(StoredStaticRow(entry), 0);
     EXPECT_EQ(program.ExitCode(0), -1) << "the relay keeps running";
@@ -310,6 +364,79 @@ TEST(ProgramTest, HiddenStartKeepsTheWindowInTheNotificationAreaUntilRestore) {
   EXPECT_EQ(WaitForWindow(true), window) << "Restore shows the window";
   PostMessageW(window, WM_COMMAND, kExitCommand, 0);
   EXPECT_EQ(program.ExitCode(), 0);
+}
+
+// The window started while the relay runs as a service attaches to it: the relay's rows,
+// Setup's OK taken and saved by the relay (commands meanwhile told "busy"), the relay's end
+// shown and its return followed, a second start bringing the window forward, and "Exit"
+// leaving the relay running.
+TEST(ProgramTest, TheWindowAttachesToAHeadlessRelay) {
+  const std::wstring entry = L"1001,127.0.0.1,9";
+  ASSERT_EQ(RunCommand(L"--add-static " + entry), 0) << "no relay runs: the settings change";
+  auto relay = std::make_unique<TProgram>(L"--headless");
+  ASSERT_TRUE(WaitForPipe());
+  const std::optional<TStatusReport> status = AskStatus();
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(status->Mode, "headless");
+  const int row = StoredStaticRow(entry);
+  ASSERT_NE(row, 0);
+  ASSERT_GE(static_cast<int>(status->Controllers.size()), row);
+  EXPECT_EQ(status->Controllers[static_cast<std::size_t>(row - 1)].NAD, 1001u);
+
+  TProgram view;
+  HWND window = WaitForWindow(true, L"KelvoRelay v1.0.2 (service)");
+  ASSERT_NE(window, nullptr) << "the window attaches, captioned so";
+  HWND list = GetDlgItem(window, idListView2);
+  EXPECT_TRUE(WaitUntil([&] {
+    return SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) ==
+           static_cast<LRESULT>(status->Controllers.size());
+  })) << "the relay's controllers are listed";
+  TProgram second;
+  EXPECT_EQ(second.ExitCode(), 0) << "a second start brings the attached window forward";
+  EXPECT_EQ(view.ExitCode(0), -1);
+
+  // Setup over the relay's settings; its OK is saved by the relay.
+  const std::wstring key = L"Software\\Marlowin\\KelvoRelay";
+  const std::wstring value = L"StaticList" + std::to_wstring(row - 1);
+  ASSERT_EQ(RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), value.c_str()), ERROR_SUCCESS);
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(idButton1, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(window, idButton1)));
+  HWND setup = nullptr;
+  ASSERT_TRUE(WaitUntil([&] {
+    setup = FindWindowW(L"#32770", L"Setup");
+    return setup != nullptr && IsWindowVisible(setup);
+  }));
+  EXPECT_EQ(RunCommand(L"--add-static 5,127.0.0.1,5"), 1) << "busy while Setup is open";
+  SendMessageW(GetDlgItem(setup, TfmOptions::idcbCreateDebugLogs), BM_SETCHECK, BST_CHECKED, 0);
+  PostMessageW(setup, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(setup, IDOK)));
+  EXPECT_TRUE(WaitUntil([&] { return StoredStaticRow(entry) != 0; })) << "saved by the relay";
+  EXPECT_TRUE(WaitUntil([] {
+    const auto now = AskStatus();
+    return now && now->DebugLog;
+  }));
+  EXPECT_EQ(StoredStaticRow(L"5,127.0.0.1,5"), 0) << "the busy command changed nothing";
+
+  // The relay ends: the window says so and offers no Setup; it attaches again when it is back.
+  HWND error = GetDlgItem(window, idlblError);
+  EXPECT_EQ(RunCommand(L"--quit"), 0);
+  EXPECT_EQ(relay->ExitCode(), 0);
+  EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(error) != FALSE; }));
+  EXPECT_EQ(WindowText(error), L"The relay has ended");
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, idButton1)));
+  relay = std::make_unique<TProgram>(L"--headless");
+  ASSERT_TRUE(WaitForPipe());
+  EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(error) == FALSE; }));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, idButton1)));
+
+  // "Exit" ends the window only.
+  PostMessageW(window, WM_COMMAND, kExitCommand, 0);
+  EXPECT_EQ(view.ExitCode(), 0);
+  EXPECT_EQ(relay->ExitCode(0), -1) << "the relay keeps running";
+  EXPECT_TRUE(AskStatus().has_value());
+  EXPECT_EQ(RunCommand(L"--remove-static " + std::to_wstring(StoredStaticRow(entry))), 0);
+  EXPECT_EQ(RunCommand(L"--quit"), 0);
+  EXPECT_EQ(relay->ExitCode(), 0);
 }
 
 }  // namespace

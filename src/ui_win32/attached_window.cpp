@@ -1,0 +1,84 @@
+#include "ui_win32/attached_window.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <utility>
+
+#include "app/running_instance.h"
+#include "ui_win32/app_exception.h"
+#include "ui_win32/lamp_panel.h"
+#include "ui_win32/main_window.h"
+#include "ui_win32/options_dialog.h"
+#include "ui_win32/picture.h"
+#include "ui_win32/status_lists.h"
+#include "ui_win32/tray_icon.h"
+#include "ui_win32/win32_controls.h"
+#include "ui_win32/win32_text.h"
+
+namespace kelvo {
+
+TAttachedWindow::TAttachedWindow(TfmMain& AWindow, TRelayAsk AAsk)
+    : fWindow(AWindow), fModel(std::move(AAsk)) {}
+
+void TAttachedWindow::timPollTimer() {
+  const TAttachedView::TPollResult result = fModel.Poll();
+  if (result.Polled) {
+    Show(result.RowsChanged);
+  }
+}
+
+void TAttachedWindow::Show(bool ARowsChanged) {
+  const TAttachedDisplay& shown = fModel.Display();
+  if (ARowsChanged) {
+    fWindow.fStatus->FillLists(shown.Rows);
+  }
+  SendMessageW(fWindow.Child(idGauge1), PBM_SETPOS, static_cast<WPARAM>(shown.Gauge), 0);
+  SetWindowTextUtf8(fWindow.Child(idlblMsgCount), shown.MsgCount);
+  InvalidateRect(fWindow.Child(idGauge1), nullptr, FALSE);  // it draws the label
+  fWindow.ShowCount(idlblReqCount, shown.ReqCount);
+  fWindow.ShowCount(idlblAckCount, shown.AckCount);
+  SetWindowTextUtf8(fWindow.Child(idlblLocalIP), shown.LocalIP);
+  HWND error = fWindow.Child(idlblError);
+  SetWindowTextUtf8(error, shown.ErrorText);
+  fWindow.ShowPortError(shown.ErrorVisible);
+  // Lit from one look to the next: the model has already decided, no lamp timer is needed.
+  if (TLampPanel* lamps = fWindow.Lamps()) {
+    const int ids[] = {idimgLANRx, idimgWANRx, idimgLANTx, idimgWANTx};
+    for (std::size_t i = 0; i < shown.Lamps.size(); ++i) {
+      SetPicture(fWindow.Child(ids[i]), &lamps->Picture(shown.Lamps[i]));
+    }
+  }
+  EnableWindow(fWindow.Child(idButton1), shown.SetupEnabled ? TRUE : FALSE);
+  fWindow.Tray().SetToolTip(shown.ToolTip);
+  fWindow.Tray().SetAlert(shown.Alert);
+}
+
+void TAttachedWindow::RunSetup(TfmOptions& AOptions) {
+  fModel.RunSetup(AOptions,
+                  [this, &AOptions] { return AOptions.ShowModal(fWindow.Handle()) == IDOK; });
+  Show(false);
+}
+
+// The window's start-up when it shows a relay that runs without one: no relay, tables,
+// endpoint or ageing of its own; the status tick polls, and the caption says that it is
+// attached.
+void TfmMain::FormCreateAttached(TRelayAsk AAttachTo) {
+  ShowCount(idlblReqCount, "-");
+  ShowCount(idlblAckCount, "-");
+  SetWindowTextW(Child(idlblMsgCount), L"-");
+  SetWindowTextUtf8(fHandle, AttachedWindowCaption());
+  SetAppExceptionHandler([this](const std::string& AMessage) { AppOnException(AMessage); });
+  fStatus = std::make_unique<TStatusLists>(Child(idListView1), Child(idListView2), Child(idGauge1),
+                                           Child(idlblMsgCount));
+  fLamps = std::make_unique<TLampPanel>(fHandle,
+                                        std::array<HWND, 4>{Child(idimgLANRx), Child(idimgWANRx),
+                                                            Child(idimgLANTx), Child(idimgWANTx)},
+                                        kFirstLampTimerId);
+  fAttached = std::make_unique<TAttachedWindow>(*this, std::move(AAttachTo));
+  fAttached->timPollTimer();
+  SetTimer(fHandle, kSystemTimerId, static_cast<UINT>(kAttachedPollPeriod.count()), nullptr);
+}
+
+}  // namespace kelvo

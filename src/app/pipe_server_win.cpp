@@ -227,7 +227,7 @@ bool TPipeServer::Serve(std::size_t AIndex, const THandler& AHandler) {
       I.Deadline = TClock::now() + kClientTime;
       I.Read(TState::Reading);
       return false;
-    case TState::Reading:
+    case TState::Reading: {
       if (!Ok || Moved == 0) {
         // The bare show request ends with the connection rather than a line end.
         if (!I.Received.empty() && CouldBeControlRequest(I.Received)) {
@@ -249,6 +249,7 @@ bool TPipeServer::Serve(std::size_t AIndex, const THandler& AHandler) {
       }
       I.Read(TState::Reading);
       return false;
+    }
     case TState::Writing:
       if (!Ok) {
         return I.Reset();

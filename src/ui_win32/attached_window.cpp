@@ -75,7 +75,7 @@ void TfmMain::FormCreateAttached(TRelayAsk AAttachTo) {
   fLamps = std::make_unique<TLampPanel>(fHandle,
                                         std::array<HWND, 4>{Child(idimgLANRx), Child(idimgWANRx),
                                                             Child(idimgLANTx), Child(idimgWANTx)},
-                                        kFirstLampTimerId);
+                                        kFirstLampTimerId, fDpi);
   fAttached = std::make_unique<TAttachedWindow>(*this, std::move(AAttachTo));
   fAttached->timPollTimer();
   SetTimer(fHandle, kSystemTimerId, static_cast<UINT>(kAttachedPollPeriod.count()), nullptr);

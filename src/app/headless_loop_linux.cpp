@@ -137,7 +137,7 @@ class TControlLoop {
 
 void TControlLoop::Receive(TClient& AClient) {
   for (;;) {
-    char buffer[1024];
+    char buffer[16384];
     const ssize_t n = recv(AClient.Fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) {
       continue;
@@ -155,15 +155,18 @@ void TControlLoop::Receive(TClient& AClient) {
       }
       return;
     }
+    // A "setup" line may be megabytes long: look for its end only in what just came, and
+    // copy it once.
+    const std::size_t searched = AClient.Received.size();
     AClient.Received.append(buffer, static_cast<std::size_t>(n));
-    const std::size_t end = AClient.Received.find('\n');
-    const std::string line = AClient.Received.substr(0, end);
+    const std::size_t end = AClient.Received.find('\n', searched);
+    const std::string_view line = std::string_view(AClient.Received).substr(0, end);
     if (!CouldBeControlRequest(line)) {
       AClient.Done = true;  // not one of our clients
       return;
     }
     if (end != std::string::npos) {
-      Handle(AClient, line);
+      Handle(AClient, std::string(line));
       return;
     }
   }

@@ -46,6 +46,7 @@ void TShowRequestServer::AcceptConnections() {
 
 void TShowRequestServer::Handle(QLocalSocket* ASocket) {
   QByteArray received = ASocket->property(kReceived).toByteArray();
+  const qsizetype searched = received.size();
   received += ASocket->readAll();
   // The show request of a second start is four bytes without a line end; nothing else
   // starts with them.
@@ -55,9 +56,12 @@ void TShowRequestServer::Handle(QLocalSocket* ASocket) {
     emit ShowRequested();
     return;
   }
-  const qsizetype end = received.indexOf('\n');
+  // A "setup" line may be megabytes long: look for its end only in what just came, and
+  // copy nothing while it is not whole.
+  const qsizetype end = received.indexOf('\n', searched);
   if (end < 0) {
-    if (CouldBeControlRequest(received.toStdString())) {
+    if (CouldBeControlRequest(
+            std::string_view(received.constData(), static_cast<std::size_t>(received.size())))) {
       ASocket->setProperty(kReceived, received);
     } else {
       ASocket->abort();  // not one of our clients

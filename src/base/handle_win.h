@@ -1,7 +1,7 @@
-// Owners of Windows handles (kernel objects, registry keys, icons, windows, mapped views,
-// sockets): one template, the closing call a template parameter, so that every handle is closed
-// on every path out of its owner, exceptions included. Windows only; movable, one owner at a
-// time; any thread, one thread per object (a window is destroyed by the thread that made it).
+// Owners of Windows handles (kernel objects, registry keys, icons, windows, GDI objects,
+// mapped views, sockets): one template, the closing call a template parameter, so that every handle
+// is closed on every path out of its owner, exceptions included. Windows only; movable, one owner
+// at a time; any thread, one thread per object (a window is destroyed by the thread that made it).
 #pragma once
 
 #include <windows.h>
@@ -93,6 +93,14 @@ struct TWindowTraits {
   static bool Close(TValue AValue) { return ::DestroyWindow(AValue) != FALSE; }
 };
 using TWindowHandle = THandleOwner<TWindowTraits>;
+
+// A font, brush or bitmap.
+struct TGdiObjectTraits {
+  using TValue = HGDIOBJ;
+  static TValue Invalid() { return nullptr; }
+  static bool IsValid(TValue AValue) { return AValue != nullptr; }
+  static bool Close(TValue AValue) { return ::DeleteObject(AValue) != FALSE; }
+};
 
 struct TMappedViewTraits {
   using TValue = void*;

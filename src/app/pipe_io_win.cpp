@@ -115,7 +115,7 @@ bool ServerRunsAs(HANDLE APipe, const std::vector<unsigned char>& AUserSid) {
   if (!Process) {
     return false;
   }
-  const std::vector<unsigned char> Server = ProcessUserSid(Process.Get());
+  std::vector<unsigned char> Server = ProcessUserSid(Process.Get());
   return !Server.empty() &&
          ::EqualSid(Server.data(), const_cast<unsigned char*>(AUserSid.data())) != FALSE;
 }

@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "base/file_descriptor.h"
-
 #include "ui_qt/unix_signal_notifier.h"
 
 namespace kelvo {

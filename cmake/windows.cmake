@@ -3,13 +3,14 @@
 
 # Unicode Win32 API throughout (the core converts at the boundary), and nothing from the old
 # headers that clash with std:: names.
-target_compile_definitions(kelvo_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+target_compile_definitions(kelvo_base PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                            _WIN32_WINNT=0x0601)
-target_link_libraries(kelvo_core PUBLIC ws2_32 iphlpapi version)
+target_link_libraries(kelvo_net PUBLIC ws2_32 iphlpapi)
+target_link_libraries(kelvo_app PUBLIC version)
 
 # No libstdc++, libgcc or winpthread DLLs beside the executable: everything of the compiler's
 # runtime is linked in, so only system DLLs are imported.
-target_link_options(kelvo_core INTERFACE -static -static-libgcc -static-libstdc++)
+target_link_options(kelvo_base INTERFACE -static -static-libgcc -static-libstdc++)
 
 # kelvo_add_windows_resources(<target>): the program's resources, compiled with windres into the
 # executable. resources/kelvorelay.rc includes the version resource generated here from the

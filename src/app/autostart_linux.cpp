@@ -18,6 +18,7 @@
 
 #include "app/autostart.h"
 #include "app/debug_log_location.h"
+#include "base/file_descriptor.h"
 
 namespace kelvo {
 
@@ -195,19 +196,19 @@ void WriteEntry(const std::string& AContent) {
     ThrowSystemError("cannot create " + folder);
   }
   std::string temporary = AutostartFile() + ".XXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) {
+  TFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+  if (!fd.IsOpen()) {
     ThrowSystemError("cannot write in " + folder);
   }
-  bool written = ::fchmod(fd, 0644) == 0;
+  bool written = ::fchmod(fd.Get(), 0644) == 0;
   for (std::size_t done = 0; written && done < AContent.size();) {
-    const ssize_t n = ::write(fd, AContent.data() + done, AContent.size() - done);
+    const ssize_t n = ::write(fd.Get(), AContent.data() + done, AContent.size() - done);
     written = n > 0;
     done += written ? static_cast<std::size_t>(n) : 0;
   }
-  written = written && ::fsync(fd) == 0;
+  written = written && ::fsync(fd.Get()) == 0;
   const int savedErrno = errno;
-  ::close(fd);
+  fd.Reset();
   if (!written || ::rename(temporary.c_str(), AutostartFile().c_str()) != 0) {
     const int error = written ? errno : savedErrno;
     ::unlink(temporary.c_str());

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/autostart.h"
-#include "app/windows_text.h"
+#include "base/windows_text.h"
 
 namespace kelvo {
 

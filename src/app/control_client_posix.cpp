@@ -7,9 +7,9 @@
 
 #include "app/control_client.h"
 #include "app/control_requests.h"
-#include "app/file_descriptor.h"
 #include "app/runtime_folder_posix.h"
-#include "app/wait_time.h"
+#include "base/file_descriptor.h"
+#include "base/wait_time.h"
 
 namespace kelvo {
 

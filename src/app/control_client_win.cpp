@@ -4,7 +4,8 @@
 #include "app/control_client.h"
 #include "app/control_requests.h"
 #include "app/pipe_io_win.h"
-#include "app/wait_time.h"
+#include "base/handle_win.h"
+#include "base/wait_time.h"
 
 namespace kelvo {
 
@@ -16,13 +17,13 @@ std::optional<std::string> SendControlRequest(const std::string& ASocketName,
     return std::nullopt;
   }
   const std::wstring Name = pipe_io::PipeName(ASocketName);
-  HANDLE Pipe = INVALID_HANDLE_VALUE;
+  THandle Pipe;
   for (;;) {
     // The server may learn who asks but never act as this user (identification level only).
-    Pipe = ::CreateFileW(Name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
-                         nullptr);
-    if (Pipe != INVALID_HANDLE_VALUE) {
+    Pipe.Reset(::CreateFileW(Name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                             nullptr));
+    if (Pipe) {
       break;
     }
     // Busy with another client: wait for the relay to be free again, within the time given.
@@ -33,14 +34,13 @@ std::optional<std::string> SendControlRequest(const std::string& ASocketName,
     }
   }
   // The request goes to a relay of this user only, and only such a relay may answer for it.
-  if (!pipe_io::ServerRunsAs(Pipe, pipe_io::CurrentUserSid())) {
-    ::CloseHandle(Pipe);
+  if (!pipe_io::ServerRunsAs(Pipe.Get(), pipe_io::CurrentUserSid())) {
     return std::nullopt;
   }
   std::string Answer;
-  const bool Ok = pipe_io::WriteAll(Pipe, ALine + "\n", Deadline) &&
-                  pipe_io::ReadLine(Pipe, Answer, Deadline, kMaxControlAnswer);
-  ::CloseHandle(Pipe);
+  const bool Ok = pipe_io::WriteAll(Pipe.Get(), ALine + "\n", Deadline) &&
+                  pipe_io::ReadLine(Pipe.Get(), Answer, Deadline, kMaxControlAnswer);
+  Pipe.Reset();
   const std::size_t End = Answer.find('\n');
   if (!Ok || End == std::string::npos) {
     return std::string();

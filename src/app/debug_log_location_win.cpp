@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/debug_log_location.h"
-#include "app/windows_text.h"
+#include "base/windows_text.h"
 
 namespace kelvo {
 

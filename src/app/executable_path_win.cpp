@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/relay_host.h"
-#include "app/windows_text.h"
+#include "base/windows_text.h"
 
 namespace kelvo {
 

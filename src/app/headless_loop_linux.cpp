@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "app/control_requests.h"
-#include "app/file_descriptor.h"
 #include "app/headless_loop.h"
 #include "app/runtime_folder_posix.h"
-#include "app/wait_time.h"
+#include "base/file_descriptor.h"
+#include "base/wait_time.h"
 #include "net/network_watcher.h"
 #include "net/network_watcher_linux.h"
 
@@ -58,36 +58,35 @@ class TListener {
       return;
     }
     std::memcpy(address.sun_path, AName.c_str(), AName.size() + 1);
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    TFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.IsOpen()) {
       AError = std::string("cannot create the local socket: ") + std::strerror(errno);
       return;
     }
     unlink(AName.c_str());
     // Only this user may talk to the relay: the socket is made with no access for others.
     const mode_t previous = umask(0077);
-    const int bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+    const int bound = bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
     umask(previous);
-    if (bound != 0 || listen(fd, 8) != 0) {
+    if (bound != 0 || listen(fd.Get(), 8) != 0) {
       AError = "cannot listen on " + AName + ": " + std::strerror(errno);
-      close(fd);
       return;
     }
-    fFd = fd;
+    fFd = std::move(fd);
   }
   ~TListener() {
-    if (fFd >= 0) {
-      close(fFd);
+    if (fFd.IsOpen()) {
+      fFd.Reset();
       unlink(fName.c_str());
     }
   }
   TListener(const TListener&) = delete;
   TListener& operator=(const TListener&) = delete;
-  int Fd() const { return fFd; }
+  int Fd() const { return fFd.Get(); }
 
  private:
   std::string fName;
-  int fFd = -1;
+  TFd fFd;
 };
 
 // One connected client: what it sent so far, the answer still to go out, its deadline.

@@ -11,7 +11,8 @@
 #include "app/console_events.h"
 #include "app/headless_loop.h"
 #include "app/pipe_server_win.h"
-#include "app/wait_time.h"
+#include "base/handle_win.h"
+#include "base/wait_time.h"
 #include "net/network_watcher.h"
 
 namespace kelvo {
@@ -20,18 +21,6 @@ namespace {
 
 using TSteadyClock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kTick(100);
-
-struct TAutoResetEvent {
-  TAutoResetEvent() = default;
-  TAutoResetEvent(const TAutoResetEvent&) = delete;
-  TAutoResetEvent& operator=(const TAutoResetEvent&) = delete;
-  ~TAutoResetEvent() {
-    if (Handle != nullptr) {
-      ::CloseHandle(Handle);
-    }
-  }
-  HANDLE Handle = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-};
 
 }  // namespace
 
@@ -45,8 +34,8 @@ void RunHeadlessLoop(const std::string& ASocketName, const THeadlessHandlers& AH
 
   // The watcher's callbacks set this event; the loop takes the change in on its own thread.
   // The watcher is declared after it, so no callback can outlive the event.
-  const TAutoResetEvent ChangeEvent;
-  const HANDLE NetworkEvent = ChangeEvent.Handle;
+  const THandle ChangeEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr));  // auto-reset
+  const HANDLE NetworkEvent = ChangeEvent.Get();
   TNetworkWatcher Watcher([NetworkEvent] {
     if (NetworkEvent != nullptr) {
       ::SetEvent(NetworkEvent);

@@ -28,9 +28,9 @@
 #include <cstring>
 #include <thread>
 
-#include "app/file_descriptor.h"
 #include "app/instance_guard.h"
 #include "app/runtime_folder_posix.h"
+#include "base/file_descriptor.h"
 
 namespace kelvo {
 
@@ -201,7 +201,7 @@ struct TInstanceGuard::TImpl {
   std::string fFolderError;  // why there is no private folder; then no record and no socket
   std::string fName;
   std::string fSocketName;
-  int fFd = -1;
+  TFd fFd;
   unsigned char* fView = nullptr;
   bool fCounted = false;  // this instance was admitted and holds fSlot
   int fSlot = -1;
@@ -210,43 +210,44 @@ struct TInstanceGuard::TImpl {
 
   void OpenLocked();  // fFd open on the current record, gate held, record mapped
   void Release();
-  void Unlock() { LockByte(fFd, kGateByte, F_UNLCK, false); }
+  void Unlock() { LockByte(fFd.Get(), kGateByte, F_UNLCK, false); }
 };
 
 void TInstanceGuard::TImpl::OpenLocked() {
   // The last instance unlinks the record while holding the gate; a start that opened the old
   // file just before that notices it after taking the gate and opens the new one.
   for (int attempt = 0; attempt < 20; ++attempt) {
-    fFd = open(fName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-    if (fFd < 0) {
+    fFd.Reset(open(fName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (!fFd.IsOpen()) {
       throw TInstanceGuardError(SystemErrorText("Cannot create the instance record"));
     }
-    if (const std::string refusal = RecordRefusal(fFd, fName); !refusal.empty()) {
+    if (const std::string refusal = RecordRefusal(fFd.Get(), fName); !refusal.empty()) {
       Release();
       throw TInstanceGuardError(refusal);
     }
     try {
-      LockGate(fFd, fName);
+      LockGate(fFd.Get(), fName);
     } catch (...) {
       Release();
       throw;
     }
-    if (SameObject(fFd, fName)) {
+    if (SameObject(fFd.Get(), fName)) {
       break;
     }
     Release();  // closing drops the gate lock with it
   }
-  if (fFd < 0) {
+  if (!fFd.IsOpen()) {
     throw TInstanceGuardError("Cannot create the instance record: it keeps disappearing");
   }
   struct stat info {};
-  if (fstat(fFd, &info) != 0 || (info.st_size < static_cast<off_t>(kRecordSize) &&
-                                 ftruncate(fFd, static_cast<off_t>(kRecordSize)) != 0)) {
+  if (fstat(fFd.Get(), &info) != 0 ||
+      (info.st_size < static_cast<off_t>(kRecordSize) &&
+       ftruncate(fFd.Get(), static_cast<off_t>(kRecordSize)) != 0)) {
     const std::string text = SystemErrorText("Cannot size the instance record");
     Release();
     throw TInstanceGuardError(text);
   }
-  void* view = mmap(nullptr, kRecordSize, PROT_READ | PROT_WRITE, MAP_SHARED, fFd, 0);
+  void* view = mmap(nullptr, kRecordSize, PROT_READ | PROT_WRITE, MAP_SHARED, fFd.Get(), 0);
   if (view == MAP_FAILED) {
     const std::string text = SystemErrorText("Cannot map the instance record");
     Release();
@@ -260,10 +261,7 @@ void TInstanceGuard::TImpl::Release() {
     munmap(fView, kRecordSize);
     fView = nullptr;
   }
-  if (fFd >= 0) {
-    close(fFd);  // drops every lock this descriptor holds
-    fFd = -1;
-  }
+  fFd.Reset();  // drops every lock this descriptor holds
 }
 
 TInstanceGuard::TInstanceGuard(std::string AExecutablePath) : fImpl(std::make_unique<TImpl>()) {
@@ -281,18 +279,18 @@ TInstanceGuard::~TInstanceGuard() {
   TImpl& impl = *fImpl;
   // Ending: a gate held too long only means the count is left for the next start to redo.
   bool gate = false;
-  for (int attempt = 0; impl.fCounted && impl.fFd >= 0 && impl.fView != nullptr && attempt < 200;
-       ++attempt) {
-    if ((gate = LockByte(impl.fFd, kGateByte, F_WRLCK, false))) {
+  for (int attempt = 0;
+       impl.fCounted && impl.fFd.IsOpen() && impl.fView != nullptr && attempt < 200; ++attempt) {
+    if ((gate = LockByte(impl.fFd.Get(), kGateByte, F_WRLCK, false))) {
       break;
     }
     std::this_thread::sleep_for(kGatePoll);
   }
   if (gate) {
-    LockByte(impl.fFd, kSlotBase + impl.fSlot, F_UNLCK, false);
+    LockByte(impl.fFd.Get(), kSlotBase + impl.fSlot, F_UNLCK, false);
     std::int32_t count = 0;
     for (int slot = 0; slot < kMaxSlots; ++slot) {
-      count += ByteHeldByOthers(impl.fFd, kSlotBase + slot) ? 1 : 0;
+      count += ByteHeldByOthers(impl.fFd.Get(), kSlotBase + slot) ? 1 : 0;
     }
     WriteLE32(impl.fView + 4, count);
     if (count == 0) {
@@ -336,7 +334,7 @@ bool TInstanceGuard::Admit(int ALimit) {
   int freeSlot = -1;
   std::int32_t live = 0;
   for (int slot = 0; slot < kMaxSlots; ++slot) {
-    if (ByteHeldByOthers(impl.fFd, kSlotBase + slot)) {
+    if (ByteHeldByOthers(impl.fFd.Get(), kSlotBase + slot)) {
       ++live;
     } else if (freeSlot < 0) {
       freeSlot = slot;
@@ -345,7 +343,8 @@ bool TInstanceGuard::Admit(int ALimit) {
   // Whatever the record says, only living instances count.
   WriteLE32(impl.fView + 4, live);
 
-  if (live < ALimit && freeSlot >= 0 && LockByte(impl.fFd, kSlotBase + freeSlot, F_WRLCK, false)) {
+  if (live < ALimit && freeSlot >= 0 &&
+      LockByte(impl.fFd.Get(), kSlotBase + freeSlot, F_WRLCK, false)) {
     WriteLE32(impl.fView, static_cast<std::int32_t>(getpid()));
     WriteLE32(impl.fView + 4, live + 1);
     impl.fCounted = true;

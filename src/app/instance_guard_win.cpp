@@ -11,10 +11,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "app/instance_guard.h"
 #include "app/pipe_io_win.h"
-#include "app/windows_text.h"
+#include "base/handle_win.h"
+#include "base/windows_text.h"
 
 namespace kelvo {
 
@@ -68,9 +70,10 @@ struct TInstanceGuard::TImpl {
   std::wstring Name;
   std::string PipeName;   // see pipe_io::PipeBaseName
   std::string PipeError;  // why there is none
-  HANDLE Mutex = nullptr;
-  HANDLE Block = nullptr;
-  unsigned char* View = nullptr;
+  // Closed in reverse order: the view, the mapping, then the mutex.
+  THandle Mutex;
+  THandle Block;
+  TMappedView Mapped;
   bool Counted = true;
   bool Checked = false;     // the admission has been decided
   bool Registered = false;  // this instance added itself to count
@@ -78,9 +81,10 @@ struct TInstanceGuard::TImpl {
   // Steps 2 to 5 of the guard: true when admitted. Throws when the record cannot be created.
   bool Admit(int ALimit);
 
+  unsigned char* View() const { return static_cast<unsigned char*>(Mapped.Get()); }
   void Map(HANDLE ABlock) {
-    View = static_cast<unsigned char*>(::MapViewOfFile(ABlock, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-    if (View == nullptr) {
+    Mapped.Reset(::MapViewOfFile(ABlock, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    if (!Mapped) {
       ThrowSystemError(::GetLastError());
     }
   }
@@ -100,24 +104,15 @@ TInstanceGuard::TInstanceGuard(std::string AExecutablePath) : fImpl(std::make_un
 TInstanceGuard::~TInstanceGuard() {
   TImpl& Impl = *fImpl;
   if (Impl.Registered && Impl.Counted) {
-    TCountLock Lock(Impl.Mutex);
-    if (HANDLE Block = ::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, Impl.Name.c_str())) {
-      if (void* View = ::MapViewOfFile(Block, FILE_MAP_ALL_ACCESS, 0, 0, 0)) {
-        auto* Bytes = static_cast<unsigned char*>(View);
+    TCountLock Lock(Impl.Mutex.Get());
+    if (const THandle Block(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, Impl.Name.c_str()));
+        Block) {
+      if (const TMappedView View(::MapViewOfFile(Block.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+          View) {
+        auto* Bytes = static_cast<unsigned char*>(View.Get());
         WriteLE32(Bytes + 4, ReadLE32(Bytes + 4) - 1);
-        ::UnmapViewOfFile(View);
       }
-      ::CloseHandle(Block);
     }
-  }
-  if (Impl.View != nullptr) {
-    ::UnmapViewOfFile(Impl.View);
-  }
-  if (Impl.Block != nullptr) {
-    ::CloseHandle(Impl.Block);
-  }
-  if (Impl.Mutex != nullptr) {
-    ::CloseHandle(Impl.Mutex);
   }
 }
 
@@ -131,35 +126,36 @@ bool TInstanceGuard::TImpl::Admit(int ALimit) {
       static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(::GetConsoleWindow()));
 
   // A mapping and a mutex may not share a name.
-  Mutex = ::CreateMutexW(nullptr, FALSE, (Name + L" count").c_str());
-  TCountLock Lock(Mutex);
+  Mutex.Reset(::CreateMutexW(nullptr, FALSE, (Name + L" count").c_str()));
+  TCountLock Lock(Mutex.Get());
 
-  Block = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kRecordSize,
-                               Name.c_str());
-  if (Block == nullptr) {
+  const HANDLE Created = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                              kRecordSize, Name.c_str());
+  const DWORD CreateError = ::GetLastError();
+  Block.Reset(Created);
+  if (!Block) {
     Checked = false;
-    ThrowSystemError(::GetLastError());
+    ThrowSystemError(CreateError);
   }
-  if (::GetLastError() != ERROR_ALREADY_EXISTS) {
-    Map(Block);
-    WriteLE32(View, Window);
-    WriteLE32(View + 4, 1);
+  if (CreateError != ERROR_ALREADY_EXISTS) {
+    Map(Block.Get());
+    WriteLE32(View(), Window);
+    WriteLE32(View() + 4, 1);
     Registered = true;
     return true;
   }
 
-  HANDLE Existing = ::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, Name.c_str());
-  if (Existing == nullptr) {
+  THandle Existing(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, Name.c_str()));
+  if (!Existing) {
     Counted = false;
     return false;
   }
-  ::CloseHandle(Block);
-  Block = Existing;
-  Map(Block);
-  const auto Count = static_cast<std::int32_t>(ReadLE32(View + 4));
+  Block = std::move(Existing);
+  Map(Block.Get());
+  const auto Count = static_cast<std::int32_t>(ReadLE32(View() + 4));
   if (Count < ALimit) {
-    WriteLE32(View, Window);
-    WriteLE32(View + 4, static_cast<std::uint32_t>(Count + 1));
+    WriteLE32(View(), Window);
+    WriteLE32(View() + 4, static_cast<std::uint32_t>(Count + 1));
     Registered = true;
     return true;
   }
@@ -176,7 +172,7 @@ bool TInstanceGuard::RestoreIfRunning(const std::string& AClassName, const std::
   if (Impl.Admit(ALimit)) {
     return false;
   }
-  if (Impl.View == nullptr) {
+  if (Impl.View() == nullptr) {
     return true;  // the record could not be opened: end silently
   }
   const HWND Found = ::FindWindowW(Utf8ToWide(AClassName).c_str(), Utf8ToWide(ACaption).c_str());
@@ -184,7 +180,7 @@ bool TInstanceGuard::RestoreIfRunning(const std::string& AClassName, const std::
     ::PostMessageW(Found, kShowMessage, 0, 0);
   }
   // Handles of windows are 32-bit values, also in 64-bit processes.
-  const HWND Stored = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ReadLE32(Impl.View)));
+  const HWND Stored = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ReadLE32(Impl.View())));
   if (Stored != nullptr) {
     if (::IsIconic(Stored)) {
       ::ShowWindow(Stored, SW_RESTORE);
@@ -202,17 +198,13 @@ bool TInstanceGuard::AnyRunning() const {
   if (fImpl->Registered) {
     return true;
   }
-  const HANDLE Block = ::OpenFileMappingW(FILE_MAP_READ, FALSE, fImpl->Name.c_str());
-  if (Block == nullptr) {
+  const THandle Block(::OpenFileMappingW(FILE_MAP_READ, FALSE, fImpl->Name.c_str()));
+  if (!Block) {
     return false;  // the record goes with the last instance that had it open
   }
-  bool Any = false;
-  if (const void* View = ::MapViewOfFile(Block, FILE_MAP_READ, 0, 0, 0)) {
-    Any = static_cast<std::int32_t>(ReadLE32(static_cast<const unsigned char*>(View) + 4)) > 0;
-    ::UnmapViewOfFile(View);
-  }
-  ::CloseHandle(Block);
-  return Any;
+  const TMappedView View(::MapViewOfFile(Block.Get(), FILE_MAP_READ, 0, 0, 0));
+  return View &&
+         static_cast<std::int32_t>(ReadLE32(static_cast<const unsigned char*>(View.Get()) + 4)) > 0;
 }
 
 std::string TInstanceGuard::ShowRequestName() const {

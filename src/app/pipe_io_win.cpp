@@ -4,8 +4,9 @@
 
 #include <cstdint>
 
-#include "app/wait_time.h"
-#include "app/windows_text.h"
+#include "base/handle_win.h"
+#include "base/wait_time.h"
+#include "base/windows_text.h"
 
 namespace kelvo::pipe_io {
 
@@ -31,13 +32,11 @@ std::vector<unsigned char> TokenUserSid(HANDLE AToken) {
 }
 
 std::vector<unsigned char> ProcessUserSid(HANDLE AProcess) {
-  HANDLE Token = nullptr;
-  if (!::OpenProcessToken(AProcess, TOKEN_QUERY, &Token)) {
+  THandle Token;
+  if (!::OpenProcessToken(AProcess, TOKEN_QUERY, Token.Receive())) {
     return {};
   }
-  std::vector<unsigned char> Sid = TokenUserSid(Token);
-  ::CloseHandle(Token);
-  return Sid;
+  return TokenUserSid(Token.Get());
 }
 
 std::string Hex64(std::uint64_t AValue) {
@@ -54,11 +53,13 @@ std::string Hex64(std::uint64_t AValue) {
 // Returns the bytes moved, 0 when the other end has closed, -1 on failure or timeout.
 long Transfer(HANDLE APipe, bool ARead, void* ABuffer, DWORD ASize,
               std::chrono::steady_clock::time_point ADeadline) {
-  OVERLAPPED Overlapped{};
-  Overlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (Overlapped.hEvent == nullptr) {
+  // Declared before the transfer that signals it, so it outlives the transfer.
+  const THandle Event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!Event) {
     return -1;
   }
+  OVERLAPPED Overlapped{};
+  Overlapped.hEvent = Event.Get();
   DWORD Moved = 0;
   BOOL Done = ARead ? ::ReadFile(APipe, ABuffer, ASize, nullptr, &Overlapped)
                     : ::WriteFile(APipe, ABuffer, ASize, nullptr, &Overlapped);
@@ -72,7 +73,6 @@ long Transfer(HANDLE APipe, bool ARead, void* ABuffer, DWORD ASize,
     Done = ::GetOverlappedResult(APipe, &Overlapped, &Moved, TRUE);
   }
   const DWORD Error = Done ? ERROR_SUCCESS : ::GetLastError();
-  ::CloseHandle(Overlapped.hEvent);
   if (Error == ERROR_BROKEN_PIPE || Error == ERROR_PIPE_NOT_CONNECTED) {
     return 0;
   }
@@ -111,12 +111,11 @@ bool ServerRunsAs(HANDLE APipe, const std::vector<unsigned char>& AUserSid) {
   if (AUserSid.empty() || !::GetNamedPipeServerProcessId(APipe, &Pid)) {
     return false;
   }
-  const HANDLE Process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, Pid);
-  if (Process == nullptr) {
+  const THandle Process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, Pid));
+  if (!Process) {
     return false;
   }
-  std::vector<unsigned char> Server = ProcessUserSid(Process);
-  ::CloseHandle(Process);
+  std::vector<unsigned char> Server = ProcessUserSid(Process.Get());
   return !Server.empty() &&
          ::EqualSid(Server.data(), const_cast<unsigned char*>(AUserSid.data())) != FALSE;
 }

@@ -4,7 +4,8 @@
 
 #include "app/control_requests.h"
 #include "app/pipe_io_win.h"
-#include "app/windows_text.h"
+#include "base/handle_win.h"
+#include "base/windows_text.h"
 
 namespace kelvo {
 
@@ -59,8 +60,8 @@ class TUserOnlySecurity {
 struct TPipeServer::TInstance {
   enum class TState { Listening, Reading, Writing, Draining, Broken };
 
-  HANDLE Pipe = INVALID_HANDLE_VALUE;
-  HANDLE Event = nullptr;  // manual reset; set when the operation under way is done
+  THandle Event;  // manual reset; set when the operation under way is done
+  THandle Pipe;   // closed before its event (members end in reverse order)
   OVERLAPPED Overlapped{};
   TState State = TState::Broken;
   bool Pending = false;  // an overlapped operation is under way
@@ -71,22 +72,15 @@ struct TPipeServer::TInstance {
   bool StopAfter = false;
   char Buffer[4096];
 
-  ~TInstance() {
-    Finish();
-    if (Pipe != INVALID_HANDLE_VALUE) {
-      ::CloseHandle(Pipe);
-    }
-    if (Event != nullptr) {
-      ::CloseHandle(Event);
-    }
-  }
+  // The operation under way ends before the pipe and the event it uses are closed.
+  ~TInstance() { Finish(); }
 
   // Before an operation: its OVERLAPPED, its event reset.
   void Prepare(TState AState) {
     State = AState;
-    ::ResetEvent(Event);
+    ::ResetEvent(Event.Get());
     Overlapped = OVERLAPPED{};
-    Overlapped.hEvent = Event;
+    Overlapped.hEvent = Event.Get();
   }
   // After starting an operation; one that could not start is seen by the next Serve.
   void Started(BOOL ADone) {
@@ -94,15 +88,15 @@ struct TPipeServer::TInstance {
     Pending = ADone || Error == ERROR_IO_PENDING;
     StartError = Pending ? ERROR_SUCCESS : Error;
     if (!Pending) {
-      ::SetEvent(Event);
+      ::SetEvent(Event.Get());
     }
   }
   // Ends the operation under way; Overlapped and Buffer are free again afterwards.
   void Finish() {
     if (Pending) {
-      ::CancelIo(Pipe);
+      ::CancelIo(Pipe.Get());
       DWORD Ignored = 0;
-      ::GetOverlappedResult(Pipe, &Overlapped, &Ignored, TRUE);
+      ::GetOverlappedResult(Pipe.Get(), &Overlapped, &Ignored, TRUE);
       Pending = false;
     }
   }
@@ -115,7 +109,7 @@ struct TPipeServer::TInstance {
     for (int Attempt = 0; Attempt < 2; ++Attempt) {
       Prepare(TState::Listening);
       const DWORD Error =
-          ::ConnectNamedPipe(Pipe, &Overlapped) ? ERROR_PIPE_CONNECTED : ::GetLastError();
+          ::ConnectNamedPipe(Pipe.Get(), &Overlapped) ? ERROR_PIPE_CONNECTED : ::GetLastError();
       if (Error == ERROR_IO_PENDING) {
         Pending = true;
         StartError = ERROR_SUCCESS;
@@ -125,36 +119,36 @@ struct TPipeServer::TInstance {
         // A client came between the disconnect and now: nothing is under way.
         Pending = false;
         StartError = ERROR_SUCCESS;
-        ::SetEvent(Event);
+        ::SetEvent(Event.Get());
         return;
       }
       if (Error != ERROR_NO_DATA) {
         break;
       }
-      ::DisconnectNamedPipe(Pipe);  // a client that connected and left again
+      ::DisconnectNamedPipe(Pipe.Get());  // a client that connected and left again
     }
     // Not expected; this instance stays out of service, the others go on.
     Pending = false;
     State = TState::Broken;
-    ::ResetEvent(Event);
+    ::ResetEvent(Event.Get());
   }
 
   void Read(TState AState) {
     Prepare(AState);
-    Started(::ReadFile(Pipe, Buffer, sizeof Buffer, nullptr, &Overlapped));
+    Started(::ReadFile(Pipe.Get(), Buffer, sizeof Buffer, nullptr, &Overlapped));
   }
 
   void Write() {
     Prepare(TState::Writing);
-    Started(
-        ::WriteFile(Pipe, Answer.data(), static_cast<DWORD>(Answer.size()), nullptr, &Overlapped));
+    Started(::WriteFile(Pipe.Get(), Answer.data(), static_cast<DWORD>(Answer.size()), nullptr,
+                        &Overlapped));
   }
 
   // Drops the client; the instance waits for the next one. True when it had asked to stop.
   bool Reset() {
     Finish();
     const bool Stop = StopAfter;
-    ::DisconnectNamedPipe(Pipe);
+    ::DisconnectNamedPipe(Pipe.Get());
     Listen();
     return Stop;
   }
@@ -184,14 +178,14 @@ TPipeServer::TPipeServer(const std::string& ASocketName, std::string& AError) {
   }
   for (std::size_t I = 0; I < kInstances; ++I) {
     auto Instance = std::make_unique<TInstance>();
-    Instance->Event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    Instance->Event.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     // Only this machine, and never a server on a pipe somebody else made first.
-    Instance->Pipe = ::CreateNamedPipeW(
+    Instance->Pipe.Reset(::CreateNamedPipeW(
         Name.c_str(),
         PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (I == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-        static_cast<DWORD>(kInstances), 4096, 4096, 0, Security.Get());
-    if (Instance->Pipe == INVALID_HANDLE_VALUE || Instance->Event == nullptr) {
+        static_cast<DWORD>(kInstances), 4096, 4096, 0, Security.Get()));
+    if (!Instance->Pipe || !Instance->Event) {
       if (I == 0) {
         AError = "cannot listen on " + WideToUtf8(Name) + ": " + WindowsErrorText(::GetLastError());
         return;
@@ -199,7 +193,7 @@ TPipeServer::TPipeServer(const std::string& ASocketName, std::string& AError) {
       break;  // fewer instances: clients wait a little longer for a free one
     }
     Instance->Listen();
-    fEvents.push_back(Instance->Event);
+    fEvents.push_back(Instance->Event.Get());
     fInstances.push_back(std::move(Instance));
   }
 }
@@ -212,13 +206,13 @@ bool TPipeServer::Serve(std::size_t AIndex, const THandler& AHandler) {
   DWORD Moved = 0;
   bool Ok = I.StartError == ERROR_SUCCESS;
   if (I.Pending) {
-    Ok = ::GetOverlappedResult(I.Pipe, &I.Overlapped, &Moved, FALSE) != FALSE;
+    Ok = ::GetOverlappedResult(I.Pipe.Get(), &I.Overlapped, &Moved, FALSE) != FALSE;
     if (!Ok && ::GetLastError() == ERROR_IO_INCOMPLETE) {
       return false;
     }
     I.Pending = false;
   }
-  ::ResetEvent(I.Event);
+  ::ResetEvent(I.Event.Get());
   switch (I.State) {
     case TState::Listening:
       if (!Ok) {

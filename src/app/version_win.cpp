@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/version.h"
-#include "app/windows_text.h"
+#include "base/windows_text.h"
 
 namespace kelvo {
 

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <thread>
 
-#include "app/file_descriptor.h"
+#include "base/file_descriptor.h"
 
 namespace kelvo {
 
@@ -72,8 +72,8 @@ bool LooksLikeOurTempSuffix(std::string_view ASuffix) {
 }
 
 // Creates "<target>.XXXXXX" exclusively, with a suffix that LooksLikeOurTempSuffix accepts, so
-// a later save can always tell it from a person's file. Returns the descriptor, or -1 with errno.
-int CreateTempBeside(const std::string& ATarget, std::string& APath) {
+// a later save can always tell it from a person's file. Owns nothing, errno set, on failure.
+TFd CreateTempBeside(const std::string& ATarget, std::string& APath) {
   static constexpr std::string_view kChars =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   thread_local std::mt19937_64 Random(
@@ -88,13 +88,13 @@ int CreateTempBeside(const std::string& ATarget, std::string& APath) {
       Suffix[Random() % Suffix.size()] = static_cast<char>('0' + Random() % 10);
     }
     APath = ATarget + "." + Suffix;
-    const int Fd = ::open(APath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (Fd >= 0 || errno != EEXIST) {
-      return Fd;
+    TFd File(::open(APath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (File.IsOpen() || errno != EEXIST) {
+      return File;
     }
   }
   errno = EEXIST;
-  return -1;
+  return TFd();
 }
 
 // Removes temporary files that earlier saves left behind when they were cut short. The caller
@@ -119,20 +119,20 @@ void RemoveStaleTempFiles(const std::string& ATarget, const std::string& AFolder
       continue;
     }
     const std::string Path = It->path().string();
-    const int Fd = ::open(Path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (Fd < 0) {
+    TFd File(::open(Path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (!File.IsOpen()) {
       continue;
     }
     struct stat St {};
-    bool Ours = ::fstat(Fd, &St) == 0 && S_ISREG(St.st_mode) && St.st_uid == ::geteuid();
+    bool Ours = ::fstat(File.Get(), &St) == 0 && S_ISREG(St.st_mode) && St.st_uid == ::geteuid();
     if (Ours && St.st_size > 0) {
       unsigned char Head[2] = {};
-      const bool Two = ::pread(Fd, Head, sizeof Head, 0) == 2;
+      const bool Two = ::pread(File.Get(), Head, sizeof Head, 0) == 2;
       const bool Bom = Head[0] == 0xFF || Head[0] == 0xFE || Head[0] == 0xEF;
       const auto Letter = [](unsigned char AByte) { return AByte == 'W' || AByte == 'R'; };
       Ours = Two && (Bom || Letter(Head[0]) || (Head[0] == 0 && Letter(Head[1])));
     }
-    ::close(Fd);
+    File.Reset();
     if (Ours) {
       ::unlink(Path.c_str());
     }
@@ -216,41 +216,35 @@ bool ReplaceFileAtomically(const std::string& AFileName, const std::string& ATex
   // Saves of this program (in any process) take turns, so one never mistakes another's
   // temporary file for a stale one. Without the lock the save still works, it only cleans up
   // nothing.
-  const int DirFd = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  const bool Locked = DirFd >= 0 && LockWithin(DirFd, std::chrono::seconds(5));
-  auto Done = [DirFd](bool AResult) {
-    if (DirFd >= 0) {
-      ::close(DirFd);  // drops the lock
-    }
-    return AResult;
-  };
+  // Closing the folder drops the lock; it is closed last, on every way out (a throw included).
+  const TFd Dir(::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const bool Locked = Dir.IsOpen() && LockWithin(Dir.Get(), std::chrono::seconds(5));
   std::string Temp;
-  const int Fd = CreateTempBeside(Target, Temp);
-  if (Fd < 0) {
-    return Done(false);
+  TFd File = CreateTempBeside(Target, Temp);
+  if (!File.IsOpen()) {
+    return false;
   }
   bool Ok = true;
   struct stat St {};
   if (::stat(Target.c_str(), &St) == 0) {
     // Only a settings file is ever replaced, never a device or a pipe that a link points to.
-    Ok = S_ISREG(St.st_mode) && ::fchmod(Fd, St.st_mode & 07777) == 0;
+    Ok = S_ISREG(St.st_mode) && ::fchmod(File.Get(), St.st_mode & 07777) == 0;
   }
-  Ok = Ok && WriteAll(Fd, AText) && ::fsync(Fd) == 0;
+  Ok = Ok && WriteAll(File.Get(), AText) && ::fsync(File.Get()) == 0;
   Ok = Ok && ::rename(Temp.c_str(), Target.c_str()) == 0;
   if (!Ok) {
     ::unlink(Temp.c_str());
-    ::close(Fd);
-    return Done(false);
+    return false;
   }
-  ::close(Fd);  // the data is synced and in place
-  if (DirFd >= 0) {
+  File.Reset();  // the data is synced and in place
+  if (Dir.IsOpen()) {
     // Makes the rename itself durable; the data is already safe, so a failure is ignored.
-    ::fsync(DirFd);
+    ::fsync(Dir.Get());
   }
   if (Locked) {
     RemoveStaleTempFiles(Target, Folder);
   }
-  return Done(true);
+  return true;
 }
 
 }  // namespace kelvo

@@ -41,9 +41,6 @@ std::optional<TDecodedText> DecodeFileText(std::string_view ABytes, std::string&
 // has no Windows-1252 form.
 std::optional<std::string> EncodeFileText(std::string_view AText, TTextEncoding AEncoding);
 
-std::u16string Utf8ToUtf16(std::string_view AText);
-std::string Utf16ToUtf8(std::u16string_view AText);
-
 // Lines without their line ends; CR LF, LF and a lone CR each end a line. A final line end
 // adds no empty line.
 std::vector<std::string> SplitLines(std::string_view AText);

@@ -14,7 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/windows_text.h"
+#include "base/handle_win.h"
+#include "base/windows_text.h"
 #include "config/registry_store.h"
 
 namespace kelvo {
@@ -57,24 +58,18 @@ struct TRawValue {
 class TKey {
  public:
   TKey(const std::string& AKeyPath, REGSAM AAccess) {
-    fResult = ::RegOpenKeyExW(HKEY_CURRENT_USER, SubKeyOf(AKeyPath).c_str(), 0, AAccess, &fKey);
+    fResult =
+        ::RegOpenKeyExW(HKEY_CURRENT_USER, SubKeyOf(AKeyPath).c_str(), 0, AAccess, fKey.Receive());
     if (fResult != ERROR_SUCCESS) {
-      fKey = nullptr;
+      fKey.Release();  // nothing was opened
     }
   }
-  ~TKey() {
-    if (fKey != nullptr) {
-      ::RegCloseKey(fKey);
-    }
-  }
-  TKey(const TKey&) = delete;
-  TKey& operator=(const TKey&) = delete;
-  explicit operator bool() const { return fKey != nullptr; }
-  HKEY Get() const { return fKey; }
+  explicit operator bool() const { return fKey.IsValid(); }
+  HKEY Get() const { return fKey.Get(); }
   LONG Result() const { return fResult; }
 
  private:
-  HKEY fKey = nullptr;
+  TRegKey fKey;
   LONG fResult = ERROR_SUCCESS;
 };
 
@@ -190,13 +185,15 @@ void TRegistryStore::TImpl::Commit() {
   if (!KeyIsNew && Changes.empty()) {
     return;
   }
-  HKEY Key = nullptr;
+  TRegKey Owned;
   DWORD Disposition = 0;
   if (::RegCreateKeyExW(HKEY_CURRENT_USER, SubKeyOf(KeyPath).c_str(), 0, nullptr,
-                        REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &Key,
-                        &Disposition) != ERROR_SUCCESS) {
+                        REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
+                        Owned.Receive(), &Disposition) != ERROR_SUCCESS) {
+    Owned.Release();  // nothing was opened
     throw TRegistryError(FirstChangeError());
   }
+  const HKEY Key = Owned.Get();
   const bool Created = Disposition == REG_CREATED_NEW_KEY;
   // Each applied change with the value's state before it, to put back on failure.
   std::vector<std::pair<std::string, std::optional<TRawValue>>> Before;
@@ -218,7 +215,7 @@ void TRegistryStore::TImpl::Commit() {
       }
     }
   }
-  ::RegCloseKey(Key);
+  Owned.Reset();
   if (!Ok) {
     if (Created) {
       ::RegDeleteKeyW(HKEY_CURRENT_USER, SubKeyOf(KeyPath).c_str());

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/file_descriptor.h"
+#include "base/file_descriptor.h"
 #include "diag/log_file.h"
 #include "diag/my_log.h"
 

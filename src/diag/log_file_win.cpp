@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-#include "app/windows_text.h"
+#include "base/handle_win.h"
+#include "base/windows_text.h"
 #include "diag/log_file.h"
 #include "diag/my_log.h"
 
@@ -15,29 +16,6 @@ namespace {
 [[noreturn]] void ThrowIo(const std::string& AWhat, const std::string& AFileName, DWORD AError) {
   throw TLogError(AWhat + " '" + AFileName + "': " + WindowsErrorText(AError));
 }
-
-// Closes on every path out, so a failing line never leaves the file open.
-class THandle {
- public:
-  explicit THandle(HANDLE AHandle) : fHandle(AHandle) {}
-  ~THandle() {
-    if (fHandle != INVALID_HANDLE_VALUE) {
-      ::CloseHandle(fHandle);
-    }
-  }
-  THandle(const THandle&) = delete;
-  THandle& operator=(const THandle&) = delete;
-  HANDLE Get() const { return fHandle; }
-  // The error of a failed close, 0 on success.
-  DWORD Close() {
-    const BOOL Ok = ::CloseHandle(fHandle);
-    fHandle = INVALID_HANDLE_VALUE;
-    return Ok ? 0 : ::GetLastError();
-  }
-
- private:
-  HANDLE fHandle;
-};
 
 }  // namespace
 
@@ -50,10 +28,11 @@ bool WriteLine(const std::string& AFileName, const std::string& ALine, bool ARep
   // Opened without replacing anything and without following a reparse point (a symbolic link
   // or a junction planted at the log's place): what was opened is checked before a byte of it
   // changes.
+  // Closed on every path out, so a failing line never leaves the file open.
   THandle File(::CreateFileW(Utf8ToWide(AFileName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                              nullptr));
-  if (File.Get() == INVALID_HANDLE_VALUE) {
+  if (!File) {
     ThrowIo("Cannot open the log file", AFileName, ::GetLastError());
   }
   BY_HANDLE_FILE_INFORMATION Info{};
@@ -98,8 +77,8 @@ bool WriteLine(const std::string& AFileName, const std::string& ALine, bool ARep
     P += Written;
     Left -= Written;
   }
-  if (const DWORD Error = File.Close(); Error != 0) {
-    ThrowIo("Cannot close the log file", AFileName, Error);
+  if (!File.Close()) {
+    ThrowIo("Cannot close the log file", AFileName, ::GetLastError());
   }
   return true;
 }

@@ -9,7 +9,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "app/windows_text.h"
+#include "base/windows_text.h"
 #include "net/winsock.h"
 
 namespace kelvo {

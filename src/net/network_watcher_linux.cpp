@@ -2,57 +2,52 @@
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
+#include "base/file_descriptor.h"
 #include "net/network_watcher.h"
 #include "net/network_watcher_linux.h"
 
 namespace kelvo {
 
 struct TNetworkWatcher::TImpl {
-  int Fd = -1;
+  TFd Fd;
   std::string Error;
 };
 
 TNetworkWatcher::TNetworkWatcher(std::function<void()>) : fImpl(std::make_unique<TImpl>()) {
-  const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE);
-  if (fd < 0) {
+  TFd fd(socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE));
+  if (!fd.IsOpen()) {
     fImpl->Error = std::string("cannot open a netlink socket: ") + std::strerror(errno);
     return;
   }
   sockaddr_nl address{};
   address.nl_family = AF_NETLINK;
   address.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR;
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     fImpl->Error = std::string("cannot subscribe to network changes: ") + std::strerror(errno);
-    close(fd);
     return;
   }
-  fImpl->Fd = fd;
+  fImpl->Fd = std::move(fd);
 }
 
-TNetworkWatcher::~TNetworkWatcher() {
-  if (fImpl->Fd >= 0) {
-    close(fImpl->Fd);
-  }
-}
+TNetworkWatcher::~TNetworkWatcher() = default;
 
 const std::string& TNetworkWatcher::Error() const {
   return fImpl->Error;
 }
 
 bool TNetworkWatcher::Drain() {
-  if (fImpl->Fd < 0) {
+  if (!fImpl->Fd.IsOpen()) {
     return false;
   }
   bool changed = false;
   alignas(nlmsghdr) char buffer[8192];
   for (;;) {
-    const ssize_t received = recv(fImpl->Fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    const ssize_t received = recv(fImpl->Fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
     if (received < 0) {
       if (errno == EINTR) {
         continue;
@@ -82,7 +77,7 @@ bool TNetworkWatcher::Drain() {
 }
 
 int WatcherDescriptor(const TNetworkWatcher& AWatcher) {
-  return AWatcher.fImpl->Fd;
+  return AWatcher.fImpl->Fd.Get();
 }
 
 }  // namespace kelvo

@@ -4,9 +4,9 @@
 #include <system_error>
 
 #include "net/ethernet_utils.h"
+#include "net/host_lookup.h"
 #include "net/udp_endpoint.h"
 #include "net/udp_endpoint_impl.h"
-#include "tables/nat_info.h"
 
 namespace kelvo {
 

@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "relay/datagram_transport.h"
+#include "net/datagram_transport.h"
 
 namespace kelvo {
 

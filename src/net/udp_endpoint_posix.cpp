@@ -13,7 +13,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
+#include "base/file_descriptor.h"
 #include "net/socket_address.h"
 #include "net/udp_endpoint_impl.h"
 
@@ -41,18 +43,11 @@ bool IsStaleIcmpError(int AErrno) {
   }
 }
 
-void CloseDescriptor(int& AFd) {
-  if (AFd >= 0) {
-    ::close(AFd);
-    AFd = -1;
-  }
-}
-
 }  // namespace
 
 struct TUDPEndpoint::TImpl::TPlatform final : TUDPEndpoint::TImpl {
-  std::vector<int> fSockets;  // one per listener, same index; guarded as fListeners
-  int fWakeFd = -1;           // created by Open, closed by Close after every listener has ended
+  std::vector<TFd> fSockets;  // one per listener, same index; guarded as fListeners
+  TFd fWakeFd;                // created by Open, closed by Close after every listener has ended
 
   // Room for one recvmmsg call: kDatagramsPerBatch slots of kReceiveBufferSize bytes.
   struct TBatch {
@@ -90,8 +85,8 @@ TUDPEndpoint::TImpl::TPlatform::TBatch::TBatch()
       Messages(kDatagramsPerBatch) {}
 
 void TUDPEndpoint::TImpl::TPlatform::CreateWakeUp() {
-  fWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (fWakeFd < 0) {
+  fWakeFd.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!fWakeFd.IsOpen()) {
     throw TEndpointError(ErrorText("cannot create the listener wake-up", errno));
   }
 }
@@ -99,12 +94,13 @@ void TUDPEndpoint::TImpl::TPlatform::CreateWakeUp() {
 TUDPEndpoint::TImpl::TAddress TUDPEndpoint::TImpl::TPlatform::OpenSocket(
     TAddress AAddress, const std::string& AWhere) {
   sockaddr_in Address = MakeSocketAddress(AAddress.IP, AAddress.Port);
-  const int Socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (Socket < 0) {
+  TFd Created(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!Created.IsOpen()) {
     throw TEndpointError(ErrorText("cannot create a UDP socket", errno));
   }
-  // Keep the descriptor owned before anything else can fail.
-  fSockets.push_back(Socket);
+  const int Socket = Created.Get();
+  // The endpoint owns the socket before anything else can fail.
+  fSockets.push_back(std::move(Created));
   // No SO_REUSEADDR: a second relay on the same address and port must fail here.
   if (::bind(Socket, AsSockaddr(Address), sizeof Address) != 0) {
     throw TEndpointError(ErrorText("cannot bind " + AWhere, errno));
@@ -118,28 +114,25 @@ TUDPEndpoint::TImpl::TAddress TUDPEndpoint::TImpl::TPlatform::OpenSocket(
 }
 
 void TUDPEndpoint::TImpl::TPlatform::WakeListeners() {
-  if (fWakeFd >= 0) {
+  if (fWakeFd.IsOpen()) {
     const std::uint64_t One = 1;
     // Every listener polls the same eventfd; it stays readable until it is closed.
-    [[maybe_unused]] const ssize_t Written = ::write(fWakeFd, &One, sizeof One);
+    [[maybe_unused]] const ssize_t Written = ::write(fWakeFd.Get(), &One, sizeof One);
   }
 }
 
 void TUDPEndpoint::TImpl::TPlatform::CloseSockets() {
-  for (int& Socket : fSockets) {
-    CloseDescriptor(Socket);
-  }
   fSockets.clear();
 }
 
 void TUDPEndpoint::TImpl::TPlatform::CloseWakeUp() {
-  CloseDescriptor(fWakeFd);
+  fWakeFd.Reset();
 }
 
 void TUDPEndpoint::TImpl::TPlatform::Listen(std::size_t AIndex) {
-  const int Socket = fSockets[AIndex];
+  const int Socket = fSockets[AIndex].Get();
   TBatch Batch;
-  pollfd Waits[2] = {{Socket, POLLIN, 0}, {fWakeFd, POLLIN, 0}};
+  pollfd Waits[2] = {{Socket, POLLIN, 0}, {fWakeFd.Get(), POLLIN, 0}};
   while (!fStopRequested.load()) {
     Waits[0].revents = 0;
     Waits[1].revents = 0;
@@ -219,7 +212,7 @@ void TUDPEndpoint::TImpl::TPlatform::ReceiveQueued(int ASocket, TBatch& ABatch) 
 
 TUDPEndpoint::TImpl::TSendResult TUDPEndpoint::TImpl::TPlatform::SendFromFirst(
     TAddress ATarget, std::span<const std::uint8_t> ABytes) {
-  const int Socket = fSockets.front();
+  const int Socket = fSockets.front().Get();
   sockaddr_in Target = MakeSocketAddress(ATarget.IP, ATarget.Port);
   auto SendOnce = [&] {
     ssize_t Sent;

@@ -7,7 +7,8 @@
 
 #include <chrono>
 
-#include "app/windows_text.h"
+#include "base/handle_win.h"
+#include "base/windows_text.h"
 #include "net/socket_address.h"
 #include "net/udp_endpoint_impl.h"
 #include "net/winsock.h"
@@ -21,24 +22,18 @@ constexpr int kDatagramsPerWakeUp = 64;
 constexpr int kSendWaitMs = 1000;
 constexpr int kReceiveBufferBytes = 1 << 20;
 
-void CloseEvent(HANDLE& AEvent) {
-  if (AEvent != nullptr) {
-    ::CloseHandle(AEvent);
-    AEvent = nullptr;
-  }
-}
-
 }  // namespace
 
 struct TUDPEndpoint::TImpl::TPlatform final : TUDPEndpoint::TImpl {
   // One bound socket and its readiness event, per listener at the same index.
+  // The socket goes first, then its event (members end in reverse order).
   struct TSocket {
-    SOCKET Socket = INVALID_SOCKET;
-    HANDLE Readable = nullptr;  // WSAEventSelect(FD_READ)
+    THandle Readable;  // WSAEventSelect(FD_READ); a WSA event is a kernel event
+    TSocketHandle Socket;
   };
 
   std::vector<TSocket> fSockets;  // guarded as fListeners
-  HANDLE fStopEvent = nullptr;    // created by Open, closed by Close after every listener ended
+  THandle fStopEvent;             // created by Open, closed by Close after every listener ended
 
   void CreateWakeUp() override;
   TAddress OpenSocket(TAddress AAddress, const std::string& AWhere) override;
@@ -66,8 +61,8 @@ void TUDPEndpoint::TImpl::TPlatform::CreateWakeUp() {
   } catch (const std::exception& E) {
     throw TEndpointError(E.what());
   }
-  fStopEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (fStopEvent == nullptr) {
+  fStopEvent.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!fStopEvent) {
     throw TEndpointError(
         ErrorText("cannot create the listener stop event", static_cast<int>(GetLastError())));
   }
@@ -76,13 +71,14 @@ void TUDPEndpoint::TImpl::TPlatform::CreateWakeUp() {
 TUDPEndpoint::TImpl::TAddress TUDPEndpoint::TImpl::TPlatform::OpenSocket(
     TAddress AAddress, const std::string& AWhere) {
   sockaddr_in Address = MakeSocketAddress(AAddress.IP, AAddress.Port);
-  const SOCKET Socket = ::WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0,
-                                     WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
-  if (Socket == INVALID_SOCKET) {
+  TSocketHandle Created(::WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0,
+                                     WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
+  if (!Created) {
     throw TEndpointError(ErrorText("cannot create a UDP socket", WSAGetLastError()));
   }
-  // Keep the socket owned before anything else can fail.
-  fSockets.push_back({Socket, nullptr});
+  const SOCKET Socket = Created.Get();
+  // The endpoint owns the socket before anything else can fail.
+  fSockets.push_back({THandle(), std::move(Created)});
   // A second relay on the same address and port must fail to bind, also against programs
   // that ask for SO_REUSEADDR.
   BOOL Exclusive = TRUE;
@@ -113,7 +109,7 @@ TUDPEndpoint::TImpl::TAddress TUDPEndpoint::TImpl::TPlatform::OpenSocket(
   if (Readable == WSA_INVALID_EVENT) {
     throw TEndpointError(ErrorText("cannot create a socket event", WSAGetLastError()));
   }
-  fSockets.back().Readable = Readable;
+  fSockets.back().Readable.Reset(Readable);
   // Also makes the socket non-blocking.
   if (::WSAEventSelect(Socket, Readable, FD_READ) != 0) {
     throw TEndpointError(ErrorText("cannot watch " + AWhere, WSAGetLastError()));
@@ -122,29 +118,24 @@ TUDPEndpoint::TImpl::TAddress TUDPEndpoint::TImpl::TPlatform::OpenSocket(
 }
 
 void TUDPEndpoint::TImpl::TPlatform::WakeListeners() {
-  if (fStopEvent != nullptr) {
-    ::SetEvent(fStopEvent);  // manual reset: every listener sees it
+  if (fStopEvent) {
+    ::SetEvent(fStopEvent.Get());  // manual reset: every listener sees it
   }
 }
 
 void TUDPEndpoint::TImpl::TPlatform::CloseSockets() {
-  for (TSocket& S : fSockets) {
-    ::closesocket(S.Socket);
-    if (S.Readable != nullptr) {
-      ::WSACloseEvent(S.Readable);
-    }
-  }
   fSockets.clear();
 }
 
 void TUDPEndpoint::TImpl::TPlatform::CloseWakeUp() {
-  CloseEvent(fStopEvent);
+  fStopEvent.Reset();
 }
 
 void TUDPEndpoint::TImpl::TPlatform::Listen(std::size_t AIndex) {
-  const TSocket Own = fSockets[AIndex];
+  const SOCKET OwnSocket = fSockets[AIndex].Socket.Get();
+  const HANDLE OwnReadable = fSockets[AIndex].Readable.Get();
   std::vector<std::uint8_t> Buffer(kReceiveBufferSize);
-  const HANDLE Waits[2] = {fStopEvent, Own.Readable};
+  const HANDLE Waits[2] = {fStopEvent.Get(), OwnReadable};
   while (!fStopRequested.load()) {
     const DWORD Ready = ::WaitForMultipleObjects(2, Waits, FALSE, kListenerWaitMs);
     if (Ready == WAIT_FAILED) {
@@ -158,11 +149,11 @@ void TUDPEndpoint::TImpl::TPlatform::Listen(std::size_t AIndex) {
     // Resets the event; FD_READ is signalled again by the next datagram or by a receive that
     // leaves datagrams queued.
     WSANETWORKEVENTS Events{};
-    ::WSAEnumNetworkEvents(Own.Socket, Own.Readable, &Events);
+    ::WSAEnumNetworkEvents(OwnSocket, OwnReadable, &Events);
     // Under load, read what is queued before waiting again; bounded so a stop is seen
     // promptly.
     for (int Count = 0; Count < kDatagramsPerWakeUp && !fStopRequested.load(); ++Count) {
-      if (!ReceiveOne(Own.Socket, Buffer)) {
+      if (!ReceiveOne(OwnSocket, Buffer)) {
         break;
       }
     }
@@ -199,7 +190,7 @@ bool TUDPEndpoint::TImpl::TPlatform::ReceiveOne(SOCKET ASocket,
 
 TUDPEndpoint::TImpl::TSendResult TUDPEndpoint::TImpl::TPlatform::SendFromFirst(
     TAddress ATarget, std::span<const std::uint8_t> ABytes) {
-  const SOCKET Socket = fSockets.front().Socket;
+  const SOCKET Socket = fSockets.front().Socket.Get();
   sockaddr_in Target = MakeSocketAddress(ATarget.IP, ATarget.Port);
   // The socket is non-blocking (WSAEventSelect): a full send buffer is waited out briefly, as
   // a blocking send would.

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/windows_text.h"
+#include "base/windows_text.h"
 #include "net/ethernet_utils.h"
 #include "net/winsock.h"
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "relay/datagram_transport.h"
+#include "net/datagram_transport.h"
 #include "relay/frame.h"
 #include "relay/receive_states.h"
 #include "relay/relay_view.h"

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/file_descriptor.h"
 #include "ui_qt/display_probe.h"
 
 namespace kelvo {
@@ -32,13 +33,11 @@ bool ConnectUnix(const std::string& APath, bool AAbstract) {
   // An abstract name is the bytes after the leading zero, without a terminating one.
   const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset +
                                                   APath.size() + (AAbstract ? 0 : 1));
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
+  const TFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.IsOpen()) {
     return false;
   }
-  const bool connected = connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0;
-  close(fd);
-  return connected;
+  return connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0;
 }
 
 bool ConnectTcp(const std::string& AHost, int APort) {
@@ -50,10 +49,9 @@ bool ConnectTcp(const std::string& AHost, int APort) {
   }
   bool connected = false;
   for (addrinfo* item = found; item != nullptr && !connected; item = item->ai_next) {
-    const int fd = socket(item->ai_family, item->ai_socktype | SOCK_CLOEXEC, item->ai_protocol);
-    if (fd >= 0) {
-      connected = connect(fd, item->ai_addr, item->ai_addrlen) == 0;
-      close(fd);
+    const TFd fd(socket(item->ai_family, item->ai_socktype | SOCK_CLOEXEC, item->ai_protocol));
+    if (fd.IsOpen()) {
+      connected = connect(fd.Get(), item->ai_addr, item->ai_addrlen) == 0;
     }
   }
   freeaddrinfo(found);

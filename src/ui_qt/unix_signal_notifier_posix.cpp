@@ -7,19 +7,21 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <stdexcept>
+#include <utility>
 
+#include "base/file_descriptor.h"
 #include "ui_qt/unix_signal_notifier.h"
 
 namespace kelvo {
 
 namespace {
 
-int gSignalFds[2] = {-1, -1};  // [0] written by the handler, [1] read by the event loop
+TFd gSignalFds[2];  // [0] written by the handler, [1] read by the event loop
 
 void HandleSignal(int ASignal) {
   const int savedErrno = errno;
   const unsigned char number = static_cast<unsigned char>(ASignal);
-  [[maybe_unused]] const ssize_t written = write(gSignalFds[0], &number, 1);
+  [[maybe_unused]] const ssize_t written = write(gSignalFds[0].Get(), &number, 1);
   errno = savedErrno;
 }
 
@@ -44,14 +46,19 @@ sigset_t HandledSignals() {
 
 TUnixSignalNotifier::TUnixSignalNotifier(QObject* AParent) : QObject(AParent) {
   setObjectName(QStringLiteral("UnixSignalNotifier"));
-  if (gSignalFds[0] >= 0) {
+  if (gSignalFds[0].IsOpen()) {
     throw std::logic_error("only one signal notifier may exist at a time");
   }
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, gSignalFds) != 0) {
-    gSignalFds[0] = gSignalFds[1] = -1;
+  int pair[2] = {-1, -1};
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) {
     throw std::runtime_error("cannot create the signal socket pair");
   }
-  fNotifier = new QSocketNotifier(gSignalFds[1], QSocketNotifier::Read, this);
+  TFd writeEnd(pair[0]);
+  TFd readEnd(pair[1]);
+  fNotifier = new QSocketNotifier(readEnd.Get(), QSocketNotifier::Read, this);
+  // Published only now that nothing can fail any more: the handlers write to them.
+  gSignalFds[0] = std::move(writeEnd);
+  gSignalFds[1] = std::move(readEnd);
   connect(fNotifier, &QSocketNotifier::activated, this, &TUnixSignalNotifier::SocketActivated);
   InstallHandler(SIGINT, HandleSignal);
   InstallHandler(SIGTERM, HandleSignal);
@@ -67,14 +74,13 @@ TUnixSignalNotifier::~TUnixSignalNotifier() {
   InstallHandler(SIGTERM, SIG_DFL);
   InstallHandler(SIGHUP, SIG_DFL);
   fNotifier->setEnabled(false);
-  close(gSignalFds[0]);
-  close(gSignalFds[1]);
-  gSignalFds[0] = gSignalFds[1] = -1;
+  gSignalFds[0].Reset();
+  gSignalFds[1].Reset();
 }
 
 void TUnixSignalNotifier::SocketActivated() {
   unsigned char number = 0;
-  while (read(gSignalFds[1], &number, 1) == 1) {
+  while (read(gSignalFds[1].Get(), &number, 1) == 1) {
     if (number == SIGHUP) {
       emit ReloadRequested();
     } else {

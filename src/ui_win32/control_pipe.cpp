@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/wait_time.h"
+#include "base/wait_time.h"
 
 namespace kelvo {
 
@@ -36,16 +36,16 @@ TControlPipe::TControlPipe(const std::string& ASocketName, TAnswer AAnswer, TQui
   sinkClass.hInstance = GetModuleHandleW(nullptr);
   sinkClass.lpszClassName = kSinkClass;
   RegisterClassExW(&sinkClass);  // fails harmlessly when already registered
-  fSink = CreateWindowExW(0, kSinkClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                          GetModuleHandleW(nullptr), nullptr);
-  fStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  fFinished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (fSink == nullptr || fStop == nullptr || fFinished == nullptr) {
+  fSink.Reset(CreateWindowExW(0, kSinkClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              GetModuleHandleW(nullptr), nullptr));
+  fStop.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  fFinished.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!fSink || !fStop || !fFinished) {
     AError = "cannot set up the request window";
     fServer.reset();
     return;
   }
-  SetWindowLongPtrW(fSink, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetWindowLongPtrW(fSink.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   try {
     fThread = std::thread([this] { Run(); });
   } catch (const std::exception& error) {
@@ -57,10 +57,11 @@ TControlPipe::TControlPipe(const std::string& ASocketName, TAnswer AAnswer, TQui
 TControlPipe::~TControlPipe() {
   fClosing = true;
   if (fThread.joinable()) {
-    SetEvent(fStop);
+    SetEvent(fStop.Get());
     // The thread may be waiting for this thread in SendMessage: take such messages until it
     // has finished.
-    while (MsgWaitForMultipleObjects(1, &fFinished, FALSE, INFINITE, QS_SENDMESSAGE) ==
+    const HANDLE finished = fFinished.Get();
+    while (MsgWaitForMultipleObjects(1, &finished, FALSE, INFINITE, QS_SENDMESSAGE) ==
            WAIT_OBJECT_0 + 1) {
       MSG message;
       PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
@@ -68,18 +69,11 @@ TControlPipe::~TControlPipe() {
     fThread.join();
   }
   fServer.reset();
-  if (fSink != nullptr) {
-    DestroyWindow(fSink);
-  }
-  for (HANDLE event : {fStop, fFinished}) {
-    if (event != nullptr) {
-      CloseHandle(event);
-    }
-  }
+  fSink.Reset();
 }
 
 void TControlPipe::Run() {
-  std::vector<HANDLE> waits{fStop};
+  std::vector<HANDLE> waits{fStop.Get()};
   waits.insert(waits.end(), fServer->Events().begin(), fServer->Events().end());
   const auto handler = [this](const std::string& ALine, bool& AQuit) {
     return AnswerOnGuiThread(ALine, AQuit);
@@ -97,16 +91,16 @@ void TControlPipe::Run() {
     }
     quit = fServer->DropLate() || quit;
     if (quit) {
-      PostMessageW(fSink, kQuitMessage, 0, 0);
+      PostMessageW(fSink.Get(), kQuitMessage, 0, 0);
     }
   }
-  SetEvent(fFinished);
+  SetEvent(fFinished.Get());
 }
 
 std::string TControlPipe::AnswerOnGuiThread(const std::string& ALine, bool& AQuit) {
   TCall call;
   call.Line = &ALine;
-  SendMessageW(fSink, kRequestMessage, 0, reinterpret_cast<LPARAM>(&call));
+  SendMessageW(fSink.Get(), kRequestMessage, 0, reinterpret_cast<LPARAM>(&call));
   AQuit = call.Quit;
   return call.Answer;
 }

@@ -15,6 +15,7 @@
 
 #include "app/control_requests.h"
 #include "app/pipe_server_win.h"
+#include "base/handle_win.h"
 
 namespace kelvo {
 
@@ -41,9 +42,9 @@ class TControlPipe {
 
   TAnswer fAnswer;
   TQuit fQuit;
-  HWND fSink = nullptr;  // message-only window of the GUI thread
-  HANDLE fStop = nullptr;
-  HANDLE fFinished = nullptr;
+  TWindowHandle fSink;  // message-only window of the GUI thread
+  THandle fStop;
+  THandle fFinished;
   std::atomic<bool> fClosing{false};
   std::unique_ptr<TPipeServer> fServer;
   std::thread fThread;

@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/handle_win.h"
 #include "ui_win32/win32_text.h"
 
 namespace kelvo {
@@ -61,19 +62,18 @@ std::wstring WithCrLf(const std::wstring& AText) {
 
 std::string ReadShared(const std::wstring& AFileName) {
   // Others may read the file meanwhile, but not write it.
-  HANDLE file = CreateFileW(AFileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  const THandle file(CreateFileW(AFileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
     throw std::runtime_error("Cannot open file \"" + Narrow(AFileName) + "\"");
   }
   std::string bytes;
   std::vector<char> buffer(64 * 1024);
   DWORD read = 0;
-  while (ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) &&
+  while (ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) &&
          read > 0) {
     bytes.append(buffer.data(), read);
   }
-  CloseHandle(file);
   return bytes;
 }
 

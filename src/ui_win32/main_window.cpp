@@ -64,16 +64,17 @@ TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOpti
                                 ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
   RegisterPictureClass();
-  fIcon = LoadMainIcon(GetSystemMetrics(SM_CXICON));
-  fSmallIcon = LoadMainIcon(GetSystemMetrics(SM_CXSMICON));
-  RegisterMainWindowClass(&TfmMain::WndProc, fIcon, fSmallIcon);
+  fIcon.Reset(LoadMainIcon(GetSystemMetrics(SM_CXICON)));
+  fSmallIcon.Reset(LoadMainIcon(GetSystemMetrics(SM_CXSMICON)));
+  RegisterMainWindowClass(&TfmMain::WndProc, fIcon.Get(), fSmallIcon.Get());
 
   // Sizable, with system menu and minimize button but no maximize button.
   const DWORD style =
       WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME | WS_CLIPCHILDREN;
-  fHandle =
-      CreateWindowExW(WS_EX_CONTROLPARENT, kMainWindowClass, L"", style, CW_USEDEFAULT,
-                      CW_USEDEFAULT, 100, 100, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+  fWindow.Reset(CreateWindowExW(WS_EX_CONTROLPARENT, kMainWindowClass, L"", style, CW_USEDEFAULT,
+                                CW_USEDEFAULT, 100, 100, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), this));
+  fHandle = fWindow.Get();
   if (fHandle == nullptr) {
     throw std::runtime_error("The main window could not be created");
   }
@@ -101,15 +102,8 @@ TfmMain::~TfmMain() {
   if (fTray) {
     fTray->Remove();
   }
-  if (fHandle != nullptr) {
-    SetWindowLongPtrW(fHandle, GWLP_USERDATA, 0);
-    DestroyWindow(fHandle);
-  }
-  for (HICON icon : {fIcon, fSmallIcon}) {
-    if (icon != nullptr) {
-      DestroyIcon(icon);
-    }
-  }
+  fWindow.Reset();
+  fHandle = nullptr;
 }
 
 HWND TfmMain::Child(int AId) const {
@@ -351,7 +345,7 @@ void TfmMain::FormResize() {
 
 void TfmMain::FormCreate(const TCommandLine& AOptions, TRelayAsk AAttachTo) {
   // 1. The notification icon.
-  fTray = std::make_unique<TTrayIcon>(fHandle, fSmallIcon);
+  fTray = std::make_unique<TTrayIcon>(fHandle, fSmallIcon.Get());
   fTray->Add();
   if (AAttachTo) {
     FormCreateAttached(std::move(AAttachTo));

@@ -17,6 +17,7 @@
 
 #include "app/command_line.h"
 #include "app/control_requests.h"
+#include "base/handle_win.h"
 #include "present/attached_view.h"
 #include "present/settings_window.h"
 #include "relay/relay_view.h"
@@ -24,6 +25,16 @@
 #include "ui_win32/win32_controls.h"
 
 namespace kelvo {
+
+// A window whose GWLP_USERDATA points at the object that owns it (see TfmMain::WndProc): cut
+// loose before it is destroyed, so that no message of its last moments reaches an object that
+// is gone.
+struct TFormWindowTraits : TWindowTraits {
+  static bool Close(HWND AWindow) {
+    SetWindowLongPtrW(AWindow, GWLP_USERDATA, 0);
+    return DestroyWindow(AWindow) != FALSE;
+  }
+};
 
 class TAttachedWindow;
 class TFormLifecycle;
@@ -136,7 +147,13 @@ class TfmMain : public TSettingsWindow {
 
   TMyLog& fLog;
   TRegistryStore& fStore;
-  HWND fHandle = nullptr;
+  // Declared before the window, so that they outlive it also when the constructor throws.
+  TIcon fIcon;
+  TIcon fSmallIcon;
+  // Owns the window: when the constructor throws, the window is cut loose and destroyed once
+  // the members declared after it are gone.
+  THandleOwner<TFormWindowTraits> fWindow;
+  HWND fHandle = nullptr;  // fWindow's handle
   int fDpi = 96;
   TDialogs fDialogs;
   TGdiObject fFont;       // Tahoma 11
@@ -145,8 +162,6 @@ class TfmMain : public TSettingsWindow {
   TGdiObject fErrorFont;  // Tahoma 11 bold
   TGdiObject fWhiteBrush;
   TGdiObject fLineBrush;
-  HICON fIcon = nullptr;
-  HICON fSmallIcon = nullptr;
   std::array<std::unique_ptr<TPicture>, 5>
       fPictures;  // strip, logo, application, controller, relay
   std::unique_ptr<TTrayIcon> fTray;

@@ -5,6 +5,7 @@
 #include <wincodec.h>
 
 #include <string>
+#include <utility>
 
 namespace kelvo {
 
@@ -94,34 +95,28 @@ TPicture::TPicture(const wchar_t* AName) {
   header.bmiHeader.biBitCount = 32;
   header.bmiHeader.biCompression = BI_RGB;
   void* pixels = nullptr;
-  HBITMAP bitmap = CreateDIBSection(nullptr, &header, DIB_RGB_COLORS, &pixels, nullptr, 0);
-  if (bitmap == nullptr) {
+  THandleOwner<TGdiObjectTraits> bitmap(
+      CreateDIBSection(nullptr, &header, DIB_RGB_COLORS, &pixels, nullptr, 0));
+  if (!bitmap) {
     Check(E_OUTOFMEMORY, "creating the bitmap", AName);
   }
   const UINT stride = width * 4;
   const HRESULT copied =
       converter->CopyPixels(nullptr, stride, stride * height, static_cast<BYTE*>(pixels));
   if (FAILED(copied)) {
-    DeleteObject(bitmap);
     Check(copied, "copying the pixels", AName);
   }
-  fBitmap = bitmap;
+  fBitmap = std::move(bitmap);
   fWidth = static_cast<int>(width);
   fHeight = static_cast<int>(height);
 }
 
-TPicture::~TPicture() {
-  if (fBitmap != nullptr) {
-    DeleteObject(fBitmap);
-  }
-}
-
 void TPicture::Draw(HDC ADC, const RECT& ADest) const {
-  if (fBitmap == nullptr) {
+  if (!fBitmap) {
     return;
   }
   HDC source = CreateCompatibleDC(ADC);
-  HGDIOBJ previous = SelectObject(source, fBitmap);
+  HGDIOBJ previous = SelectObject(source, fBitmap.Get());
   BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
   SetStretchBltMode(ADC, HALFTONE);
   // gdi32's own entry point, the one msimg32's AlphaBlend forwards to.

@@ -7,6 +7,8 @@
 
 #include <stdexcept>
 
+#include "base/handle_win.h"
+
 namespace kelvo {
 
 class TPictureError : public std::runtime_error {
@@ -19,19 +21,18 @@ class TPicture {
   TPicture() = default;
   // Decodes the RCDATA resource AName of this executable; throws TPictureError.
   explicit TPicture(const wchar_t* AName);
-  ~TPicture();
   TPicture(const TPicture&) = delete;
   TPicture& operator=(const TPicture&) = delete;
 
-  bool Empty() const { return fBitmap == nullptr; }
+  bool Empty() const { return !fBitmap; }
   int Width() const { return fWidth; }
   int Height() const { return fHeight; }
-  HBITMAP Bitmap() const { return fBitmap; }
+  HBITMAP Bitmap() const { return static_cast<HBITMAP>(fBitmap.Get()); }
   // Draws the picture stretched into ADest with its alpha channel.
   void Draw(HDC ADC, const RECT& ADest) const;
 
  private:
-  HBITMAP fBitmap = nullptr;
+  THandleOwner<TGdiObjectTraits> fBitmap;
   int fWidth = 0;
   int fHeight = 0;
 };

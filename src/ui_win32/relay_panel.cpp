@@ -31,8 +31,9 @@ void RebuildBackground(HWND APanel, TPanelState& AState) {
   }
   HDC screen = GetDC(APanel);
   HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
-  HGDIOBJ previous = SelectObject(memory, bitmap);
+  // Deleted at the end: the brush made from it keeps its own copy.
+  const TGdiObject bitmap(CreateCompatibleBitmap(screen, client.right, client.bottom));
+  HGDIOBJ previous = SelectObject(memory, bitmap.Get());
   FillRect(memory, &client, GetSysColorBrush(COLOR_BTNFACE));
   if (AState.Drawing != nullptr) {
     AState.Drawing->Draw(memory, AState.DrawingBounds);
@@ -40,8 +41,7 @@ void RebuildBackground(HWND APanel, TPanelState& AState) {
   SelectObject(memory, previous);
   DeleteDC(memory);
   ReleaseDC(APanel, screen);
-  AState.Background.Reset(CreatePatternBrush(bitmap));
-  DeleteObject(bitmap);  // the brush keeps its own copy
+  AState.Background.Reset(CreatePatternBrush(static_cast<HBITMAP>(bitmap.Get())));
 }
 
 HBRUSH ChildBrush(HWND APanel, TPanelState& AState, HDC ADC, HWND AChild) {

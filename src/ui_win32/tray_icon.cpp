@@ -26,9 +26,6 @@ TTrayIcon::TTrayIcon(HWND AOwner, HICON AIcon)
 
 TTrayIcon::~TTrayIcon() {
   Remove();
-  if (fAlertIcon != nullptr) {
-    DestroyIcon(fAlertIcon);
-  }
 }
 
 void TTrayIcon::SetAlert(bool AAlert) {
@@ -36,7 +33,7 @@ void TTrayIcon::SetAlert(bool AAlert) {
     return;
   }
   fAlert = AAlert;
-  fData.hIcon = AAlert && fAlertIcon != nullptr ? fAlertIcon : fIcon;
+  fData.hIcon = AAlert && fAlertIcon ? fAlertIcon.Get() : fIcon;
   if (fAdded) {
     Shell_NotifyIconW(NIM_MODIFY, &fData);
   }

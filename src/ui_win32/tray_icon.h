@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "base/handle_win.h"
+
 namespace kelvo {
 
 // Message 1026: the icon's callback; lParam carries the mouse message.
@@ -51,7 +53,7 @@ class TTrayIcon {
  private:
   HWND fOwner;
   HICON fIcon;
-  HICON fAlertIcon;  // owned; null when the executable carries none
+  TIcon fAlertIcon;  // null when the executable carries none
   bool fAlert = false;
   NOTIFYICONDATAW fData{};
   UINT fTaskbarCreated;

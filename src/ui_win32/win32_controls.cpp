@@ -27,13 +27,6 @@ HFONT CreatePointFont(const wchar_t* AFace, int APoints, int ADpi) {
   return MakeFont(AFace, MulDiv(APoints, ADpi, 72), false);
 }
 
-void TGdiObject::Reset(HGDIOBJ AObject) {
-  if (fObject != nullptr) {
-    DeleteObject(fObject);
-  }
-  fObject = AObject;
-}
-
 int WindowDpi(HWND AWindow) {
   // GetDpiForWindow exists from Windows 10 1607 on; older systems report the screen's dpi.
   using TGetDpiForWindow = UINT(WINAPI*)(HWND);

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/handle_win.h"
 #include "present/main_window_design.h"
 
 namespace kelvo {
@@ -17,20 +18,11 @@ HFONT CreateDesignFont(const wchar_t* AFace, int APixelHeight, int ADpi, bool AB
 HFONT CreatePointFont(const wchar_t* AFace, int APoints, int ADpi);
 
 // Owns one GDI object and deletes it.
-class TGdiObject {
+class TGdiObject : public THandleOwner<TGdiObjectTraits> {
  public:
-  TGdiObject() = default;
-  explicit TGdiObject(HGDIOBJ AObject) : fObject(AObject) {}
-  ~TGdiObject() { Reset(); }
-  TGdiObject(const TGdiObject&) = delete;
-  TGdiObject& operator=(const TGdiObject&) = delete;
-  void Reset(HGDIOBJ AObject = nullptr);
-  HGDIOBJ Get() const { return fObject; }
-  HFONT Font() const { return static_cast<HFONT>(fObject); }
-  HBRUSH Brush() const { return static_cast<HBRUSH>(fObject); }
-
- private:
-  HGDIOBJ fObject = nullptr;
+  using THandleOwner::THandleOwner;
+  HFONT Font() const { return static_cast<HFONT>(Get()); }
+  HBRUSH Brush() const { return static_cast<HBRUSH>(Get()); }
 };
 
 // Dots per inch of AWindow (96 when the system cannot tell).

@@ -1,4 +1,5 @@
-// UTF-8 (the program's strings) to UTF-16 (the Windows API) and back, at the API boundary only.
+// UTF-8 (the program's strings) to UTF-16 (the Windows API) and back, at the API boundary only;
+// the front-end's short names for base/windows_text.h.
 // Any thread.
 #pragma once
 

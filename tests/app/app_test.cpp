@@ -14,7 +14,7 @@
 #include "app/control_requests.h"
 #include "app/relay_host.h"
 #include "app/version.h"
-#include "app/wait_time.h"
+#include "base/wait_time.h"
 #include "config/registry_store.h"
 #include "config/settings_home.h"
 #include "diag/my_log.h"
@@ -158,11 +158,27 @@ TEST(CommandLine, HiddenGoesWithTheWindowAloneAndAutostartTakesAValue) {
 
 TEST(CommandLine, HelpNamesEveryOptionAndExitCode) {
   const std::string help = UsageText();
-  for (const char* text :
-       {"--headless", "--debug-log", "--list-adapters", "--set-adapter", "--add-static",
-        "--remove-static", "--show-settings", "--status", "--json", "watch -n1 kelvorelay --status",
-        "--quit", "--version", "--help", "--hidden", "--autostart on|off", "0.0.0.0", "SIGHUP",
-        "  0  ", "  1  ", "  2  ", "  3  "}) {
+  for (const char* text : {"--headless",
+                           "--debug-log",
+                           "--list-adapters",
+                           "--set-adapter",
+                           "--add-static",
+                           "--remove-static",
+                           "--show-settings",
+                           "--status",
+                           "--json",
+                           "watch -n1 kelvorelay --status",
+                           "--quit",
+                           "--version",
+                           "--help",
+                           "--hidden",
+                           "--autostart on|off",
+                           "0.0.0.0",
+                           "SIGHUP",
+                           "  0  ",
+                           "  1  ",
+                           "  2  ",
+                           "  3  "}) {
     EXPECT_NE(help.find(text), std::string::npos) << text;
   }
 }

@@ -18,7 +18,7 @@
 #include "app/instance_guard.h"
 #include "app/pipe_io_win.h"
 #include "app/pipe_server_win.h"
-#include "app/windows_text.h"
+#include "base/windows_text.h"
 
 namespace kelvo {
 namespace {

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "net/ethernet_utils.h"
+#include "net/host_lookup.h"
 #include "net/loopback_peer.h"
 #include "net/udp_endpoint.h"
-#include "tables/host_lookup.h"
 #include "tables/nat_info.h"
 
 namespace kelvo {

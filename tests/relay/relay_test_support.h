@@ -22,7 +22,7 @@
 #include <sstream>
 
 #include "diag/my_log.h"
-#include "relay/datagram_transport.h"
+#include "net/datagram_transport.h"
 #include "relay/frame.h"
 #include "relay/relay_engine.h"
 #include "relay/relay_view.h"

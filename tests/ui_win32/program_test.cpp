@@ -22,7 +22,7 @@
 #include "app/instance_guard.h"
 #include "app/pipe_io_win.h"
 #include "app/status_report.h"
-#include "app/windows_text.h"
+#include "base/windows_text.h"
 #include "present/main_window_design.h"
 #include "ui_win32/options_dialog.h"
 #include "ui_win32/tray_icon.h"

@@ -2,55 +2,56 @@
 
 #include <string>
 
-#include "app/windows_text.h"
+#include "base/utf16.h"
+#include "base/windows_text.h"
 
 namespace kelvo {
 
 namespace {
 
-std::wstring ToWide(UINT ACodePage, const std::string& AText) {
-  if (AText.empty()) {
-    return {};
-  }
-  const int Size = static_cast<int>(AText.size());
-  const int Needed = MultiByteToWideChar(ACodePage, 0, AText.data(), Size, nullptr, 0);
-  std::wstring Wide(static_cast<std::size_t>(Needed > 0 ? Needed : 0), L'\0');
-  if (Needed > 0) {
-    MultiByteToWideChar(ACodePage, 0, AText.data(), Size, Wide.data(), Needed);
-  }
-  return Wide;
-}
-
-std::string FromWide(UINT ACodePage, const std::wstring& AText) {
+std::string WideToAnsiText(const std::wstring& AText) {
   if (AText.empty()) {
     return {};
   }
   const int Size = static_cast<int>(AText.size());
   const int Needed =
-      WideCharToMultiByte(ACodePage, 0, AText.data(), Size, nullptr, 0, nullptr, nullptr);
+      WideCharToMultiByte(CP_ACP, 0, AText.data(), Size, nullptr, 0, nullptr, nullptr);
   std::string Text(static_cast<std::size_t>(Needed > 0 ? Needed : 0), '\0');
   if (Needed > 0) {
-    WideCharToMultiByte(ACodePage, 0, AText.data(), Size, Text.data(), Needed, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, AText.data(), Size, Text.data(), Needed, nullptr, nullptr);
   }
   return Text;
 }
 
 }  // namespace
 
-std::wstring Utf8ToWide(const std::string& AText) {
-  return ToWide(CP_UTF8, AText);
+// wchar_t is UTF-16 on Windows: the portable converter's units are the API's units.
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+
+std::wstring Utf8ToWide(std::string_view AText) {
+  const std::u16string Units = Utf8ToUtf16(AText);
+  return std::wstring(Units.begin(), Units.end());
 }
 
 std::wstring AnsiToWide(const std::string& AText) {
-  return ToWide(CP_ACP, AText);
+  if (AText.empty()) {
+    return {};
+  }
+  const int Size = static_cast<int>(AText.size());
+  const int Needed = MultiByteToWideChar(CP_ACP, 0, AText.data(), Size, nullptr, 0);
+  std::wstring Wide(static_cast<std::size_t>(Needed > 0 ? Needed : 0), L'\0');
+  if (Needed > 0) {
+    MultiByteToWideChar(CP_ACP, 0, AText.data(), Size, Wide.data(), Needed);
+  }
+  return Wide;
 }
 
-std::string WideToUtf8(const std::wstring& AText) {
-  return FromWide(CP_UTF8, AText);
+std::string WideToUtf8(std::wstring_view AText) {
+  return Utf16ToUtf8(std::u16string(AText.begin(), AText.end()));
 }
 
 std::string Utf8ToAnsi(const std::string& AText) {
-  return FromWide(CP_ACP, Utf8ToWide(AText));
+  return WideToAnsiText(Utf8ToWide(AText));
 }
 
 std::string WindowsErrorText(unsigned long AError) {

@@ -8,8 +8,7 @@
 #include <memory>
 
 #include "net/ethernet_utils.h"
-#include "tables/host_lookup.h"
-#include "tables/nat_info.h"
+#include "net/host_lookup.h"
 
 namespace kelvo {
 

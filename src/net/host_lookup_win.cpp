@@ -4,11 +4,10 @@
 #include <cstring>
 #include <memory>
 
-#include "app/windows_text.h"
+#include "base/windows_text.h"
 #include "net/ethernet_utils.h"
+#include "net/host_lookup.h"
 #include "net/winsock.h"
-#include "tables/host_lookup.h"
-#include "tables/nat_info.h"
 
 namespace kelvo {
 

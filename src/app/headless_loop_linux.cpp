@@ -23,6 +23,7 @@
 #include "app/file_descriptor.h"
 #include "app/headless_loop.h"
 #include "app/runtime_folder_posix.h"
+#include "app/tick_schedule.h"
 #include "app/wait_time.h"
 #include "net/network_watcher.h"
 #include "net/network_watcher_linux.h"
@@ -243,13 +244,13 @@ bool TControlLoop::HandleSignals(int ASignalFd) {
 
 void TControlLoop::Run(int ASignalFd) {
   std::vector<pollfd> fds(slFixed);
-  auto nextTick = TSteadyClock::now() + kTick;
+  TTickSchedule ticks(kTick, TSteadyClock::now());
   for (;;) {
     fds.resize(slFixed);
     fds[slSignals] = {ASignalFd, POLLIN, 0};
     fds[slListener] = {fListener.Fd(), POLLIN, 0};
     fds[slWatcher] = {WatcherDescriptor(fWatcher), POLLIN, 0};
-    auto wake = nextTick;
+    auto wake = ticks.Next();
     for (const auto& client : fClients) {
       fds.push_back({client->Fd.Get(), static_cast<short>(client->Answered ? POLLOUT : POLLIN), 0});
       wake = std::min(wake, client->Deadline);
@@ -286,14 +287,9 @@ void TControlLoop::Run(int ASignalFd) {
     if (ready > 0 && (fds[slListener].revents & POLLIN) != 0) {
       Accept();
     }
-    if (TSteadyClock::now() >= nextTick) {
+    if (ticks.Due(TSteadyClock::now())) {
       fHandlers.Tick();
-      // A tick late by more than a period is not made up for: ageing counts ticks, and a
-      // burst would age the tables faster than time passes.
-      nextTick += kTick;
-      if (nextTick < TSteadyClock::now()) {
-        nextTick = TSteadyClock::now() + kTick;
-      }
+      ticks.Advance(TSteadyClock::now());
     }
   }
 }

@@ -33,7 +33,6 @@ namespace kelvo {
 namespace {
 
 using TSteadyClock = std::chrono::steady_clock;
-constexpr std::chrono::milliseconds kTick(100);
 // From its connection to the end of its answer a client gets this long (the clients are this
 // program's own short commands).
 constexpr std::chrono::milliseconds kClientTime(1000);
@@ -244,7 +243,7 @@ bool TControlLoop::HandleSignals(int ASignalFd) {
 
 void TControlLoop::Run(int ASignalFd) {
   std::vector<pollfd> fds(slFixed);
-  TTickSchedule ticks(kTick, TSteadyClock::now());
+  TTickSchedule ticks(kHeadlessTick, TSteadyClock::now());
   for (;;) {
     fds.resize(slFixed);
     fds[slSignals] = {ASignalFd, POLLIN, 0};

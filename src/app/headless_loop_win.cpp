@@ -20,7 +20,6 @@ namespace kelvo {
 namespace {
 
 using TSteadyClock = std::chrono::steady_clock;
-constexpr std::chrono::milliseconds kTick(100);
 
 struct TAutoResetEvent {
   TAutoResetEvent() = default;
@@ -66,7 +65,7 @@ void RunHeadlessLoop(const std::string& ASocketName, const THeadlessHandlers& AH
     Waits.push_back(NetworkEvent);
   }
 
-  TTickSchedule Ticks(kTick, TSteadyClock::now());
+  TTickSchedule Ticks(kHeadlessTick, TSteadyClock::now());
   for (;;) {
     const auto Wake = std::min(Ticks.Next(), Server.NextDeadline());
     const auto Timeout = static_cast<DWORD>(MillisecondsUntil(Wake));

@@ -8,6 +8,9 @@
 
 namespace kelvo {
 
+// The headless relay's tick: the tables' ageing and the look at the network.
+inline constexpr std::chrono::milliseconds kHeadlessTick{100};
+
 class TTickSchedule {
  public:
   using TClock = std::chrono::steady_clock;

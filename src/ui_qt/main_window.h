@@ -1,11 +1,12 @@
 // The relay's main window: the applications and controllers it knows, the relay drawing with
-// lamps, counters and rate gauge, and the four buttons. It owns the relay (TRelayHost) for the
-// whole run and hides into the notification area when closed; only "Exit" ends the program.
+// lamps, counters and rate gauge, and the four buttons. It owns the relay (TRelayHost, through
+// its presenter) for the whole run and hides into the notification area when closed; only
+// "Exit" ends the program.
 //
-// The work is shared out: TMainPresenter decides what the window does (with the Win32 window),
-// TMainWindowUi places the widgets, TStatusPresenter fills the lists and the gauge, TLampPanel
-// runs the lamps, TQtRelayView carries the engine's calls over from the
-// listener thread, TTrayIcon is the notification icon. GUI thread only.
+// The work is shared out: TMainPresenter decides what the window does (as for the Win32
+// window), TMainWindowUi places the widgets, TStatusPresenter fills the lists and the gauge,
+// TLampPanel runs the lamps, TQtRelayView carries the engine's calls over from the listener
+// thread, TTrayIcon is the notification icon. GUI thread only.
 #pragma once
 
 #include <QWidget>

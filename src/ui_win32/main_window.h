@@ -1,12 +1,12 @@
 // The relay's main window (window class "TfmMain"): the applications and controllers it
 // knows, the relay drawing with lamps, counters and rate gauge, and the four buttons. It owns
-// the relay (TRelayHost) for the whole run and hides into the notification area when closed;
-// only "Exit" in the icon's menu ends the program.
+// the relay (TRelayHost, through its presenter) for the whole run and hides into the
+// notification area when closed; only "Exit" in the icon's menu ends the program.
 //
-// The work is shared out: TMainPresenter decides what the window does (with the Qt window), the
-// shared main window design places the children, TStatusLists fills the
-// lists and the gauge, TLampPanel runs the lamps, TWin32RelayView carries the engine's calls over
-// from the listener thread, TTrayIcon is the notification icon. GUI thread only.
+// The work is shared out: TMainPresenter decides what the window does (as for the Qt window),
+// the shared main window design places the children, TStatusLists fills the lists and the
+// gauge, TLampPanel runs the lamps, TWin32RelayView carries the engine's calls over from the
+// listener thread, TTrayIcon is the notification icon. GUI thread only.
 #pragma once
 
 #include <windows.h>

@@ -22,6 +22,7 @@
 #include "app/control_requests.h"
 #include "app/headless_loop.h"
 #include "app/runtime_folder_posix.h"
+#include "app/tick_schedule.h"
 #include "base/file_descriptor.h"
 #include "base/wait_time.h"
 #include "net/network_watcher.h"
@@ -32,7 +33,6 @@ namespace kelvo {
 namespace {
 
 using TSteadyClock = std::chrono::steady_clock;
-constexpr std::chrono::milliseconds kTick(100);
 // From its connection to the end of its answer a client gets this long (the clients are this
 // program's own short commands).
 constexpr std::chrono::milliseconds kClientTime(1000);
@@ -245,13 +245,13 @@ bool TControlLoop::HandleSignals(int ASignalFd) {
 
 void TControlLoop::Run(int ASignalFd) {
   std::vector<pollfd> fds(slFixed);
-  auto nextTick = TSteadyClock::now() + kTick;
+  TTickSchedule ticks(kHeadlessTick, TSteadyClock::now());
   for (;;) {
     fds.resize(slFixed);
     fds[slSignals] = {ASignalFd, POLLIN, 0};
     fds[slListener] = {fListener.Fd(), POLLIN, 0};
     fds[slWatcher] = {WatcherDescriptor(fWatcher), POLLIN, 0};
-    auto wake = nextTick;
+    auto wake = ticks.Next();
     for (const auto& client : fClients) {
       fds.push_back({client->Fd.Get(), static_cast<short>(client->Answered ? POLLOUT : POLLIN), 0});
       wake = std::min(wake, client->Deadline);
@@ -288,14 +288,9 @@ void TControlLoop::Run(int ASignalFd) {
     if (ready > 0 && (fds[slListener].revents & POLLIN) != 0) {
       Accept();
     }
-    if (TSteadyClock::now() >= nextTick) {
+    if (ticks.Due(TSteadyClock::now())) {
       fHandlers.Tick();
-      // A tick late by more than a period is not made up for: ageing counts ticks, and a
-      // burst would age the tables faster than time passes.
-      nextTick += kTick;
-      if (nextTick < TSteadyClock::now()) {
-        nextTick = TSteadyClock::now() + kTick;
-      }
+      ticks.Advance(TSteadyClock::now());
     }
   }
 }

@@ -11,6 +11,7 @@
 #include "app/console_events.h"
 #include "app/headless_loop.h"
 #include "app/pipe_server_win.h"
+#include "app/tick_schedule.h"
 #include "base/handle_win.h"
 #include "base/wait_time.h"
 #include "net/network_watcher.h"
@@ -20,7 +21,6 @@ namespace kelvo {
 namespace {
 
 using TSteadyClock = std::chrono::steady_clock;
-constexpr std::chrono::milliseconds kTick(100);
 
 }  // namespace
 
@@ -54,9 +54,9 @@ void RunHeadlessLoop(const std::string& ASocketName, const THeadlessHandlers& AH
     Waits.push_back(NetworkEvent);
   }
 
-  auto NextTick = TSteadyClock::now() + kTick;
+  TTickSchedule Ticks(kHeadlessTick, TSteadyClock::now());
   for (;;) {
-    const auto Wake = std::min(NextTick, Server.NextDeadline());
+    const auto Wake = std::min(Ticks.Next(), Server.NextDeadline());
     const auto Timeout = static_cast<DWORD>(MillisecondsUntil(Wake));
     const DWORD Ready = Waits.empty() ? (::Sleep(Timeout), WAIT_TIMEOUT)
                                       : ::WaitForMultipleObjects(static_cast<DWORD>(Waits.size()),
@@ -78,14 +78,9 @@ void RunHeadlessLoop(const std::string& ASocketName, const THeadlessHandlers& AH
     if (Server.DropLate()) {
       return;
     }
-    if (TSteadyClock::now() >= NextTick) {
+    if (Ticks.Due(TSteadyClock::now())) {
       AHandlers.Tick();
-      // A tick late by more than a period is not made up for: ageing counts ticks, and a
-      // burst would age the tables faster than time passes.
-      NextTick += kTick;
-      if (NextTick < TSteadyClock::now()) {
-        NextTick = TSteadyClock::now() + kTick;
-      }
+      Ticks.Advance(TSteadyClock::now());
     }
   }
 }

@@ -27,22 +27,6 @@ bool IsDigit(char AChar) {
   return AChar >= '0' && AChar <= '9';
 }
 
-// A group of digits only, read as a decimal number; nullopt for anything else (an empty group,
-// or a last group that still holds a dot).
-std::optional<std::uint32_t> ParseGroup(const std::string& AText) {
-  if (AText.empty() || AText.size() > 9) {
-    return std::nullopt;
-  }
-  std::uint32_t Value = 0;
-  for (char C : AText) {
-    if (!IsDigit(C)) {
-      return std::nullopt;
-    }
-    Value = Value * 10 + static_cast<std::uint32_t>(C - '0');
-  }
-  return Value;
-}
-
 }  // namespace
 
 TAdapterPlatform SetAdapterPlatform(TAdapterPlatform APlatform) {
@@ -113,26 +97,12 @@ bool IsValidIPAddress(const std::string& AText) {
 }
 
 std::uint32_t IPAddressToInt(const std::string& AText) {
+  // The validity rule is stricter than the reading (three digits a group at most, 15 characters),
+  // and lets more than three dots pass, which the reading then refuses: such a text is 0.
   if (!IsValidIPAddress(AText)) {
     return 0;
   }
-  std::string Groups[4];
-  std::size_t Start = 0;
-  for (int G = 0; G < 3; ++G) {
-    const std::size_t Dot = AText.find('.', Start);
-    Groups[G] = AText.substr(Start, Dot - Start);
-    Start = Dot + 1;
-  }
-  Groups[3] = AText.substr(Start);  // the rest, which may still hold a dot
-  std::uint32_t Result = 0;
-  for (const std::string& Group : Groups) {
-    const std::optional<std::uint32_t> Value = ParseGroup(Group);
-    if (!Value) {
-      return 0;
-    }
-    Result = (Result << 8) | (*Value % 256);
-  }
-  return Result;
+  return ParseDottedIPv4(AText).value_or(0);
 }
 
 // On every received datagram's path (the sender's address), so it formats without allocating

@@ -1,5 +1,7 @@
 #include "net/host_lookup.h"
 
+#include "net/ethernet_utils.h"
+
 namespace kelvo {
 
 namespace {
@@ -24,31 +26,7 @@ bool IsLocalhost(std::string_view AHost) {
 }  // namespace
 
 bool IsIPv4Text(std::string_view AText) {
-  int Parts = 0;
-  std::size_t Pos = 0;
-  while (true) {
-    std::size_t Digits = 0;
-    unsigned Value = 0;
-    while (Pos < AText.size() && AText[Pos] >= '0' && AText[Pos] <= '9') {
-      Value = Value * 10 + static_cast<unsigned>(AText[Pos] - '0');
-      if (Value > 255) {
-        return false;  // also keeps Value from overflowing on long runs of digits
-      }
-      ++Digits;
-      ++Pos;
-    }
-    if (Digits == 0) {
-      return false;
-    }
-    ++Parts;
-    if (Pos == AText.size()) {
-      return Parts == 4;
-    }
-    if (AText[Pos] != '.' || Parts == 4) {
-      return false;
-    }
-    ++Pos;
-  }
+  return ParseDottedIPv4(AText).has_value();
 }
 
 bool NeedsNameLookup(std::string_view AHost) {

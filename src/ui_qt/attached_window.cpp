@@ -1,7 +1,6 @@
 #include "ui_qt/attached_window.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QDialog>
 #include <QLabel>
 #include <QProgressBar>
@@ -9,9 +8,7 @@
 #include <QTimer>
 #include <utility>
 
-#include "app/running_instance.h"
 #include "present/status_rows.h"
-#include "ui_qt/kelvo_application.h"
 #include "ui_qt/lamp_panel.h"
 #include "ui_qt/main_window.h"
 #include "ui_qt/main_window_layout.h"
@@ -84,19 +81,12 @@ void TAttachedWindow::RunSetup(TfmOptions& AOptions) {
   Show(false);
 }
 
-// The window's start-up when it shows a relay that runs without one: no relay, tables,
-// endpoint or timers of its own; the caption says that it is attached.
-void TfmMain::FormCreateAttached(TRelayAsk AAttachTo) {
-  fUi.ShowReqCount(QStringLiteral("-"));
-  fUi.ShowAckCount(QStringLiteral("-"));
-  fUi.lblMsgCount->setText(QStringLiteral("-"));
-  setWindowTitle(QString::fromStdString(AttachedWindowCaption()));
-  if (auto* app = qobject_cast<TKelvoApplication*>(QCoreApplication::instance())) {
-    app->SetExceptionHandler([this](const std::string& AMessage) { AppOnException(AMessage); });
-  }
+// The attached window's part of the start-up (TMainPresenter::FormCreateAttached): no relay,
+// tables, endpoint or timers of its own.
+void TfmMain::StartAttached(TRelayAsk AAsk) {
   fLamps = std::make_unique<TLampPanel>(fUi.Lamps(), nullptr);
-  fAttached = std::make_unique<TAttachedWindow>(fUi, *fLamps, *fTray, *acOptions,
-                                                std::move(AAttachTo), nullptr);
+  fAttached =
+      std::make_unique<TAttachedWindow>(fUi, *fLamps, *fTray, *acOptions, std::move(AAsk), nullptr);
   fAttached->Start();
 }
 

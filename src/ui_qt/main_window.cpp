@@ -11,10 +11,7 @@
 #include <QTimer>
 
 #include "app/relay_host.h"
-#include "app/version.h"
 #include "diag/my_log.h"
-#include "present/form_lifecycle.h"
-#include "present/tray_text.h"
 #include "ui_qt/about_window.h"
 #include "ui_qt/attached_window.h"
 #include "ui_qt/gui_resources.h"
@@ -34,7 +31,10 @@ namespace kelvo {
 
 TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOptions,
                  QWidget* AParent, TRelayAsk AAttachTo)
-    : QWidget(AParent), fLog(ALog), fStore(AStore) {
+    : QWidget(AParent),
+      fLog(ALog),
+      fStore(AStore),
+      fPresenter(std::make_unique<TMainPresenter>(*this, ALog, AStore)) {
   InitGuiResources();
   setObjectName(QStringLiteral("fmMain"));
   // Sizable, with system menu and minimize button but no maximize button.
@@ -53,16 +53,7 @@ TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOpti
 TfmMain::~TfmMain() {
   // Without an orderly shut-down (FormDestroy) the listener must still be gone before the
   // lamps and lists it reports to.
-  if (timSystem != nullptr) {
-    timSystem->stop();
-    timAgeTables->stop();
-  }
-  if (fHost) {
-    fHost->StopListening();
-  }
-  if (auto* app = qobject_cast<TKelvoApplication*>(QCoreApplication::instance())) {
-    app->SetExceptionHandler(nullptr);
-  }
+  fPresenter->Abandon();
 }
 
 void TfmMain::CreateActions() {
@@ -105,39 +96,41 @@ void TfmMain::FormCreate(const TCommandLine& AOptions, TRelayAsk AAttachTo) {
   connect(fTray.get(), &TTrayIcon::ExitRequested, this, &TfmMain::Exit1Click);
   fTray->Add();
   if (AAttachTo) {
-    FormCreateAttached(std::move(AAttachTo));
+    fPresenter->FormCreateAttached(std::move(AAttachTo));
     return;
   }
 
   // 2. The address tables (inside the relay host).
   fView = std::make_unique<TQtRelayView>();
   ConnectView();
-  fHost = std::make_unique<TRelayHost>(*fView, fLog, fStore);
-  fLifecycle = std::make_unique<TFormLifecycle>(
-      *fHost, fLog, *this, [this](const std::string& AMessage) { AppOnException(AMessage); });
+  TRelayHost& host = fPresenter->CreateRelay(*fView);
   // What the relay does about the network shows in the tray's tooltip and on the address.
-  fHost->SetStatusSink([this](const TNetworkStatus& AStatus) { ShowNetworkStatus(AStatus); });
+  host.SetStatusSink([this](const TNetworkStatus& AStatus) { ShowNetworkStatus(AStatus); });
   connect(new TNetworkNotifier(this), &TNetworkNotifier::NetworkChanged, this,
-          [this] { fHost->NetworkChanged(); });
+          [&host] { host.NetworkChanged(); });
   fStatus = std::make_unique<TStatusPresenter>(*fUi.ListModel1, *fUi.ListModel2, *fUi.Gauge1,
                                                *fUi.lblMsgCount);
+  fPresenter->StartRelay(AOptions.DebugLog);
+}
 
-  // 3. Counters: nothing counted yet, shown as "-" until the first frame or tick.
-  fUi.ShowReqCount(QStringLiteral("-"));
-  fUi.ShowAckCount(QStringLiteral("-"));
-  fUi.lblMsgCount->setText(QStringLiteral("-"));
+void TfmMain::ShowCounters(const std::string& AText) {
+  const QString text = QString::fromStdString(AText);
+  fUi.ShowReqCount(text);
+  fUi.ShowAckCount(text);
+  fUi.lblMsgCount->setText(text);
+}
 
-  // 4. The debug log is off at every start unless asked for on the command line.
-  fHost->Engine().SetCreateDebugLogs(AOptions.DebugLog);
+void TfmMain::SetCaption(const std::string& ACaption) {
+  setWindowTitle(QString::fromStdString(ACaption));
+}
 
-  // 5. Caption.
-  setWindowTitle(QString::fromStdString(MainWindowCaption()));
-
-  // 6. From here on an escaping error is logged (while the debug log is on), not fatal.
+void TfmMain::SetExceptionHandler(TFormLifecycle::TExceptionHandler AHandler) {
   if (auto* app = qobject_cast<TKelvoApplication*>(QCoreApplication::instance())) {
-    app->SetExceptionHandler([this](const std::string& AMessage) { AppOnException(AMessage); });
+    app->SetExceptionHandler(std::move(AHandler));
   }
+}
 
+void TfmMain::StartTimers() {
   timSystem = new QTimer(this);
   timSystem->setObjectName(QStringLiteral("timSystem"));
   timSystem->setInterval(kStatusTickMs);
@@ -145,65 +138,64 @@ void TfmMain::FormCreate(const TCommandLine& AOptions, TRelayAsk AAttachTo) {
   timAgeTables = new QTimer(this);
   timAgeTables->setObjectName(QStringLiteral("timAgeTables"));
   timAgeTables->setInterval(kAgeingTickMs);
-  connect(timAgeTables, &QTimer::timeout, this, [this] { fLifecycle->AgeingTick(); });
+  connect(timAgeTables, &QTimer::timeout, this, [this] { fPresenter->AgeingTick(); });
   timSystem->start();
   timAgeTables->start();
+}
 
-  // Each remaining step runs even when an earlier one failed: a bad settings value must not
-  // leave the relay silently not listening.
-  fLifecycle->RunStep([this] {
-    // 7. Lamp pictures; all four lamps grey.
-    fLamps = std::make_unique<TLampPanel>(fUi.Lamps(), nullptr);
-    for (TLamp lamp : {TLamp::LANRx, TLamp::LANTx, TLamp::WANRx, TLamp::WANTx}) {
-      SetLed(lamp, TLedColor::Gray);
-    }
-  });
-  // 8.-11. Adapter, log file name, settings, endpoint.
-  fLifecycle->Start();
+void TfmMain::StopTimers() {
+  if (fAttached) {
+    fAttached->Stop();
+  }
+  if (timSystem != nullptr) {
+    timSystem->stop();
+  }
+  if (fLamps) {
+    fLamps->StopTimers();
+  }
+  if (timAgeTables != nullptr) {
+    timAgeTables->stop();
+  }
+}
+
+void TfmMain::CreateLamps() {
+  fLamps = std::make_unique<TLampPanel>(fUi.Lamps(), nullptr);
+}
+
+void TfmMain::RemoveTrayIcon() {
+  fTray->Remove();
 }
 
 void TfmMain::FormDestroy() {
-  if (fAttached) {
-    fAttached->Stop();  // the relay is not ours to stop, nor its settings to save
-    fTray->Remove();
-    return;
-  }
-  fLifecycle->Destroy(
-      [this] {
-        timSystem->stop();
-        if (fLamps) {
-          fLamps->StopTimers();
-        }
-        timAgeTables->stop();
-      },
-      [this] { fTray->Remove(); });
+  fPresenter->FormDestroy();
 }
 
 void TfmMain::AppOnException(const std::string& AMessage) {
-  LogAppException(fHost.get(), fLog, AMessage);
+  fPresenter->AppOnException(AMessage);
 }
 
 void TfmMain::timSystemTimer() {
-  if (!fHost) {
+  TRelayHost* host = fPresenter->Host();
+  if (host == nullptr) {
     return;  // attached: the relay's own tick counts
   }
-  fStatus->Tick(fHost->SampleRate(), fHost->Tables());
-  ShowNetworkStatus(fHost->NetworkStatus());
+  fStatus->Tick(host->SampleRate(), host->Tables());
+  ShowNetworkStatus(host->NetworkStatus());
 }
 
 void TfmMain::ShowNetworkStatus(const TNetworkStatus& AStatus) {
-  const std::string tip =
-      TrayToolTip(AStatus, fUi.ListModel1->rowCount(), fUi.ListModel2->rowCount());
-  fTray->SetToolTip(QString::fromStdString(tip));
-  fTray->SetAlert(!AStatus.IsListening());
-  fUi.lblLocalIP->setToolTip(QString::fromStdString(DescribeNetworkStatus(AStatus)));
+  fPresenter->ShowNetworkStatus(AStatus, fUi.ListModel1->rowCount(), fUi.ListModel2->rowCount());
+}
+
+void TfmMain::ShowNetworkTexts(const std::string& ATrayTip, bool AAlert,
+                               const std::string& AAddressTip) {
+  fTray->SetToolTip(QString::fromStdString(ATrayTip));
+  fTray->SetAlert(AAlert);
+  fUi.lblLocalIP->setToolTip(QString::fromStdString(AAddressTip));
 }
 
 TControlAnswer TfmMain::AnswerRequest(const std::string& ALine) {
-  if (!fLifecycle) {
-    return AnswerAttachedWindowRequest(ALine);
-  }
-  return fLifecycle->AnswerRequest(ALine);
+  return fPresenter->AnswerRequest(ALine);
 }
 
 void TfmMain::SetLed(TLamp ALamp, TLedColor AColor) {
@@ -218,7 +210,7 @@ void TfmMain::acOptionsExecute() {
     return;
   }
   if (TfmOptions* options = fDialogs.Options) {
-    fLifecycle->RunSetup(*options, [options] { return options->exec() == QDialog::Accepted; });
+    fPresenter->RunSetup(*options, [options] { return options->exec() == QDialog::Accepted; });
   }
 }
 
@@ -226,8 +218,7 @@ void TfmMain::acHelpExecute() {
   if (fDialogs.Help == nullptr) {
     return;
   }
-  fDialogs.Help->SetHelpFile(QCoreApplication::applicationDirPath() +
-                             QStringLiteral("/Readme.txt"));
+  fDialogs.Help->SetHelpFile(QString::fromStdString(HelpFileBesideExecutable()));
   fDialogs.Help->exec();
 }
 
@@ -246,7 +237,10 @@ void TfmMain::Restore1Click() {
 }
 
 void TfmMain::Exit1Click() {
-  fExiting = true;
+  fPresenter->Exit1Click();
+}
+
+void TfmMain::EndMessageLoop() {
   emit ExitProgram();
 }
 
@@ -261,14 +255,19 @@ void TfmMain::ShowMainWindow() {
 }
 
 void TfmMain::ShowRequested() {
-  if (isMinimized()) {
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-  }
-  ShowMainWindow();
+  fPresenter->ShowRequested();
+}
+
+bool TfmMain::Minimized() const {
+  return isMinimized();
+}
+
+void TfmMain::RestoreMinimized() {
+  setWindowState(windowState() & ~Qt::WindowMinimized);
 }
 
 void TfmMain::closeEvent(QCloseEvent* AEvent) {
-  if (fExiting) {
+  if (fPresenter->Exiting()) {
     AEvent->accept();
     return;
   }

@@ -1,10 +1,12 @@
 // The relay's main window: the applications and controllers it knows, the relay drawing with
-// lamps, counters and rate gauge, and the four buttons. It owns the relay (TRelayHost) for the
-// whole run and hides into the notification area when closed; only "Exit" ends the program.
+// lamps, counters and rate gauge, and the four buttons. It owns the relay (TRelayHost, through
+// its presenter) for the whole run and hides into the notification area when closed; only
+// "Exit" ends the program.
 //
-// The work is shared out: TMainWindowUi places the widgets, TStatusPresenter fills the lists and
-// the gauge, TLampPanel runs the lamps, TQtRelayView carries the engine's calls over from the
-// listener thread, TTrayIcon is the notification icon. GUI thread only.
+// The work is shared out: TMainPresenter decides what the window does (as for the Win32
+// window), TMainWindowUi places the widgets, TStatusPresenter fills the lists and the gauge,
+// TLampPanel runs the lamps, TQtRelayView carries the engine's calls over from the listener
+// thread, TTrayIcon is the notification icon. GUI thread only.
 #pragma once
 
 #include <QWidget>
@@ -15,7 +17,7 @@
 #include "app/control_requests.h"
 #include "app/network_status.h"
 #include "present/attached_view.h"
-#include "present/settings_window.h"
+#include "present/main_presenter.h"
 #include "relay/relay_view.h"
 #include "ui_qt/main_window_layout.h"
 
@@ -25,7 +27,6 @@ class QTimer;
 namespace kelvo {
 
 class TAttachedWindow;
-class TFormLifecycle;
 class TLampPanel;
 class TMyLog;
 class TQtRelayView;
@@ -40,7 +41,7 @@ class TfmOptions;
 inline constexpr int kStatusTickMs = 1000;
 inline constexpr int kAgeingTickMs = 100;
 
-class TfmMain : public QWidget, public TSettingsWindow {
+class TfmMain : public QWidget, public TMainView {
   Q_OBJECT
 
  public:
@@ -63,7 +64,7 @@ class TfmMain : public QWidget, public TSettingsWindow {
 
   void SetDialogs(const TDialogs& ADialogs) { fDialogs = ADialogs; }
 
-  TRelayHost& Host() { return *fHost; }
+  TRelayHost& Host() { return *fPresenter->Host(); }
   // Attached to a relay that runs without a window: then there is no Host().
   bool Attached() const { return fAttached != nullptr; }
   TAttachedWindow* AttachedWindow() { return fAttached.get(); }
@@ -82,7 +83,7 @@ class TfmMain : public QWidget, public TSettingsWindow {
   // The tray's tooltip and the address label's tooltip, after every change of the binding and
   // with every status tick (the numbers of rows).
   void ShowNetworkStatus(const TNetworkStatus& AStatus);
-  void SetLed(TLamp ALamp, TLedColor AColor);
+  void SetLed(TLamp ALamp, TLedColor AColor) override;
   void acOptionsExecute();
   void acHelpExecute();
   void acAboutExecute();
@@ -91,7 +92,7 @@ class TfmMain : public QWidget, public TSettingsWindow {
   // "Exit": also the way out for --quit, a signal, or a close without a notification area.
   void Exit1Click();
   // Visible and in front of the other windows; a minimized window stays minimized.
-  void ShowMainWindow();
+  void ShowMainWindow() override;
   // A refused second start asked for the window: shown, restored if minimized, in front.
   void ShowRequested();
   void AppOnException(const std::string& AMessage);
@@ -121,8 +122,22 @@ class TfmMain : public QWidget, public TSettingsWindow {
   void resizeEvent(QResizeEvent* AEvent) override;
 
  private:
+  // TMainView.
+  void ShowCounters(const std::string& AText) override;
+  void SetCaption(const std::string& ACaption) override;
+  void SetExceptionHandler(TFormLifecycle::TExceptionHandler AHandler) override;
+  void CreateLamps() override;
+  void StartTimers() override;
+  void StopTimers() override;
+  void StartAttached(TRelayAsk AAsk) override;  // attached_window.cpp
+  void RemoveTrayIcon() override;
+  void ShowNetworkTexts(const std::string& ATrayTip, bool AAlert,
+                        const std::string& AAddressTip) override;
+  bool Minimized() const override;
+  void RestoreMinimized() override;
+  void EndMessageLoop() override;
+
   void FormCreate(const TCommandLine& AOptions, TRelayAsk AAttachTo);
-  void FormCreateAttached(TRelayAsk AAttachTo);  // attached_window.cpp
   void CreateActions();
   void ConnectView();
   QPoint RestoredFramePosition() const;
@@ -134,12 +149,10 @@ class TfmMain : public QWidget, public TSettingsWindow {
   std::unique_ptr<TTrayIcon> fTray;
   // The view outlives the host: the host's endpoint (and with it the listener) stops first.
   std::unique_ptr<TQtRelayView> fView;
-  std::unique_ptr<TRelayHost> fHost;
-  std::unique_ptr<TFormLifecycle> fLifecycle;  // holds on to the host: declared after it
+  std::unique_ptr<TMainPresenter> fPresenter;  // owns the relay
   std::unique_ptr<TLampPanel> fLamps;
   std::unique_ptr<TStatusPresenter> fStatus;
   std::unique_ptr<TAttachedWindow> fAttached;  // uses the lamps and the tray: declared after them
-  bool fExiting = false;
 };
 
 }  // namespace kelvo

@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
+#include <utility>
 
 #include "present/accessible_texts.h"
 #include "present/gauge_look.h"
@@ -21,10 +22,6 @@
 namespace kelvo {
 
 namespace {
-
-constexpr int kListLeft = 8;
-constexpr int kListTop = 88;
-constexpr int kPanelWidth = 176;
 
 // The window's design font is Tahoma; where it is missing a plain sans of similar width stands
 // in, so the designed pixel places still fit their texts.
@@ -44,18 +41,30 @@ QString ColorName(TRgb AColor) {
   return ToQColor(AColor).name();
 }
 
+const TPartSpec& Part(int AId) {
+  return *FindMainPart(AId);
+}
+
+// The designed part AId, named and placed as the shared design has it.
+template <typename TWidget>
+TWidget* MakePart(QWidget* AParent, int AId) {
+  const TPartSpec& part = Part(AId);
+  return MakeChild<TWidget>(AParent, part.Name, part.Design.Left, part.Design.Top,
+                            part.Design.Width, part.Design.Height);
+}
+
 // A label whose size follows its text, placed by its top-left corner.
-QLabel* MakeLabel(QWidget* AParent, const char* AName, int ALeft, int ATop, const QString& AText) {
+QLabel* MakeLabel(QWidget* AParent, int AId, const QString& AText) {
+  const TPartSpec& part = Part(AId);
   auto* label = new QLabel(AText, AParent);  // owned by AParent
-  label->setObjectName(QString::fromLatin1(AName));
-  label->move(ALeft, ATop);
+  label->setObjectName(QString::fromLatin1(part.Name));
+  label->move(part.Design.Left, part.Design.Top);
   label->adjustSize();
   return label;
 }
 
-QLabel* MakePicture(QWidget* AParent, const char* AName, int ALeft, int ATop, int AWidth,
-                    int AHeight, const QString& AResource) {
-  auto* image = MakeChild<QLabel>(AParent, AName, ALeft, ATop, AWidth, AHeight);
+QLabel* MakePicture(QWidget* AParent, int AId, const QString& AResource) {
+  auto* image = MakePart<QLabel>(AParent, AId);
   image->setPixmap(LoadPicture(AResource));
   return image;
 }
@@ -63,12 +72,11 @@ QLabel* MakePicture(QWidget* AParent, const char* AName, int ALeft, int ATop, in
 // Report view with grid lines, read-only, headers that do not react to clicks, no sorting.
 // Tab moves on to the next control instead of walking the cells. Rows can be selected (several
 // with Shift and Ctrl) to be copied; a tick's rebuild clears the selection.
-QTableView* MakeList(QWidget* AParent, const char* AName, int ALeft, int ATop, int AWidth,
-                     int AHeight, TStatusList AList, TStatusModel*& AModel) {
-  auto* list = MakeChild<TStatusListView>(AParent, AName, ALeft, ATop, AWidth, AHeight);
+QTableView* MakeList(QWidget* AParent, int AId, TStatusList AList, TStatusModel*& AModel) {
+  auto* list = MakePart<TStatusListView>(AParent, AId);
   list->setAccessibleName(QString::fromLatin1(StatusListAccessibleName(AList)));
   AModel = new TStatusModel(list);  // owned by the list
-  AModel->setObjectName(QString::fromLatin1(AName) + QStringLiteral("Rows"));
+  AModel->setObjectName(list->objectName() + QStringLiteral("Rows"));
   list->setModel(AModel);
   for (int column = 0; column < kStatusColumnCount; ++column) {
     list->setColumnWidth(column, kStatusColumns[static_cast<std::size_t>(column)].Width);
@@ -91,8 +99,8 @@ QTableView* MakeList(QWidget* AParent, const char* AName, int ALeft, int ATop, i
   return list;
 }
 
-QPushButton* MakeButton(QWidget* AParent, const char* AName, int ALeft, const QString& AText) {
-  auto* button = MakeChild<QPushButton>(AParent, AName, ALeft, 423, 75, 25);
+QPushButton* MakeButton(QWidget* AParent, int AId, const QString& AText) {
+  auto* button = MakePart<QPushButton>(AParent, AId);
   button->setText(AText);
   button->setAutoDefault(false);
   return button;
@@ -109,60 +117,57 @@ void SetRightEdge(QLabel* ALabel, int ARight, const QString& AText) {
 void TMainWindowUi::Setup(QWidget* AWindow) {
   AWindow->setFont(WindowFont(11));
 
-  Image1 =
-      MakePicture(AWindow, "Image1", 0, 0, kDesignClientWidth, 27, QStringLiteral("strip.png"));
+  Image1 = MakePicture(AWindow, idImage1, QStringLiteral("strip.png"));
   Image1->setScaledContents(true);
-  Shape1 = MakeChild<QFrame>(AWindow, "Shape1", 0, 27, kDesignClientWidth, 1);
+  Shape1 = MakePart<QFrame>(AWindow, idShape1);
   Shape1->setFrameShape(QFrame::NoFrame);
   Shape1->setAutoFillBackground(true);
   Shape1->setStyleSheet(QStringLiteral("background-color: #a0a0a0;"));
-  Image3 = MakePicture(AWindow, "Image3", 757, 2, 111, 26, QStringLiteral("logo.png"));
+  Image3 = MakePicture(AWindow, idImage3, QStringLiteral("logo.png"));
 
-  lblLAN = MakeLabel(AWindow, "lblLAN", 8, 45, QStringLiteral("Applications (LAN)"));
+  lblLAN = MakeLabel(AWindow, idlblLAN, QStringLiteral("Applications (LAN)"));
   lblLAN->setFont(WindowFont(19));
   lblLAN->adjustSize();
-  imgApplication =
-      MakePicture(AWindow, "imgApplication", 284, 34, 64, 48, QStringLiteral("application.png"));
-  lblWAN = MakeLabel(AWindow, "lblWAN", 525, 45, QStringLiteral("Controllers (WAN)"));
+  imgApplication = MakePicture(AWindow, idimgApplication, QStringLiteral("application.png"));
+  lblWAN = MakeLabel(AWindow, idlblWAN, QStringLiteral("Controllers (WAN)"));
   lblWAN->setFont(WindowFont(19));
   lblWAN->adjustSize();
-  imgController =
-      MakePicture(AWindow, "imgController", 801, 33, 64, 48, QStringLiteral("controller.png"));
+  imgController = MakePicture(AWindow, idimgController, QStringLiteral("controller.png"));
 
-  ListView1 = MakeList(AWindow, "ListView1", kListLeft, kListTop, 340, 313,
-                       TStatusList::Applications, ListModel1);
-  ListView2 =
-      MakeList(AWindow, "ListView2", 525, 87, 340, 314, TStatusList::Controllers, ListModel2);
+  ListView1 = MakeList(AWindow, idListView1, TStatusList::Applications, ListModel1);
+  ListView2 = MakeList(AWindow, idListView2, TStatusList::Controllers, ListModel2);
 
-  Panel1 = MakeChild<QWidget>(AWindow, "Panel1", 348, 141, kPanelWidth, 207);
-  Image2 = MakePicture(Panel1, "Image2", 4, 0, 168, 204, QStringLiteral("relay.png"));
-  Label1 = MakeLabel(Panel1, "Label1", 51, 8, QStringLiteral("LAN:"));
-  lblReqCount = MakeLabel(Panel1, "lblReqCount", 116, 8, QStringLiteral("-"));
-  Label2 = MakeLabel(Panel1, "Label2", 46, 24, QStringLiteral("WAN:"));
-  lblAckCount = MakeLabel(Panel1, "lblAckCount", 116, 24, QStringLiteral("-"));
-  fCountRight = 116 + lblReqCount->fontMetrics().horizontalAdvance(QStringLiteral("-")) + 1;
+  Panel1 = MakePart<QWidget>(AWindow, idPanel1);
+  Image2 = MakePicture(Panel1, idImage2, QStringLiteral("relay.png"));
+  Label1 = MakeLabel(Panel1, idLabel1, QStringLiteral("LAN:"));
+  lblReqCount = MakeLabel(Panel1, idlblReqCount, QStringLiteral("-"));
+  Label2 = MakeLabel(Panel1, idLabel2, QStringLiteral("WAN:"));
+  lblAckCount = MakeLabel(Panel1, idlblAckCount, QStringLiteral("-"));
+  // The counters end where a "-" at the designed left ends.
+  fCountRight = Part(idlblReqCount).Design.Left +
+                lblReqCount->fontMetrics().horizontalAdvance(QStringLiteral("-")) + 1;
   lblReqCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   lblAckCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   ShowReqCount(QStringLiteral("-"));
   ShowAckCount(QStringLiteral("-"));
 
-  imgLANRx = MakeChild<QLabel>(Panel1, "imgLANRx", 40, 52, 16, 16);
-  Label6 = MakeLabel(Panel1, "Label6", 59, 54, QStringLiteral("Rx"));
-  imgWANRx = MakeChild<QLabel>(Panel1, "imgWANRx", 120, 52, 16, 16);
-  Label5 = MakeLabel(Panel1, "Label5", 106, 54, QStringLiteral("Rx"));
-  imgLANTx = MakeChild<QLabel>(Panel1, "imgLANTx", 40, 84, 16, 16);
-  Label7 = MakeLabel(Panel1, "Label7", 59, 87, QStringLiteral("Tx"));
-  imgWANTx = MakeChild<QLabel>(Panel1, "imgWANTx", 120, 84, 16, 16);
-  Label8 = MakeLabel(Panel1, "Label8", 106, 87, QStringLiteral("Tx"));
+  imgLANRx = MakePart<QLabel>(Panel1, idimgLANRx);
+  Label6 = MakeLabel(Panel1, idLabel6, QStringLiteral("Rx"));
+  imgWANRx = MakePart<QLabel>(Panel1, idimgWANRx);
+  Label5 = MakeLabel(Panel1, idLabel5, QStringLiteral("Rx"));
+  imgLANTx = MakePart<QLabel>(Panel1, idimgLANTx);
+  Label7 = MakeLabel(Panel1, idLabel7, QStringLiteral("Tx"));
+  imgWANTx = MakePart<QLabel>(Panel1, idimgWANTx);
+  Label8 = MakeLabel(Panel1, idLabel8, QStringLiteral("Tx"));
 
-  Label4 = MakeLabel(Panel1, "Label4", 19, 102, QStringLiteral("8442"));
-  Label3 = MakeLabel(Panel1, "Label3", 128, 102, QStringLiteral("8442"));
-  for (QLabel* port : {Label4, Label3}) {
-    port->resize(28, port->height());
+  Label4 = MakeLabel(Panel1, idLabel4, QStringLiteral("8442"));
+  Label3 = MakeLabel(Panel1, idLabel3, QStringLiteral("8442"));
+  for (const auto& [port, id] : {std::pair{Label4, idLabel4}, std::pair{Label3, idLabel3}}) {
+    port->resize(Part(id).Design.Width, port->height());
     port->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   }
 
-  Gauge1 = MakeChild<QProgressBar>(Panel1, "Gauge1", 32, 130, 113, 17);
+  Gauge1 = MakePart<QProgressBar>(Panel1, idGauge1);
   Gauge1->setRange(0, 20);
   Gauge1->setValue(0);
   Gauge1->setTextVisible(false);
@@ -171,7 +176,7 @@ void TMainWindowUi::Setup(QWidget* AWindow) {
   Gauge1->setStyleSheet(QStringLiteral("QProgressBar { background-color: %1; border: 1px solid "
                                        "#7f7f7f; } QProgressBar::chunk { background-color: %2; }")
                             .arg(ColorName(kGaugeBackColor), ColorName(kGaugeBarColor)));
-  lblMsgCount = MakeChild<QLabel>(Panel1, "lblMsgCount", 32, 132, 112, 14);
+  lblMsgCount = MakePart<QLabel>(Panel1, idlblMsgCount);
   lblMsgCount->setAlignment(Qt::AlignCenter);
   lblMsgCount->setText(QStringLiteral("-"));
   // The label lies over both the bar and the empty gauge, so its text must read on either.
@@ -180,20 +185,20 @@ void TMainWindowUi::Setup(QWidget* AWindow) {
                        ToQColor(ReadableTextColor({kGaugeBackColor, kGaugeBarColor})));
   lblMsgCount->setPalette(ratePalette);
   lblMsgCount->raise();  // drawn over the gauge
-  Label9 = MakeLabel(Panel1, "Label9", 32, 148, QStringLiteral("0"));
-  Label10 = MakeLabel(Panel1, "Label10", 84, 148, QStringLiteral("10"));
-  Label11 = MakeLabel(Panel1, "Label11", 138, 148, QStringLiteral("20"));
+  Label9 = MakeLabel(Panel1, idLabel9, QStringLiteral("0"));
+  Label10 = MakeLabel(Panel1, idLabel10, QStringLiteral("10"));
+  Label11 = MakeLabel(Panel1, idLabel11, QStringLiteral("20"));
   for (QLabel* scale : {Label9, Label10, Label11}) {
     scale->setFont(WindowFont(8));
     scale->adjustSize();
   }
 
-  lblLocalIP = MakeChild<QLabel>(AWindow, "lblLocalIP", 376, 351, 124, 14);
+  lblLocalIP = MakePart<QLabel>(AWindow, idlblLocalIP);
   lblLocalIP->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   // Both labels are read by their text; the description says what the text is.
   lblLocalIP->setAccessibleDescription(QString::fromLatin1(
       kLocalIPAccessibleName.data(), static_cast<qsizetype>(kLocalIPAccessibleName.size())));
-  lblError = MakeChild<QLabel>(AWindow, "lblError", 367, 371, 137, 13);
+  lblError = MakePart<QLabel>(AWindow, idlblError);
   lblError->setText(QStringLiteral("Error opening port 8442!"));
   lblError->setFont(WindowFont(11, true));
   lblError->setStyleSheet(QStringLiteral("color: red;"));
@@ -203,10 +208,10 @@ void TMainWindowUi::Setup(QWidget* AWindow) {
       kPortErrorAccessibleName.data(), static_cast<qsizetype>(kPortErrorAccessibleName.size())));
   lblError->hide();
 
-  Button1 = MakeButton(AWindow, "Button1", 546, QStringLiteral("Setup"));
-  Button4 = MakeButton(AWindow, "Button4", 626, QStringLiteral("Help"));
-  Button2 = MakeButton(AWindow, "Button2", 707, QStringLiteral("About"));
-  Button3 = MakeButton(AWindow, "Button3", 788, QStringLiteral("Close"));
+  Button1 = MakeButton(AWindow, idButton1, QStringLiteral("Setup"));
+  Button4 = MakeButton(AWindow, idButton4, QStringLiteral("Help"));
+  Button2 = MakeButton(AWindow, idButton2, QStringLiteral("About"));
+  Button3 = MakeButton(AWindow, idButton3, QStringLiteral("Close"));
 
   fParts = {Image1,        Shape1,    Image3,    lblLAN, imgApplication, lblWAN,
             imgController, ListView1, ListView2, Panel1, lblLocalIP,     lblError,

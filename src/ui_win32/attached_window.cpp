@@ -6,8 +6,6 @@
 
 #include <utility>
 
-#include "app/running_instance.h"
-#include "ui_win32/app_exception.h"
 #include "ui_win32/lamp_panel.h"
 #include "ui_win32/main_window.h"
 #include "ui_win32/options_dialog.h"
@@ -61,22 +59,13 @@ void TAttachedWindow::RunSetup(TfmOptions& AOptions) {
   Show(false);
 }
 
-// The window's start-up when it shows a relay that runs without one: no relay, tables,
-// endpoint or ageing of its own; the status tick polls, and the caption says that it is
-// attached.
-void TfmMain::FormCreateAttached(TRelayAsk AAttachTo) {
-  ShowCount(idlblReqCount, "-");
-  ShowCount(idlblAckCount, "-");
-  SetWindowTextW(Child(idlblMsgCount), L"-");
-  SetWindowTextUtf8(fHandle, AttachedWindowCaption());
-  SetAppExceptionHandler([this](const std::string& AMessage) { AppOnException(AMessage); });
+// The attached window's part of the start-up (TMainPresenter::FormCreateAttached): no relay,
+// tables, endpoint or ageing of its own; the status tick polls.
+void TfmMain::StartAttached(TRelayAsk AAsk) {
   fStatus = std::make_unique<TStatusLists>(Child(idListView1), Child(idListView2), Child(idGauge1),
                                            Child(idlblMsgCount));
-  fLamps = std::make_unique<TLampPanel>(fHandle,
-                                        std::array<HWND, 4>{Child(idimgLANRx), Child(idimgWANRx),
-                                                            Child(idimgLANTx), Child(idimgWANTx)},
-                                        kFirstLampTimerId, fDpi);
-  fAttached = std::make_unique<TAttachedWindow>(*this, std::move(AAttachTo));
+  CreateLamps();
+  fAttached = std::make_unique<TAttachedWindow>(*this, std::move(AAsk));
   fAttached->timPollTimer();
   SetTimer(fHandle, kSystemTimerId, static_cast<UINT>(kAttachedPollPeriod.count()), nullptr);
 }

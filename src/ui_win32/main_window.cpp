@@ -6,13 +6,10 @@
 #include <stdexcept>
 
 #include "app/relay_host.h"
-#include "app/version.h"
 #include "diag/my_log.h"
 #include "net/network_watcher.h"
-#include "present/form_lifecycle.h"
 #include "present/gauge_look.h"
 #include "present/picture_scale.h"
-#include "present/tray_text.h"
 #include "ui_win32/about_window.h"
 #include "ui_win32/app_exception.h"
 #include "ui_win32/attached_window.h"
@@ -52,14 +49,13 @@ HICON LoadMainIcon(int ASize) {
                                        ASize, LR_DEFAULTCOLOR));
 }
 
-constexpr std::array<TLamp, 4> kLampsAtStart = {TLamp::LANRx, TLamp::LANTx, TLamp::WANRx,
-                                                TLamp::WANTx};
-
 }  // namespace
 
 TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOptions,
                  TRelayAsk AAttachTo)
-    : fLog(ALog), fStore(AStore) {
+    : fLog(ALog),
+      fStore(AStore),
+      fPresenter(std::make_unique<TMainPresenter>(*this, ALog, AStore)) {
   INITCOMMONCONTROLSEX controls{sizeof(controls),
                                 ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
@@ -91,12 +87,7 @@ TfmMain::TfmMain(TMyLog& ALog, TRegistryStore& AStore, const TCommandLine& AOpti
 TfmMain::~TfmMain() {
   // Without an orderly shut-down (FormDestroy) the listener must still be gone before the
   // window it posts to.
-  KillTimer(fHandle, kSystemTimerId);
-  KillTimer(fHandle, kAgeingTimerId);
-  if (fHost) {
-    fHost->StopListening();
-  }
-  SetAppExceptionHandler(nullptr);
+  fPresenter->Abandon();
   fAttached.reset();
   fLamps.reset();
   if (fTray) {
@@ -348,7 +339,7 @@ void TfmMain::FormCreate(const TCommandLine& AOptions, TRelayAsk AAttachTo) {
   fTray = std::make_unique<TTrayIcon>(fHandle, fSmallIcon.Get());
   fTray->Add();
   if (AAttachTo) {
-    FormCreateAttached(std::move(AAttachTo));
+    fPresenter->FormCreateAttached(std::move(AAttachTo));
     return;
   }
 
@@ -366,67 +357,59 @@ void TfmMain::FormCreate(const TCommandLine& AOptions, TRelayAsk AAttachTo) {
   };
   target.PortError = [this](bool AVisible) { ShowPortError(AVisible); };
   fView = std::make_unique<TWin32RelayView>(fHandle, std::move(target));
-  fHost = std::make_unique<TRelayHost>(*fView, fLog, fStore);
-  fLifecycle = std::make_unique<TFormLifecycle>(
-      *fHost, fLog, *this, [this](const std::string& AMessage) { AppOnException(AMessage); });
+  fPresenter->CreateRelay(*fView);
   // Its callbacks run on a thread of the system's: they only post a message to this window.
   fNetwork = std::make_unique<TNetworkWatcher>(
       [handle = fHandle] { PostMessageW(handle, kNetworkChangedMessage, 0, 0); });
   fStatus = std::make_unique<TStatusLists>(Child(idListView1), Child(idListView2), Child(idGauge1),
                                            Child(idlblMsgCount));
+  fPresenter->StartRelay(AOptions.DebugLog);
+}
 
-  // 3. Counters: nothing counted yet, shown as "-" until the first frame or tick.
-  ShowCount(idlblReqCount, "-");
-  ShowCount(idlblAckCount, "-");
-  SetWindowTextW(Child(idlblMsgCount), L"-");
+void TfmMain::ShowCounters(const std::string& AText) {
+  ShowCount(idlblReqCount, AText);
+  ShowCount(idlblAckCount, AText);
+  SetWindowTextUtf8(Child(idlblMsgCount), AText);
+}
 
-  // 4. The debug log is off at every start unless asked for on the command line.
-  fHost->Engine().SetCreateDebugLogs(AOptions.DebugLog);
+void TfmMain::SetCaption(const std::string& ACaption) {
+  SetWindowTextUtf8(fHandle, ACaption);
+}
 
-  // 5. Caption.
-  SetWindowTextUtf8(fHandle, MainWindowCaption());
+void TfmMain::SetExceptionHandler(TFormLifecycle::TExceptionHandler AHandler) {
+  SetAppExceptionHandler(std::move(AHandler));
+}
 
-  // 6. From here on an escaping error is logged (while the debug log is on), not fatal.
-  SetAppExceptionHandler([this](const std::string& AMessage) { AppOnException(AMessage); });
-
+void TfmMain::StartTimers() {
   SetTimer(fHandle, kSystemTimerId, kStatusTickMs, nullptr);
   SetTimer(fHandle, kAgeingTimerId, kAgeingTickMs, nullptr);
+}
 
-  // Each remaining step runs even when an earlier one failed: a bad settings value must not
-  // leave the relay silently not listening.
-  fLifecycle->RunStep([this] {
-    // 7. Lamp pictures; all four lamps grey.
-    fLamps = std::make_unique<TLampPanel>(fHandle,
-                                          std::array<HWND, 4>{Child(idimgLANRx), Child(idimgWANRx),
-                                                              Child(idimgLANTx), Child(idimgWANTx)},
-                                          kFirstLampTimerId, fDpi);
-    for (TLamp lamp : kLampsAtStart) {
-      SetLed(lamp, TLedColor::Gray);
-    }
-  });
-  // 8.-11. Adapter, log file name, settings, endpoint.
-  fLifecycle->Start();
+void TfmMain::StopTimers() {
+  KillTimer(fHandle, kSystemTimerId);
+  if (fLamps) {
+    fLamps->StopTimers();
+  }
+  KillTimer(fHandle, kAgeingTimerId);
+}
+
+void TfmMain::CreateLamps() {
+  fLamps = std::make_unique<TLampPanel>(fHandle,
+                                        std::array<HWND, 4>{Child(idimgLANRx), Child(idimgWANRx),
+                                                            Child(idimgLANTx), Child(idimgWANTx)},
+                                        kFirstLampTimerId, fDpi);
+}
+
+void TfmMain::RemoveTrayIcon() {
+  fTray->Remove();
 }
 
 void TfmMain::FormDestroy() {
-  if (fAttached) {
-    KillTimer(fHandle, kSystemTimerId);  // the relay is not ours to stop, nor its settings
-    fTray->Remove();
-    return;
-  }
-  fLifecycle->Destroy(
-      [this] {
-        KillTimer(fHandle, kSystemTimerId);
-        if (fLamps) {
-          fLamps->StopTimers();
-        }
-        KillTimer(fHandle, kAgeingTimerId);
-      },
-      [this] { fTray->Remove(); });
+  fPresenter->FormDestroy();
 }
 
 void TfmMain::AppOnException(const std::string& AMessage) {
-  LogAppException(fHost.get(), fLog, AMessage);
+  fPresenter->AppOnException(AMessage);
 }
 
 void TfmMain::timSystemTimer() {
@@ -434,22 +417,26 @@ void TfmMain::timSystemTimer() {
     fAttached->timPollTimer();
     return;
   }
-  const auto snapshot = TakeStatusSnapshot(fHost->Tables());
-  fStatus->Tick(fHost->SampleRate(), snapshot);
+  TRelayHost& host = Host();
+  const auto snapshot = TakeStatusSnapshot(host.Tables());
+  fStatus->Tick(host.SampleRate(), snapshot);
   // The tray's tip follows the status tick, so the shell is asked at most once a second.
+  fPresenter->ShowNetworkStatus(
+      host.NetworkStatus(), static_cast<int>(snapshot->NATRows.size()),
+      static_cast<int>(snapshot->StaticRows.size() + snapshot->PushRows.size()));
+}
+
+// The address label shows no tooltip here.
+void TfmMain::ShowNetworkTexts(const std::string& ATrayTip, bool AAlert,
+                               const std::string& /*AAddressTip*/) {
   if (fTray) {
-    fTray->SetToolTip(
-        TrayToolTip(fHost->NetworkStatus(), static_cast<int>(snapshot->NATRows.size()),
-                    static_cast<int>(snapshot->StaticRows.size() + snapshot->PushRows.size())));
-    fTray->SetAlert(!fHost->NetworkStatus().IsListening());
+    fTray->SetToolTip(ATrayTip);
+    fTray->SetAlert(AAlert);
   }
 }
 
 TControlAnswer TfmMain::AnswerRequest(const std::string& ALine) {
-  if (!fLifecycle) {
-    return AnswerAttachedWindowRequest(ALine);
-  }
-  return fLifecycle->AnswerRequest(ALine);
+  return fPresenter->AnswerRequest(ALine);
 }
 
 void TfmMain::SetLed(TLamp ALamp, TLedColor AColor) {
@@ -464,7 +451,7 @@ void TfmMain::acOptionsExecute() {
     return;
   }
   if (TfmOptions* options = fDialogs.Options) {
-    fLifecycle->RunSetup(*options, [this, options] { return options->ShowModal(fHandle) == IDOK; });
+    fPresenter->RunSetup(*options, [this, options] { return options->ShowModal(fHandle) == IDOK; });
   }
 }
 
@@ -472,10 +459,7 @@ void TfmMain::acHelpExecute() {
   if (fDialogs.Help == nullptr) {
     return;
   }
-  // The folder of the executable, ending in a backslash, and the read-me's name.
-  std::string folder = ExecutablePath();
-  folder.erase(folder.find_last_of("\\/") + 1);
-  fDialogs.Help->SetHelpFile(folder + "Readme.txt");
+  fDialogs.Help->SetHelpFile(HelpFileBesideExecutable());
   fDialogs.Help->ShowModal(fHandle);
 }
 
@@ -494,7 +478,10 @@ void TfmMain::Restore1Click() {
 }
 
 void TfmMain::Exit1Click() {
-  fExiting = true;
+  fPresenter->Exit1Click();
+}
+
+void TfmMain::EndMessageLoop() {
   PostQuitMessage(0);
 }
 
@@ -505,10 +492,15 @@ void TfmMain::ShowMainWindow() {
 }
 
 void TfmMain::ShowRequested() {
-  if (IsIconic(fHandle)) {
-    ShowWindow(fHandle, SW_RESTORE);
-  }
-  ShowMainWindow();
+  fPresenter->ShowRequested();
+}
+
+bool TfmMain::Minimized() const {
+  return IsIconic(fHandle) != FALSE;
+}
+
+void TfmMain::RestoreMinimized() {
+  ShowWindow(fHandle, SW_RESTORE);
 }
 
 std::int32_t TfmMain::RestoredTop() const {
@@ -660,7 +652,7 @@ LRESULT TfmMain::Message(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
       if (AWParam == kSystemTimerId) {
         timSystemTimer();
       } else if (AWParam == kAgeingTimerId) {
-        fLifecycle->AgeingTick();
+        fPresenter->AgeingTick();
       } else if (fLamps) {
         fLamps->TimerFired(AWParam);
       }
@@ -672,7 +664,7 @@ LRESULT TfmMain::Message(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
       return 0;
     case WM_CLOSE:
       // Closing never ends the relay: the window hides in the notification area.
-      if (!fExiting) {
+      if (!fPresenter->Exiting()) {
         ShowWindow(fHandle, SW_HIDE);
       }
       return 0;
@@ -690,13 +682,14 @@ LRESULT TfmMain::Message(UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
       return 0;
     case kNetworkChangedMessage:
       if (fNetwork && fNetwork->Drain()) {
-        fHost->NetworkChanged();
+        Host().NetworkChanged();
       }
       return 0;
     case WM_POWERBROADCAST:
       // Back from sleep: the adapters may have new addresses, or none yet.
-      if ((AWParam == PBT_APMRESUMEAUTOMATIC || AWParam == PBT_APMRESUMESUSPEND) && fHost) {
-        fHost->NetworkChanged();
+      if ((AWParam == PBT_APMRESUMEAUTOMATIC || AWParam == PBT_APMRESUMESUSPEND) &&
+          fPresenter->Host() != nullptr) {
+        fPresenter->Host()->NetworkChanged();
       }
       return TRUE;
     case kTrayMessage:

@@ -1,11 +1,12 @@
 // The relay's main window (window class "TfmMain"): the applications and controllers it
 // knows, the relay drawing with lamps, counters and rate gauge, and the four buttons. It owns
-// the relay (TRelayHost) for the whole run and hides into the notification area when closed;
-// only "Exit" in the icon's menu ends the program.
+// the relay (TRelayHost, through its presenter) for the whole run and hides into the
+// notification area when closed; only "Exit" in the icon's menu ends the program.
 //
-// The work is shared out: the shared main window design places the children, TStatusLists fills the
-// lists and the gauge, TLampPanel runs the lamps, TWin32RelayView carries the engine's calls over
-// from the listener thread, TTrayIcon is the notification icon. GUI thread only.
+// The work is shared out: TMainPresenter decides what the window does (as for the Qt window),
+// the shared main window design places the children, TStatusLists fills the lists and the
+// gauge, TLampPanel runs the lamps, TWin32RelayView carries the engine's calls over from the
+// listener thread, TTrayIcon is the notification icon. GUI thread only.
 #pragma once
 
 #include <windows.h>
@@ -19,7 +20,7 @@
 #include "app/control_requests.h"
 #include "base/handle_win.h"
 #include "present/attached_view.h"
-#include "present/settings_window.h"
+#include "present/main_presenter.h"
 #include "relay/relay_view.h"
 #include "ui_win32/picture.h"
 #include "ui_win32/win32_controls.h"
@@ -37,7 +38,6 @@ struct TFormWindowTraits : TWindowTraits {
 };
 
 class TAttachedWindow;
-class TFormLifecycle;
 class TLampPanel;
 class TMyLog;
 class TNetworkWatcher;
@@ -63,7 +63,7 @@ inline constexpr UINT_PTR kAgeingTimerId = 2;  // the tables' ageing tick
 inline constexpr UINT_PTR kFirstLampTimerId =
     10;  // timLEDRxLAN, timLEDRxWAN, timLEDTxLAN, timLEDTxWAN
 
-class TfmMain : public TSettingsWindow {
+class TfmMain : public TMainView {
  public:
   // The windows the buttons open; created after the main window and kept by the caller.
   struct TDialogs {
@@ -89,7 +89,7 @@ class TfmMain : public TSettingsWindow {
   HWND Child(int AId) const;
   void SetDialogs(const TDialogs& ADialogs) { fDialogs = ADialogs; }
 
-  TRelayHost& Host() { return *fHost; }
+  TRelayHost& Host() { return *fPresenter->Host(); }
   // Attached to a relay that runs without a window: then there is no Host().
   bool Attached() const { return fAttached != nullptr; }
   TAttachedWindow* AttachedWindow() { return fAttached.get(); }
@@ -99,11 +99,11 @@ class TfmMain : public TSettingsWindow {
   TLampPanel* Lamps() { return fLamps.get(); }
   TTrayIcon& Tray() { return *fTray; }
   TStatusLists& Status() { return *fStatus; }
-  bool Exiting() const { return fExiting; }
+  bool Exiting() const { return fPresenter->Exiting(); }
 
   // Handlers, public so the program's shell and tests can drive them.
   void timSystemTimer();
-  void SetLed(TLamp ALamp, TLedColor AColor);
+  void SetLed(TLamp ALamp, TLedColor AColor) override;
   void acOptionsExecute();
   void acHelpExecute();
   void acAboutExecute();
@@ -112,7 +112,7 @@ class TfmMain : public TSettingsWindow {
   // Ends the message loop; shut-down (FormDestroy) follows in the program's shell.
   void Exit1Click();
   // Visible and in front of the other windows; a minimized window stays minimized.
-  void ShowMainWindow();
+  void ShowMainWindow() override;
   // Message 1025: shown, restored if minimized, in front.
   void ShowRequested();
   void AppOnException(const std::string& AMessage);
@@ -133,8 +133,22 @@ class TfmMain : public TSettingsWindow {
   LRESULT Message(UINT AMessage, WPARAM AWParam, LPARAM ALParam);
   bool Command(UINT AId);
   LRESULT ColorStatic(HDC ADC, HWND AChild);
+  // TMainView.
+  void ShowCounters(const std::string& AText) override;
+  void SetCaption(const std::string& ACaption) override;
+  void SetExceptionHandler(TFormLifecycle::TExceptionHandler AHandler) override;
+  void CreateLamps() override;
+  void StartTimers() override;
+  void StopTimers() override;
+  void StartAttached(TRelayAsk AAsk) override;  // attached_window.cpp
+  void RemoveTrayIcon() override;
+  void ShowNetworkTexts(const std::string& ATrayTip, bool AAlert,
+                        const std::string& AAddressTip) override;
+  bool Minimized() const override;
+  void RestoreMinimized() override;
+  void EndMessageLoop() override;
+
   void FormCreate(const TCommandLine& AOptions, TRelayAsk AAttachTo);
-  void FormCreateAttached(TRelayAsk AAttachTo);  // attached_window.cpp
   void CreateControls();
   void CreateFonts();
   void FormResize();
@@ -167,14 +181,12 @@ class TfmMain : public TSettingsWindow {
   std::unique_ptr<TTrayIcon> fTray;
   // The view outlives the host: the host's endpoint (and with it the listener) stops first.
   std::unique_ptr<TWin32RelayView> fView;
-  std::unique_ptr<TRelayHost> fHost;
-  std::unique_ptr<TFormLifecycle> fLifecycle;  // holds on to the host: declared after it
+  std::unique_ptr<TMainPresenter> fPresenter;  // owns the relay
   std::unique_ptr<TLampPanel> fLamps;
   std::unique_ptr<TStatusLists> fStatus;
   std::unique_ptr<TNetworkWatcher> fNetwork;
   std::unique_ptr<TAttachedWindow> fAttached;  // uses the lamps, lists and tray
   int fCountRight = 0;                         // right edge of both counters inside Panel1
-  bool fExiting = false;
 };
 
 }  // namespace kelvo

@@ -2,8 +2,10 @@
 // scales, the accessible texts and the lists' copied text: the rules both front-ends share.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "present/about_design.h"
@@ -70,6 +72,39 @@ TEST(MainWindowDesign, AddressAndErrorLineMoveWithTheRelayPanel) {
       EXPECT_GE(address.Left, At(places, idListView1).Right());
       EXPECT_LE(address.Right(), At(places, idListView2).Left);
     }
+  }
+}
+
+// The resize rule in figures at 96 dpi, for the sizes both front-ends' window tests resize
+// to: the buttons and the top-right pictures follow the corner, the lists share what the
+// relay panel leaves (never less than nothing) and take their height from the buttons.
+TEST(MainWindowDesign, ResizeRuleSpreadsTheListsAroundThePanel) {
+  struct TCase {
+    int Width, Height;
+  };
+  // The designed size, wider and taller, narrower, the width that leaves the lists nothing,
+  // and narrower still.
+  const TCase cases[] = {{872, 456}, {1100, 600}, {1001, 600}, {700, 400},
+                         {700, 456}, {196, 300},  {150, 300},  {150, 200}};
+  for (const TCase& size : cases) {
+    SCOPED_TRACE(std::to_string(size.Width) + " x " + std::to_string(size.Height));
+    const std::vector<TBounds> places = MainWindowLayout(size.Width, size.Height, 96);
+    const int buttonTop = size.Height - (456 - 423);
+    const int listWidth = std::max(0, (size.Width - 196) / 2);
+    const int listHeight = buttonTop - 88 - 10;
+    const int panelLeft = 8 + listWidth + 2;
+    EXPECT_EQ(At(places, idButton1), (TBounds{size.Width - (872 - 546), buttonTop, 75, 25}));
+    EXPECT_EQ(At(places, idButton3), (TBounds{size.Width - (872 - 788), buttonTop, 75, 25}));
+    EXPECT_EQ(At(places, idListView1), (TBounds{8, 88, listWidth, listHeight}));
+    EXPECT_EQ(At(places, idListView2), (TBounds{panelLeft + 176 + 2, 87, listWidth, listHeight}));
+    EXPECT_EQ(At(places, idPanel1), (TBounds{panelLeft, 141, 176, 207}));
+    EXPECT_EQ(At(places, idlblWAN).Left, panelLeft + 176 + 2);
+    EXPECT_EQ(At(places, idimgApplication).Left, 8 + listWidth - 64);
+    EXPECT_EQ(At(places, idImage3).Left, size.Width - (872 - 757));
+    EXPECT_EQ(At(places, idimgController).Left, size.Width - (872 - 801));
+    EXPECT_EQ(At(places, idImage1).Width, size.Width);
+    EXPECT_EQ(At(places, idlblLocalIP), (TBounds{panelLeft + 28, 351, 124, 14}));
+    EXPECT_EQ(At(places, idlblError), (TBounds{panelLeft + 19, 371, 137, 13}));
   }
 }
 

@@ -19,11 +19,13 @@
 #include <QTimer>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include "app/relay_host.h"
 #include "config/registry_store.h"
 #include "diag/my_log.h"
 #include "present/gauge_look.h"
+#include "present/main_window_design.h"
 #include "support/relay_process.h"
 #include "ui_qt/edit_nat_dialog.h"
 #include "ui_qt/kelvo_application.h"
@@ -55,6 +57,43 @@ std::unique_ptr<TNATInfo> Entry(std::int32_t ANAD, std::int32_t AAlias, const ch
   auto entry = std::make_unique<TNATInfo>(ANAD, AHost, APort, ATimeout);
   entry->SetNADAlias(AAlias);
   return entry;
+}
+
+// Where every part of AWindow stands against where the shared design and resize rule put it for
+// the window's client size now: the whole place of a part of fixed size, the top-left corner (and
+// a designed width) of a label sized by its text. Empty when all agree.
+QString PartsOffTheirPlaces(const QWidget& AWindow) {
+  const std::vector<TBounds> places = MainWindowLayout(AWindow.width(), AWindow.height(), 96);
+  QString off;
+  for (const TPartSpec& part : MainWindowParts()) {
+    const auto* widget = AWindow.findChild<const QWidget*>(QString::fromLatin1(part.Name));
+    if (widget == nullptr) {
+      off += QStringLiteral("%1 missing; ").arg(QString::fromLatin1(part.Name));
+      continue;
+    }
+    const TBounds& place = places[static_cast<std::size_t>(part.Id - idImage1)];
+    QRect expected(place.Left, place.Top, place.Width, place.Height);
+    if (part.Design.Width == 0) {
+      expected.setWidth(widget->width());
+    }
+    if (part.Design.Height == 0) {
+      expected.setHeight(widget->height());
+    }
+    if (widget->geometry() != expected) {
+      const QRect at = widget->geometry();
+      off += QStringLiteral("%1 at %2,%3 %4x%5 (designed %6,%7 %8x%9); ")
+                 .arg(QString::fromLatin1(part.Name))
+                 .arg(at.x())
+                 .arg(at.y())
+                 .arg(at.width())
+                 .arg(at.height())
+                 .arg(expected.x())
+                 .arg(expected.y())
+                 .arg(expected.width())
+                 .arg(expected.height());
+    }
+  }
+  return off;
 }
 
 }  // namespace
@@ -114,37 +153,9 @@ void TMainWindowTest::cleanup() {
 
 void TMainWindowTest::layoutAtDesignedSize() {
   const TMainWindowUi& ui = Window().Ui();
-  QCOMPARE(Window().size(), QSize(872, 456));
-  QCOMPARE(ui.ListView1->geometry(), QRect(8, 88, 338, 325));
-  QCOMPARE(ui.ListView2->geometry(), QRect(526, 87, 338, 325));
-  QCOMPARE(ui.Panel1->geometry(), QRect(348, 141, 176, 207));
-  QCOMPARE(ui.imgApplication->geometry(), QRect(282, 34, 64, 48));
-  QCOMPARE(ui.lblWAN->pos(), QPoint(526, 45));
-  QCOMPARE(ui.lblLAN->pos(), QPoint(8, 45));
-  QCOMPARE(ui.imgController->geometry(), QRect(801, 33, 64, 48));
-  QCOMPARE(ui.Image3->geometry(), QRect(757, 2, 111, 26));
-  QCOMPARE(ui.Image1->geometry(), QRect(0, 0, 872, 27));
-  QCOMPARE(ui.Shape1->geometry(), QRect(0, 27, 872, 1));
-  QCOMPARE(ui.lblLocalIP->geometry(), QRect(376, 351, 124, 14));
-  QCOMPARE(ui.lblError->geometry(), QRect(367, 371, 137, 13));
-  QCOMPARE(ui.Button1->geometry(), QRect(546, 423, 75, 25));
-  QCOMPARE(ui.Button4->geometry(), QRect(626, 423, 75, 25));
-  QCOMPARE(ui.Button2->geometry(), QRect(707, 423, 75, 25));
-  QCOMPARE(ui.Button3->geometry(), QRect(788, 423, 75, 25));
-  // Inside the relay panel.
-  QCOMPARE(ui.Image2->geometry(), QRect(4, 0, 168, 204));
-  QCOMPARE(ui.imgLANRx->geometry(), QRect(40, 52, 16, 16));
-  QCOMPARE(ui.imgWANRx->geometry(), QRect(120, 52, 16, 16));
-  QCOMPARE(ui.imgLANTx->geometry(), QRect(40, 84, 16, 16));
-  QCOMPARE(ui.imgWANTx->geometry(), QRect(120, 84, 16, 16));
-  QCOMPARE(ui.Gauge1->geometry(), QRect(32, 130, 113, 17));
-  QCOMPARE(ui.lblMsgCount->geometry(), QRect(32, 132, 112, 14));
-  QCOMPARE(ui.Label4->geometry().topLeft(), QPoint(19, 102));
-  QCOMPARE(ui.Label3->geometry().topLeft(), QPoint(128, 102));
-  QCOMPARE(ui.Label4->width(), 28);
-  QCOMPARE(ui.lblReqCount->pos(), QPoint(116, 8));
-  QCOMPARE(ui.lblAckCount->pos(), QPoint(116, 24));
-  QCOMPARE(ui.Label10->pos(), QPoint(84, 148));
+  QCOMPARE(Window().size(), QSize(kMainClientWidth, kMainClientHeight));
+  // Every part, the counters showing "-" included, where the design puts it.
+  QCOMPARE(PartsOffTheirPlaces(Window()), QString());
   // Columns of both lists.
   for (const QTableView* list : {ui.ListView1, ui.ListView2}) {
     QCOMPARE(list->model()->columnCount(), 4);
@@ -161,39 +172,14 @@ void TMainWindowTest::layoutAtDesignedSize() {
 }
 
 void TMainWindowTest::resizeSpreadsListsOverWidth() {
-  const TMainWindowUi& ui = Window().Ui();
-  Window().resize(1001, 600);
-  // w = (1001 - 196) / 2 = 402 (truncated), height = button top 567 - 88 - 10.
-  QCOMPARE(ui.Button1->pos(), QPoint(1001 - 326, 567));
-  QCOMPARE(ui.Button3->pos(), QPoint(1001 - 84, 567));
-  QCOMPARE(ui.ListView1->geometry(), QRect(8, 88, 402, 469));
-  QCOMPARE(ui.ListView2->geometry(), QRect(590, 87, 402, 469));
-  QCOMPARE(ui.Panel1->pos(), QPoint(412, 141));
-  QCOMPARE(ui.lblWAN->x(), 590);
-  QCOMPARE(ui.imgApplication->x(), 8 + 402 - 64);
-  QCOMPARE(ui.Image3->x(), 1001 - 115);
-  QCOMPARE(ui.imgController->x(), 1001 - 71);
-  QCOMPARE(ui.Image1->width(), 1001);
-  // The address and the error line keep their designed offset from the relay panel (left at
-  // their designed place they would stand over a list).
-  QCOMPARE(ui.lblLocalIP->geometry(), QRect(412 + 28, 351, 124, 14));
-  QCOMPARE(ui.lblError->geometry(), QRect(412 + 19, 371, 137, 13));
-
-  // Narrower than the panel needs: lists shrink to nothing, never to a negative width.
-  Window().resize(150, 200);
-  QCOMPARE(ui.ListView1->width(), 0);
-  QCOMPARE(ui.ListView2->width(), 0);
-
-  Window().resize(700, 456);  // narrower: they follow the panel to the left
-  QCOMPARE(ui.Panel1->pos(), QPoint(262, 141));
-  QCOMPARE(ui.lblLocalIP->pos(), QPoint(262 + 28, 351));
-  QCOMPARE(ui.lblError->pos(), QPoint(262 + 19, 371));
-
-  Window().resize(872, 456);
-  QCOMPARE(ui.ListView1->geometry(), QRect(8, 88, 338, 325));
-  QCOMPARE(ui.ListView2->geometry(), QRect(526, 87, 338, 325));
-  QCOMPARE(ui.lblLocalIP->geometry(), QRect(376, 351, 124, 14));
-  QCOMPARE(ui.lblError->geometry(), QRect(367, 371, 137, 13));
+  // Wider and taller; narrower than the panel needs (lists of no width); narrower, where the
+  // panel, the address and the error line move left; back to the designed size. The rule's
+  // figures are held in the design's own test.
+  for (const QSize& size : {QSize(1001, 600), QSize(150, 200), QSize(700, 456), QSize(872, 456)}) {
+    Window().resize(size);
+    QCOMPARE(Window().size(), size);
+    QCOMPARE(PartsOffTheirPlaces(Window()), QString());
+  }
 }
 
 void TMainWindowTest::namesCaptionAndStartState() {

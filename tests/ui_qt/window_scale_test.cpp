@@ -12,6 +12,7 @@
 #include <cmath>
 #include <memory>
 
+#include "present/main_window_design.h"
 #include "ui_qt/about_window.h"
 #include "ui_qt/kelvo_application.h"
 #include "ui_qt/lamp_panel.h"
@@ -118,17 +119,22 @@ class TWindowScaleTest : public QObject {
     const QImage image = Grab();
     struct TLampPlace {
       const char* Name;
-      QRect Design;  // in the window, at 96 dpi: Panel1 (348, 141) plus the lamp's place
+      int Id;
       bool Red;
     };
     const TLampPlace lamps[] = {
-        {"imgLANRx", {348 + 40, 141 + 52, 16, 16}, true},
-        {"imgWANRx", {348 + 120, 141 + 52, 16, 16}, true},
-        {"imgLANTx", {348 + 40, 141 + 84, 16, 16}, false},
-        {"imgWANTx", {348 + 120, 141 + 84, 16, 16}, false},
+        {"imgLANRx", idimgLANRx, true},
+        {"imgWANRx", idimgWANRx, true},
+        {"imgLANTx", idimgLANTx, false},
+        {"imgWANTx", idimgWANTx, false},
     };
+    // At the designed size Panel1 stands at its designed place.
+    const TBounds& panel = FindMainPart(idPanel1)->Design;
     for (const TLampPlace& lamp : lamps) {
-      const QRect expected = Scaled(lamp.Design);
+      // In the window, at 96 dpi: Panel1's place plus the lamp's.
+      const TBounds& design = FindMainPart(lamp.Id)->Design;
+      const QRect expected = Scaled(
+          QRect(panel.Left + design.Left, panel.Top + design.Top, design.Width, design.Height));
       const int slack = int(std::ceil(fScale));
       const TBox box =
           FindPixels(image, expected.adjusted(-4 * slack, -4 * slack, 4 * slack, 4 * slack),

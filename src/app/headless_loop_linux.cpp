@@ -24,6 +24,7 @@
 #include "app/headless_loop.h"
 #include "app/runtime_folder_posix.h"
 #include "app/wait_time.h"
+#include "base/errno_text_posix.h"
 #include "net/network_watcher.h"
 #include "net/network_watcher_linux.h"
 
@@ -60,16 +61,16 @@ class TListener {
     std::memcpy(address.sun_path, AName.c_str(), AName.size() + 1);
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-      AError = std::string("cannot create the local socket: ") + std::strerror(errno);
+      AError = std::string("cannot create the local socket: ") + ErrnoText(errno);
       return;
     }
     unlink(AName.c_str());
-    // Only this user may talk to the relay: the socket is made with no access for others.
-    const mode_t previous = umask(0077);
-    const int bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-    umask(previous);
-    if (bound != 0 || listen(fd, 8) != 0) {
-      AError = "cannot listen on " + AName + ": " + std::strerror(errno);
+    // Only this user may talk to the relay. The socket gets its mode right after bind rather
+    // than through umask, which is the whole process's: the listener may be creating the debug
+    // log at this moment. Until then the folder, this user's alone, keeps everyone else out.
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+        chmod(AName.c_str(), 0600) != 0 || listen(fd, 8) != 0) {
+      AError = "cannot listen on " + AName + ": " + ErrnoText(errno);
       close(fd);
       return;
     }

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/file_descriptor.h"
+#include "base/errno_text_posix.h"
 
 namespace kelvo {
 
@@ -163,16 +164,16 @@ TReadResult ReadWholeFile(const std::string& AFileName, std::string& AContent,
     if (errno == ENOENT || errno == ENOTDIR) {
       return TReadResult::rrMissing;
     }
-    AError = std::strerror(errno);
+    AError = ErrnoText(errno);
     return TReadResult::rrFailed;
   }
   struct stat St {};
   if (::fstat(File.Get(), &St) != 0) {
-    AError = std::strerror(errno);
+    AError = ErrnoText(errno);
     return TReadResult::rrFailed;
   }
   if (S_ISDIR(St.st_mode)) {
-    AError = std::strerror(EISDIR);
+    AError = ErrnoText(EISDIR);
     return TReadResult::rrFailed;
   }
   if (!S_ISREG(St.st_mode)) {
@@ -195,7 +196,7 @@ TReadResult ReadWholeFile(const std::string& AFileName, std::string& AContent,
       if (errno == EINTR) {
         continue;
       }
-      AError = std::strerror(errno);
+      AError = ErrnoText(errno);
       return TReadResult::rrFailed;
     }
     // A file that grows while it is read is held to the same bound.
@@ -209,7 +210,7 @@ TReadResult ReadWholeFile(const std::string& AFileName, std::string& AContent,
   return TReadResult::rrOk;
 }
 
-bool ReplaceFileAtomically(const std::string& AFileName, const std::string& AText) {
+TReplaceResult ReplaceFileAtomically(const std::string& AFileName, const std::string& AText) {
   const std::string Target = WriteTarget(AFileName);
   const std::string Parent = std::filesystem::path(Target).parent_path().string();
   const std::string Folder = Parent.empty() ? std::string(".") : Parent;
@@ -218,29 +219,44 @@ bool ReplaceFileAtomically(const std::string& AFileName, const std::string& ATex
   // nothing.
   const int DirFd = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const bool Locked = DirFd >= 0 && LockWithin(DirFd, std::chrono::seconds(5));
-  auto Done = [DirFd](bool AResult) {
+  auto Done = [DirFd](TReplaceResult AResult) {
     if (DirFd >= 0) {
       ::close(DirFd);  // drops the lock
     }
     return AResult;
   };
+  // errno is read at once, before a clean-up call can change it.
+  auto Failed = [](const std::string& AStep, const std::string& AFile, int AErrno) {
+    return TReplaceResult{AErrno, "cannot " + AStep + " " + AFile + ": " + ErrnoText(AErrno)};
+  };
   std::string Temp;
   const int Fd = CreateTempBeside(Target, Temp);
   if (Fd < 0) {
-    return Done(false);
+    return Done(Failed("create a temporary file beside", Target, errno));
   }
-  bool Ok = true;
+  TReplaceResult Result;
   struct stat St {};
   if (::stat(Target.c_str(), &St) == 0) {
     // Only a settings file is ever replaced, never a device or a pipe that a link points to.
-    Ok = S_ISREG(St.st_mode) && ::fchmod(Fd, St.st_mode & 07777) == 0;
+    if (!S_ISREG(St.st_mode)) {
+      Result = TReplaceResult{EINVAL, "cannot replace " + Target + ": not a regular file"};
+    } else if (::fchmod(Fd, St.st_mode & 07777) != 0) {
+      Result = Failed("set the mode of", Temp, errno);
+    }
   }
-  Ok = Ok && WriteAll(Fd, AText) && ::fsync(Fd) == 0;
-  Ok = Ok && ::rename(Temp.c_str(), Target.c_str()) == 0;
-  if (!Ok) {
+  if (Result.Ok() && !WriteAll(Fd, AText)) {
+    Result = Failed("write", Temp, errno);
+  }
+  if (Result.Ok() && ::fsync(Fd) != 0) {
+    Result = Failed("sync", Temp, errno);
+  }
+  if (Result.Ok() && ::rename(Temp.c_str(), Target.c_str()) != 0) {
+    Result = Failed("rename the temporary file to", Target, errno);
+  }
+  if (!Result.Ok()) {
     ::unlink(Temp.c_str());
     ::close(Fd);
-    return Done(false);
+    return Done(Result);
   }
   ::close(Fd);  // the data is synced and in place
   if (DirFd >= 0) {
@@ -250,7 +266,7 @@ bool ReplaceFileAtomically(const std::string& AFileName, const std::string& ATex
   if (Locked) {
     RemoveStaleTempFiles(Target, Folder);
   }
-  return Done(true);
+  return Done(Result);
 }
 
 }  // namespace kelvo

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "base/errno_text_posix.h"
 #include "net/socket_address.h"
 #include "net/udp_endpoint_impl.h"
 
@@ -80,7 +81,7 @@ std::unique_ptr<TUDPEndpoint::TImpl> TUDPEndpoint::TImpl::MakePlatform() {
 }
 
 std::string TUDPEndpoint::TImpl::ErrorText(const std::string& AWhat, int AError) {
-  return AWhat + ": " + std::strerror(AError);
+  return AWhat + ": " + ErrnoText(AError);
 }
 
 TUDPEndpoint::TImpl::TPlatform::TBatch::TBatch()

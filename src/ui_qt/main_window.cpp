@@ -197,6 +197,8 @@ void TfmMain::ShowNetworkStatus(const TNetworkStatus& AStatus) {
   fTray->SetToolTip(QString::fromStdString(tip));
   fTray->SetAlert(!AStatus.IsListening());
   fUi.lblLocalIP->setToolTip(QString::fromStdString(DescribeNetworkStatus(AStatus)));
+  // The label keeps its one line; why the port cannot be opened is under the mouse.
+  fUi.lblError->setToolTip(QString::fromStdString(AStatus.Error));
 }
 
 TControlAnswer TfmMain::AnswerRequest(const std::string& ALine) {

@@ -32,7 +32,7 @@ std::vector<TDest> Destinations(const std::vector<TSentDatagram>& ASent) {
 class RoutingTest : public ::testing::Test {
  protected:
   TNATInfo* Push(std::int32_t ANAD, const std::string& AIP, std::uint16_t APort) {
-    const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+    const TAddressTables::TLock lock(rig.Tables);
     return rig.Tables.fPushTable->UpdateByNAD(ANAD, AIP, APort);
   }
   TTablesSnapshot Snapshot() { return rig.Tables.Snapshot(); }
@@ -172,7 +172,7 @@ TEST_F(RoutingTest, UnresolvableStaticHostStopsTheBroadcastThere) {
   rig.AddStatic(1002, "10.0.0.3", 5002);
   Push(2000, "10.0.1.1", 6000);
   {
-    const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+    const TAddressTables::TLock lock(rig.Tables);
     rig.Tables.fStaticTable->Items(1)->SetHost("kelvo-relay-test.invalid");
   }
   rig.Engine.SetCreateDebugLogs(true);
@@ -200,7 +200,7 @@ TEST_F(RoutingTest, FailedSendLeavesNoTraceAndNoLamp) {
 TEST_F(RoutingTest, StaticHostNameIsResolvedForEverySendAndShown) {
   rig.AddStatic(1000, "LocalHost", 5000);
   {
-    const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+    const TAddressTables::TLock lock(rig.Tables);
     rig.Tables.fStaticTable->Items(0)->SetIP("0.0.0.0");
   }
   rig.Receive(MakeFrame(5, 1000, 0));
@@ -236,7 +236,7 @@ TEST_F(RoutingTest, ReplyToAliasZeroAndPushFromNADZero) {
 
 // Fills a table with senders 10.x.y.z port 1 of NAD 77, as a flood of forged sources would.
 void FillTable(TAddressTables& ATables, TNATInfoList& ATable) {
-  const std::lock_guard<std::mutex> lock(ATables.fTablesLock);
+  const TAddressTables::TLock lock(ATables);
   for (int i = ATable.Count(); i < kMaxTableEntries; ++i) {
     const std::string ip = "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) +
                            "." + std::to_string(i % 256);

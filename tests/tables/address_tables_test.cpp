@@ -20,7 +20,7 @@ TEST(TAddressTablesTest, AgeAllAgesNATAndPushTablesOnly) {
   EXPECT_EQ(Tables.fStaticTable->Timeout(), -1);
   EXPECT_EQ(Tables.fPushTable->Timeout(), 600);
   {
-    std::lock_guard Lock(Tables.fTablesLock);
+    const TAddressTables::TLock Lock(Tables);
     Tables.fNATTable->UpdateByNAD(5, "192.168.1.20", 50123);
     Tables.fStaticTable->Add(std::make_unique<TNATInfo>(1001, "10.0.0.7", 8442, -1));
     Tables.fPushTable->UpdateByNAD(1000, "10.0.0.8", 5000);
@@ -76,7 +76,7 @@ TEST(TAddressTablesTest, ConcurrentRoutingAgeingAndSetupStayConsistent) {
 
   std::thread Listener([&] {
     for (int I = 0; I < kRounds && std::chrono::steady_clock::now() < Deadline; ++I) {
-      std::lock_guard Lock(Tables.fTablesLock);
+      const TAddressTables::TLock Lock(Tables);
       TNATInfo* Item =
           Tables.fNATTable->UpdateByNAD(I % 50, "10.0.0.1", static_cast<std::uint16_t>(I % 7));
       Item->SetIP("10.0.0.1");

@@ -2,6 +2,8 @@
 // them and only then closes the sockets, so no thread ever waits on or reads a socket that
 // has been closed.
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "net/ethernet_utils.h"
 #include "net/udp_endpoint.h"
@@ -70,13 +72,18 @@ void TUDPEndpoint::TImpl::StartListeners() {
 void TUDPEndpoint::TImpl::StopAndRelease() {
   fStopRequested.store(true);
   WakeListeners();
+  // Joined without the lock, which a listener may still want for a last send. The listeners
+  // stay listed (and their threads in place) until the owner's thread, this one, clears them.
+  std::vector<std::thread*> Threads;
   {
-    // Shared: a listener may still be sending while it ends.
     const TSharedLock Lock(fSocketsLock);
     for (auto& L : fListeners) {
-      if (L->Thread.joinable()) {
-        L->Thread.join();
-      }
+      Threads.push_back(&L->Thread);
+    }
+  }
+  for (std::thread* Thread : Threads) {
+    if (Thread->joinable()) {
+      Thread->join();
     }
   }
   {

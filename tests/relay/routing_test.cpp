@@ -197,6 +197,21 @@ TEST_F(RoutingTest, FailedSendLeavesNoTraceAndNoLamp) {
   EXPECT_EQ(rig.Engine.ReqCount(), 1);
 }
 
+TEST_F(RoutingTest, FailedSendIsOneDebugLogLineWithTheFramesNADsAndTheReason) {
+  rig.AddStatic(1000, "10.0.0.1", 5000);
+  rig.Transport.FailAll = true;
+  rig.Receive(MakeFrame(5, 1000, 0));
+  EXPECT_EQ(rig.LogText(), "") << "debug logs off: no line";
+  rig.Engine.SetCreateDebugLogs(true);
+  rig.Receive(MakeFrame(6, 1000, 0));
+  const std::string log = rig.LogText();
+  std::vector<std::string> drops;
+  for (std::size_t at = log.find("Drop "); at != std::string::npos; at = log.find("Drop ", at + 1))
+    drops.push_back(log.substr(at, log.find('\r', at) - at));
+  ASSERT_EQ(drops.size(), 1u) << log;
+  EXPECT_EQ(drops[0], "Drop 192.168.1.20:50123 NAD 6 to 1000: send refused for 10.0.0.1");
+}
+
 TEST_F(RoutingTest, StaticHostNameIsResolvedForEverySendAndShown) {
   rig.AddStatic(1000, "LocalHost", 5000);
   {
@@ -235,12 +250,13 @@ TEST_F(RoutingTest, ReplyToAliasZeroAndPushFromNADZero) {
 }
 
 // Fills a table with senders 10.x.y.z port 1 of NAD 77, as a flood of forged sources would.
-void FillTable(TAddressTables& ATables, TNATInfoList& ATable) {
+void FillTable(TAddressTables& ATables, TAddressTables::TTableField AField) {
   const TAddressTables::TLock lock(ATables);
-  for (int i = ATable.Count(); i < kMaxTableEntries; ++i) {
+  TNATInfoList& table = *(ATables.*AField);
+  for (int i = table.Count(); i < kMaxTableEntries; ++i) {
     const std::string ip = "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) +
                            "." + std::to_string(i % 256);
-    ATable.UpdateByNAD(77, ip, 1);
+    table.UpdateByNAD(77, ip, 1);
   }
 }
 
@@ -249,8 +265,8 @@ void FillTable(TAddressTables& ATables, TNATInfoList& ATable) {
 TEST_F(RoutingTest, NewSenderFindingItsTableFullIsCountedAndDropped) {
   rig.AddStatic(1001, "10.0.0.1", 5000);
   rig.Receive(MakeFrame(5, 1001, 0), "192.168.1.20", 50123);  // listed before the flood
-  FillTable(rig.Tables, *rig.Tables.fNATTable);
-  FillTable(rig.Tables, *rig.Tables.fPushTable);
+  FillTable(rig.Tables, &TAddressTables::fNATTable);
+  FillTable(rig.Tables, &TAddressTables::fPushTable);
   rig.Transport.Take();
   rig.Engine.SetCreateDebugLogs(true);
 

@@ -76,6 +76,7 @@ class TMainWindowTest : public QObject {
   void lampHeldLitByCloseFrames();
   void greyLeavesTimerRunning();
   void trayMenuRestoresAndExits();
+  void portErrorTellsItsReasonUnderTheMouse();
   void closeHidesAndRelayGoesOn();
   void closeWithoutTrayEndsAsExitDoes_data();
   void closeWithoutTrayEndsAsExitDoes();
@@ -408,6 +409,15 @@ void TMainWindowTest::greyLeavesTimerRunning() {
   QVERIFY(test::ShowsPicture(Window().Ui().imgWANTx, lamps.Picture(TLedColor::Gray)));
   QVERIFY(lamps.Timer(TLamp::WANTx)->isActive());
   QTRY_VERIFY_WITH_TIMEOUT(!lamps.Timer(TLamp::WANTx)->isActive(), 2000);
+}
+
+void TMainWindowTest::portErrorTellsItsReasonUnderTheMouse() {
+  QLabel* label = Window().Ui().lblError;
+  Window().ShowNetworkStatus({TListenState::Error, "lo", "", "cannot bind 0.0.0.0:8442: taken"});
+  QCOMPARE(label->text(), QStringLiteral("Error opening port 8442!"));
+  QCOMPARE(label->toolTip(), QStringLiteral("cannot bind 0.0.0.0:8442: taken"));
+  Window().ShowNetworkStatus(Window().Host().NetworkStatus());
+  QCOMPARE(label->toolTip(), QString());
 }
 
 void TMainWindowTest::trayMenuRestoresAndExits() {

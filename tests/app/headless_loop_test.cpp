@@ -331,7 +331,8 @@ TEST_F(HeadlessLoopTest, TheSocketIsPrivateWithoutChangingTheProcessUmask) {
     EXPECT_TRUE(made) << i;
     if (made) {
       EXPECT_TRUE(S_ISSOCK(info.st_mode));
-      EXPECT_EQ(info.st_mode & 07777, 0600u) << i;
+      EXPECT_EQ(info.st_mode & 0600, 0600u) << i;  // this user reads and writes
+      EXPECT_EQ(info.st_mode & 077, 0u) << i;      // nobody else anything
     }
     EXPECT_EQ(SendControlRequest(fSocket, "quit", 2s), "0 ok");
     loop.join();

@@ -59,6 +59,7 @@ TEST_F(SettingsTest, FullDiskLeavesThePreviousSettingsWhole) {
 // system's reason.
 TEST_F(SettingsTest, AFailedSaveKeepsTheSystemsReason) {
   Add(1, "127.0.0.1", 1);
+  SaveSettings(fStore, Values("eth0", 7, 8));
   fTable.Items(0)->SetHost(std::string(3000, 'h'));  // more than the file may hold
   rlimit Old{};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &Old), 0);

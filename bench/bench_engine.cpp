@@ -201,6 +201,7 @@ void BM_NewSender(benchmark::State& AState) {
     TNATInfoList& table = *rig.Tables.fNATTable;
     table.Remove(table.Items(table.Count() - 1));
   }
+  const TAddressTables::TLock lock(rig.Tables);
   if (rig.Tables.fNATTable->Count() != AState.range(0))
     AState.SkipWithError("the table did not keep its size");
   AState.SetItemsProcessed(static_cast<std::int64_t>(AState.iterations()));

@@ -70,7 +70,7 @@ enum TNADs { kDistinctNADs = 0, kSameNAD = 1 };
 // with aliases 100, 101, ...); one static controller.
 struct TBenchRig {
   TBenchRig(int AApps, std::size_t AFrameSize, TNADs ANADs = kDistinctNADs) {
-    const std::lock_guard<std::mutex> lock(Tables.fTablesLock);
+    const TAddressTables::TLock lock(Tables);
     Tables.fStaticTable->Add(std::make_unique<TNATInfo>(1000, "10.0.0.1", 5000, -1));
     for (int i = 0; i < AApps; ++i) {
       TApp app{AppIP(i), static_cast<std::uint16_t>(40000 + i % 1000), {}, {}};
@@ -197,10 +197,11 @@ void BM_NewSender(benchmark::State& AState) {
     rig.Engine.udpLocalUDPRead(frame, "192.168.200.1", 7);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
     AState.SetIterationTime(took.count());
-    const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+    const TAddressTables::TLock lock(rig.Tables);
     TNATInfoList& table = *rig.Tables.fNATTable;
     table.Remove(table.Items(table.Count() - 1));
   }
+  const TAddressTables::TLock lock(rig.Tables);
   if (rig.Tables.fNATTable->Count() != AState.range(0))
     AState.SkipWithError("the table did not keep its size");
   AState.SetItemsProcessed(static_cast<std::int64_t>(AState.iterations()));
@@ -223,7 +224,7 @@ void BM_ListenerWorstWait(benchmark::State& AState) {
   TRelayEngine engine(tables, transport, view, log);
   std::vector<TApp> apps;
   {
-    const std::lock_guard<std::mutex> lock(tables.fTablesLock);
+    const TAddressTables::TLock lock(tables);
     tables.fStaticTable->Add(std::make_unique<TNATInfo>(1000, "10.0.0.1", 5000, -1));
     for (int i = 0; i < rows; ++i) {
       TApp app{AppIP(i), static_cast<std::uint16_t>(40000 + i % 1000), {}, {}};
@@ -259,9 +260,11 @@ void BM_ListenerWorstWait(benchmark::State& AState) {
     for (std::size_t n = 0; n < 5'000'000 && std::chrono::steady_clock::now() < end; ++n) {
       const TApp& app = apps[n % apps.size()];
       const auto t0 = std::chrono::steady_clock::now();
-      tables.fTablesLock.lock();
-      const auto t1 = std::chrono::steady_clock::now();
-      tables.fTablesLock.unlock();
+      auto t1 = t0;
+      {
+        const TAddressTables::TLock lock(tables);
+        t1 = std::chrono::steady_clock::now();
+      }
       waitsUs.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
       engine.udpLocalUDPRead(app.Request, app.IP, app.Port);
     }

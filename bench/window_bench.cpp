@@ -75,7 +75,7 @@ void RunCase(const char* AName, int ANATRows, int AStaticRows, int APushRows, in
 
   TAddressTables tables;
   {
-    const std::lock_guard<std::mutex> lock(tables.fTablesLock);
+    const TAddressTables::TLock lock(tables);
     Fill(*tables.fNATTable, ANATRows, kNATTableTimeout, 100);
     Fill(*tables.fStaticTable, AStaticRows, kStaticTableTimeout, 1000000);
     Fill(*tables.fPushTable, APushRows, kPushTableTimeout, 2000000);

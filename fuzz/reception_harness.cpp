@@ -60,7 +60,7 @@ constexpr std::array<TPeer, 4> kPeers = {{
 }};
 
 void FillTables(TAddressTables& ATables) {
-  const std::lock_guard<std::mutex> lock(ATables.fTablesLock);
+  const TAddressTables::TLock lock(ATables);
   ATables.fStaticTable->Add(std::make_unique<TNATInfo>(1000, "10.0.0.1", 5000, -1));
   ATables.fStaticTable->Add(std::make_unique<TNATInfo>(1001, "10.0.0.2", 5001, -1));
   ATables.fStaticTable->Add(std::make_unique<TNATInfo>(2000, "10.0.1.1", 6000, -1));

@@ -18,6 +18,7 @@
 
 #include "app/autostart.h"
 #include "app/debug_log_location.h"
+#include "base/errno_text_posix.h"
 #include "base/file_descriptor.h"
 
 namespace kelvo {
@@ -52,7 +53,7 @@ std::string AutostartFile() {
 }
 
 [[noreturn]] void ThrowSystemError(const std::string& AWhat) {
-  throw std::runtime_error(AWhat + ": " + std::strerror(errno));
+  throw std::runtime_error(AWhat + ": " + ErrnoText(errno));
 }
 
 // The desktop entry rules: an argument holding a reserved character is quoted, and inside the

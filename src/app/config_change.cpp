@@ -17,6 +17,19 @@ namespace kelvo {
 
 namespace {
 
+// The store's text, and the system's reason behind it when the store knows one.
+std::string WithCause(const std::exception& AError) {
+  const auto* store = dynamic_cast<const TRegistryError*>(&AError);
+  if (store == nullptr || store->Cause().empty()) {
+    return AError.what();
+  }
+  return std::string(AError.what()) + " (" + store->Cause() + ")";
+}
+
+}  // namespace
+
+namespace {
+
 TOutcome Refuse(std::string AMessage) {
   return {kExitBadCommand, std::move(AMessage)};
 }
@@ -124,7 +137,7 @@ TOutcome ApplyToRelayAndSave(TRelayHost& AHost, std::unique_ptr<TNATInfoList> AS
     AHost.SaveSettings();
   } catch (const std::exception& error) {
     return {kExitFailure,
-            std::string("the change is in effect but cannot be saved: ") + error.what(), true};
+            std::string("the change is in effect but cannot be saved: ") + WithCause(error), true};
   }
   if (const TNetworkStatus& status = AHost.NetworkStatus(); !status.IsListening()) {
     return {kExitFailure,
@@ -176,7 +189,8 @@ TOutcome ApplyConfigChangeToFile(TRegistryStore& AStore, const TConfigChange& AC
   try {
     SaveSettings(AStore, values);
   } catch (const std::exception& error) {
-    return {kExitFailure, "cannot save the settings to " + AStore.FileName() + ": " + error.what()};
+    return {kExitFailure,
+            "cannot save the settings to " + AStore.FileName() + ": " + WithCause(error)};
   }
   return {};
 }

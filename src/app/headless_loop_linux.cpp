@@ -23,6 +23,7 @@
 #include "app/headless_loop.h"
 #include "app/runtime_folder_posix.h"
 #include "app/tick_schedule.h"
+#include "base/errno_text_posix.h"
 #include "base/file_descriptor.h"
 #include "base/wait_time.h"
 #include "net/network_watcher.h"
@@ -60,16 +61,16 @@ class TListener {
     std::memcpy(address.sun_path, AName.c_str(), AName.size() + 1);
     TFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.IsOpen()) {
-      AError = std::string("cannot create the local socket: ") + std::strerror(errno);
+      AError = std::string("cannot create the local socket: ") + ErrnoText(errno);
       return;
     }
     unlink(AName.c_str());
-    // Only this user may talk to the relay: the socket is made with no access for others.
-    const mode_t previous = umask(0077);
-    const int bound = bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-    umask(previous);
-    if (bound != 0 || listen(fd.Get(), 8) != 0) {
-      AError = "cannot listen on " + AName + ": " + std::strerror(errno);
+    // Only this user may talk to the relay. The socket gets its mode right after bind rather
+    // than through umask, which is the whole process's: the listener may be creating the debug
+    // log at this moment. Until then the folder, this user's alone, keeps everyone else out.
+    if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+        chmod(AName.c_str(), 0600) != 0 || listen(fd.Get(), 8) != 0) {
+      AError = "cannot listen on " + AName + ": " + ErrnoText(errno);
       return;
     }
     fFd = std::move(fd);

@@ -137,6 +137,12 @@ int RunHeadless(const TCommandLine& AOptions, TMyLog& ALog, TInstanceGuard& AGua
   if (saveAtExit) {
     try {
       host.SaveSettings();
+    } catch (const TRegistryError& error) {
+      PrintError(error.what());
+      if (!error.Cause().empty()) {
+        PrintError(error.Cause());
+      }
+      return kExitFailure;
     } catch (const std::exception& error) {
       PrintError(error.what());
       return kExitFailure;

@@ -30,6 +30,7 @@
 
 #include "app/instance_guard.h"
 #include "app/runtime_folder_posix.h"
+#include "base/errno_text_posix.h"
 #include "base/file_descriptor.h"
 
 namespace kelvo {
@@ -47,7 +48,7 @@ constexpr std::chrono::seconds kGateWait(3);
 constexpr std::chrono::milliseconds kGatePoll(10);
 
 std::string SystemErrorText(const char* AWhat) {
-  return std::string(AWhat) + ": " + std::strerror(errno);
+  return std::string(AWhat) + ": " + ErrnoText(errno);
 }
 
 std::uint64_t HashPath(const std::string& AText) {

@@ -63,12 +63,14 @@ TEthernetAdapterInfo TRelayHost::DefaultAdapter() const {
 }
 
 bool TRelayHost::SelectDefaultAdapter() {
+  KELVO_ASSERT_THREAD(fOwner, "TRelayHost: the owner's thread only");
   fEthAdapterInfo = DefaultAdapter();
   fFollower.SetChosenAdapterID(fEthAdapterInfo.ID());
   return !fEthAdapterInfo.IPAddress().empty();
 }
 
 void TRelayHost::LoadSettings(TStoredPlacement& APlacement) {
+  KELVO_ASSERT_THREAD(fOwner, "TRelayHost: the owner's thread only");
   TStoredSettings values;
   // Host names are resolved while the entries are made; that must not happen under the
   // tables' lock, so they go into a table of our own, installed afterwards, also when loading
@@ -142,29 +144,35 @@ void TRelayHost::Publish(bool AChanged, bool ATell) {
 }
 
 bool TRelayHost::StartListening() {
+  KELVO_ASSERT_THREAD(fOwner, "TRelayHost: the owner's thread only");
   // Told also when nothing changed: a restart asked for is answered.
   Publish(fFollower.Restart(Now()), true);
   return fFollower.Status().IsListening();
 }
 
 void TRelayHost::StopListening() {
+  KELVO_ASSERT_THREAD(fOwner, "TRelayHost: the owner's thread only");
   fEndpoint.Close();
 }
 
 std::int32_t TRelayHost::SampleRate() {
+  KELVO_ASSERT_THREAD(fOwner, "TRelayHost: the owner's thread only");
   fLastRate = fEngine.TakeMsgCount();
   return fLastRate;
 }
 
 void TRelayHost::FollowNetwork() {
+  KELVO_ASSERT_THREAD(fOwner, "TRelayHost: the owner's thread only");
   Publish(fFollower.Tick(Now()), false);
 }
 
 void TRelayHost::NetworkChanged() {
+  KELVO_ASSERT_THREAD(fOwner, "TRelayHost: the owner's thread only");
   fFollower.NetworkChanged(Now());
 }
 
 void TRelayHost::SaveSettings() {
+  KELVO_ASSERT_THREAD(fOwner, "TRelayHost: the owner's thread only");
   TStoredSettings values;
   if (fPlacement) {
     const auto [top, left] = fPlacement();
@@ -179,6 +187,7 @@ void TRelayHost::SaveSettings() {
 
 void TRelayHost::ApplySetup(std::unique_ptr<TNATInfoList> AStaticTable, bool ACreateDebugLogs,
                             const std::string& AEthernetAdapterID) {
+  KELVO_ASSERT_THREAD(fOwner, "TRelayHost: the owner's thread only");
   // The previous table is out of every reader's reach once the swap returns.
   fTables.ReplaceStaticTable(std::move(AStaticTable)).reset();
 
@@ -198,6 +207,7 @@ void TRelayHost::ApplySetup(std::unique_ptr<TNATInfoList> AStaticTable, bool ACr
 }
 
 bool TRelayHost::ReloadSettings(std::string& AError) {
+  KELVO_ASSERT_THREAD(fOwner, "TRelayHost: the owner's thread only");
   // A file that is there but cannot be read (being edited, say) must not empty the static
   // table: the relay keeps what it runs with.
   if (std::string reason = UnreadableSettingsReason(fStore); !reason.empty()) {

@@ -17,6 +17,7 @@
 #include "app/network_follower.h"
 #include "app/network_status.h"
 #include "app/setup_hold.h"
+#include "base/thread_check.h"
 #include "config/registry_store.h"
 #include "net/ethernet_utils.h"
 #include "net/udp_endpoint.h"
@@ -130,6 +131,7 @@ class TRelayHost {
   TStatusSink fStatusSink;
   TPlacementSource fPlacement;
   TSetupHold fSetupHold;
+  TThreadOwner fOwner;  // the thread that runs the operations above (checked in debug builds)
   std::int32_t fLastRate = 0;
   bool fStarted = false;  // the endpoint was started once
 };

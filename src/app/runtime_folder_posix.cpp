@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/errno_text_posix.h"
+
 namespace kelvo {
 
 namespace {
@@ -71,13 +73,13 @@ std::string PrivateRuntimeFolder(std::string& AWhy) {
     // Made just now, so ours; a umask that took the owner's own bits must not make it useless.
     ::chmod(Folder.c_str(), 0700);
   } else if (errno != EEXIST) {
-    AWhy = "cannot make the folder " + Folder + ": " + std::strerror(errno);
+    AWhy = "cannot make the folder " + Folder + ": " + ErrnoText(errno);
     return {};
   }
   // Somebody else may have made it first: it is used only if it is ours and private.
   struct stat Info {};
   if (::lstat(Folder.c_str(), &Info) != 0) {
-    AWhy = "cannot check the folder " + Folder + ": " + std::strerror(errno);
+    AWhy = "cannot check the folder " + Folder + ": " + ErrnoText(errno);
     return {};
   }
   if (std::string Why = NotPrivate(Folder, Info); !Why.empty()) {
@@ -91,7 +93,7 @@ bool PeerIsThisUser(int ASocket, std::string& AWhy) {
   ucred Peer{};
   socklen_t Size = sizeof Peer;
   if (::getsockopt(ASocket, SOL_SOCKET, SO_PEERCRED, &Peer, &Size) != 0) {
-    AWhy = std::string("cannot tell who listens: ") + std::strerror(errno);
+    AWhy = std::string("cannot tell who listens: ") + ErrnoText(errno);
     return false;
   }
   if (Peer.uid != ::geteuid()) {

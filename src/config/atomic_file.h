@@ -21,8 +21,15 @@ TReadResult ReadWholeFile(const std::string& AFileName, std::string& AContent, s
 
 // Replaces the file (its target, when it is a link) by AText so that readers and a crash see
 // either the old file or the new one: a temporary file beside it, synced, then renamed over
-// it. After success, temporary files of earlier saves that were cut short are removed. False
-// when the file could not be replaced; it is then as it was.
-bool ReplaceFileAtomically(const std::string& AFileName, const std::string& AText);
+// it. After success, temporary files of earlier saves that were cut short are removed. When the
+// file could not be replaced it is as it was, and the result says which step failed and why.
+struct TReplaceResult {
+  int Errno = 0;      // the system's error code of the step that failed; 0: replaced
+  std::string Cause;  // "cannot STEP FILE: the system's text", "" when replaced
+
+  bool Ok() const { return Errno == 0 && Cause.empty(); }
+  explicit operator bool() const { return Ok(); }
+};
+TReplaceResult ReplaceFileAtomically(const std::string& AFileName, const std::string& AText);
 
 }  // namespace kelvo

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <thread>
 
+#include "base/errno_text_posix.h"
 #include "base/file_descriptor.h"
 
 namespace kelvo {
@@ -163,16 +164,16 @@ TReadResult ReadWholeFile(const std::string& AFileName, std::string& AContent,
     if (errno == ENOENT || errno == ENOTDIR) {
       return TReadResult::rrMissing;
     }
-    AError = std::strerror(errno);
+    AError = ErrnoText(errno);
     return TReadResult::rrFailed;
   }
   struct stat St {};
   if (::fstat(File.Get(), &St) != 0) {
-    AError = std::strerror(errno);
+    AError = ErrnoText(errno);
     return TReadResult::rrFailed;
   }
   if (S_ISDIR(St.st_mode)) {
-    AError = std::strerror(EISDIR);
+    AError = ErrnoText(EISDIR);
     return TReadResult::rrFailed;
   }
   if (!S_ISREG(St.st_mode)) {
@@ -195,7 +196,7 @@ TReadResult ReadWholeFile(const std::string& AFileName, std::string& AContent,
       if (errno == EINTR) {
         continue;
       }
-      AError = std::strerror(errno);
+      AError = ErrnoText(errno);
       return TReadResult::rrFailed;
     }
     // A file that grows while it is read is held to the same bound.
@@ -209,7 +210,7 @@ TReadResult ReadWholeFile(const std::string& AFileName, std::string& AContent,
   return TReadResult::rrOk;
 }
 
-bool ReplaceFileAtomically(const std::string& AFileName, const std::string& AText) {
+TReplaceResult ReplaceFileAtomically(const std::string& AFileName, const std::string& AText) {
   const std::string Target = WriteTarget(AFileName);
   const std::string Parent = std::filesystem::path(Target).parent_path().string();
   const std::string Folder = Parent.empty() ? std::string(".") : Parent;
@@ -219,22 +220,37 @@ bool ReplaceFileAtomically(const std::string& AFileName, const std::string& ATex
   // Closing the folder drops the lock; it is closed last, on every way out (a throw included).
   const TFd Dir(::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   const bool Locked = Dir.IsOpen() && LockWithin(Dir.Get(), std::chrono::seconds(5));
+  // errno is read at once, before a clean-up call can change it.
+  auto Failed = [](const std::string& AStep, const std::string& AFile, int AErrno) {
+    return TReplaceResult{AErrno, "cannot " + AStep + " " + AFile + ": " + ErrnoText(AErrno)};
+  };
   std::string Temp;
   TFd File = CreateTempBeside(Target, Temp);
   if (!File.IsOpen()) {
-    return false;
+    return Failed("create a temporary file beside", Target, errno);
   }
-  bool Ok = true;
+  TReplaceResult Result;
   struct stat St {};
   if (::stat(Target.c_str(), &St) == 0) {
     // Only a settings file is ever replaced, never a device or a pipe that a link points to.
-    Ok = S_ISREG(St.st_mode) && ::fchmod(File.Get(), St.st_mode & 07777) == 0;
+    if (!S_ISREG(St.st_mode)) {
+      Result = TReplaceResult{EINVAL, "cannot replace " + Target + ": not a regular file"};
+    } else if (::fchmod(File.Get(), St.st_mode & 07777) != 0) {
+      Result = Failed("set the mode of", Temp, errno);
+    }
   }
-  Ok = Ok && WriteAll(File.Get(), AText) && ::fsync(File.Get()) == 0;
-  Ok = Ok && ::rename(Temp.c_str(), Target.c_str()) == 0;
-  if (!Ok) {
+  if (Result.Ok() && !WriteAll(File.Get(), AText)) {
+    Result = Failed("write", Temp, errno);
+  }
+  if (Result.Ok() && ::fsync(File.Get()) != 0) {
+    Result = Failed("sync", Temp, errno);
+  }
+  if (Result.Ok() && ::rename(Temp.c_str(), Target.c_str()) != 0) {
+    Result = Failed("rename the temporary file to", Target, errno);
+  }
+  if (!Result.Ok()) {
     ::unlink(Temp.c_str());
-    return false;
+    return Result;
   }
   File.Reset();  // the data is synced and in place
   if (Dir.IsOpen()) {
@@ -244,7 +260,7 @@ bool ReplaceFileAtomically(const std::string& AFileName, const std::string& ATex
   if (Locked) {
     RemoveStaleTempFiles(Target, Folder);
   }
-  return true;
+  return Result;
 }
 
 }  // namespace kelvo

@@ -14,12 +14,21 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace kelvo {
 
 class TRegistryError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+  // AText is what the user is shown; ACause is the system's reason behind it.
+  TRegistryError(const std::string& AText, std::string ACause)
+      : std::runtime_error(AText), fCause(std::move(ACause)) {}
+  // Why the store failed, as the system says it ("" when not known).
+  const std::string& Cause() const { return fCause; }
+
+ private:
+  std::string fCause;
 };
 
 inline constexpr const char* kSettingsKey = "HKEY_CURRENT_USER\\Software\\Marlowin\\KelvoRelay";

@@ -236,8 +236,8 @@ void TRegistryStore::TImpl::Commit() {
     }
     Bytes = rt::EncodeFileText(Text, rt::TTextEncoding::teUtf16LeBom);
   }
-  if (!ReplaceFileAtomically(FileName, *Bytes)) {
-    throw TRegistryError(CommitError);
+  if (TReplaceResult Result = ReplaceFileAtomically(FileName, *Bytes); !Result) {
+    throw TRegistryError(CommitError, std::move(Result.Cause));
   }
 }
 

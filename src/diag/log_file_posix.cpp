@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/errno_text_posix.h"
 #include "base/file_descriptor.h"
 #include "diag/log_file.h"
 #include "diag/my_log.h"
@@ -17,7 +18,7 @@ namespace kelvo::log_file {
 namespace {
 
 [[noreturn]] void ThrowIo(const std::string& AWhat, const std::string& AFileName, int AErr) {
-  throw TLogError(AWhat + " '" + AFileName + "': " + std::strerror(AErr));
+  throw TLogError(AWhat + " '" + AFileName + "': " + ErrnoText(AErr));
 }
 
 // Why the opened file must not be written, or null. A second name (a hard link planted in a

@@ -54,42 +54,42 @@ std::string FormatLogTimeStamp(std::chrono::system_clock::time_point ATime) {
 TMyLog::TMyLog() : fLogFile("errors.log"), fStopWatch(true) {}
 
 std::string TMyLog::LogFile() const {
-  std::lock_guard Guard(fLock);
+  const TMutexLock Guard(fLock);
   return fLogFile;
 }
 
 void TMyLog::SetLogFile(const std::string& AValue) {
-  std::lock_guard Guard(fLock);
+  const TMutexLock Guard(fLock);
   fLogFile = AValue;
 }
 
 bool TMyLog::Append() const {
-  std::lock_guard Guard(fLock);
+  const TMutexLock Guard(fLock);
   return fAppend;
 }
 
 void TMyLog::SetAppend(bool AValue) {
-  std::lock_guard Guard(fLock);
+  const TMutexLock Guard(fLock);
   fAppend = AValue;
 }
 
 std::uint64_t TMyLog::SizeLimit() const {
-  std::lock_guard Guard(fLock);
+  const TMutexLock Guard(fLock);
   return fSizeLimit;
 }
 
 void TMyLog::SetSizeLimit(std::uint64_t AValue) {
-  std::lock_guard Guard(fLock);
+  const TMutexLock Guard(fLock);
   fSizeLimit = AValue;
 }
 
 bool TMyLog::LimitReached() const {
-  std::lock_guard Guard(fLock);
+  const TMutexLock Guard(fLock);
   return fLimitReached;
 }
 
 void TMyLog::Resume() {
-  std::lock_guard Guard(fLock);
+  const TMutexLock Guard(fLock);
   if (fLimitReached) {
     fLimitReached = false;
     fFirstWrite = true;
@@ -97,18 +97,18 @@ void TMyLog::Resume() {
 }
 
 void TMyLog::AddLog(const std::string& AText) {
-  std::lock_guard Guard(fLock);
+  const TMutexLock Guard(fLock);
   // The stamp is taken inside the lock so lines from both threads stay in time order.
   WriteLocked(FormatLogTimeStamp(std::chrono::system_clock::now()) + AText);
 }
 
 void TMyLog::WriteToFile(const std::string& AText) {
-  std::lock_guard Guard(fLock);
+  const TMutexLock Guard(fLock);
   WriteLocked(AText);
 }
 
 void TMyLog::DeleteFile() {
-  std::lock_guard Guard(fLock);
+  const TMutexLock Guard(fLock);
   log_file::Remove(fLogFile);
 }
 

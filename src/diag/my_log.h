@@ -3,9 +3,11 @@
 
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <stdexcept>
 #include <string>
+
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 
 namespace kelvo {
 
@@ -41,39 +43,39 @@ class TMyLog {
  public:
   TMyLog();
 
-  std::string LogFile() const;
-  void SetLogFile(const std::string& AValue);
-  bool Append() const;
-  void SetAppend(bool AValue);
+  std::string LogFile() const EXCLUDES(fLock);
+  void SetLogFile(const std::string& AValue) EXCLUDES(fLock);
+  bool Append() const EXCLUDES(fLock);
+  void SetAppend(bool AValue) EXCLUDES(fLock);
   // Bytes the file may hold (kDebugLogSizeLimit unless a test sets less).
-  std::uint64_t SizeLimit() const;
-  void SetSizeLimit(std::uint64_t AValue);
+  std::uint64_t SizeLimit() const EXCLUDES(fLock);
+  void SetSizeLimit(std::uint64_t AValue) EXCLUDES(fLock);
 
   // Time stamp + AText, written as one line. Throws TLogError when the file cannot be
   // created, opened or written; the line is then lost and the file is not left open.
   // A line that would take the file past SizeLimit is not written: a time-stamped
   // kDebugLogLimitText is, once, and later lines are dropped until Resume.
-  void AddLog(const std::string& AText);
+  void AddLog(const std::string& AText) EXCLUDES(fLock);
   // AText + CR LF. The first write of a run replaces the file unless Append is set.
-  void WriteToFile(const std::string& AText);
-  void DeleteFile();
+  void WriteToFile(const std::string& AText) EXCLUDES(fLock);
+  void DeleteFile() EXCLUDES(fLock);
 
   // True from the limit line on, until Resume.
-  bool LimitReached() const;
+  bool LimitReached() const EXCLUDES(fLock);
   // After the limit line, logging goes on with the next line replacing the file, as the first
   // line of a run does. The owner calls it when debug logs are switched on again (Setup
   // confirmed with "Create debug logs"); before the limit it changes nothing.
-  void Resume();
+  void Resume() EXCLUDES(fLock);
 
  private:
-  void WriteLocked(const std::string& AText);  // requires fLock
+  void WriteLocked(const std::string& AText) REQUIRES(fLock);
 
-  mutable std::mutex fLock;
-  std::string fLogFile;                           // guarded by fLock
-  bool fAppend = false;                           // guarded by fLock
-  bool fFirstWrite = true;                        // guarded by fLock
-  std::uint64_t fSizeLimit = kDebugLogSizeLimit;  // guarded by fLock
-  bool fLimitReached = false;                     // guarded by fLock
+  mutable TMutex fLock;
+  std::string fLogFile GUARDED_BY(fLock);
+  bool fAppend GUARDED_BY(fLock) = false;
+  bool fFirstWrite GUARDED_BY(fLock) = true;
+  std::uint64_t fSizeLimit GUARDED_BY(fLock) = kDebugLogSizeLimit;
+  bool fLimitReached GUARDED_BY(fLock) = false;
   TStopWatch fStopWatch;
 };
 

@@ -1,5 +1,7 @@
 // The machine's Ethernet adapters, the selected adapter record and dotted-address helpers.
-// GUI thread only (or the headless runner's main thread); nothing here is cached.
+// The dotted-address helpers (ParseDottedIPv4 to CalcBroadcastAddress) are pure: any thread,
+// the listener's included. The rest reads the machine's adapters: GUI thread only (or the
+// headless runner's main thread); nothing here is cached.
 #pragma once
 
 #include <cstdint>

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/errno_text_posix.h"
 #include "base/file_descriptor.h"
 #include "net/network_watcher.h"
 #include "net/network_watcher_linux.h"
@@ -21,14 +22,14 @@ struct TNetworkWatcher::TImpl {
 TNetworkWatcher::TNetworkWatcher(std::function<void()>) : fImpl(std::make_unique<TImpl>()) {
   TFd fd(socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE));
   if (!fd.IsOpen()) {
-    fImpl->Error = std::string("cannot open a netlink socket: ") + std::strerror(errno);
+    fImpl->Error = std::string("cannot open a netlink socket: ") + ErrnoText(errno);
     return;
   }
   sockaddr_nl address{};
   address.nl_family = AF_NETLINK;
   address.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR;
   if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    fImpl->Error = std::string("cannot subscribe to network changes: ") + std::strerror(errno);
+    fImpl->Error = std::string("cannot subscribe to network changes: ") + ErrnoText(errno);
     return;
   }
   fImpl->Fd = std::move(fd);

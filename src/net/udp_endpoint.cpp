@@ -2,6 +2,8 @@
 // them and only then closes the sockets, so no thread ever waits on or reads a socket that
 // has been closed.
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "net/ethernet_utils.h"
 #include "net/host_lookup.h"
@@ -30,6 +32,7 @@ std::uint32_t ParseAddress(const std::string& AAddress) {
 }  // namespace
 
 bool TUDPEndpoint::TImpl::IsListenerThread() const {
+  const TSharedLock Lock(fSocketsLock);
   const auto Self = std::this_thread::get_id();
   for (const auto& L : fListeners) {
     if (L->Thread.get_id() == Self) {
@@ -53,6 +56,8 @@ void TUDPEndpoint::TImpl::OpenSockets() {
 }
 
 void TUDPEndpoint::TImpl::StartListeners() {
+  // Shared: the listeners that start meanwhile may already send.
+  const TSharedLock Lock(fSocketsLock);
   for (std::size_t I = 0; I < fListeners.size(); ++I) {
     try {
       fListeners[I]->Thread = std::thread([this, I] { Listen(I); });
@@ -67,16 +72,26 @@ void TUDPEndpoint::TImpl::StartListeners() {
 void TUDPEndpoint::TImpl::StopAndRelease() {
   fStopRequested.store(true);
   WakeListeners();
-  for (auto& L : fListeners) {
-    if (L->Thread.joinable()) {
-      L->Thread.join();
+  // Joined without the lock, which a listener may still want for a last send. The listeners
+  // stay listed (and their threads in place) until the owner's thread, this one, clears them.
+  std::vector<std::thread*> Threads;
+  {
+    const TSharedLock Lock(fSocketsLock);
+    for (auto& L : fListeners) {
+      Threads.push_back(&L->Thread);
     }
   }
-  std::unique_lock Lock(fSocketsLock);
-  CloseSockets();
-  fListeners.clear();
-  fOpen = false;
-  Lock.unlock();
+  for (std::thread* Thread : Threads) {
+    if (Thread->joinable()) {
+      Thread->join();
+    }
+  }
+  {
+    const TExclusiveLock Lock(fSocketsLock);
+    CloseSockets();
+    fListeners.clear();
+    fOpen = false;
+  }
   CloseWakeUp();
 }
 
@@ -101,12 +116,12 @@ void TUDPEndpoint::AddBinding(const std::string& AAddress, std::uint16_t APort) 
 
 void TUDPEndpoint::SetOnDatagram(TDatagramEvent AEvent) {
   auto Event = std::make_shared<const TDatagramEvent>(std::move(AEvent));
-  std::lock_guard Lock(fImpl->fEventLock);
+  const TMutexLock Lock(fImpl->fEventLock);
   fImpl->fOnDatagram = std::move(Event);
 }
 
 void TUDPEndpoint::Open() {
-  if (fImpl->fOpen) {
+  if (fImpl->Opened()) {
     return;
   }
   if (fImpl->fBindings.empty()) {
@@ -118,7 +133,7 @@ void TUDPEndpoint::Open() {
     {
       // Open before the first listener runs: a datagram that arrives at once is routed, and
       // the sends it causes must find the endpoint open, or they are lost.
-      std::unique_lock Lock(fImpl->fSocketsLock);
+      const TExclusiveLock Lock(fImpl->fSocketsLock);
       fImpl->OpenSockets();
       fImpl->fOpen = true;
     }
@@ -130,7 +145,7 @@ void TUDPEndpoint::Open() {
 }
 
 void TUDPEndpoint::Close() {
-  if (!fImpl->fOpen) {
+  if (!fImpl->Opened()) {
     return;
   }
   if (fImpl->IsListenerThread()) {
@@ -141,16 +156,16 @@ void TUDPEndpoint::Close() {
 }
 
 bool TUDPEndpoint::IsOpen() const {
-  return fImpl->fOpen;
+  return fImpl->Opened();
 }
 
 std::string TUDPEndpoint::BoundAddress() const {
-  std::shared_lock Lock(fImpl->fSocketsLock);
+  const TSharedLock Lock(fImpl->fSocketsLock);
   return fImpl->fOpen ? fImpl->fListeners.front()->BoundAddress : std::string();
 }
 
 std::uint16_t TUDPEndpoint::BoundPort() const {
-  std::shared_lock Lock(fImpl->fSocketsLock);
+  const TSharedLock Lock(fImpl->fSocketsLock);
   return fImpl->fOpen ? fImpl->fListeners.front()->BoundPort : 0;
 }
 
@@ -163,7 +178,7 @@ void TUDPEndpoint::SendDatagram(const std::string& AHost, std::uint16_t APort,
   const std::string IP = ResolveHostToIP(AHost);
   const TImpl::TAddress Target{ParseAddress(IP), APort};
 
-  std::shared_lock Lock(fImpl->fSocketsLock);
+  const TSharedLock Lock(fImpl->fSocketsLock);
   if (!fImpl->fOpen) {
     throw TEndpointError("the endpoint is not open");
   }

@@ -9,13 +9,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <shared_mutex>
 #include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 #include "net/ethernet_utils.h"
 #include "net/udp_endpoint.h"
 
@@ -58,18 +58,23 @@ struct TUDPEndpoint::TImpl {
 
   // Written by Open and Close under the exclusive lock; SendDatagram reads under a shared lock.
   // The platform's sockets are guarded alike.
-  mutable std::shared_mutex fSocketsLock;
-  std::vector<std::unique_ptr<TListener>> fListeners;
-  bool fOpen = false;
+  mutable TSharedMutex fSocketsLock;
+  std::vector<std::unique_ptr<TListener>> fListeners GUARDED_BY(fSocketsLock);
+  bool fOpen GUARDED_BY(fSocketsLock) = false;
 
   std::atomic<bool> fStopRequested{false};
 
-  std::mutex fEventLock;  // guards fOnDatagram (the pointer, not the call)
-  std::shared_ptr<const TDatagramEvent> fOnDatagram;
+  TMutex fEventLock;
+  // The pointer, not the call: a listener calls the handler it took without the lock.
+  std::shared_ptr<const TDatagramEvent> fOnDatagram GUARDED_BY(fEventLock);
 
-  std::shared_ptr<const TDatagramEvent> CurrentEvent() {
-    std::lock_guard Lock(fEventLock);
+  std::shared_ptr<const TDatagramEvent> CurrentEvent() EXCLUDES(fEventLock) {
+    const TMutexLock Lock(fEventLock);
     return fOnDatagram;
+  }
+  bool Opened() const EXCLUDES(fSocketsLock) {
+    const TSharedLock Lock(fSocketsLock);
+    return fOpen;
   }
 
   // Listener thread. The handler's failure ends this datagram only; the listener must keep
@@ -82,10 +87,10 @@ struct TUDPEndpoint::TImpl {
     }
   }
 
-  bool IsListenerThread() const;
-  void OpenSockets();
-  void StartListeners();
-  void StopAndRelease();
+  bool IsListenerThread() const EXCLUDES(fSocketsLock);
+  void OpenSockets() REQUIRES(fSocketsLock);
+  void StartListeners() EXCLUDES(fSocketsLock);
+  void StopAndRelease() EXCLUDES(fSocketsLock);
 
   // "AWhat: " and the system's text for AError.
   static std::string ErrorText(const std::string& AWhat, int AError);
@@ -97,15 +102,17 @@ struct TUDPEndpoint::TImpl {
   // Creates and binds the next listener's socket (under the exclusive lock) and returns the
   // address the system bound. AWhere names the binding in errors. Keeps what it made for
   // CloseSockets also when it throws.
-  virtual TAddress OpenSocket(TAddress AAddress, const std::string& AWhere) = 0;
+  virtual TAddress OpenSocket(TAddress AAddress, const std::string& AWhere)
+      REQUIRES(fSocketsLock) = 0;
   virtual void WakeListeners() = 0;
   // Listener thread AIndex: waits, receives and delivers until fStopRequested is set.
   virtual void Listen(std::size_t AIndex) = 0;
   // Once every listener has ended: under the exclusive lock the sockets, then the wake-up.
-  virtual void CloseSockets() = 0;
+  virtual void CloseSockets() REQUIRES(fSocketsLock) = 0;
   virtual void CloseWakeUp() = 0;
   // From the first socket, under the shared lock while open. Any thread.
-  virtual TSendResult SendFromFirst(TAddress ATarget, std::span<const std::uint8_t> ABytes) = 0;
+  virtual TSendResult SendFromFirst(TAddress ATarget, std::span<const std::uint8_t> ABytes)
+      REQUIRES_SHARED(fSocketsLock) = 0;
 };
 
 }  // namespace kelvo

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/errno_text_posix.h"
 #include "base/file_descriptor.h"
 #include "net/socket_address.h"
 #include "net/udp_endpoint_impl.h"
@@ -75,7 +76,7 @@ std::unique_ptr<TUDPEndpoint::TImpl> TUDPEndpoint::TImpl::MakePlatform() {
 }
 
 std::string TUDPEndpoint::TImpl::ErrorText(const std::string& AWhat, int AError) {
-  return AWhat + ": " + std::strerror(AError);
+  return AWhat + ": " + ErrnoText(AError);
 }
 
 TUDPEndpoint::TImpl::TPlatform::TBatch::TBatch()

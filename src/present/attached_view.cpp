@@ -80,6 +80,7 @@ TAttachedView::TAttachedView(TRelayAsk AAsk, TSteadyNow ANow)
 }
 
 TAttachedView::TPollResult TAttachedView::Poll() {
+  KELVO_ASSERT_THREAD(fGuiThread, "TAttachedView: GUI thread only");
   TPollResult result;
   const TTime now = fNow();
   if (!fNotice.empty() && now >= fNoticeUntil) {
@@ -194,6 +195,7 @@ void TAttachedView::Notice(const std::string& AReason) {
 }
 
 bool TAttachedView::BeginSetup() {
+  KELVO_ASSERT_THREAD(fGuiThread, "TAttachedView: GUI thread only");
   if (!fDisplay.Attached) {
     return false;
   }
@@ -238,6 +240,7 @@ TSetupResult TAttachedView::SetupValues() const {
 }
 
 void TAttachedView::CancelSetup() {
+  KELVO_ASSERT_THREAD(fGuiThread, "TAttachedView: GUI thread only");
   if (!fSetupOpen) {
     return;
   }
@@ -249,6 +252,7 @@ void TAttachedView::CancelSetup() {
 }
 
 bool TAttachedView::ConfirmSetup(TSetupResult AResult) {
+  KELVO_ASSERT_THREAD(fGuiThread, "TAttachedView: GUI thread only");
   fSetupOpen = false;
   TControlRequest request;
   request.Kind = TControlRequest::TKind::Setup;

@@ -26,6 +26,7 @@
 
 #include "app/control_requests.h"
 #include "app/status_report.h"
+#include "base/thread_check.h"
 #include "present/lamp_states.h"
 #include "present/setup_working_copy.h"
 #include "relay/relay_view.h"
@@ -152,6 +153,7 @@ class TAttachedView {
   const char* fAwayText = kRelayEndedText;
   bool fSetupOpen = false;
   bool fRowsChanged = false;
+  TThreadOwner fGuiThread;  // checked in debug builds
 };
 
 }  // namespace kelvo

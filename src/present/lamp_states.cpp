@@ -8,6 +8,7 @@ TLampStates::TLampStates(TLampDisplay& ADisplay, const std::array<TLampTimer*, k
 }
 
 void TLampStates::SetLed(TLamp ALamp, TLedColor AColor) {
+  KELVO_ASSERT_THREAD(fGuiThread, "TLampStates: GUI thread only");
   const std::size_t index = Index(ALamp);
   if (index >= fTimers.size()) {
     return;
@@ -28,6 +29,7 @@ void TLampStates::SetLed(TLamp ALamp, TLedColor AColor) {
 }
 
 void TLampStates::TimerFired(TLamp ALamp) {
+  KELVO_ASSERT_THREAD(fGuiThread, "TLampStates: GUI thread only");
   const std::size_t index = Index(ALamp);
   if (index >= fTimers.size()) {
     return;
@@ -38,6 +40,7 @@ void TLampStates::TimerFired(TLamp ALamp) {
 }
 
 void TLampStates::StopTimers() {
+  KELVO_ASSERT_THREAD(fGuiThread, "TLampStates: GUI thread only");
   for (std::size_t index = 0; index < fTimers.size(); ++index) {
     fTimers[index]->Stop();
     fRunning[index] = false;

@@ -6,6 +6,7 @@
 
 #include <array>
 
+#include "base/thread_check.h"
 #include "relay/relay_view.h"
 
 namespace kelvo {
@@ -51,6 +52,7 @@ class TLampStates {
   std::array<TLampTimer*, kLampCount> fTimers;
   std::array<TLedColor, kLampCount> fShown{};  // what the display was last told
   std::array<bool, kLampCount> fRunning{};
+  TThreadOwner fGuiThread;  // checked in debug builds
 };
 
 }  // namespace kelvo

@@ -12,6 +12,7 @@ TSetupWorkingCopy::~TSetupWorkingCopy() = default;
 
 void TSetupWorkingCopy::Begin(const TNATInfoList* AStaticList,
                               const std::string& AEthernetAdapterID) {
+  KELVO_ASSERT_THREAD(fGuiThread, "TSetupWorkingCopy: GUI thread only");
   fEthAdapters = std::make_unique<TEthernetAdapterInfoList>();
   fEthAdapters->Refresh();
   fAdapterLines.clear();
@@ -65,6 +66,7 @@ std::unique_ptr<TNATInfo> MakeStaticEntry(std::int32_t ANAD, const std::string& 
 }
 
 bool TSetupWorkingCopy::Add(const TEntryTexts& ATexts) {
+  KELVO_ASSERT_THREAD(fGuiThread, "TSetupWorkingCopy: GUI thread only");
   if (!fLocalStaticList) {
     return false;
   }
@@ -82,6 +84,7 @@ std::optional<TEntryTexts> TSetupWorkingCopy::EditTexts(int ARow) const {
 }
 
 bool TSetupWorkingCopy::Edit(int ARow, const TEntryTexts& ATexts) {
+  KELVO_ASSERT_THREAD(fGuiThread, "TSetupWorkingCopy: GUI thread only");
   TNATInfo* entry = fLocalStaticList ? fLocalStaticList->Items(ARow) : nullptr;
   if (entry == nullptr) {
     return false;
@@ -95,6 +98,7 @@ bool TSetupWorkingCopy::Edit(int ARow, const TEntryTexts& ATexts) {
 }
 
 bool TSetupWorkingCopy::Delete(int ARow) {
+  KELVO_ASSERT_THREAD(fGuiThread, "TSetupWorkingCopy: GUI thread only");
   const TNATInfo* entry = fLocalStaticList ? fLocalStaticList->Items(ARow) : nullptr;
   if (entry == nullptr) {
     return false;
@@ -104,6 +108,7 @@ bool TSetupWorkingCopy::Delete(int ARow) {
 }
 
 TSetupResult TSetupWorkingCopy::Accept(int AAdapterIndex, bool ACreateDebugLogs) {
+  KELVO_ASSERT_THREAD(fGuiThread, "TSetupWorkingCopy: GUI thread only");
   TSetupResult result;
   const TEthernetAdapterInfo* adapter =
       fEthAdapters && AAdapterIndex >= 0 && AAdapterIndex < fEthAdapters->Count()
@@ -119,6 +124,7 @@ TSetupResult TSetupWorkingCopy::Accept(int AAdapterIndex, bool ACreateDebugLogs)
 }
 
 void TSetupWorkingCopy::Cancel() {
+  KELVO_ASSERT_THREAD(fGuiThread, "TSetupWorkingCopy: GUI thread only");
   fLocalStaticList.reset();
 }
 

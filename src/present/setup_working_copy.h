@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/thread_check.h"
 #include "net/ethernet_utils.h"
 #include "present/editor_conversions.h"
 #include "tables/nat_info_list.h"
@@ -92,6 +93,7 @@ class TSetupWorkingCopy {
   int fSelectedAdapter = -1;
   std::string fAbsentAdapterID;  // the last line's, when the chosen adapter is absent
   std::unique_ptr<TNATInfoList> fLocalStaticList;
+  TThreadOwner fGuiThread;  // checked in debug builds
 };
 
 }  // namespace kelvo

@@ -8,6 +8,7 @@
 
 #include "diag/my_log.h"
 #include "diag/trace.h"
+#include "tables/nat_info.h"
 
 namespace kelvo {
 
@@ -43,10 +44,13 @@ TRelayEngine::~TRelayEngine() = default;
 
 void TRelayEngine::ResetCommState() {
   fReceiveStates.ResetAll();
+  // The endpoint is closed: its next listener is a new thread.
+  fListener.Release();
 }
 
 void TRelayEngine::udpLocalUDPRead(std::span<const std::uint8_t> ABytes, const std::string& APeerIP,
                                    std::uint16_t APeerPort) {
+  KELVO_ASSERT_THREAD(fListener, "TRelayEngine::udpLocalUDPRead: listener thread only");
   fPeer.IP = &APeerIP;
   fPeer.Port = APeerPort;
   // A sender without bytes waiting starts from the scratch state; only what is left of its
@@ -182,18 +186,44 @@ void TRelayEngine::HandleFrame(std::span<std::uint8_t> AFrame, const TFrameInfo&
     fView.AckCountChanged(Increment(fAckCounter));
     fView.SetLed(TLamp::WANRx, TLedColor::Red);
   }
-  switch (AInfo.Class) {
-    case TFrameClass::fcPush:
-      RoutePush(AInfo);
-      break;
-    case TFrameClass::fcRequest:
-    case TFrameClass::fcBroadcastRequest:
-      RouteRequest(AFrame, AInfo);
-      break;
-    case TFrameClass::fcReply:
-      RouteReply(AFrame, AInfo);
-      break;
+  fFrame = &AInfo;
+  try {
+    switch (AInfo.Class) {
+      case TFrameClass::fcPush:
+        RoutePush(AInfo);
+        break;
+      case TFrameClass::fcRequest:
+      case TFrameClass::fcBroadcastRequest:
+        RouteRequest(AFrame, AInfo);
+        break;
+      case TFrameClass::fcReply:
+        RouteReply(AFrame, AInfo);
+        break;
+    }
+  } catch (const TResolveError&) {
+    fFrame = nullptr;
+    throw;  // its line was written where it arose, with the host it waits for
+  } catch (const std::exception& error) {
+    RouteFailureLine(error.what());
+    throw;
+  } catch (...) {
+    RouteFailureLine("an unknown failure");
+    throw;
   }
+  fFrame = nullptr;
+}
+
+std::string TRelayEngine::DropPrefix() const {
+  std::string text = "Drop " + IPPortToStr(*fPeer.IP, fPeer.Port);
+  if (fFrame != nullptr)
+    text += " NAD " + std::to_string(fFrame->SourceNAD) + " to " + std::to_string(fFrame->DestNAD);
+  return text;
+}
+
+void TRelayEngine::RouteFailureLine(const char* AReason) {
+  if (fCreateDebugLogs.load(std::memory_order_relaxed))
+    DropLine(DropPrefix() + ": " + AReason);
+  fFrame = nullptr;
 }
 
 void TRelayEngine::TraceLine(const char* ADirection, const std::string& AIP, std::uint16_t APort,

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "base/thread_annotations.h"
+#include "base/thread_check.h"
 #include "net/datagram_transport.h"
 #include "relay/frame.h"
 #include "relay/receive_states.h"
@@ -113,14 +115,19 @@ class TRelayEngine {
   // Writes a line that says why something was dropped; the caller has checked that debug
   // logs are on.
   void DropLine(const std::string& AText);
+  // "Drop IP:PORT" of the sender, and " NAD a to b" while a frame is routed.
+  std::string DropPrefix() const;
+  // With debug logs on, one line: the frame whose routing failed, and why. Ends the routing of
+  // that frame.
+  void RouteFailureLine(const char* AReason);
 
   void HandleFrame(std::span<std::uint8_t> AFrame, const TFrameInfo& AInfo);
   void RoutePush(const TFrameInfo& AInfo);
   void RouteRequest(std::span<std::uint8_t> AFrame, const TFrameInfo& AInfo);
   void RouteReply(std::span<std::uint8_t> AFrame, const TFrameInfo& AInfo);
-  // Both require fTablesLock.
-  const TNATInfoList* TableOf(TTableKind AKind) const;
-  TRouteTarget& CopyTarget(TTableKind AKind, const TNATInfo& AEntry, std::size_t& ACount);
+  const TNATInfoList* TableOf(TTableKind AKind) const REQUIRES(fTables.LockCapability());
+  TRouteTarget& CopyTarget(TTableKind AKind, const TNATInfo& AEntry, std::size_t& ACount)
+      REQUIRES(fTables.LockCapability());
   void ForwardFrame(const TRouteTarget& ADest, const TRouteTarget* AApp,
                     std::span<std::uint8_t> AFrame, bool AIsRequest);
   // fResolvedIP := the address to send to for AHost; throws TResolveError when a host name
@@ -148,7 +155,9 @@ class TRelayEngine {
   TReceiveStates fReceiveStates{kMaxRecBufferTotal};
   TReceiveState fScratch;
   TReceiveStates::TDropReport fOnStateDropped;
-  TPeer fPeer;  // listener thread only
+  TPeer fPeer;                         // listener thread only
+  const TFrameInfo* fFrame = nullptr;  // listener thread only: the frame being routed
+  TThreadOwner fListener;  // the thread that udpLocalUDPRead belongs to until the next restart
 
   // Set while the endpoint is closed, read by the listener thread.
   std::uint16_t fBindPort = 0;  // 0: not known, nothing counts as the relay's own address

@@ -5,7 +5,6 @@
 // the resolver's worker does that, and routing takes the address it found last.
 #include <algorithm>
 #include <exception>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -72,7 +71,7 @@ void TRelayEngine::PrepareListening(const std::string& ABindAddress, std::uint16
 
   std::vector<std::string> names;
   {
-    const std::lock_guard<std::mutex> lock(fTables.fTablesLock);
+    const TAddressTables::TLock lock(fTables);
     const TNATInfoList& statics = *fTables.fStaticTable;
     for (int i = 0; i < statics.Count(); ++i) {
       if (NeedsNameLookup(statics.Items(i)->Host()))
@@ -124,7 +123,7 @@ void TRelayEngine::DropForFullTable(const char* ATableName) {
 void TRelayEngine::RoutePush(const TFrameInfo& AInfo) {
   bool entered = false;
   {
-    const std::lock_guard<std::mutex> lock(fTables.fTablesLock);
+    const TAddressTables::TLock lock(fTables);
     entered = fTables.fPushTable->UpdateByNAD(AInfo.SourceNAD, *fPeer.IP, fPeer.Port) != nullptr;
   }
   // Not even acknowledged: a flood of forged push frames gets nothing back.
@@ -138,11 +137,11 @@ void TRelayEngine::RoutePush(const TFrameInfo& AInfo) {
 void TRelayEngine::RouteRequest(std::span<std::uint8_t> AFrame, const TFrameInfo& AInfo) {
   std::size_t count = 0;
   {
-    std::unique_lock<std::mutex> lock(fTables.fTablesLock);
+    TAddressTables::TLock lock(fTables);
     const TNATInfo* app = fTables.fNATTable->UpdateByNAD(AInfo.SourceNAD, *fPeer.IP, fPeer.Port);
     // A sender without an entry would get no reply, so its request goes nowhere.
     if (app == nullptr) {
-      lock.unlock();
+      lock.Unlock();
       DropForFullTable("fNATTable");
       return;
     }
@@ -169,7 +168,7 @@ void TRelayEngine::RouteRequest(std::span<std::uint8_t> AFrame, const TFrameInfo
 void TRelayEngine::RouteReply(std::span<std::uint8_t> AFrame, const TFrameInfo& AInfo) {
   std::size_t count = 0;
   {
-    const std::lock_guard<std::mutex> lock(fTables.fTablesLock);
+    const TAddressTables::TLock lock(fTables);
     if (const TNATInfo* app = fTables.fNATTable->FindByNADAlias(AInfo.DestNAD))
       CopyTarget(TTableKind::tkNAT, *app, count);
   }
@@ -182,8 +181,8 @@ void TRelayEngine::ResolveDestination(const std::string& AHost, std::uint16_t AP
   if (ResolveWithoutLookup(AHost, fResolvedIP) || fResolver.LastAddress(AHost, fResolvedIP))
     return;
   if (fCreateDebugLogs.load(std::memory_order_relaxed))
-    DropLine("Drop " + IPPortToStr(*fPeer.IP, fPeer.Port) + " Tx to " + AHost + ":" +
-             std::to_string(APort) + ": the host name has no address yet");
+    DropLine(DropPrefix() + " Tx to " + AHost + ":" + std::to_string(APort) +
+             ": the host name has no address yet");
   throw TResolveError("Cannot resolve host \"" + AHost + "\": no address yet");
 }
 
@@ -223,7 +222,7 @@ void TRelayEngine::ForwardFrame(const TRouteTarget& ADest, const TRouteTarget* A
 }
 
 void TRelayEngine::StoreResolvedIP(const TRouteTarget& ADest, const std::string& AIP) {
-  const std::lock_guard<std::mutex> lock(fTables.fTablesLock);
+  const TAddressTables::TLock lock(fTables);
   // The entry may have aged out, or Setup may have replaced the static table, while the lock
   // was free. Only the very same row, still listed, gets the address; comparing host and port
   // as well guards against a freed entry whose memory now holds another one.

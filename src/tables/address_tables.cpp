@@ -34,8 +34,7 @@ void PauseBetweenHolds() {
 
 }  // namespace
 
-void TAddressTables::CopyRows(const std::unique_ptr<TNATInfoList>& ATable,
-                              std::vector<TTableRow>& ARows) const {
+void TAddressTables::CopyRows(TTableField ATable, std::vector<TTableRow>& ARows) const {
   const TNATInfoList* Table = nullptr;
   std::uint64_t Generation = 0;
   std::uint64_t After = 0;  // mark of the last entry copied; 0 = from the front
@@ -49,8 +48,8 @@ void TAddressTables::CopyRows(const std::unique_ptr<TNATInfoList>& ATable,
     if (!First) {
       PauseBetweenHolds();
     }
-    std::lock_guard Lock(fTablesLock);
-    const TNATInfoList* Current = ATable.get();
+    const TLock Lock(*this);
+    const TNATInfoList* Current = (this->*ATable).get();
     Listed = static_cast<std::size_t>(Current->Count());
     if (Current != Table || Generation != fGeneration) {
       // The table was replaced while the lock was free: its rows start over.
@@ -80,38 +79,47 @@ TAddressTables::TAddressTables(const TClock& AClock)
       fClock(AClock) {}
 
 void TAddressTables::AgeAll() {
-  for (const std::unique_ptr<TNATInfoList>* Table : {&fNATTable, &fStaticTable, &fPushTable}) {
+  for (const TTableField Table :
+       {&TAddressTables::fNATTable, &TAddressTables::fStaticTable, &TAddressTables::fPushTable}) {
     std::vector<std::unique_ptr<TNATInfo>> Gone;
     Gone.reserve(kAgeingPerHold);  // so that no slice allocates under the lock
-    std::unique_lock Lock(fTablesLock);
-    TNATInfoList* Current = Table->get();
+    TUniqueLock Lock(fTablesLock);
+    TNATInfoList* Current = (this->*Table).get();
     if (!Current->Ages() || !Current->BeginAgeingStep()) {
       continue;
     }
     // Routing may run between slices; the expired entries are freed outside the lock.
     while (!Current->ContinueAgeingStep(kAgeingPerHold, Gone)) {
-      Lock.unlock();
+      Lock.Unlock();
       Gone.clear();
       PauseBetweenHolds();
-      Lock.lock();
-      if (Table->get() != Current) {
+      Lock.Lock();
+      if ((this->*Table).get() != Current) {
         break;  // replaced meanwhile (only the static table, which never ages)
       }
     }
-    Lock.unlock();
+    Lock.Unlock();
   }
 }
 
 TTablesSnapshot TAddressTables::Snapshot() const {
   TTablesSnapshot Result;
-  CopyRows(fNATTable, Result.NATRows);
-  CopyRows(fStaticTable, Result.StaticRows);
-  CopyRows(fPushTable, Result.PushRows);
+  CopyRows(&TAddressTables::fNATTable, Result.NATRows);
+  CopyRows(&TAddressTables::fStaticTable, Result.StaticRows);
+  CopyRows(&TAddressTables::fPushTable, Result.PushRows);
   return Result;
 }
 
+bool TAddressTables::LockIsFree() const {
+  if (!fTablesLock.try_lock()) {
+    return false;
+  }
+  fTablesLock.unlock();
+  return true;
+}
+
 std::unique_ptr<TNATInfoList> TAddressTables::DuplicateStaticTable() const {
-  std::lock_guard Lock(fTablesLock);
+  const TLock Lock(*this);
   return fStaticTable->Duplicate();
 }
 
@@ -121,7 +129,7 @@ std::unique_ptr<TNATInfoList> TAddressTables::ReplaceStaticTable(
   if (!ATable) {
     throw std::invalid_argument("TAddressTables::ReplaceStaticTable: no table given");
   }
-  std::lock_guard Lock(fTablesLock);
+  const TLock Lock(*this);
   std::swap(fStaticTable, ATable);
   ++fGeneration;
   return ATable;  // freed by the caller, outside the lock

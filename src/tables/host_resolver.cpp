@@ -14,7 +14,7 @@ THostResolver::THostResolver(TLookup ALookup, TNow ANow)
 
 THostResolver::~THostResolver() {
   {
-    const std::lock_guard lock(fLock);
+    const TMutexLock lock(fLock);
     fStop = true;
   }
   fWake.notify_all();
@@ -47,7 +47,7 @@ void THostResolver::Enqueue(const std::string& AHost, TName& AName) {
 }
 
 bool THostResolver::LastAddress(const std::string& AHost, std::string& AIP) {
-  const std::lock_guard lock(fLock);
+  const TMutexLock lock(fLock);
   const TName& name = Use(AHost, fNow());
   if (!name.Resolved)
     return false;
@@ -56,7 +56,7 @@ bool THostResolver::LastAddress(const std::string& AHost, std::string& AIP) {
 }
 
 void THostResolver::SendFailed(const std::string& AHost) {
-  const std::lock_guard lock(fLock);
+  const TMutexLock lock(fLock);
   const TTime now = fNow();
   TName& name = Use(AHost, now);
   if (!name.Queued && now - name.LastLookup >= kHostRetryAfterFailedSend)
@@ -65,7 +65,7 @@ void THostResolver::SendFailed(const std::string& AHost) {
 
 void THostResolver::SetNames(const std::vector<std::string>& AHosts) {
   const std::unordered_set<std::string> wanted(AHosts.begin(), AHosts.end());
-  const std::lock_guard lock(fLock);
+  const TMutexLock lock(fLock);
   // A name being looked up may go too: the worker drops what it finds for a name no longer
   // listed.
   std::erase_if(fNames, [&wanted](const auto& AItem) { return !wanted.contains(AItem.first); });
@@ -75,20 +75,27 @@ void THostResolver::SetNames(const std::vector<std::string>& AHosts) {
 }
 
 bool THostResolver::WaitIdle(std::chrono::milliseconds ATimeout) {
-  std::unique_lock lock(fLock);
-  return fIdle.wait_for(lock, ATimeout, [this] { return fQueue.empty() && !fBusy; });
+  const auto deadline = std::chrono::steady_clock::now() + ATimeout;
+  TUniqueLock lock(fLock);
+  // Loops rather than predicates: the analysis sees the guarded fields read under the lock.
+  while (!Idle()) {
+    if (fIdle.wait_until(lock, deadline) == std::cv_status::timeout)
+      return Idle();
+  }
+  return true;
 }
 
 void THostResolver::Run() {
-  std::unique_lock lock(fLock);
+  TUniqueLock lock(fLock);
   for (;;) {
-    fWake.wait(lock, [this] { return fStop || !fQueue.empty(); });
+    while (!fStop && fQueue.empty())
+      fWake.wait(lock);
     if (fStop)
       return;
     const std::string host = std::move(fQueue.front());
     fQueue.pop_front();
     fBusy = true;
-    lock.unlock();
+    lock.Unlock();
 
     // The lookup may take as long as the resolver likes; nobody waits for it.
     std::string address;
@@ -100,7 +107,7 @@ void THostResolver::Run() {
       // The name keeps its last address, if it had one; a later request tries again.
     }
 
-    lock.lock();
+    lock.Lock();
     fBusy = false;
     if (const auto found = fNames.find(host); found != fNames.end()) {
       TName& name = found->second;
@@ -111,7 +118,7 @@ void THostResolver::Run() {
         name.Resolved = true;
       }
     }
-    if (fQueue.empty())
+    if (Idle())
       fIdle.notify_all();
   }
 }

@@ -12,11 +12,13 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
+
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 
 namespace kelvo {
 
@@ -41,15 +43,15 @@ class THostResolver {
 
   // The address AHost last resolved to, into AIP; false, AIP untouched, while it never has.
   // Asks the worker for a lookup when the name is new or its address is due for a refresh.
-  bool LastAddress(const std::string& AHost, std::string& AIP);
+  bool LastAddress(const std::string& AHost, std::string& AIP) EXCLUDES(fLock);
   // A send to AHost's last address failed: look it up again soon.
-  void SendFailed(const std::string& AHost);
+  void SendFailed(const std::string& AHost) EXCLUDES(fLock);
   // The names in use from now on (the static controllers'): the new ones are looked up ahead
   // of their first frame, names no longer among them are forgotten.
-  void SetNames(const std::vector<std::string>& AHosts);
+  void SetNames(const std::vector<std::string>& AHosts) EXCLUDES(fLock);
 
   // Tests: waits until no lookup is queued or running, at most ATimeout; true when idle.
-  bool WaitIdle(std::chrono::milliseconds ATimeout);
+  bool WaitIdle(std::chrono::milliseconds ATimeout) EXCLUDES(fLock);
 
  private:
   struct TName {
@@ -59,23 +61,23 @@ class THostResolver {
     TTime LastLookup{};   // when the last lookup ended
   };
 
-  // All require fLock.
-  TName& Use(const std::string& AHost, TTime ANow);
-  void Enqueue(const std::string& AHost, TName& AName);
+  TName& Use(const std::string& AHost, TTime ANow) REQUIRES(fLock);
+  void Enqueue(const std::string& AHost, TName& AName) REQUIRES(fLock);
+  bool Idle() const REQUIRES(fLock) { return fQueue.empty() && !fBusy; }
 
-  void Run();
+  void Run() EXCLUDES(fLock);
 
   const TLookup fLookup;
   const TNow fNow;
 
-  mutable std::mutex fLock;
-  std::condition_variable fWake;                  // the worker waits on it for work
-  std::condition_variable fIdle;                  // WaitIdle waits on it
-  std::unordered_map<std::string, TName> fNames;  // guarded by fLock
-  std::deque<std::string> fQueue;                 // guarded by fLock
-  bool fBusy = false;                             // guarded by fLock: a lookup runs
-  bool fStop = false;                             // guarded by fLock
-  std::thread fWorker;                            // started with the first lookup
+  mutable TMutex fLock;
+  std::condition_variable_any fWake;  // the worker waits on it for work
+  std::condition_variable_any fIdle;  // WaitIdle waits on it
+  std::unordered_map<std::string, TName> fNames GUARDED_BY(fLock);
+  std::deque<std::string> fQueue GUARDED_BY(fLock);
+  bool fBusy GUARDED_BY(fLock) = false;  // a lookup runs
+  bool fStop GUARDED_BY(fLock) = false;
+  std::thread fWorker;  // started with the first lookup, under fLock
 };
 
 }  // namespace kelvo

@@ -185,6 +185,8 @@ void TfmMain::timSystemTimer() {
 
 void TfmMain::ShowNetworkStatus(const TNetworkStatus& AStatus) {
   fPresenter->ShowNetworkStatus(AStatus, fUi.ListModel1->rowCount(), fUi.ListModel2->rowCount());
+  // The label keeps its one line; why the port cannot be opened is under the mouse.
+  fUi.lblError->setToolTip(QString::fromStdString(AStatus.Error));
 }
 
 void TfmMain::ShowNetworkTexts(const std::string& ATrayTip, bool AAlert,

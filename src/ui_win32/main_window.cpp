@@ -179,8 +179,9 @@ void TfmMain::CreateControls() {
         style = WS_VISIBLE | SS_CENTER | SS_NOPREFIX;
         break;
       case idlblError:
-        // Hidden until the port cannot be opened; centred and wrapped.
-        style = SS_CENTER | SS_NOPREFIX;
+        // Hidden until the port cannot be opened; centred and wrapped. SS_NOTIFY lets its
+        // tooltip (the reason) see the mouse.
+        style = SS_CENTER | SS_NOPREFIX | SS_NOTIFY;
         text = L"Error opening port 8442!";
         font = fErrorFont.Font();
         break;
@@ -311,6 +312,29 @@ void TfmMain::ShowPortError(bool AVisible) {
   ShowWindow(Child(idlblError), AVisible ? SW_SHOWNA : SW_HIDE);
 }
 
+void TfmMain::ShowPortErrorReason(const std::string& AReason) {
+  std::wstring text = Widen(AReason);
+  if (text == fErrorTipText) {
+    return;
+  }
+  fErrorTipText = std::move(text);
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof(tool);
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = fHandle;
+  tool.uId = reinterpret_cast<UINT_PTR>(Child(idlblError));
+  tool.lpszText = fErrorTipText.data();
+  if (fErrorTip == nullptr) {
+    // Owned by the main window, which destroys it with itself.
+    fErrorTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                                0, 0, 0, 0, fHandle, nullptr, GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(fErrorTip, TTM_SETMAXTIPWIDTH, 0, ScaleFrom96(400, fDpi));
+    SendMessageW(fErrorTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  } else {
+    SendMessageW(fErrorTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
+}
+
 void TfmMain::FormResize() {
   RECT client{};
   GetClientRect(fHandle, &client);
@@ -420,6 +444,7 @@ void TfmMain::timSystemTimer() {
   TRelayHost& host = Host();
   const auto snapshot = TakeStatusSnapshot(host.Tables());
   fStatus->Tick(host.SampleRate(), snapshot);
+  ShowPortErrorReason(host.NetworkStatus().Error);
   // The tray's tip follows the status tick, so the shell is asked at most once a second.
   fPresenter->ShowNetworkStatus(
       host.NetworkStatus(), static_cast<int>(snapshot->NATRows.size()),

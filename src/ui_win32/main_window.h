@@ -155,6 +155,8 @@ class TfmMain : public TMainView {
   void DpiChanged(int ADpi, const RECT& ASuggested);
   void ShowCount(int AId, const std::string& AText);
   void ShowPortError(bool AVisible);
+  // lblError's tooltip: why the port cannot be opened ("" while it can).
+  void ShowPortErrorReason(const std::string& AReason);
   void LoadPictures();
   // Moves the restored frame to ALeft and/or ATop (null: that edge stays).
   void MoveRestoredFrame(const LONG* ALeft, const LONG* ATop);
@@ -170,10 +172,12 @@ class TfmMain : public TMainView {
   HWND fHandle = nullptr;  // fWindow's handle
   int fDpi = 96;
   TDialogs fDialogs;
-  TGdiObject fFont;       // Tahoma 11
-  TGdiObject fTitleFont;  // Tahoma 19, the two list titles
-  TGdiObject fScaleFont;  // Tahoma 8, the gauge's scale
-  TGdiObject fErrorFont;  // Tahoma 11 bold
+  TGdiObject fFont;          // Tahoma 11
+  TGdiObject fTitleFont;     // Tahoma 19, the two list titles
+  TGdiObject fScaleFont;     // Tahoma 8, the gauge's scale
+  TGdiObject fErrorFont;     // Tahoma 11 bold
+  HWND fErrorTip = nullptr;  // lblError's tooltip, made with its first text
+  std::wstring fErrorTipText;
   TGdiObject fWhiteBrush;
   TGdiObject fLineBrush;
   std::array<std::unique_ptr<TPicture>, 5>

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -281,6 +282,65 @@ TEST_F(HeadlessLoopTest, AClientOfAnotherUserIsNotServed) {
   EXPECT_EQ(answered, 0);
   EXPECT_EQ(fRequests, 0);
   EXPECT_FALSE(fDone);
+}
+
+// The process umask, as the kernel reports it, or -1.
+int ProcessUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with("Umask:")) {
+      return std::stoi(line.substr(6), nullptr, 8);
+    }
+  }
+  return -1;
+}
+
+// The socket is this user's alone however lax the umask, and the umask, which every thread
+// shares, is never changed to get there: the listener may create the debug log meanwhile.
+TEST_F(HeadlessLoopTest, TheSocketIsPrivateWithoutChangingTheProcessUmask) {
+  ASSERT_EQ(SendControlRequest(fSocket, "quit", 2s), "0 ok");
+  ASSERT_TRUE(WaitDone(1s));
+  fLoop.join();
+  if (ProcessUmask() < 0) {
+    GTEST_SKIP() << "needs /proc/self/status with a Umask line";
+  }
+  const mode_t previous = ::umask(0);
+  std::atomic<bool> watching{true};
+  std::atomic<int> seen{0};
+  std::thread watcher([&] {
+    while (watching) {
+      if (const int mask = ProcessUmask(); mask != 0) {
+        seen = mask;
+      }
+    }
+  });
+  // Bounded: 30 starts, or 5 seconds.
+  const auto end = TClock::now() + 5s;
+  for (int i = 0; i < 30 && TClock::now() < end; ++i) {
+    fDone = false;
+    std::thread loop([this] {
+      RunHeadlessLoop(fSocket, fHandlers);
+      fDone = true;
+    });
+    for (int j = 0; j < 200 && !fs::exists(fSocket); ++j) {
+      std::this_thread::sleep_for(1ms);
+    }
+    struct stat info {};
+    const bool made = ::stat(fSocket.c_str(), &info) == 0;
+    EXPECT_TRUE(made) << i;
+    if (made) {
+      EXPECT_TRUE(S_ISSOCK(info.st_mode));
+      EXPECT_EQ(info.st_mode & 0600, 0600u) << i;  // this user reads and writes
+      EXPECT_EQ(info.st_mode & 077, 0u) << i;      // nobody else anything
+    }
+    EXPECT_EQ(SendControlRequest(fSocket, "quit", 2s), "0 ok");
+    loop.join();
+  }
+  watching = false;
+  watcher.join();
+  ::umask(previous);
+  EXPECT_EQ(seen, 0) << "another thread saw the umask changed";
 }
 
 }  // namespace

@@ -313,7 +313,7 @@ TEST_F(StatusAnswer, HundredThousandRowsAnswerFastAndNeverHoldUpRouting) {
   constexpr int kRows = 100000;
   {
     TAddressTables& tables = host.Tables();
-    std::lock_guard lock(tables.fTablesLock);
+    const TAddressTables::TLock lock(tables);
     for (int i = 0; i < kRows; ++i) {
       tables.fNATTable->Add(std::make_unique<TNATInfo>(
           i,
@@ -347,8 +347,7 @@ TEST_F(StatusAnswer, HundredThousandRowsAnswerFastAndNeverHoldUpRouting) {
       const auto now = std::chrono::steady_clock::now();
       interrupted = interrupted || now - last > kLostCore;
       last = now;
-      if (host.Tables().fTablesLock.try_lock()) {
-        host.Tables().fTablesLock.unlock();
+      if (host.Tables().LockIsFree()) {
         if (takenSince && !interrupted) {
           held.push_back(now - *takenSince);
         }

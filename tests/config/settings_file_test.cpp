@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -52,6 +53,34 @@ TEST_F(SettingsTest, FullDiskLeavesThePreviousSettingsWhole) {
   EXPECT_EQ(Store.ReadInteger("Left"), 8);
   EXPECT_EQ(Store.ReadString("StaticList0"), "1,127.0.0.1,1");
   EXPECT_FALSE(Store.ValueExists("StaticList1"));
+}
+
+// The text shown stays the one above; behind it the error keeps the step that failed and the
+// system's reason.
+TEST_F(SettingsTest, AFailedSaveKeepsTheSystemsReason) {
+  Add(1, "127.0.0.1", 1);
+  SaveSettings(fStore, Values("eth0", 7, 8));
+  fTable.Items(0)->SetHost(std::string(3000, 'h'));  // more than the file may hold
+  rlimit Old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &Old), 0);
+  const auto OldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit Small = Old;
+  Small.rlim_cur = 1024;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &Small), 0);
+  std::string Error;
+  std::string Cause = "not thrown";
+  try {
+    SaveSettings(fStore, Values("eth0", 70, 80));
+  } catch (const TRegistryError& E) {
+    Error = E.what();
+    Cause = E.Cause();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &Old);
+  ::signal(SIGXFSZ, OldHandler);
+  EXPECT_EQ(Error, "Failed to set data for 'EthernetAdapterID'");
+  EXPECT_TRUE(Cause.starts_with("cannot write ")) << Cause;
+  EXPECT_TRUE(Cause.ends_with(": " + std::error_code(EFBIG, std::generic_category()).message()))
+      << Cause;
 }
 
 // Past the table's bound entries are neither used nor lost: saving leaves them in the file.

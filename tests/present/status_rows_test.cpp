@@ -112,12 +112,12 @@ TEST(StatusRows, EmptyTablesNoSnapshotAndCellsOutsideTheRowsGiveNothing) {
 TEST(StatusRows, RowsOfATickStayAsTakenWhileTheTablesChange) {
   TAddressTables tables;
   {
-    std::lock_guard lock(tables.fTablesLock);
+    const TAddressTables::TLock lock(tables);
     tables.fNATTable->UpdateByNAD(5, "192.168.1.20", 50123);
   }
   const TStatusRows rows(TakeStatusSnapshot(tables), TStatusList::Applications);
   {
-    std::lock_guard lock(tables.fTablesLock);
+    const TAddressTables::TLock lock(tables);
     tables.fNATTable->UpdateByNAD(5, "192.168.1.21", 50124);
     tables.fNATTable->Clear();
   }

@@ -129,7 +129,7 @@ TEST(RelayConcurrency, SnapshotsOfLargeTablesMissNoRowWhileRoutingAndAgeingGoOn)
   rig.AddStatic(1000, "10.0.0.1", 5000);
   {
     // Steady rows that outlive the run, each followed by one that ages out at some step.
-    const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+    const TAddressTables::TLock lock(rig.Tables);
     TNATInfoList& table = *rig.Tables.fNATTable;
     for (int i = 0; i < kSteadyRows; ++i) {
       const std::string net = std::to_string(i / 256) + "." + std::to_string(i % 256);

@@ -27,7 +27,7 @@ class NameLookupTest : public ::testing::Test {
     auto entry = std::make_unique<TNATInfo>(kNamed, "0.0.0.0", 6000, kStaticTableTimeout);
     entry->SetHost(kName);
     entry->SetIP("");
-    const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+    const TAddressTables::TLock lock(rig.Tables);
     rig.Tables.fStaticTable->Add(std::move(entry));
   }
   // One request from application AApp to ADest; where it went.
@@ -61,10 +61,7 @@ TEST_F(NameLookupTest, HangingLookupStallsNoSender) {
   };
   EXPECT_EQ(timed(kNamed, 40000), TSends{});
   ASSERT_TRUE(rig.Names.WaitUntilHanging(5s));
-  {
-    const std::unique_lock<std::mutex> lock(rig.Tables.fTablesLock, std::try_to_lock);
-    EXPECT_TRUE(lock.owns_lock());  // nobody holds the tables across the lookup
-  }
+  EXPECT_TRUE(rig.Tables.LockIsFree());  // nobody holds the tables across the lookup
   rig.Engine.SetCreateDebugLogs(false);
   for (int i = 0; i < 1000; ++i)
     ASSERT_EQ(Send(kByAddress), TSends{"10.0.0.1:5000"}) << i;
@@ -152,7 +149,7 @@ TEST_F(NameLookupTest, StartingToListenLooksConfiguredNamesUpAhead) {
   rig.Engine.PrepareListening("192.168.1.10", 8442);
   rig.AddStatic(kNamed, "10.0.0.1", 5000);  // keeps its IP from creation
   {
-    const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+    const TAddressTables::TLock lock(rig.Tables);
     rig.Tables.fStaticTable->Items(0)->SetHost(kName);
   }
   EXPECT_EQ(Send(kNamed), TSends{});  // forgotten: looked up anew

@@ -31,7 +31,7 @@ class ReceptionTest : public ::testing::Test {
     return tags;
   }
   int NATCount() {
-    const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+    const TAddressTables::TLock lock(rig.Tables);
     return rig.Tables.fNATTable->Count();
   }
 
@@ -51,7 +51,7 @@ TEST_F(ReceptionTest, FrameSplitOverTwoDatagramsOfOneSenderIsHandledWithTheSecon
   EXPECT_EQ(rig.Engine.BufferedBytes(), 0u);
   EXPECT_EQ(rig.Engine.SendersWaiting(), 0u);  // nothing is kept for a sender with no bytes
   EXPECT_EQ(rig.CommState("192.168.1.99", 40000), TCommState::csReady);
-  const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+  const TAddressTables::TLock lock(rig.Tables);
   ASSERT_EQ(rig.Tables.fNATTable->Count(), 1);
   EXPECT_EQ(rig.Tables.fNATTable->Items(0)->IP(), "192.168.1.99");
   EXPECT_EQ(rig.Tables.fNATTable->Items(0)->Port(), 40000);
@@ -189,7 +189,7 @@ TEST_F(ReceptionTest, BytesOfDifferentSendersNeverJoin) {
   rig.Receive(TBytes(frame.begin() + 8, frame.end()), "192.168.1.20", 1);
   EXPECT_EQ(SentTags(), std::vector<std::uint8_t>{4});
   EXPECT_EQ(rig.Engine.SendersWaiting(), 0u);
-  const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+  const TAddressTables::TLock lock(rig.Tables);
   ASSERT_EQ(rig.Tables.fNATTable->Count(), 1);
   EXPECT_EQ(rig.Tables.fNATTable->Items(0)->Port(), 1);
 }
@@ -248,7 +248,7 @@ TEST_F(ReceptionTest, FramesBehindJunkWaitForTheirSendersNextDatagrams) {
   rig.Receive({0x00}, "192.168.1.3", 3003);
   EXPECT_EQ(SentTags(), std::vector<std::uint8_t>{5});
 
-  const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+  const TAddressTables::TLock lock(rig.Tables);
   ASSERT_EQ(rig.Tables.fNATTable->Count(), 4);
   for (int i = 0; i < 4; ++i) {
     const TNATInfo* app = rig.Tables.fNATTable->Items(i);

@@ -239,7 +239,7 @@ struct TEngineRig {
     return Engine.CommState(AIP, APort);
   }
   void AddStatic(std::int32_t ANAD, const std::string& AHost, std::uint16_t APort) {
-    const std::lock_guard<std::mutex> lock(Tables.fTablesLock);
+    const TAddressTables::TLock lock(Tables);
     Tables.fStaticTable->Add(std::make_unique<TNATInfo>(ANAD, AHost, APort, kStaticTableTimeout));
   }
   // One ageing step of every table, as a second of wall-clock time passing would give.

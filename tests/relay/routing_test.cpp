@@ -32,7 +32,7 @@ std::vector<TDest> Destinations(const std::vector<TSentDatagram>& ASent) {
 class RoutingTest : public ::testing::Test {
  protected:
   TNATInfo* Push(std::int32_t ANAD, const std::string& AIP, std::uint16_t APort) {
-    const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+    const TAddressTables::TLock lock(rig.Tables);
     return rig.Tables.fPushTable->UpdateByNAD(ANAD, AIP, APort);
   }
   TTablesSnapshot Snapshot() { return rig.Tables.Snapshot(); }
@@ -172,7 +172,7 @@ TEST_F(RoutingTest, UnresolvableStaticHostStopsTheBroadcastThere) {
   rig.AddStatic(1002, "10.0.0.3", 5002);
   Push(2000, "10.0.1.1", 6000);
   {
-    const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+    const TAddressTables::TLock lock(rig.Tables);
     rig.Tables.fStaticTable->Items(1)->SetHost("kelvo-relay-test.invalid");
   }
   rig.Engine.SetCreateDebugLogs(true);
@@ -197,10 +197,27 @@ TEST_F(RoutingTest, FailedSendLeavesNoTraceAndNoLamp) {
   EXPECT_EQ(rig.Engine.ReqCount(), 1);
 }
 
+TEST_F(RoutingTest, FailedSendIsOneDebugLogLineWithTheFramesNADsAndTheReason) {
+  rig.AddStatic(1000, "10.0.0.1", 5000);
+  rig.Transport.FailAll = true;
+  rig.Receive(MakeFrame(5, 1000, 0));
+  EXPECT_EQ(rig.LogText(), "") << "debug logs off: no line";
+  rig.Engine.SetCreateDebugLogs(true);
+  rig.Receive(MakeFrame(6, 1000, 0));
+  const std::string log = rig.LogText();
+  std::vector<std::string> drops;
+  for (std::size_t at = log.find("Drop "); at != std::string::npos; at = log.find("Drop ", at + 1))
+    drops.push_back(log.substr(at, log.find('\r', at) - at));
+  ASSERT_EQ(drops.size(), 1u) << log;
+  // The sender as every drop line has it (padded like the trace lines), then the frame.
+  EXPECT_TRUE(drops[0].starts_with("Drop 192.168.1.20:50123 ")) << drops[0];
+  EXPECT_TRUE(drops[0].ends_with(" NAD 6 to 1000: send refused for 10.0.0.1")) << drops[0];
+}
+
 TEST_F(RoutingTest, StaticHostNameIsResolvedForEverySendAndShown) {
   rig.AddStatic(1000, "LocalHost", 5000);
   {
-    const std::lock_guard<std::mutex> lock(rig.Tables.fTablesLock);
+    const TAddressTables::TLock lock(rig.Tables);
     rig.Tables.fStaticTable->Items(0)->SetIP("0.0.0.0");
   }
   rig.Receive(MakeFrame(5, 1000, 0));
@@ -235,12 +252,13 @@ TEST_F(RoutingTest, ReplyToAliasZeroAndPushFromNADZero) {
 }
 
 // Fills a table with senders 10.x.y.z port 1 of NAD 77, as a flood of forged sources would.
-void FillTable(TAddressTables& ATables, TNATInfoList& ATable) {
-  const std::lock_guard<std::mutex> lock(ATables.fTablesLock);
-  for (int i = ATable.Count(); i < kMaxTableEntries; ++i) {
+void FillTable(TAddressTables& ATables, TAddressTables::TTableField AField) {
+  const TAddressTables::TLock lock(ATables);
+  TNATInfoList& table = *(ATables.*AField);
+  for (int i = table.Count(); i < kMaxTableEntries; ++i) {
     const std::string ip = "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) +
                            "." + std::to_string(i % 256);
-    ATable.UpdateByNAD(77, ip, 1);
+    table.UpdateByNAD(77, ip, 1);
   }
 }
 
@@ -249,8 +267,8 @@ void FillTable(TAddressTables& ATables, TNATInfoList& ATable) {
 TEST_F(RoutingTest, NewSenderFindingItsTableFullIsCountedAndDropped) {
   rig.AddStatic(1001, "10.0.0.1", 5000);
   rig.Receive(MakeFrame(5, 1001, 0), "192.168.1.20", 50123);  // listed before the flood
-  FillTable(rig.Tables, *rig.Tables.fNATTable);
-  FillTable(rig.Tables, *rig.Tables.fPushTable);
+  FillTable(rig.Tables, &TAddressTables::fNATTable);
+  FillTable(rig.Tables, &TAddressTables::fPushTable);
   rig.Transport.Take();
   rig.Engine.SetCreateDebugLogs(true);
 

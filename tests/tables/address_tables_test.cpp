@@ -16,11 +16,11 @@ namespace {
 TEST(TAddressTablesTest, AgeAllAgesNATAndPushTablesOnly) {
   test::TFakeClock Clock;
   TAddressTables Tables(Clock);
-  EXPECT_EQ(Tables.fNATTable->Timeout(), 60);
-  EXPECT_EQ(Tables.fStaticTable->Timeout(), -1);
-  EXPECT_EQ(Tables.fPushTable->Timeout(), 600);
   {
-    std::lock_guard Lock(Tables.fTablesLock);
+    const TAddressTables::TLock Lock(Tables);
+    EXPECT_EQ(Tables.fNATTable->Timeout(), 60);
+    EXPECT_EQ(Tables.fStaticTable->Timeout(), -1);
+    EXPECT_EQ(Tables.fPushTable->Timeout(), 600);
     Tables.fNATTable->UpdateByNAD(5, "192.168.1.20", 50123);
     Tables.fStaticTable->Add(std::make_unique<TNATInfo>(1001, "10.0.0.7", 8442, -1));
     Tables.fPushTable->UpdateByNAD(1000, "10.0.0.8", 5000);
@@ -47,7 +47,10 @@ TEST(TAddressTablesTest, AgeAllAgesNATAndPushTablesOnly) {
 TEST(TAddressTablesTest, StaticTableDuplicateAndReplace) {
   test::TFakeClock Clock;
   TAddressTables Tables(Clock);
-  Tables.fStaticTable->Add(std::make_unique<TNATInfo>(1001, "10.0.0.7", 8442, -1));
+  {
+    const TAddressTables::TLock Lock(Tables);
+    Tables.fStaticTable->Add(std::make_unique<TNATInfo>(1001, "10.0.0.7", 8442, -1));
+  }
 
   std::unique_ptr<TNATInfoList> Working = Tables.DuplicateStaticTable();
   Working->Items(0)->SetPort(9000);
@@ -59,11 +62,15 @@ TEST(TAddressTablesTest, StaticTableDuplicateAndReplace) {
   std::unique_ptr<TNATInfoList> Old = Tables.ReplaceStaticTable(std::move(Working));
   ASSERT_NE(Old, nullptr);
   EXPECT_EQ(Old->Count(), 1);
-  EXPECT_EQ(Tables.fStaticTable.get(), Installed);
+  const auto InstalledNow = [&Tables] {
+    const TAddressTables::TLock Lock(Tables);
+    return Tables.fStaticTable.get();
+  };
+  EXPECT_EQ(InstalledNow(), Installed);
   EXPECT_EQ(Tables.Snapshot().StaticRows.size(), 2u);
 
   EXPECT_THROW(Tables.ReplaceStaticTable(nullptr), std::invalid_argument);
-  EXPECT_EQ(Tables.fStaticTable.get(), Installed);
+  EXPECT_EQ(InstalledNow(), Installed);
 }
 
 // Routing-like updates on one thread against ageing, snapshots and Setup on another; run under
@@ -76,7 +83,7 @@ TEST(TAddressTablesTest, ConcurrentRoutingAgeingAndSetupStayConsistent) {
 
   std::thread Listener([&] {
     for (int I = 0; I < kRounds && std::chrono::steady_clock::now() < Deadline; ++I) {
-      std::lock_guard Lock(Tables.fTablesLock);
+      const TAddressTables::TLock Lock(Tables);
       TNATInfo* Item =
           Tables.fNATTable->UpdateByNAD(I % 50, "10.0.0.1", static_cast<std::uint16_t>(I % 7));
       Item->SetIP("10.0.0.1");

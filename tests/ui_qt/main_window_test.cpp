@@ -115,6 +115,7 @@ class TMainWindowTest : public QObject {
   void lampHeldLitByCloseFrames();
   void greyLeavesTimerRunning();
   void trayMenuRestoresAndExits();
+  void portErrorTellsItsReasonUnderTheMouse();
   void closeHidesAndRelayGoesOn();
   void closeWithoutTrayEndsAsExitDoes_data();
   void closeWithoutTrayEndsAsExitDoes();
@@ -235,7 +236,7 @@ void TMainWindowTest::statusTickFillsBothLists() {
       Window().Ui().ListView2->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
   TAddressTables& tables = Window().Host().Tables();
   {
-    const std::lock_guard<std::mutex> lock(tables.fTablesLock);
+    const TAddressTables::TLock lock(tables);
     tables.fNATTable->Add(Entry(100, 101, "192.168.1.20", 50123, 60));
     tables.fNATTable->Add(Entry(-1, -1, "192.168.1.21", 4000, 59));
     tables.fStaticTable->Add(Entry(1001, 1001, "localhost", 8442, -1));
@@ -261,7 +262,7 @@ void TMainWindowTest::statusTickFillsBothLists() {
   QVERIFY(ui.ListView1->selectionModel()->hasSelection());
   QVERIFY(ui.ListView2->selectionModel()->hasSelection());
   {
-    const std::lock_guard<std::mutex> lock(tables.fTablesLock);
+    const TAddressTables::TLock lock(tables);
     tables.fStaticTable->Clear();
     tables.fNATTable->Clear();
     tables.fPushTable->Add(Entry(2001, 2001, "10.0.0.4", 9002, 600));
@@ -284,7 +285,7 @@ void TMainWindowTest::statusTickAtTheTablesBound() {
   Window().findChild<QTimer*>(QStringLiteral("timAgeTables"))->stop();
   TAddressTables& tables = Window().Host().Tables();
   {
-    const std::lock_guard<std::mutex> lock(tables.fTablesLock);
+    const TAddressTables::TLock lock(tables);
     for (int i = 0; i < kRows; ++i) {
       const std::string ip =
           "10.1." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256);
@@ -396,6 +397,15 @@ void TMainWindowTest::greyLeavesTimerRunning() {
   QTRY_VERIFY_WITH_TIMEOUT(!lamps.Timer(TLamp::WANTx)->isActive(), 2000);
 }
 
+void TMainWindowTest::portErrorTellsItsReasonUnderTheMouse() {
+  QLabel* label = Window().Ui().lblError;
+  Window().ShowNetworkStatus({TListenState::Error, "lo", "", "cannot bind 0.0.0.0:8442: taken"});
+  QCOMPARE(label->text(), QStringLiteral("Error opening port 8442!"));
+  QCOMPARE(label->toolTip(), QStringLiteral("cannot bind 0.0.0.0:8442: taken"));
+  Window().ShowNetworkStatus(Window().Host().NetworkStatus());
+  QCOMPARE(label->toolTip(), QString());
+}
+
 void TMainWindowTest::trayMenuRestoresAndExits() {
   TTrayIcon& tray = Window().Tray();
   // The name, then what the relay does.
@@ -453,7 +463,7 @@ void TMainWindowTest::closeHidesAndRelayGoesOn() {
   test::TUdpPeer controller;
   test::TUdpPeer application;
   {
-    const std::lock_guard<std::mutex> lock(host.Tables().fTablesLock);
+    const TAddressTables::TLock lock(host.Tables());
     host.Tables().fStaticTable->Add(Entry(1001, 1001, "127.0.0.1", controller.Port(), -1));
   }
   const test::TBytes request = test::MakeFrame(5, 1001, 0, {9, 8, 7});
@@ -512,7 +522,7 @@ void TMainWindowTest::closeWithoutTrayEndsAsExitDoes() {
 void TMainWindowTest::tabLeavesTheStatusLists() {
   TAddressTables& tables = Window().Host().Tables();
   {
-    const std::lock_guard<std::mutex> lock(tables.fTablesLock);
+    const TAddressTables::TLock lock(tables);
     for (int i = 0; i < 3; ++i) {
       tables.fNATTable->Add(Entry(100 + i, 100 + i, "192.168.1.20", 50000 + i, 60));
       tables.fPushTable->Add(Entry(200 + i, 200 + i, "10.0.0.3", 9000 + i, 600));
@@ -679,7 +689,7 @@ void TMainWindowTest::unresolvableHostKeptThroughSetupSaveAndLoad() {
   QVERIFY(editorShown);
   TAddressTables& tables = Window().Host().Tables();
   {
-    const std::lock_guard<std::mutex> lock(tables.fTablesLock);
+    const TAddressTables::TLock lock(tables);
     QCOMPARE(tables.fStaticTable->Count(), 1);
     QCOMPARE(tables.fStaticTable->Items(0)->Host(), std::string("no-such-controller.invalid"));
     QCOMPARE(tables.fStaticTable->Items(0)->IP(), std::string());
@@ -699,7 +709,7 @@ void TMainWindowTest::unresolvableHostKeptThroughSetupSaveAndLoad() {
     TfmMain next(*fRig->fLog, *fRig->fStore, TCommandLine{});
     TAddressTables& loaded = next.Host().Tables();
     {
-      const std::lock_guard<std::mutex> lock(loaded.fTablesLock);
+      const TAddressTables::TLock lock(loaded);
       QCOMPARE(loaded.fStaticTable->Count(), 1);
       QCOMPARE(loaded.fStaticTable->Items(0)->NAD(), 1001);
       QCOMPARE(loaded.fStaticTable->Items(0)->Host(), std::string("no-such-controller.invalid"));

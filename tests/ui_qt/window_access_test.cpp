@@ -38,7 +38,7 @@ void AddEntry(TAddressTables& ATables, std::unique_ptr<TNATInfoList> TAddressTab
               std::int32_t ATimeout) {
   auto entry = std::make_unique<TNATInfo>(ANAD, AHost, APort, ATimeout);
   entry->SetNADAlias(AAlias);
-  const std::lock_guard<std::mutex> lock(ATables.fTablesLock);
+  const TAddressTables::TLock lock(ATables);
   (ATables.*ATable)->Add(std::move(entry));
 }
 

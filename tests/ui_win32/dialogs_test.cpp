@@ -253,7 +253,7 @@ class SetupApplyTest : public DialogsTest {
  protected:
   int StaticCount() {
     TAddressTables& tables = fRig.Window().Host().Tables();
-    std::lock_guard lock(tables.fTablesLock);
+    const TAddressTables::TLock lock(tables);
     return tables.fStaticTable->Count();
   }
   static void FillAndOK(TModalForm& AEditor, const wchar_t* ANAD, const wchar_t* AHost,
@@ -315,7 +315,7 @@ TEST_F(SetupApplyTest, UnresolvableHostKeptThroughOkSaveAndLoad) {
   EXPECT_EQ(rows, (std::vector<std::string>{"1.", "1001", "no-such-controller.invalid", "8442"}));
   TAddressTables& tables = fRig.Window().Host().Tables();
   {
-    std::lock_guard lock(tables.fTablesLock);
+    const TAddressTables::TLock lock(tables);
     ASSERT_EQ(tables.fStaticTable->Count(), 1);
     EXPECT_EQ(tables.fStaticTable->Items(0)->IP(), "");
   }
@@ -327,12 +327,12 @@ TEST_F(SetupApplyTest, UnresolvableHostKeptThroughOkSaveAndLoad) {
   }
   // The next load: the table emptied here comes back from the settings.
   {
-    std::lock_guard lock(tables.fTablesLock);
+    const TAddressTables::TLock lock(tables);
     tables.fStaticTable->Clear();
   }
   std::string error;
   ASSERT_TRUE(fRig.Window().Host().ReloadSettings(error)) << error;
-  std::lock_guard lock(tables.fTablesLock);
+  const TAddressTables::TLock lock(tables);
   ASSERT_EQ(tables.fStaticTable->Count(), 1);
   EXPECT_EQ(tables.fStaticTable->Items(0)->NAD(), 1001);
   EXPECT_EQ(tables.fStaticTable->Items(0)->Host(), "no-such-controller.invalid");
@@ -391,7 +391,7 @@ TEST_F(SetupApplyTest, EditAndDeleteWorkOnTheSelectedRow) {
   Click(fRig.Window().Child(idButton1));
   ASSERT_EQ(script.Ran(), 4u);
   TAddressTables& tables = fRig.Window().Host().Tables();
-  std::lock_guard lock(tables.fTablesLock);
+  const TAddressTables::TLock lock(tables);
   ASSERT_EQ(tables.fStaticTable->Count(), 1);
   EXPECT_EQ(tables.fStaticTable->Items(0)->NAD(), -1);
   EXPECT_EQ(tables.fStaticTable->Items(0)->NADAlias(), -1) << "the alias follows the NAD";

@@ -177,7 +177,7 @@ class StatusTickTest : public MainWindowTest {
     TAddressTables& tables = fRig.Window().Host().Tables();
     auto entry = std::make_unique<TNATInfo>(ANAD, AHost, APort, ATimeout);
     entry->SetNADAlias(AAlias);
-    std::lock_guard lock(tables.fTablesLock);
+    const TAddressTables::TLock lock(tables);
     (tables.*ATable)->Add(std::move(entry));
   }
   std::string Cell(int AList, int ARow, int AColumn) {
@@ -261,7 +261,7 @@ TEST_F(StatusTickTest, RateLabelStartsAsDashThenShowsTheCountAndTheGaugeHoldsAtT
 TEST_F(StatusTickTest, HundredThousandRowsTickQuickly) {
   TAddressTables& tables = fRig.Window().Host().Tables();
   {
-    std::lock_guard lock(tables.fTablesLock);
+    const TAddressTables::TLock lock(tables);
     for (int i = 0; i < 100000; ++i) {
       tables.fNATTable->Add(std::make_unique<TNATInfo>(i, "127.0.0.1", 1000, 60));
     }

@@ -80,7 +80,7 @@ class WindowAccessTest : public ::testing::Test {
     TAddressTables& tables = fRig.Window().Host().Tables();
     auto entry = std::make_unique<TNATInfo>(ANAD, AHost, APort, ATimeout);
     entry->SetNADAlias(AAlias);
-    std::lock_guard lock(tables.fTablesLock);
+    const TAddressTables::TLock lock(tables);
     (tables.*ATable)->Add(std::move(entry));
   }
   TWindowRig fRig;

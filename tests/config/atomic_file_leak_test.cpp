@@ -77,7 +77,7 @@ TEST(AtomicFileTest, ReplaceCutShortByAThrowLeavesNoDescriptorOpen) {
     const int Before = OpenDescriptors();
     gAllocationsLeft = Failing;
     try {
-      Completed = ReplaceFileAtomically(File, Text);
+      Completed = ReplaceFileAtomically(File, Text).Ok();
     } catch (const std::bad_alloc&) {
       ++Throws;
     }

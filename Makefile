@@ -4,7 +4,9 @@ WIN_BUILD ?= build-win
 JOBS     ?= 2
 WERROR   ?= OFF
 CMAKE_ARGS ?=
-FUZZ_SECONDS ?= 60
+# Seconds per fuzzer; FUZZ_BUDGET (seconds) shares a total among all of them instead.
+FUZZ_BUDGET ?=
+FUZZ_SECONDS ?= $(if $(FUZZ_BUDGET),$(shell expr $(FUZZ_BUDGET) / $(words $(FUZZERS))),60)
 
 .PHONY: all deps configure build run test install package tsan sanitize fuzz bench soak screenshot \
         format lint lint-tidy lint-format lint-fix clean windows windows-configure test-windows bench-windows test-win32-ui windows-installer \

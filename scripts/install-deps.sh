@@ -31,7 +31,7 @@ for extra in "$@"; do
     # ";;&" goes on to the screenshot line below for the display and the grabber.
     screenshot) packages+=(openbox xdotool x11-utils) ;;&
     fuzz|sanitize) packages+=(clang libclang-rt-dev) ;;
-    lint) packages+=(clang-tidy clang-tools clang-format python3) ;;
+    lint) packages+=(clang-tidy clang-tools clang-format python3 python3-yaml) ;;
     screenshot) packages+=(xvfb xauth imagemagick) ;;
     # xvfb and xdotool: the start hidden in the notification area, tested on a virtual display.
     package) packages+=(dpkg-dev fakeroot lintian desktop-file-utils appstream systemd man-db file

@@ -4,13 +4,15 @@ WIN_BUILD ?= build-win
 JOBS     ?= 2
 WERROR   ?= OFF
 CMAKE_ARGS ?=
+# ccache speeds up rebuilds where it is installed (CCACHE_DISABLE=1 switches it off).
+LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 # Seconds per fuzzer; FUZZ_BUDGET (seconds) shares a total among all of them instead.
 FUZZ_BUDGET ?=
 FUZZ_SECONDS ?= $(if $(FUZZ_BUDGET),$(shell expr $(FUZZ_BUDGET) / $(words $(FUZZERS))),60)
 
 .PHONY: all deps configure build run test install package tsan sanitize fuzz bench soak screenshot \
-        format lint lint-tidy lint-format lint-fix clean windows windows-configure test-windows bench-windows test-win32-ui windows-installer \
-        test-windows-installer windows-screenshots
+        format lint lint-tidy lint-format lint-fix clean windows windows-configure test-windows \
+        bench-windows test-win32-ui windows-installer test-windows-installer windows-screenshots
 
 all: build
 
@@ -18,7 +20,7 @@ deps:
 	@scripts/install-deps.sh
 
 configure: deps
-	cmake -S . -B $(BUILD) -DKELVO_WERROR=$(WERROR) $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) -DKELVO_WERROR=$(WERROR) $(LAUNCHER) $(CMAKE_ARGS)
 
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -43,7 +45,7 @@ package: build
 # The core and its tests under ThreadSanitizer, in a build folder of their own.
 tsan: deps
 	cmake -S . -B build-tsan -DKELVO_TSAN=ON -DKELVO_BUILD_GUI=OFF -DKELVO_BUILD_BENCH=OFF \
-	      -DKELVO_WERROR=$(WERROR)
+	      -DKELVO_WERROR=$(WERROR) $(LAUNCHER)
 	cmake --build build-tsan -j$(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L tsan
 
@@ -53,7 +55,7 @@ tsan: deps
 sanitize:
 	@scripts/install-deps.sh sanitize
 	CXX=clang++ CC=clang cmake -S . -B build-asan -DKELVO_ASAN=ON -DKELVO_BUILD_GUI=OFF \
-	      -DKELVO_BUILD_BENCH=OFF -DKELVO_WERROR=ON $(CMAKE_ARGS)
+	      -DKELVO_BUILD_BENCH=OFF -DKELVO_WERROR=ON $(LAUNCHER)
 	cmake --build build-asan -j$(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
@@ -88,7 +90,7 @@ FUZZERS ?= reception:corpus settings_store:settings_corpus
 fuzz:
 	@scripts/install-deps.sh fuzz
 	CXX=clang++ CC=clang cmake -S . -B build-fuzz -DKELVO_FUZZ=ON -DKELVO_BUILD_GUI=OFF \
-	      -DKELVO_BUILD_TESTS=OFF -DKELVO_BUILD_BENCH=OFF
+	      -DKELVO_BUILD_TESTS=OFF -DKELVO_BUILD_BENCH=OFF $(LAUNCHER)
 	cmake --build build-fuzz -j$(JOBS) --target $(foreach f,$(FUZZERS),fuzz_$(firstword $(subst :, ,$(f))))
 	set -e; for f in $(FUZZERS); do \
 	  name=$${f%%:*}; seeds=fuzz/$${f#*:}; \
@@ -120,12 +122,13 @@ screenshot: build
 	scripts/screenshot.sh $(BUILD) screenshot.png
 	scripts/dialog-screenshots.sh $(BUILD) $(BUILD)/screenshots
 
-# Windows: cross-compiled with mingw-w64 into $(WIN_BUILD)/ (bin/kelvorelay.exe), tested under Wine.
+# Windows: cross-compiled with mingw-w64 into $(WIN_BUILD)/ (bin/kelvorelay.exe), tested under
+# Wine.
 
 windows-configure:
 	@scripts/install-deps.sh windows
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-	      -DKELVO_WERROR=$(WERROR) $(CMAKE_ARGS)
+	      -DKELVO_WERROR=$(WERROR) $(LAUNCHER) $(CMAKE_ARGS)
 
 windows: windows-configure
 	cmake --build $(WIN_BUILD) -j$(JOBS) --target kelvorelay

@@ -18,6 +18,8 @@ struct TNetworkWatcher::TImpl {
   std::string Error;
 };
 
+// AWake is for the Windows twin: here the owner waits on the socket itself.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 TNetworkWatcher::TNetworkWatcher(std::function<void()>) : fImpl(std::make_unique<TImpl>()) {
   const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE);
   if (fd < 0) {

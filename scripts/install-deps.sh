@@ -4,6 +4,9 @@
 #
 #   scripts/install-deps.sh            build, run and test
 #   scripts/install-deps.sh fuzz       also clang and its libFuzzer runtime
+#   scripts/install-deps.sh sanitize   also clang and its sanitizer runtimes
+#   scripts/install-deps.sh lint       also clang-tidy (with clang-apply-replacements for the
+#                                      renames) and clang-format
 #   scripts/install-deps.sh screenshot also a virtual display and a screen grabber
 #   scripts/install-deps.sh package    also the .deb tools, the desktop-file validators and a
 #                                      virtual display
@@ -27,7 +30,8 @@ for extra in "$@"; do
     # The dialog pictures also need a window manager and the tools that open the dialogs;
     # ";;&" goes on to the screenshot line below for the display and the grabber.
     screenshot) packages+=(openbox xdotool x11-utils) ;;&
-    fuzz) packages+=(clang libclang-rt-dev) ;;
+    fuzz|sanitize) packages+=(clang libclang-rt-dev) ;;
+    lint) packages+=(clang-tidy clang-tools clang-format python3 python3-yaml) ;;
     screenshot) packages+=(xvfb xauth imagemagick) ;;
     # xvfb and xdotool: the start hidden in the notification area, tested on a virtual display.
     package) packages+=(dpkg-dev fakeroot lintian desktop-file-utils appstream systemd man-db file

@@ -2,7 +2,6 @@
 // which every desktop that follows the XDG autostart rules (GNOME, KDE Plasma, Xfce, ...) runs
 // at sign-in.
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +19,7 @@
 #include "app/debug_log_location.h"
 #include "base/errno_text_posix.h"
 #include "base/file_descriptor.h"
+#include "config/home_folder_posix.h"
 
 namespace kelvo {
 
@@ -32,12 +32,7 @@ std::string ConfigFolder() {
   if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/') {
     return config;
   }
-  std::string home;
-  if (const char* env = std::getenv("HOME"); env != nullptr && env[0] != '\0') {
-    home = env;
-  } else if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-    home = pw->pw_dir;
-  }
+  const std::string home = UserHomeFolder();
   if (home.empty()) {
     throw std::runtime_error("the user's home folder is not known (HOME is not set)");
   }

@@ -16,7 +16,7 @@ std::string LogFileBesideExecutable(const std::string& AExecutablePath) {
 
 std::string DebugLogFileNameFor(const std::string& AExecutablePath,
                                 const std::string& AStateFolder) {
-  const std::string beside = LogFileBesideExecutable(AExecutablePath);
+  std::string beside = LogFileBesideExecutable(AExecutablePath);
   if (CanWriteFile(beside) || AStateFolder.empty()) {
     return beside;
   }

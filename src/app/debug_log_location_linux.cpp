@@ -1,4 +1,3 @@
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +6,7 @@
 #include <string>
 
 #include "app/debug_log_location.h"
+#include "config/home_folder_posix.h"
 
 namespace kelvo {
 
@@ -25,12 +25,7 @@ std::string UserStateFolder() {
   if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/') {
     return state;
   }
-  std::string home;
-  if (const char* env = std::getenv("HOME"); env != nullptr && env[0] != '\0') {
-    home = env;
-  } else if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-    home = pw->pw_dir;
-  }
+  const std::string home = UserHomeFolder();
   return home.empty() ? std::string() : home + "/.local/state";
 }
 

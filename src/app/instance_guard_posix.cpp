@@ -53,8 +53,8 @@ std::string SystemErrorText(const char* AWhat) {
 
 std::uint64_t HashPath(const std::string& AText) {
   std::uint64_t hash = 14695981039346656037ULL;  // FNV-1a
-  for (unsigned char c : AText) {
-    hash ^= c;
+  for (const char c : AText) {
+    hash ^= static_cast<unsigned char>(c);
     hash *= 1099511628211ULL;
   }
   return hash;

@@ -96,8 +96,8 @@ std::string PipeBaseName(const std::string& AExecutablePath, std::string& AError
     return {};
   }
   std::uint64_t Hash = 14695981039346656037ULL;  // FNV-1a of the path's UTF-8 bytes
-  for (const unsigned char C : AExecutablePath) {
-    Hash = (Hash ^ C) * 1099511628211ULL;
+  for (const char C : AExecutablePath) {
+    Hash = (Hash ^ static_cast<unsigned char>(C)) * 1099511628211ULL;
   }
   return "kelvorelay-" + User + "-" + std::to_string(Session) + "-" + Hex64(Hash);
 }

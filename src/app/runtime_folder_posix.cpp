@@ -68,7 +68,7 @@ std::string PrivateRuntimeFolder(std::string& AWhy) {
   if (const char* Runtime = std::getenv("XDG_RUNTIME_DIR"); UsableRuntimeDir(Runtime)) {
     return Runtime;
   }
-  const std::string Folder = TempBase() + "/kelvorelay-" + std::to_string(::geteuid());
+  std::string Folder = TempBase() + "/kelvorelay-" + std::to_string(::geteuid());
   if (::mkdir(Folder.c_str(), 0700) == 0) {
     // Made just now, so ours; a umask that took the owner's own bits must not make it useless.
     ::chmod(Folder.c_str(), 0700);

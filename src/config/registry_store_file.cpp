@@ -1,7 +1,4 @@
 // The settings key kept in a Registry Editor text file (the platform has no registry).
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -10,6 +7,7 @@
 #include <vector>
 
 #include "config/atomic_file.h"
+#include "config/home_folder_posix.h"
 #include "config/reg_text.h"
 #include "config/registry_store.h"
 
@@ -20,13 +18,8 @@ namespace rt = regtext;
 namespace {
 
 std::string HomeFolder() {
-  if (const char* Home = std::getenv("HOME"); Home != nullptr && *Home != '\0') {
-    return Home;
-  }
-  if (const passwd* Pw = ::getpwuid(::getuid()); Pw != nullptr && Pw->pw_dir != nullptr) {
-    return Pw->pw_dir;
-  }
-  return ".";
+  std::string home = UserHomeFolder();
+  return home.empty() ? std::string(".") : home;
 }
 
 std::string LowerCase(std::string_view AName) {

@@ -19,6 +19,8 @@ struct TNetworkWatcher::TImpl {
   std::string Error;
 };
 
+// AWake is for the Windows twin: here the owner waits on the socket itself.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 TNetworkWatcher::TNetworkWatcher(std::function<void()>) : fImpl(std::make_unique<TImpl>()) {
   TFd fd(socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE));
   if (!fd.IsOpen()) {

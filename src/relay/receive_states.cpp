@@ -10,7 +10,7 @@ namespace {
 // A buffer keeps the room its growth gave it (at most twice its bytes) plus this much, so
 // that a sender's next datagrams rarely allocate; room left over from a large frame that has
 // gone is given back.
-constexpr std::size_t kSpareRoom = 16 * 1024;
+constexpr std::size_t kSpareRoom = std::size_t{16} * 1024;
 
 }  // namespace
 

@@ -30,7 +30,7 @@ TRelayEngine::TRelayEngine(TAddressTables& ATables, TDatagramTransport& ATranspo
       fLog(ALog),
       fOwnResolver(AResolver != nullptr ? nullptr : std::make_unique<THostResolver>()),
       fResolver(AResolver != nullptr ? *AResolver : *fOwnResolver) {
-  fScratch.fRecBuffer.reserve(16 * 1024);
+  fScratch.fRecBuffer.reserve(std::size_t{16} * 1024);
   fTargets.reserve(8);
   fOnStateDropped = [this](const std::string& AIP, std::uint16_t APort, std::size_t ABytes) {
     if (fCreateDebugLogs.load(std::memory_order_relaxed))

@@ -30,11 +30,11 @@ class TMyLog;
 
 // Hard bound on the bytes kept for one sender between datagrams: several of the largest frames
 // and datagrams, so only a stream that piles up leftovers (junk after every frame) reaches it.
-inline constexpr std::size_t kMaxRecBuffer = 256 * 1024;
+inline constexpr std::size_t kMaxRecBuffer = std::size_t{256} * 1024;
 // Bound on what the partial frames and leftovers of all senders hold together (bookkeeping
 // included, see kReceiveStateOverhead). Beyond it the senders whose bytes have waited longest
 // lose them first.
-inline constexpr std::size_t kMaxRecBufferTotal = 64 * 1024 * 1024;
+inline constexpr std::size_t kMaxRecBufferTotal = std::size_t{64} * 1024 * 1024;
 
 class TRelayEngine {
  public:

@@ -38,8 +38,12 @@ void TAttachedWindow::Show(bool ARowsChanged) {
   fWindow.ShowCount(idlblReqCount, shown.ReqCount);
   fWindow.ShowCount(idlblAckCount, shown.AckCount);
   SetWindowTextUtf8(fWindow.Child(idlblLocalIP), shown.LocalIP);
+  // Setup is offered or withdrawn before the error appears or goes, so whoever sees the error
+  // line sees the matching button.
+  EnableWindow(fWindow.Child(idButton1), shown.SetupEnabled ? TRUE : FALSE);
   HWND error = fWindow.Child(idlblError);
   SetWindowTextUtf8(error, shown.ErrorText);
+  fWindow.ShowPortErrorReason(shown.ErrorHint);
   fWindow.ShowPortError(shown.ErrorVisible);
   // Lit from one look to the next: the model has already decided, no lamp timer is needed.
   if (TLampPanel* lamps = fWindow.Lamps()) {
@@ -48,7 +52,6 @@ void TAttachedWindow::Show(bool ARowsChanged) {
       SetPicture(fWindow.Child(ids[i]), &lamps->Picture(shown.Lamps[i]));
     }
   }
-  EnableWindow(fWindow.Child(idButton1), shown.SetupEnabled ? TRUE : FALSE);
   fWindow.Tray().SetToolTip(shown.ToolTip);
   fWindow.Tray().SetAlert(shown.Alert);
 }

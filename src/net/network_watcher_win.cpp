@@ -1,7 +1,8 @@
 // Interface and unicast IPv4 address changes from the IP helper. The callbacks run on a thread
 // of the system's: they only note the change and wake the owner. (Wine's versions of these
 // functions do nothing; the owner's re-check covers that.)
-// clang-format off: the IP helper's declarations need the socket headers first.
+// The IP helper's declarations need the socket headers first.
+// clang-format off
 #include <winsock2.h>
 #include <ws2ipdef.h>
 #include <iphlpapi.h>

@@ -81,9 +81,10 @@ int RunGui(int argc, char** argv, const TCommandLine& AOptions, TMyLog& ALog,
                    &TfmMain::Exit1Click);
   if (const std::string reason = AGuard.ChannelError(); !reason.empty()) {
     // The relay still runs; only a second start, --quit and the settings options cannot reach it.
-    std::fprintf(stderr,
-                 "kelvorelay: warning: %s; --quit and the settings options cannot reach this relay\n",
-                 reason.c_str());
+    std::fprintf(
+        stderr,
+        "kelvorelay: warning: %s; --quit and the settings options cannot reach this relay\n",
+        reason.c_str());
   } else {
     showRequests.Listen(QString::fromStdString(AGuard.ShowRequestName()));
   }

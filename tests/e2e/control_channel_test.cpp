@@ -275,8 +275,8 @@ TEST(ControlChannel, AnotherUserNeitherKeepsTheRelayFromStartingNorAnswersForIt)
   home.WriteSettings({"1001,127.0.0.1," + std::to_string(controller.Port())});
   TRelayProcess relay;
   const auto started = TClock::now();
-  const std::string line = relay.StartProgram(executable, {"--headless"}, home,
-                                              {"listening on", "Error opening port"}, {env, "", ""});
+  const std::string line = relay.StartProgram(
+      executable, {"--headless"}, home, {"listening on", "Error opening port"}, {env, "", ""});
   const auto startTime = TClock::now() - started;
   EXPECT_NE(line.find("listening on"), std::string::npos) << relay.Output();
   EXPECT_TRUE(
@@ -287,7 +287,8 @@ TEST(ControlChannel, AnotherUserNeitherKeepsTheRelayFromStartingNorAnswersForIt)
   EXPECT_EQ(controller.Receive(2s), MakeFrame(5, 1001, 0, kPayload)) << "the relay relays";
 
   // The settings options cannot tell whether a relay runs: they refuse, and say why.
-  const TCommandResult added = RunRelayCommand(home, {"--add-static", "7,127.0.0.1,9"}, {env, "", ""});
+  const TCommandResult added =
+      RunRelayCommand(home, {"--add-static", "7,127.0.0.1,9"}, {env, "", ""});
   EXPECT_EQ(added.ExitCode, 1);
   EXPECT_NE(added.Err.find("belongs to user"), std::string::npos) << added.Err;
   EXPECT_EQ(home.ReadSettings().find("7,127.0.0.1,9"), std::string::npos);

@@ -88,7 +88,9 @@ TFd CreateTempBeside(const std::string& ATarget, std::string& APath) {
     if (!LooksLikeOurTempSuffix(Suffix)) {
       Suffix[Random() % Suffix.size()] = static_cast<char>('0' + Random() % 10);
     }
-    APath = ATarget + "." + Suffix;
+    APath = ATarget;
+    APath += '.';
+    APath += Suffix;
     TFd File(::open(APath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (File.IsOpen() || errno != EEXIST) {
       return File;

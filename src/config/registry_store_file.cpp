@@ -124,7 +124,7 @@ struct TRegistryStore::TImpl {
 
   // The data of a value, its continuation lines joined.
   static std::string RightHandSide(const TValue& AValue);
-  void Write(const std::string& AName, std::string ARightHandSide);
+  void Write(const std::string& AName, const std::string& ARightHandSide);
   void Parse(const std::vector<std::string>& ALines, bool& AKeyFound);
   std::string Render() const;
   void Commit();
@@ -376,7 +376,7 @@ std::string TRegistryStore::ReadString(const std::string& AName) const {
   return std::move(*Data);
 }
 
-void TRegistryStore::TImpl::Write(const std::string& AName, std::string ARightHandSide) {
+void TRegistryStore::TImpl::Write(const std::string& AName, const std::string& ARightHandSide) {
   std::string ErrorText = "Failed to set data for '" + AName + "'";
   if (!Open) {
     throw TRegistryError(ErrorText);

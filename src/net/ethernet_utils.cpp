@@ -217,16 +217,16 @@ bool TEthernetAdapterInfo::GetDefault() {
   return false;
 }
 
-bool TEthernetAdapterInfo::SetByID(const std::string& EthAdapterID) {
+bool TEthernetAdapterInfo::SetByID(const std::string& AAdapterID) {
   std::string IP, Mask, Desc, Gateway;
-  if (!FindAdapterByID(EthAdapterID, IP, Mask, Desc, Gateway)) {
+  if (!FindAdapterByID(AAdapterID, IP, Mask, Desc, Gateway)) {
     return false;
   }
   FIPAddress = std::move(IP);
   FSubnetMask = std::move(Mask);
   FDescName = std::move(Desc);
   FGateway = std::move(Gateway);
-  FID = EthAdapterID;
+  FID = AAdapterID;
   FBroadcastAddress = CalcBroadcastAddress(FIPAddress, FSubnetMask);
   return true;
 }

@@ -60,7 +60,7 @@ class TEthernetAdapterInfo {
 
   void Clear();
   bool GetDefault();
-  bool SetByID(const std::string& EthAdapterID);
+  bool SetByID(const std::string& AAdapterID);
 
   const std::string& IPAddress() const { return FIPAddress; }
   const std::string& SubnetMask() const { return FSubnetMask; }

@@ -15,6 +15,9 @@ set -euo pipefail
 
 packages=(
   cmake make g++ pkg-config
+  # The Makefile compiles through ccache where it is installed: rebuilds of the several build
+  # folders (and repeated CI runs) take what was already compiled.
+  ccache
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # Qt's configuration looks for libxkbcommon; Wayland-only sessions need Qt's Wayland plugin.

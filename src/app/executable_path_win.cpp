@@ -9,18 +9,18 @@ namespace kelvo {
 
 std::string ExecutablePath() {
   // Long paths do not fit MAX_PATH; grow until the name is not cut short.
-  std::wstring Buffer(MAX_PATH, L'\0');
-  for (int Attempt = 0; Attempt < 8; ++Attempt) {
-    const DWORD Length =
-        GetModuleFileNameW(nullptr, Buffer.data(), static_cast<DWORD>(Buffer.size()));
-    if (Length == 0) {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const DWORD length =
+        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) {
       return {};
     }
-    if (Length < Buffer.size()) {
-      Buffer.resize(Length);
-      return WideToUtf8(Buffer);
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      return WideToUtf8(buffer);
     }
-    Buffer.resize(Buffer.size() * 2);
+    buffer.resize(buffer.size() * 2);
   }
   return {};
 }

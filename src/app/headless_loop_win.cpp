@@ -25,62 +25,62 @@ using TSteadyClock = std::chrono::steady_clock;
 }  // namespace
 
 void RunHeadlessLoop(const std::string& ASocketName, const THeadlessHandlers& AHandlers) {
-  const HANDLE Stop = static_cast<HANDLE>(ConsoleStopEvent());
-  std::string ListenError;
-  TPipeServer Server(ASocketName, ListenError);
-  if (!ListenError.empty() && AHandlers.Warn) {
-    AHandlers.Warn(ListenError + "; --quit and the settings options cannot reach this relay");
+  const HANDLE stop = static_cast<HANDLE>(ConsoleStopEvent());
+  std::string listenError;
+  TPipeServer server(ASocketName, listenError);
+  if (!listenError.empty() && AHandlers.Warn) {
+    AHandlers.Warn(listenError + "; --quit and the settings options cannot reach this relay");
   }
 
   // The watcher's callbacks set this event; the loop takes the change in on its own thread.
   // The watcher is declared after it, so no callback can outlive the event.
-  const THandle ChangeEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr));  // auto-reset
-  const HANDLE NetworkEvent = ChangeEvent.Get();
-  TNetworkWatcher Watcher([NetworkEvent] {
-    if (NetworkEvent != nullptr) {
-      ::SetEvent(NetworkEvent);
+  const THandle changeEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr));  // auto-reset
+  const HANDLE networkEvent = changeEvent.Get();
+  TNetworkWatcher watcher([networkEvent] {
+    if (networkEvent != nullptr) {
+      ::SetEvent(networkEvent);
     }
   });
 
   // The stop event first, then one event per pipe instance, then the network's.
-  std::vector<HANDLE> Waits;
-  if (Stop != nullptr) {
-    Waits.push_back(Stop);
+  std::vector<HANDLE> waits;
+  if (stop != nullptr) {
+    waits.push_back(stop);
   }
-  const std::size_t FirstPipe = Waits.size();
-  Waits.insert(Waits.end(), Server.Events().begin(), Server.Events().end());
-  const std::size_t PipeEnd = Waits.size();
-  if (NetworkEvent != nullptr) {
-    Waits.push_back(NetworkEvent);
+  const std::size_t firstPipe = waits.size();
+  waits.insert(waits.end(), server.Events().begin(), server.Events().end());
+  const std::size_t pipeEnd = waits.size();
+  if (networkEvent != nullptr) {
+    waits.push_back(networkEvent);
   }
 
-  TTickSchedule Ticks(kHeadlessTick, TSteadyClock::now());
+  TTickSchedule ticks(kHeadlessTick, TSteadyClock::now());
   for (;;) {
-    const auto Wake = std::min(Ticks.Next(), Server.NextDeadline());
-    const auto Timeout = static_cast<DWORD>(MillisecondsUntil(Wake));
-    const DWORD Ready = Waits.empty() ? (::Sleep(Timeout), WAIT_TIMEOUT)
-                                      : ::WaitForMultipleObjects(static_cast<DWORD>(Waits.size()),
-                                                                 Waits.data(), FALSE, Timeout);
-    if (Ready == WAIT_FAILED) {
+    const auto wake = std::min(ticks.Next(), server.NextDeadline());
+    const auto timeout = static_cast<DWORD>(MillisecondsUntil(wake));
+    const DWORD ready = waits.empty() ? (::Sleep(timeout), WAIT_TIMEOUT)
+                                      : ::WaitForMultipleObjects(static_cast<DWORD>(waits.size()),
+                                                                 waits.data(), FALSE, timeout);
+    if (ready == WAIT_FAILED) {
       return;
     }
-    if (Stop != nullptr && Ready == WAIT_OBJECT_0) {
+    if (stop != nullptr && ready == WAIT_OBJECT_0) {
       return;  // Ctrl+C, Ctrl+Break, the console closing
     }
-    if (Ready >= WAIT_OBJECT_0 + FirstPipe && Ready < WAIT_OBJECT_0 + PipeEnd &&
-        Server.Serve(Ready - WAIT_OBJECT_0 - FirstPipe, AHandlers.Request)) {
+    if (ready >= WAIT_OBJECT_0 + firstPipe && ready < WAIT_OBJECT_0 + pipeEnd &&
+        server.Serve(ready - WAIT_OBJECT_0 - firstPipe, AHandlers.Request)) {
       return;
     }
-    if (NetworkEvent != nullptr && Ready == WAIT_OBJECT_0 + PipeEnd && Watcher.Drain() &&
+    if (networkEvent != nullptr && ready == WAIT_OBJECT_0 + pipeEnd && watcher.Drain() &&
         AHandlers.NetworkChanged) {
       AHandlers.NetworkChanged();
     }
-    if (Server.DropLate()) {
+    if (server.DropLate()) {
       return;
     }
-    if (Ticks.Due(TSteadyClock::now())) {
+    if (ticks.Due(TSteadyClock::now())) {
       AHandlers.Tick();
-      Ticks.Advance(TSteadyClock::now());
+      ticks.Advance(TSteadyClock::now());
     }
   }
 }

@@ -97,9 +97,9 @@ bool LockByte(int AFd, off_t AByte, short AType, bool AWait) {
 
 // Whether a stop request (held back since main's first statement) waits for this process.
 bool StopRequested() {
-  sigset_t Pending;
-  return sigpending(&Pending) == 0 &&
-         (sigismember(&Pending, SIGTERM) == 1 || sigismember(&Pending, SIGINT) == 1);
+  sigset_t pending;
+  return sigpending(&pending) == 0 &&
+         (sigismember(&pending, SIGTERM) == 1 || sigismember(&pending, SIGINT) == 1);
 }
 
 // Takes the gate byte within kGateWait; gives up early when the process is asked to stop.

@@ -27,16 +27,16 @@ constexpr DWORD kShowMessage = WM_USER + 1;  // 1025
 constexpr DWORD kMutexWaitMs = 5000;
 
 std::uint32_t ReadLE32(const unsigned char* ABytes) {
-  std::uint32_t Value = 0;
-  for (int I = 3; I >= 0; --I) {
-    Value = (Value << 8) | ABytes[I];
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) {
+    value = (value << 8) | ABytes[i];
   }
-  return Value;
+  return value;
 }
 
 void WriteLE32(unsigned char* ABytes, std::uint32_t AValue) {
-  for (int I = 0; I < 4; ++I) {
-    ABytes[I] = static_cast<unsigned char>(AValue >> (8 * I));
+  for (int i = 0; i < 4; ++i) {
+    ABytes[i] = static_cast<unsigned char>(AValue >> (8 * i));
   }
 }
 
@@ -48,8 +48,8 @@ void WriteLE32(unsigned char* ABytes, std::uint32_t AValue) {
 class TCountLock {
  public:
   explicit TCountLock(HANDLE AMutex) : fMutex(AMutex) {
-    const DWORD Result = fMutex != nullptr ? ::WaitForSingleObject(fMutex, kMutexWaitMs) : 0;
-    fHeld = fMutex != nullptr && (Result == WAIT_OBJECT_0 || Result == WAIT_ABANDONED);
+    const DWORD result = fMutex != nullptr ? ::WaitForSingleObject(fMutex, kMutexWaitMs) : 0;
+    fHeld = fMutex != nullptr && (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED);
   }
   ~TCountLock() {
     if (fHeld) {
@@ -90,27 +90,29 @@ struct TInstanceGuard::TImpl {
   }
 };
 
+// Taken by value for the POSIX twin, which keeps the path; this one only reads it.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 TInstanceGuard::TInstanceGuard(std::string AExecutablePath) : fImpl(std::make_unique<TImpl>()) {
-  std::string Name;
-  for (const char C : AExecutablePath) {
-    if (C != '\\') {
-      Name += C;
+  std::string name;
+  for (const char c : AExecutablePath) {
+    if (c != '\\') {
+      name += c;
     }
   }
-  fImpl->Name = Utf8ToWide(Name);
+  fImpl->Name = Utf8ToWide(name);
   fImpl->PipeName = pipe_io::PipeBaseName(AExecutablePath, fImpl->PipeError);
 }
 
 TInstanceGuard::~TInstanceGuard() {
-  TImpl& Impl = *fImpl;
-  if (Impl.Registered && Impl.Counted) {
-    TCountLock Lock(Impl.Mutex.Get());
-    if (const THandle Block(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, Impl.Name.c_str()));
-        Block) {
-      if (const TMappedView View(::MapViewOfFile(Block.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
-          View) {
-        auto* Bytes = static_cast<unsigned char*>(View.Get());
-        WriteLE32(Bytes + 4, ReadLE32(Bytes + 4) - 1);
+  TImpl& impl = *fImpl;
+  if (impl.Registered && impl.Counted) {
+    TCountLock lock(impl.Mutex.Get());
+    if (const THandle block(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, impl.Name.c_str()));
+        block) {
+      if (const TMappedView view(::MapViewOfFile(block.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+          view) {
+        auto* bytes = static_cast<unsigned char*>(view.Get());
+        WriteLE32(bytes + 4, ReadLE32(bytes + 4) - 1);
       }
     }
   }
@@ -122,40 +124,40 @@ bool TInstanceGuard::TImpl::Admit(int ALimit) {
   }
   Checked = true;
   // Without a window of its own the headless relay stands for its console window.
-  const auto Window =
+  const auto window =
       static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(::GetConsoleWindow()));
 
   // A mapping and a mutex may not share a name.
   Mutex.Reset(::CreateMutexW(nullptr, FALSE, (Name + L" count").c_str()));
-  TCountLock Lock(Mutex.Get());
+  TCountLock lock(Mutex.Get());
 
-  const HANDLE Created = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+  const HANDLE created = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                               kRecordSize, Name.c_str());
-  const DWORD CreateError = ::GetLastError();
-  Block.Reset(Created);
+  const DWORD createError = ::GetLastError();
+  Block.Reset(created);
   if (!Block) {
     Checked = false;
-    ThrowSystemError(CreateError);
+    ThrowSystemError(createError);
   }
-  if (CreateError != ERROR_ALREADY_EXISTS) {
+  if (createError != ERROR_ALREADY_EXISTS) {
     Map(Block.Get());
-    WriteLE32(View(), Window);
+    WriteLE32(View(), window);
     WriteLE32(View() + 4, 1);
     Registered = true;
     return true;
   }
 
-  THandle Existing(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, Name.c_str()));
-  if (!Existing) {
+  THandle existing(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, Name.c_str()));
+  if (!existing) {
     Counted = false;
     return false;
   }
-  Block = std::move(Existing);
+  Block = std::move(existing);
   Map(Block.Get());
-  const auto Count = static_cast<std::int32_t>(ReadLE32(View() + 4));
-  if (Count < ALimit) {
-    WriteLE32(View(), Window);
-    WriteLE32(View() + 4, static_cast<std::uint32_t>(Count + 1));
+  const auto count = static_cast<std::int32_t>(ReadLE32(View() + 4));
+  if (count < ALimit) {
+    WriteLE32(View(), window);
+    WriteLE32(View() + 4, static_cast<std::uint32_t>(count + 1));
     Registered = true;
     return true;
   }
@@ -165,27 +167,27 @@ bool TInstanceGuard::TImpl::Admit(int ALimit) {
 
 bool TInstanceGuard::RestoreIfRunning(const std::string& AClassName, const std::string& ACaption,
                                       int ALimit) {
-  TImpl& Impl = *fImpl;
-  if (Impl.Checked) {
-    return !Impl.Registered;
+  TImpl& impl = *fImpl;
+  if (impl.Checked) {
+    return !impl.Registered;
   }
-  if (Impl.Admit(ALimit)) {
+  if (impl.Admit(ALimit)) {
     return false;
   }
-  if (Impl.View() == nullptr) {
+  if (impl.View() == nullptr) {
     return true;  // the record could not be opened: end silently
   }
-  const HWND Found = ::FindWindowW(Utf8ToWide(AClassName).c_str(), Utf8ToWide(ACaption).c_str());
-  if (Found != nullptr && !::IsWindowVisible(Found)) {
-    ::PostMessageW(Found, kShowMessage, 0, 0);
+  const HWND found = ::FindWindowW(Utf8ToWide(AClassName).c_str(), Utf8ToWide(ACaption).c_str());
+  if (found != nullptr && !::IsWindowVisible(found)) {
+    ::PostMessageW(found, kShowMessage, 0, 0);
   }
   // Handles of windows are 32-bit values, also in 64-bit processes.
-  const HWND Stored = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ReadLE32(Impl.View())));
-  if (Stored != nullptr) {
-    if (::IsIconic(Stored)) {
-      ::ShowWindow(Stored, SW_RESTORE);
+  const HWND stored = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ReadLE32(impl.View())));
+  if (stored != nullptr) {
+    if (::IsIconic(stored)) {
+      ::ShowWindow(stored, SW_RESTORE);
     }
-    ::SetForegroundWindow(Stored);
+    ::SetForegroundWindow(stored);
   }
   return true;
 }
@@ -198,13 +200,13 @@ bool TInstanceGuard::AnyRunning() const {
   if (fImpl->Registered) {
     return true;
   }
-  const THandle Block(::OpenFileMappingW(FILE_MAP_READ, FALSE, fImpl->Name.c_str()));
-  if (!Block) {
+  const THandle block(::OpenFileMappingW(FILE_MAP_READ, FALSE, fImpl->Name.c_str()));
+  if (!block) {
     return false;  // the record goes with the last instance that had it open
   }
-  const TMappedView View(::MapViewOfFile(Block.Get(), FILE_MAP_READ, 0, 0, 0));
-  return View &&
-         static_cast<std::int32_t>(ReadLE32(static_cast<const unsigned char*>(View.Get()) + 4)) > 0;
+  const TMappedView view(::MapViewOfFile(block.Get(), FILE_MAP_READ, 0, 0, 0));
+  return view &&
+         static_cast<std::int32_t>(ReadLE32(static_cast<const unsigned char*>(view.Get()) + 4)) > 0;
 }
 
 std::string TInstanceGuard::ShowRequestName() const {

@@ -14,39 +14,39 @@ namespace {
 
 // The user SID in a token, as bytes; empty on failure.
 std::vector<unsigned char> TokenUserSid(HANDLE AToken) {
-  DWORD Size = 0;
-  ::GetTokenInformation(AToken, TokenUser, nullptr, 0, &Size);
-  if (Size == 0) {
+  DWORD size = 0;
+  ::GetTokenInformation(AToken, TokenUser, nullptr, 0, &size);
+  if (size == 0) {
     return {};
   }
-  std::vector<unsigned char> Buffer(Size);
-  if (!::GetTokenInformation(AToken, TokenUser, Buffer.data(), Size, &Size)) {
+  std::vector<unsigned char> buffer(size);
+  if (!::GetTokenInformation(AToken, TokenUser, buffer.data(), size, &size)) {
     return {};
   }
-  const PSID Sid = reinterpret_cast<const TOKEN_USER*>(Buffer.data())->User.Sid;
-  if (!::IsValidSid(Sid)) {
+  const PSID sid = reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid;
+  if (!::IsValidSid(sid)) {
     return {};
   }
-  const auto* Bytes = static_cast<const unsigned char*>(Sid);
-  return {Bytes, Bytes + ::GetLengthSid(Sid)};
+  const auto* bytes = static_cast<const unsigned char*>(sid);
+  return {bytes, bytes + ::GetLengthSid(sid)};
 }
 
 std::vector<unsigned char> ProcessUserSid(HANDLE AProcess) {
-  THandle Token;
-  if (!::OpenProcessToken(AProcess, TOKEN_QUERY, Token.Receive())) {
+  THandle token;
+  if (!::OpenProcessToken(AProcess, TOKEN_QUERY, token.Receive())) {
     return {};
   }
-  return TokenUserSid(Token.Get());
+  return TokenUserSid(token.Get());
 }
 
 std::string Hex64(std::uint64_t AValue) {
   static const char kDigits[] = "0123456789abcdef";
-  std::string Text(16, '0');
-  for (int I = 15; I >= 0; --I) {
-    Text[static_cast<std::size_t>(I)] = kDigits[AValue & 0xF];
+  std::string text(16, '0');
+  for (int i = 15; i >= 0; --i) {
+    text[static_cast<std::size_t>(i)] = kDigits[AValue & 0xF];
     AValue >>= 4;
   }
-  return Text;
+  return text;
 }
 
 // One overlapped transfer, waited for until ADeadline; cancelled when it is not done by then.
@@ -54,52 +54,52 @@ std::string Hex64(std::uint64_t AValue) {
 long Transfer(HANDLE APipe, bool ARead, void* ABuffer, DWORD ASize,
               std::chrono::steady_clock::time_point ADeadline) {
   // Declared before the transfer that signals it, so it outlives the transfer.
-  const THandle Event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!Event) {
+  const THandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!event) {
     return -1;
   }
-  OVERLAPPED Overlapped{};
-  Overlapped.hEvent = Event.Get();
-  DWORD Moved = 0;
-  BOOL Done = ARead ? ::ReadFile(APipe, ABuffer, ASize, nullptr, &Overlapped)
-                    : ::WriteFile(APipe, ABuffer, ASize, nullptr, &Overlapped);
-  if (!Done && ::GetLastError() == ERROR_IO_PENDING) {
-    if (::WaitForSingleObject(Overlapped.hEvent,
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event.Get();
+  DWORD moved = 0;
+  BOOL done = ARead ? ::ReadFile(APipe, ABuffer, ASize, nullptr, &overlapped)
+                    : ::WriteFile(APipe, ABuffer, ASize, nullptr, &overlapped);
+  if (!done && ::GetLastError() == ERROR_IO_PENDING) {
+    if (::WaitForSingleObject(overlapped.hEvent,
                               static_cast<DWORD>(MillisecondsUntil(ADeadline))) != WAIT_OBJECT_0) {
       ::CancelIo(APipe);
     }
-    Done = ::GetOverlappedResult(APipe, &Overlapped, &Moved, TRUE);
-  } else if (Done) {
-    Done = ::GetOverlappedResult(APipe, &Overlapped, &Moved, TRUE);
+    done = ::GetOverlappedResult(APipe, &overlapped, &moved, TRUE);
+  } else if (done) {
+    done = ::GetOverlappedResult(APipe, &overlapped, &moved, TRUE);
   }
-  const DWORD Error = Done ? ERROR_SUCCESS : ::GetLastError();
-  if (Error == ERROR_BROKEN_PIPE || Error == ERROR_PIPE_NOT_CONNECTED) {
+  const DWORD error = done ? ERROR_SUCCESS : ::GetLastError();
+  if (error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) {
     return 0;
   }
-  return Done && Moved > 0 ? static_cast<long>(Moved) : (Done ? 0 : -1);
+  return done && moved > 0 ? static_cast<long>(moved) : (done ? 0 : -1);
 }
 
 }  // namespace
 
 std::string PipeBaseName(const std::string& AExecutablePath, std::string& AError) {
-  std::vector<unsigned char> Sid = CurrentUserSid();
-  wchar_t* SidText = nullptr;
-  if (Sid.empty() || !::ConvertSidToStringSidW(Sid.data(), &SidText)) {
+  std::vector<unsigned char> sid = CurrentUserSid();
+  wchar_t* sidText = nullptr;
+  if (sid.empty() || !::ConvertSidToStringSidW(sid.data(), &sidText)) {
     AError = "cannot read this user's SID: " + WindowsErrorText(::GetLastError());
     return {};
   }
-  const std::string User = WideToUtf8(SidText);
-  ::LocalFree(SidText);
-  DWORD Session = 0;
-  if (!::ProcessIdToSessionId(::GetCurrentProcessId(), &Session)) {
+  const std::string user = WideToUtf8(sidText);
+  ::LocalFree(sidText);
+  DWORD session = 0;
+  if (!::ProcessIdToSessionId(::GetCurrentProcessId(), &session)) {
     AError = "cannot read this logon session: " + WindowsErrorText(::GetLastError());
     return {};
   }
-  std::uint64_t Hash = 14695981039346656037ULL;  // FNV-1a of the path's UTF-8 bytes
-  for (const char C : AExecutablePath) {
-    Hash = (Hash ^ static_cast<unsigned char>(C)) * 1099511628211ULL;
+  std::uint64_t hash = 14695981039346656037ULL;  // FNV-1a of the path's UTF-8 bytes
+  for (const char c : AExecutablePath) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
   }
-  return "kelvorelay-" + User + "-" + std::to_string(Session) + "-" + Hex64(Hash);
+  return "kelvorelay-" + user + "-" + std::to_string(session) + "-" + Hex64(hash);
 }
 
 std::vector<unsigned char> CurrentUserSid() {
@@ -107,44 +107,44 @@ std::vector<unsigned char> CurrentUserSid() {
 }
 
 bool ServerRunsAs(HANDLE APipe, const std::vector<unsigned char>& AUserSid) {
-  ULONG Pid = 0;
-  if (AUserSid.empty() || !::GetNamedPipeServerProcessId(APipe, &Pid)) {
+  ULONG pid = 0;
+  if (AUserSid.empty() || !::GetNamedPipeServerProcessId(APipe, &pid)) {
     return false;
   }
-  const THandle Process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, Pid));
-  if (!Process) {
+  const THandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) {
     return false;
   }
-  std::vector<unsigned char> Server = ProcessUserSid(Process.Get());
-  return !Server.empty() &&
-         ::EqualSid(Server.data(), const_cast<unsigned char*>(AUserSid.data())) != FALSE;
+  std::vector<unsigned char> server = ProcessUserSid(process.Get());
+  return !server.empty() &&
+         ::EqualSid(server.data(), const_cast<unsigned char*>(AUserSid.data())) != FALSE;
 }
 
 std::wstring PipeName(const std::string& ASocketName) {
-  std::string Name = ASocketName;
-  for (char& C : Name) {
-    if (C == '\\') {
-      C = '/';
+  std::string name = ASocketName;
+  for (char& c : name) {
+    if (c == '\\') {
+      c = '/';
     }
   }
-  return L"\\\\.\\pipe\\" + Utf8ToWide(Name);
+  return L"\\\\.\\pipe\\" + Utf8ToWide(name);
 }
 
 bool ReadLine(HANDLE APipe, std::string& AReceived, std::chrono::steady_clock::time_point ADeadline,
               std::size_t AMaxSize) {
-  std::size_t Searched = 0;
-  while (AReceived.find('\n', Searched) == std::string::npos) {
-    Searched = AReceived.size();
-    std::string Buffer(65536, '\0');
-    const long N =
-        Transfer(APipe, true, Buffer.data(), static_cast<DWORD>(Buffer.size()), ADeadline);
-    if (N == 0) {
+  std::size_t searched = 0;
+  while (AReceived.find('\n', searched) == std::string::npos) {
+    searched = AReceived.size();
+    std::string buffer(65536, '\0');
+    const long n =
+        Transfer(APipe, true, buffer.data(), static_cast<DWORD>(buffer.size()), ADeadline);
+    if (n == 0) {
       return !AReceived.empty();  // a request may end with the connection instead of a line end
     }
-    if (N < 0) {
+    if (n < 0) {
       return false;
     }
-    AReceived.append(Buffer.data(), static_cast<std::size_t>(N));
+    AReceived.append(buffer.data(), static_cast<std::size_t>(n));
     if (AReceived.size() > AMaxSize) {
       return false;
     }
@@ -154,15 +154,15 @@ bool ReadLine(HANDLE APipe, std::string& AReceived, std::chrono::steady_clock::t
 
 bool WriteAll(HANDLE APipe, const std::string& AText,
               std::chrono::steady_clock::time_point ADeadline) {
-  std::string Left = AText;
-  std::size_t Done = 0;
-  while (Done < Left.size()) {
-    const long N = Transfer(APipe, false, Left.data() + Done,
-                            static_cast<DWORD>(Left.size() - Done), ADeadline);
-    if (N <= 0) {
+  std::string left = AText;
+  std::size_t done = 0;
+  while (done < left.size()) {
+    const long n = Transfer(APipe, false, left.data() + done,
+                            static_cast<DWORD>(left.size() - done), ADeadline);
+    if (n <= 0) {
       return false;
     }
-    Done += static_cast<std::size_t>(N);
+    done += static_cast<std::size_t>(n);
   }
   return true;
 }

@@ -24,14 +24,14 @@ class TUserOnlySecurity {
       AError = "cannot read this user's SID: " + WindowsErrorText(::GetLastError());
       return;
     }
-    const DWORD AclSize =
+    const DWORD aclSize =
         static_cast<DWORD>(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + fSid.size());
-    fAcl.resize(AclSize / sizeof(DWORD) + 1);
-    const auto Acl = reinterpret_cast<PACL>(fAcl.data());
-    if (!::InitializeAcl(Acl, AclSize, ACL_REVISION) ||
-        !::AddAccessAllowedAce(Acl, ACL_REVISION, FILE_ALL_ACCESS, fSid.data()) ||
+    fAcl.resize(aclSize / sizeof(DWORD) + 1);
+    const auto acl = reinterpret_cast<PACL>(fAcl.data());
+    if (!::InitializeAcl(acl, aclSize, ACL_REVISION) ||
+        !::AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, fSid.data()) ||
         !::InitializeSecurityDescriptor(&fDescriptor, SECURITY_DESCRIPTOR_REVISION) ||
-        !::SetSecurityDescriptorDacl(&fDescriptor, TRUE, Acl, FALSE)) {
+        !::SetSecurityDescriptorDacl(&fDescriptor, TRUE, acl, FALSE)) {
       AError = "cannot set up the pipe's security: " + WindowsErrorText(::GetLastError());
       return;
     }
@@ -84,9 +84,9 @@ struct TPipeServer::TInstance {
   }
   // After starting an operation; one that could not start is seen by the next Serve.
   void Started(BOOL ADone) {
-    const DWORD Error = ADone ? ERROR_SUCCESS : ::GetLastError();
-    Pending = ADone || Error == ERROR_IO_PENDING;
-    StartError = Pending ? ERROR_SUCCESS : Error;
+    const DWORD error = ADone ? ERROR_SUCCESS : ::GetLastError();
+    Pending = ADone || error == ERROR_IO_PENDING;
+    StartError = Pending ? ERROR_SUCCESS : error;
     if (!Pending) {
       ::SetEvent(Event.Get());
     }
@@ -95,8 +95,8 @@ struct TPipeServer::TInstance {
   void Finish() {
     if (Pending) {
       ::CancelIo(Pipe.Get());
-      DWORD Ignored = 0;
-      ::GetOverlappedResult(Pipe.Get(), &Overlapped, &Ignored, TRUE);
+      DWORD ignored = 0;
+      ::GetOverlappedResult(Pipe.Get(), &Overlapped, &ignored, TRUE);
       Pending = false;
     }
   }
@@ -106,23 +106,23 @@ struct TPipeServer::TInstance {
     Answer.clear();
     StopAfter = false;
     Deadline = TClock::time_point::max();
-    for (int Attempt = 0; Attempt < 2; ++Attempt) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
       Prepare(TState::Listening);
-      const DWORD Error =
+      const DWORD error =
           ::ConnectNamedPipe(Pipe.Get(), &Overlapped) ? ERROR_PIPE_CONNECTED : ::GetLastError();
-      if (Error == ERROR_IO_PENDING) {
+      if (error == ERROR_IO_PENDING) {
         Pending = true;
         StartError = ERROR_SUCCESS;
         return;
       }
-      if (Error == ERROR_PIPE_CONNECTED) {
+      if (error == ERROR_PIPE_CONNECTED) {
         // A client came between the disconnect and now: nothing is under way.
         Pending = false;
         StartError = ERROR_SUCCESS;
         ::SetEvent(Event.Get());
         return;
       }
-      if (Error != ERROR_NO_DATA) {
+      if (error != ERROR_NO_DATA) {
         break;
       }
       ::DisconnectNamedPipe(Pipe.Get());  // a client that connected and left again
@@ -147,20 +147,20 @@ struct TPipeServer::TInstance {
   // Drops the client; the instance waits for the next one. True when it had asked to stop.
   bool Reset() {
     Finish();
-    const bool Stop = StopAfter;
+    const bool stop = StopAfter;
     ::DisconnectNamedPipe(Pipe.Get());
     Listen();
-    return Stop;
+    return stop;
   }
 
   bool Handle(const std::string& ALine, const THandler& AHandler) {
-    bool Stop = false;
-    const std::string Line = AHandler(ALine, Stop);
-    StopAfter = Stop;
-    if (Line.empty()) {
+    bool stop = false;
+    const std::string line = AHandler(ALine, stop);
+    StopAfter = stop;
+    if (line.empty()) {
       return Reset();
     }
-    Answer = Line + "\n";
+    Answer = line + "\n";
     Write();
     return false;
   }
@@ -171,30 +171,30 @@ TPipeServer::TPipeServer(const std::string& ASocketName, std::string& AError) {
     AError = "the pipe has no name";
     return;
   }
-  const std::wstring Name = pipe_io::PipeName(ASocketName);
-  TUserOnlySecurity Security(AError);
-  if (Security.Get() == nullptr) {
+  const std::wstring name = pipe_io::PipeName(ASocketName);
+  TUserOnlySecurity security(AError);
+  if (security.Get() == nullptr) {
     return;
   }
-  for (std::size_t I = 0; I < kInstances; ++I) {
-    auto Instance = std::make_unique<TInstance>();
-    Instance->Event.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  for (std::size_t i = 0; i < kInstances; ++i) {
+    auto instance = std::make_unique<TInstance>();
+    instance->Event.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     // Only this machine, and never a server on a pipe somebody else made first.
-    Instance->Pipe.Reset(::CreateNamedPipeW(
-        Name.c_str(),
-        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (I == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+    instance->Pipe.Reset(::CreateNamedPipeW(
+        name.c_str(),
+        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (i == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-        static_cast<DWORD>(kInstances), 4096, 4096, 0, Security.Get()));
-    if (!Instance->Pipe || !Instance->Event) {
-      if (I == 0) {
-        AError = "cannot listen on " + WideToUtf8(Name) + ": " + WindowsErrorText(::GetLastError());
+        static_cast<DWORD>(kInstances), 4096, 4096, 0, security.Get()));
+    if (!instance->Pipe || !instance->Event) {
+      if (i == 0) {
+        AError = "cannot listen on " + WideToUtf8(name) + ": " + WindowsErrorText(::GetLastError());
         return;
       }
       break;  // fewer instances: clients wait a little longer for a free one
     }
-    Instance->Listen();
-    fEvents.push_back(Instance->Event.Get());
-    fInstances.push_back(std::move(Instance));
+    instance->Listen();
+    fEvents.push_back(instance->Event.Get());
+    fInstances.push_back(std::move(instance));
   }
 }
 
@@ -202,66 +202,66 @@ TPipeServer::~TPipeServer() = default;
 
 bool TPipeServer::Serve(std::size_t AIndex, const THandler& AHandler) {
   using TState = TInstance::TState;
-  TInstance& I = *fInstances[AIndex];
-  DWORD Moved = 0;
-  bool Ok = I.StartError == ERROR_SUCCESS;
-  if (I.Pending) {
-    Ok = ::GetOverlappedResult(I.Pipe.Get(), &I.Overlapped, &Moved, FALSE) != FALSE;
-    if (!Ok && ::GetLastError() == ERROR_IO_INCOMPLETE) {
+  TInstance& i = *fInstances[AIndex];
+  DWORD moved = 0;
+  bool ok = i.StartError == ERROR_SUCCESS;
+  if (i.Pending) {
+    ok = ::GetOverlappedResult(i.Pipe.Get(), &i.Overlapped, &moved, FALSE) != FALSE;
+    if (!ok && ::GetLastError() == ERROR_IO_INCOMPLETE) {
       return false;
     }
-    I.Pending = false;
+    i.Pending = false;
   }
-  ::ResetEvent(I.Event.Get());
-  switch (I.State) {
+  ::ResetEvent(i.Event.Get());
+  switch (i.State) {
     case TState::Listening:
-      if (!Ok) {
-        return I.Reset();
+      if (!ok) {
+        return i.Reset();
       }
-      I.Deadline = TClock::now() + kClientTime;
-      I.Read(TState::Reading);
+      i.Deadline = TClock::now() + kClientTime;
+      i.Read(TState::Reading);
       return false;
     case TState::Reading: {
-      if (!Ok || Moved == 0) {
+      if (!ok || moved == 0) {
         // The bare show request ends with the connection rather than a line end.
-        if (!I.Received.empty() && CouldBeControlRequest(I.Received)) {
-          bool Stop = false;
-          AHandler(I.Received, Stop);
-          I.StopAfter = Stop;
+        if (!i.Received.empty() && CouldBeControlRequest(i.Received)) {
+          bool stop = false;
+          AHandler(i.Received, stop);
+          i.StopAfter = stop;
         }
-        return I.Reset();
+        return i.Reset();
       }
       // A "setup" line may be megabytes long: look for its end only in what just came.
-      const std::size_t From = I.Received.size();
-      I.Received.append(I.Buffer, Moved);
-      if (const std::size_t End = I.Received.find('\n', From); End != std::string::npos) {
-        const std::string Line = I.Received.substr(0, End);
-        return CouldBeControlRequest(Line) ? I.Handle(Line, AHandler) : I.Reset();
+      const std::size_t from = i.Received.size();
+      i.Received.append(i.Buffer, moved);
+      if (const std::size_t end = i.Received.find('\n', from); end != std::string::npos) {
+        const std::string line = i.Received.substr(0, end);
+        return CouldBeControlRequest(line) ? i.Handle(line, AHandler) : i.Reset();
       }
-      if (!CouldBeControlRequest(I.Received)) {
-        return I.Reset();  // not one of our clients
+      if (!CouldBeControlRequest(i.Received)) {
+        return i.Reset();  // not one of our clients
       }
-      I.Read(TState::Reading);
+      i.Read(TState::Reading);
       return false;
     }
     case TState::Writing:
-      if (!Ok) {
-        return I.Reset();
+      if (!ok) {
+        return i.Reset();
       }
-      I.Answer.erase(0, Moved);
-      if (!I.Answer.empty()) {
-        I.Write();
+      i.Answer.erase(0, moved);
+      if (!i.Answer.empty()) {
+        i.Write();
         return false;
       }
       // Disconnecting drops what the client has not read yet: wait for it to close first.
-      I.Read(TState::Draining);
+      i.Read(TState::Draining);
       return false;
     case TState::Draining:
-      if (Ok && Moved > 0) {
-        I.Read(TState::Draining);
+      if (ok && moved > 0) {
+        i.Read(TState::Draining);
         return false;
       }
-      return I.Reset();
+      return i.Reset();
     case TState::Broken:
       break;
   }
@@ -269,23 +269,23 @@ bool TPipeServer::Serve(std::size_t AIndex, const THandler& AHandler) {
 }
 
 TPipeServer::TClock::time_point TPipeServer::NextDeadline() const {
-  auto Next = TClock::time_point::max();
-  for (const auto& Instance : fInstances) {
-    Next = std::min(Next, Instance->Deadline);
+  auto next = TClock::time_point::max();
+  for (const auto& instance : fInstances) {
+    next = std::min(next, instance->Deadline);
   }
-  return Next;
+  return next;
 }
 
 bool TPipeServer::DropLate() {
-  const auto Now = TClock::now();
-  bool Stop = false;
-  for (const auto& Instance : fInstances) {
-    if (Instance->Deadline <= Now) {
+  const auto now = TClock::now();
+  bool stop = false;
+  for (const auto& instance : fInstances) {
+    if (instance->Deadline <= now) {
       // A stop request that was answered ends the owner even if the answer did not go out.
-      Stop = Instance->Reset() || Stop;
+      stop = instance->Reset() || stop;
     }
   }
-  return Stop;
+  return stop;
 }
 
 }  // namespace kelvo

@@ -53,8 +53,8 @@ void HoldStopRequests() {
 void ReleaseStopRequests() {
   gHolding.store(false);
   // A stop that came while held ends the process now, as it would have then.
-  if (const HANDLE Stop = gStopEvent.load();
-      Stop != nullptr && ::WaitForSingleObject(Stop, 0) == WAIT_OBJECT_0) {
+  if (const HANDLE stop = gStopEvent.load();
+      stop != nullptr && ::WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) {
     ::ExitProcess(STATUS_CONTROL_C_EXIT);
   }
 }

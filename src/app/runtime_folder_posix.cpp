@@ -19,9 +19,9 @@ namespace {
 constexpr std::size_t kMaxFolderLength = 60;
 
 std::string ModeText(mode_t AMode) {
-  char Text[8];
-  std::snprintf(Text, sizeof Text, "%04o", static_cast<unsigned>(AMode & 07777));
-  return Text;
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(AMode & 07777));
+  return text;
 }
 
 // Why AInfo (of APath, not followed if a link) is no private folder of this user; empty if it
@@ -46,18 +46,18 @@ bool UsableRuntimeDir(const char* APath) {
   if (APath == nullptr || APath[0] != '/' || std::strlen(APath) >= kMaxFolderLength) {
     return false;
   }
-  struct stat Info {};
-  return ::stat(APath, &Info) == 0 && NotPrivate(APath, Info).empty();
+  struct stat info {};
+  return ::stat(APath, &info) == 0 && NotPrivate(APath, info).empty();
 }
 
 std::string TempBase() {
-  const char* Tmp = std::getenv("TMPDIR");
-  if (Tmp != nullptr && Tmp[0] == '/' && std::strlen(Tmp) + 24 < kMaxFolderLength) {
-    std::string Base = Tmp;
-    while (Base.size() > 1 && Base.back() == '/') {
-      Base.pop_back();
+  const char* tmp = std::getenv("TMPDIR");
+  if (tmp != nullptr && tmp[0] == '/' && std::strlen(tmp) + 24 < kMaxFolderLength) {
+    std::string base = tmp;
+    while (base.size() > 1 && base.back() == '/') {
+      base.pop_back();
     }
-    return Base;
+    return base;
   }
   return "/tmp";
 }
@@ -65,39 +65,39 @@ std::string TempBase() {
 }  // namespace
 
 std::string PrivateRuntimeFolder(std::string& AWhy) {
-  if (const char* Runtime = std::getenv("XDG_RUNTIME_DIR"); UsableRuntimeDir(Runtime)) {
-    return Runtime;
+  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); UsableRuntimeDir(runtime)) {
+    return runtime;
   }
-  std::string Folder = TempBase() + "/kelvorelay-" + std::to_string(::geteuid());
-  if (::mkdir(Folder.c_str(), 0700) == 0) {
+  std::string folder = TempBase() + "/kelvorelay-" + std::to_string(::geteuid());
+  if (::mkdir(folder.c_str(), 0700) == 0) {
     // Made just now, so ours; a umask that took the owner's own bits must not make it useless.
-    ::chmod(Folder.c_str(), 0700);
+    ::chmod(folder.c_str(), 0700);
   } else if (errno != EEXIST) {
-    AWhy = "cannot make the folder " + Folder + ": " + ErrnoText(errno);
+    AWhy = "cannot make the folder " + folder + ": " + ErrnoText(errno);
     return {};
   }
   // Somebody else may have made it first: it is used only if it is ours and private.
-  struct stat Info {};
-  if (::lstat(Folder.c_str(), &Info) != 0) {
-    AWhy = "cannot check the folder " + Folder + ": " + ErrnoText(errno);
+  struct stat info {};
+  if (::lstat(folder.c_str(), &info) != 0) {
+    AWhy = "cannot check the folder " + folder + ": " + ErrnoText(errno);
     return {};
   }
-  if (std::string Why = NotPrivate(Folder, Info); !Why.empty()) {
-    AWhy = Why;
+  if (std::string why = NotPrivate(folder, info); !why.empty()) {
+    AWhy = why;
     return {};
   }
-  return Folder;
+  return folder;
 }
 
 bool PeerIsThisUser(int ASocket, std::string& AWhy) {
-  ucred Peer{};
-  socklen_t Size = sizeof Peer;
-  if (::getsockopt(ASocket, SOL_SOCKET, SO_PEERCRED, &Peer, &Size) != 0) {
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  if (::getsockopt(ASocket, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
     AWhy = std::string("cannot tell who listens: ") + ErrnoText(errno);
     return false;
   }
-  if (Peer.uid != ::geteuid()) {
-    AWhy = "the other end runs as user " + std::to_string(Peer.uid);
+  if (peer.uid != ::geteuid()) {
+    AWhy = "the other end runs as user " + std::to_string(peer.uid);
     return false;
   }
   return true;

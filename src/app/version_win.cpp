@@ -12,42 +12,42 @@
 namespace kelvo {
 
 std::string FileVersionText() {
-  wchar_t Path[MAX_PATH * 4] = {};
-  if (GetModuleFileNameW(nullptr, Path, static_cast<DWORD>(std::size(Path))) == 0) {
+  wchar_t path[MAX_PATH * 4] = {};
+  if (GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path))) == 0) {
     return {};
   }
-  DWORD Ignored = 0;
-  const DWORD Size = GetFileVersionInfoSizeW(Path, &Ignored);
-  if (Size == 0) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+  if (size == 0) {
     return {};
   }
-  std::vector<unsigned char> Info(Size);
-  if (!GetFileVersionInfoW(Path, 0, Size, Info.data())) {
+  std::vector<unsigned char> info(size);
+  if (!GetFileVersionInfoW(path, 0, size, info.data())) {
     return {};
   }
   struct TTranslation {
     WORD Language;
     WORD CodePage;
   };
-  void* Value = nullptr;
-  UINT Length = 0;
-  if (!VerQueryValueW(Info.data(), L"\\VarFileInfo\\Translation", &Value, &Length) ||
-      Length < sizeof(TTranslation)) {
+  void* value = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length) ||
+      length < sizeof(TTranslation)) {
     return {};
   }
-  const auto* First = static_cast<const TTranslation*>(Value);
-  wchar_t Query[64];
-  std::swprintf(Query, std::size(Query), L"\\StringFileInfo\\%04X%04X\\FileVersion",
-                First->Language, First->CodePage);
-  if (!VerQueryValueW(Info.data(), Query, &Value, &Length) || Length == 0) {
+  const auto* first = static_cast<const TTranslation*>(value);
+  wchar_t query[64];
+  std::swprintf(query, std::size(query), L"\\StringFileInfo\\%04X%04X\\FileVersion",
+                first->Language, first->CodePage);
+  if (!VerQueryValueW(info.data(), query, &value, &length) || length == 0) {
     return {};
   }
   // Length counts characters and includes the terminator when the resource stores one.
-  std::wstring Version(static_cast<const wchar_t*>(Value), Length);
-  while (!Version.empty() && Version.back() == L'\0') {
-    Version.pop_back();
+  std::wstring version(static_cast<const wchar_t*>(value), length);
+  while (!version.empty() && version.back() == L'\0') {
+    version.pop_back();
   }
-  return WideToUtf8(Version);
+  return WideToUtf8(version);
 }
 
 }  // namespace kelvo

@@ -21,65 +21,65 @@ void AppendUtf8(std::string& AOut, char32_t ACode) {
 }
 
 char32_t NextUtf8(std::string_view AText, std::size_t& APos) {
-  const auto Lead = static_cast<unsigned char>(AText[APos++]);
-  if (Lead < 0x80) {
-    return Lead;
+  const auto lead = static_cast<unsigned char>(AText[APos++]);
+  if (lead < 0x80) {
+    return lead;
   }
-  int More = 0;
-  char32_t Code = 0;
-  char32_t Min = 0;
-  if ((Lead & 0xE0) == 0xC0) {
-    More = 1, Code = Lead & 0x1F, Min = 0x80;
-  } else if ((Lead & 0xF0) == 0xE0) {
-    More = 2, Code = Lead & 0x0F, Min = 0x800;
-  } else if ((Lead & 0xF8) == 0xF0) {
-    More = 3, Code = Lead & 0x07, Min = 0x10000;
+  int more = 0;
+  char32_t code = 0;
+  char32_t min = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    more = 1, code = lead & 0x1F, min = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    more = 2, code = lead & 0x0F, min = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    more = 3, code = lead & 0x07, min = 0x10000;
   } else {
     return kReplacement;
   }
-  for (int I = 0; I < More; ++I) {
+  for (int i = 0; i < more; ++i) {
     if (APos >= AText.size() || (static_cast<unsigned char>(AText[APos]) & 0xC0) != 0x80) {
       return kReplacement;
     }
-    Code = (Code << 6) | (static_cast<unsigned char>(AText[APos++]) & 0x3F);
+    code = (code << 6) | (static_cast<unsigned char>(AText[APos++]) & 0x3F);
   }
-  if (Code < Min || Code > 0x10FFFF || (Code >= 0xD800 && Code <= 0xDFFF)) {
+  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
     return kReplacement;
   }
-  return Code;
+  return code;
 }
 
 std::u16string Utf8ToUtf16(std::string_view AText) {
-  std::u16string Result;
-  Result.reserve(AText.size());
-  std::size_t Pos = 0;
-  while (Pos < AText.size()) {
-    const char32_t Code = NextUtf8(AText, Pos);
-    if (Code >= 0x10000) {
-      Result.push_back(static_cast<char16_t>(0xD800 + ((Code - 0x10000) >> 10)));
-      Result.push_back(static_cast<char16_t>(0xDC00 + ((Code - 0x10000) & 0x3FF)));
+  std::u16string result;
+  result.reserve(AText.size());
+  std::size_t pos = 0;
+  while (pos < AText.size()) {
+    const char32_t code = NextUtf8(AText, pos);
+    if (code >= 0x10000) {
+      result.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+      result.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
     } else {
-      Result.push_back(static_cast<char16_t>(Code));
+      result.push_back(static_cast<char16_t>(code));
     }
   }
-  return Result;
+  return result;
 }
 
 std::string Utf16ToUtf8(std::u16string_view AText) {
-  std::string Result;
-  Result.reserve(AText.size());
-  for (std::size_t I = 0; I < AText.size(); ++I) {
-    char32_t Code = AText[I];
-    if (Code >= 0xD800 && Code <= 0xDBFF && I + 1 < AText.size() && AText[I + 1] >= 0xDC00 &&
-        AText[I + 1] <= 0xDFFF) {
-      Code = 0x10000 + ((Code - 0xD800) << 10) + (AText[I + 1] - 0xDC00);
-      ++I;
-    } else if (Code >= 0xD800 && Code <= 0xDFFF) {
-      Code = kReplacement;  // a lone surrogate
+  std::string result;
+  result.reserve(AText.size());
+  for (std::size_t i = 0; i < AText.size(); ++i) {
+    char32_t code = AText[i];
+    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < AText.size() && AText[i + 1] >= 0xDC00 &&
+        AText[i + 1] <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (AText[i + 1] - 0xDC00);
+      ++i;
+    } else if (code >= 0xD800 && code <= 0xDFFF) {
+      code = kReplacement;  // a lone surrogate
     }
-    AppendUtf8(Result, Code);
+    AppendUtf8(result, code);
   }
-  return Result;
+  return result;
 }
 
 }  // namespace kelvo

@@ -13,14 +13,14 @@ std::string WideToAnsiText(const std::wstring& AText) {
   if (AText.empty()) {
     return {};
   }
-  const int Size = static_cast<int>(AText.size());
-  const int Needed =
-      WideCharToMultiByte(CP_ACP, 0, AText.data(), Size, nullptr, 0, nullptr, nullptr);
-  std::string Text(static_cast<std::size_t>(Needed > 0 ? Needed : 0), '\0');
-  if (Needed > 0) {
-    WideCharToMultiByte(CP_ACP, 0, AText.data(), Size, Text.data(), Needed, nullptr, nullptr);
+  const int size = static_cast<int>(AText.size());
+  const int needed =
+      WideCharToMultiByte(CP_ACP, 0, AText.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(needed > 0 ? needed : 0), '\0');
+  if (needed > 0) {
+    WideCharToMultiByte(CP_ACP, 0, AText.data(), size, text.data(), needed, nullptr, nullptr);
   }
-  return Text;
+  return text;
 }
 
 }  // namespace
@@ -29,21 +29,21 @@ std::string WideToAnsiText(const std::wstring& AText) {
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
 
 std::wstring Utf8ToWide(std::string_view AText) {
-  const std::u16string Units = Utf8ToUtf16(AText);
-  return std::wstring(Units.begin(), Units.end());
+  const std::u16string units = Utf8ToUtf16(AText);
+  return std::wstring(units.begin(), units.end());
 }
 
 std::wstring AnsiToWide(const std::string& AText) {
   if (AText.empty()) {
     return {};
   }
-  const int Size = static_cast<int>(AText.size());
-  const int Needed = MultiByteToWideChar(CP_ACP, 0, AText.data(), Size, nullptr, 0);
-  std::wstring Wide(static_cast<std::size_t>(Needed > 0 ? Needed : 0), L'\0');
-  if (Needed > 0) {
-    MultiByteToWideChar(CP_ACP, 0, AText.data(), Size, Wide.data(), Needed);
+  const int size = static_cast<int>(AText.size());
+  const int needed = MultiByteToWideChar(CP_ACP, 0, AText.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(needed > 0 ? needed : 0), L'\0');
+  if (needed > 0) {
+    MultiByteToWideChar(CP_ACP, 0, AText.data(), size, wide.data(), needed);
   }
-  return Wide;
+  return wide;
 }
 
 std::string WideToUtf8(std::wstring_view AText) {
@@ -55,21 +55,21 @@ std::string Utf8ToAnsi(const std::string& AText) {
 }
 
 std::string WindowsErrorText(unsigned long AError) {
-  wchar_t* Buffer = nullptr;
-  const DWORD Length = FormatMessageW(
+  wchar_t* buffer = nullptr;
+  const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, AError, 0, reinterpret_cast<wchar_t*>(&Buffer), 0, nullptr);
-  std::wstring Text = Length > 0 && Buffer != nullptr ? std::wstring(Buffer, Length) : L"";
-  if (Buffer != nullptr) {
-    LocalFree(Buffer);
+      nullptr, AError, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::wstring text = length > 0 && buffer != nullptr ? std::wstring(buffer, length) : L"";
+  if (buffer != nullptr) {
+    LocalFree(buffer);
   }
-  while (!Text.empty() && (Text.back() == L'\n' || Text.back() == L'\r' || Text.back() == L' ')) {
-    Text.pop_back();
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
+    text.pop_back();
   }
-  if (Text.empty()) {
+  if (text.empty()) {
     return "error " + std::to_string(AError);
   }
-  return WideToUtf8(Text);
+  return WideToUtf8(text);
 }
 
 }  // namespace kelvo

@@ -20,9 +20,9 @@ int Cp1252Byte(char32_t ACode) {
   if (ACode < 0x80 || (ACode >= 0xA0 && ACode <= 0xFF)) {
     return static_cast<int>(ACode);
   }
-  for (int I = 0; I < 32; ++I) {
-    if (kCp1252High[I] == ACode) {
-      return 0x80 + I;
+  for (int i = 0; i < 32; ++i) {
+    if (kCp1252High[i] == ACode) {
+      return 0x80 + i;
     }
   }
   return -1;
@@ -52,22 +52,22 @@ struct THexData {
 };
 
 std::optional<THexData> ParseHex(std::string_view AData) {
-  THexData Result{3, {}};  // plain "hex:" is binary data
+  THexData result{3, {}};  // plain "hex:" is binary data
   if (StartsWithNoCase(AData, "hex(")) {
-    const auto Close = AData.find("):");
-    if (Close == std::string_view::npos || Close == 4) {
+    const auto close = AData.find("):");
+    if (close == std::string_view::npos || close == 4) {
       return std::nullopt;
     }
-    unsigned Type = 0;
-    for (const char Ch : AData.substr(4, Close - 4)) {
-      const int D = HexDigit(Ch);
-      if (D < 0 || Type > 0x0FFFFFFF) {
+    unsigned type = 0;
+    for (const char ch : AData.substr(4, close - 4)) {
+      const int d = HexDigit(ch);
+      if (d < 0 || type > 0x0FFFFFFF) {
         return std::nullopt;
       }
-      Type = Type * 16 + static_cast<unsigned>(D);
+      type = type * 16 + static_cast<unsigned>(d);
     }
-    Result.Type = Type;
-    AData.remove_prefix(Close + 2);
+    result.Type = type;
+    AData.remove_prefix(close + 2);
   } else if (StartsWithNoCase(AData, "hex:")) {
     AData.remove_prefix(4);
   } else {
@@ -75,18 +75,18 @@ std::optional<THexData> ParseHex(std::string_view AData) {
   }
   AData = Trim(AData);
   while (!AData.empty()) {
-    const auto Comma = AData.find(',');
-    const std::string_view Item = Trim(AData.substr(0, Comma));
-    if (Item.size() != 2 || HexDigit(Item[0]) < 0 || HexDigit(Item[1]) < 0) {
+    const auto comma = AData.find(',');
+    const std::string_view item = Trim(AData.substr(0, comma));
+    if (item.size() != 2 || HexDigit(item[0]) < 0 || HexDigit(item[1]) < 0) {
       return std::nullopt;
     }
-    Result.Bytes.push_back(static_cast<char>(HexDigit(Item[0]) * 16 + HexDigit(Item[1])));
-    if (Comma == std::string_view::npos) {
+    result.Bytes.push_back(static_cast<char>(HexDigit(item[0]) * 16 + HexDigit(item[1])));
+    if (comma == std::string_view::npos) {
       break;
     }
-    AData.remove_prefix(Comma + 1);
+    AData.remove_prefix(comma + 1);
   }
-  return Result;
+  return result;
 }
 
 // A double-quoted text at the start of AData with backslash escapes; AEnd is set behind the
@@ -95,16 +95,16 @@ std::optional<std::string> ParseQuoted(std::string_view AData, std::size_t& AEnd
   if (!AData.starts_with('"')) {
     return std::nullopt;
   }
-  std::string Result;
-  for (std::size_t P = 1; P < AData.size(); ++P) {
-    if (AData[P] == '"') {
-      AEnd = P + 1;
-      return Result;
+  std::string result;
+  for (std::size_t p = 1; p < AData.size(); ++p) {
+    if (AData[p] == '"') {
+      AEnd = p + 1;
+      return result;
     }
-    if (AData[P] == '\\' && P + 1 < AData.size()) {
-      ++P;
+    if (AData[p] == '\\' && p + 1 < AData.size()) {
+      ++p;
     }
-    Result.push_back(AData[P]);
+    result.push_back(AData[p]);
   }
   return std::nullopt;
 }
@@ -112,116 +112,116 @@ std::optional<std::string> ParseQuoted(std::string_view AData, std::size_t& AEnd
 }  // namespace
 
 bool IsHeader(std::string_view ALine) {
-  const std::string_view Line = Trim(ALine);
-  return EqualsNoCase(Line, kHeader) || EqualsNoCase(Line, kHeader4);
+  const std::string_view line = Trim(ALine);
+  return EqualsNoCase(line, kHeader) || EqualsNoCase(line, kHeader4);
 }
 
 std::optional<TDecodedText> DecodeFileText(std::string_view ABytes, std::string& AError) {
   using enum TTextEncoding;
-  TDecodedText Result;
-  const auto Byte = [&ABytes](std::size_t I) { return static_cast<unsigned char>(ABytes[I]); };
+  TDecodedText result;
+  const auto byte = [&ABytes](std::size_t I) { return static_cast<unsigned char>(ABytes[I]); };
   if (ABytes.starts_with("\xFF\xFE")) {
-    Result.Encoding = teUtf16LeBom;
+    result.Encoding = teUtf16LeBom;
   } else if (ABytes.starts_with("\xFE\xFF")) {
-    Result.Encoding = teUtf16BeBom;
+    result.Encoding = teUtf16BeBom;
   } else if (ABytes.starts_with("\xEF\xBB\xBF")) {
-    Result.Encoding = teUtf8Bom;
-  } else if (ABytes.size() >= 2 && Byte(0) != 0 && Byte(1) == 0) {
-    Result.Encoding = teUtf16Le;
-  } else if (ABytes.size() >= 2 && Byte(0) == 0 && Byte(1) != 0) {
-    Result.Encoding = teUtf16Be;
+    result.Encoding = teUtf8Bom;
+  } else if (ABytes.size() >= 2 && byte(0) != 0 && byte(1) == 0) {
+    result.Encoding = teUtf16Le;
+  } else if (ABytes.size() >= 2 && byte(0) == 0 && byte(1) != 0) {
+    result.Encoding = teUtf16Be;
   } else if (EqualsNoCase(Trim(ABytes.substr(0, ABytes.find_first_of("\r\n"))), kHeader4)) {
-    Result.Encoding = teAnsi;
+    result.Encoding = teAnsi;
   }
-  switch (Result.Encoding) {
+  switch (result.Encoding) {
     case teUtf8:
-      Result.Text.assign(ABytes);
-      return Result;
+      result.Text.assign(ABytes);
+      return result;
     case teUtf8Bom:
-      Result.Text.assign(ABytes.substr(3));
-      return Result;
+      result.Text.assign(ABytes.substr(3));
+      return result;
     case teAnsi:
-      Result.Text.reserve(ABytes.size());
-      for (const char Ch : ABytes) {
-        const auto Code = static_cast<unsigned char>(Ch);
-        AppendUtf8(Result.Text, (Code >= 0x80 && Code < 0xA0) ? kCp1252High[Code - 0x80] : Code);
+      result.Text.reserve(ABytes.size());
+      for (const char ch : ABytes) {
+        const auto code = static_cast<unsigned char>(ch);
+        AppendUtf8(result.Text, (code >= 0x80 && code < 0xA0) ? kCp1252High[code - 0x80] : code);
       }
-      return Result;
+      return result;
     default:
       break;
   }
-  const bool BigEndian = Result.Encoding == teUtf16Be || Result.Encoding == teUtf16BeBom;
-  const std::size_t Start =
-      (Result.Encoding == teUtf16LeBom || Result.Encoding == teUtf16BeBom) ? 2 : 0;
-  if ((ABytes.size() - Start) % 2 != 0) {
+  const bool bigEndian = result.Encoding == teUtf16Be || result.Encoding == teUtf16BeBom;
+  const std::size_t start =
+      (result.Encoding == teUtf16LeBom || result.Encoding == teUtf16BeBom) ? 2 : 0;
+  if ((ABytes.size() - start) % 2 != 0) {
     AError = "UTF-16 text with an odd number of bytes (its last character is cut off)";
     return std::nullopt;
   }
-  std::u16string Units;
-  Units.reserve((ABytes.size() - Start) / 2);
-  for (std::size_t I = Start; I + 1 < ABytes.size(); I += 2) {
-    const unsigned Hi = BigEndian ? Byte(I) : Byte(I + 1);
-    const unsigned Lo = BigEndian ? Byte(I + 1) : Byte(I);
-    Units.push_back(static_cast<char16_t>((Hi << 8) | Lo));
+  std::u16string units;
+  units.reserve((ABytes.size() - start) / 2);
+  for (std::size_t i = start; i + 1 < ABytes.size(); i += 2) {
+    const unsigned hi = bigEndian ? byte(i) : byte(i + 1);
+    const unsigned lo = bigEndian ? byte(i + 1) : byte(i);
+    units.push_back(static_cast<char16_t>((hi << 8) | lo));
   }
-  Result.Text = Utf16ToUtf8(Units);
-  return Result;
+  result.Text = Utf16ToUtf8(units);
+  return result;
 }
 
 std::optional<std::string> EncodeFileText(std::string_view AText, TTextEncoding AEncoding) {
   using enum TTextEncoding;
-  std::string Bytes;
+  std::string bytes;
   switch (AEncoding) {
     case teUtf8:
       return std::string(AText);
     case teUtf8Bom:
       return "\xEF\xBB\xBF" + std::string(AText);
     case teAnsi: {
-      Bytes.reserve(AText.size());
-      std::size_t Pos = 0;
-      while (Pos < AText.size()) {
-        const char32_t Code = NextUtf8(AText, Pos);
-        const int Ansi = Cp1252Byte(Code);
-        if (Ansi < 0) {
+      bytes.reserve(AText.size());
+      std::size_t pos = 0;
+      while (pos < AText.size()) {
+        const char32_t code = NextUtf8(AText, pos);
+        const int ansi = Cp1252Byte(code);
+        if (ansi < 0) {
           return std::nullopt;
         }
-        Bytes.push_back(static_cast<char>(Ansi));
+        bytes.push_back(static_cast<char>(ansi));
       }
-      return Bytes;
+      return bytes;
     }
     default:
       break;
   }
-  const bool BigEndian = AEncoding == teUtf16Be || AEncoding == teUtf16BeBom;
-  const std::u16string Units = Utf8ToUtf16(AText);
-  Bytes.reserve(2 * Units.size() + 2);
-  auto Put = [&Bytes, BigEndian](char16_t AUnit) {
-    const auto Lo = static_cast<char>(AUnit & 0xFF);
-    const auto Hi = static_cast<char>(AUnit >> 8);
-    Bytes.push_back(BigEndian ? Hi : Lo);
-    Bytes.push_back(BigEndian ? Lo : Hi);
+  const bool bigEndian = AEncoding == teUtf16Be || AEncoding == teUtf16BeBom;
+  const std::u16string units = Utf8ToUtf16(AText);
+  bytes.reserve(2 * units.size() + 2);
+  auto put = [&bytes, bigEndian](char16_t AUnit) {
+    const auto lo = static_cast<char>(AUnit & 0xFF);
+    const auto hi = static_cast<char>(AUnit >> 8);
+    bytes.push_back(bigEndian ? hi : lo);
+    bytes.push_back(bigEndian ? lo : hi);
   };
   if (AEncoding == teUtf16LeBom || AEncoding == teUtf16BeBom) {
-    Put(0xFEFF);
+    put(0xFEFF);
   }
-  for (const char16_t Unit : Units) {
-    Put(Unit);
+  for (const char16_t unit : units) {
+    put(unit);
   }
-  return Bytes;
+  return bytes;
 }
 
 std::vector<std::string> SplitLines(std::string_view AText) {
-  std::vector<std::string> Lines;
+  std::vector<std::string> lines;
   while (!AText.empty()) {
-    const auto End = AText.find_first_of("\r\n");
-    Lines.emplace_back(AText.substr(0, End));
-    if (End == std::string_view::npos) {
+    const auto end = AText.find_first_of("\r\n");
+    lines.emplace_back(AText.substr(0, end));
+    if (end == std::string_view::npos) {
       break;
     }
-    const bool CrLf = AText[End] == '\r' && End + 1 < AText.size() && AText[End + 1] == '\n';
-    AText.remove_prefix(End + (CrLf ? 2 : 1));
+    const bool crLf = AText[end] == '\r' && end + 1 < AText.size() && AText[end + 1] == '\n';
+    AText.remove_prefix(end + (crLf ? 2 : 1));
   }
-  return Lines;
+  return lines;
 }
 
 std::string_view Trim(std::string_view AText) {
@@ -238,9 +238,9 @@ bool EqualsNoCase(std::string_view A, std::string_view B) {
   if (A.size() != B.size()) {
     return false;
   }
-  for (std::size_t I = 0; I < A.size(); ++I) {
-    auto Lower = [](char C) { return (C >= 'A' && C <= 'Z') ? static_cast<char>(C + 32) : C; };
-    if (Lower(A[I]) != Lower(B[I])) {
+  for (std::size_t i = 0; i < A.size(); ++i) {
+    auto lower = [](char C) { return (C >= 'A' && C <= 'Z') ? static_cast<char>(C + 32) : C; };
+    if (lower(A[i]) != lower(B[i])) {
       return false;
     }
   }
@@ -248,104 +248,104 @@ bool EqualsNoCase(std::string_view A, std::string_view B) {
 }
 
 std::string QuoteName(std::string_view AName) {
-  std::string Result;
-  Result.reserve(AName.size() + 4);
-  Result.push_back('"');
-  for (const char Ch : AName) {
-    if (Ch == '\\' || Ch == '"') {
-      Result.push_back('\\');
+  std::string result;
+  result.reserve(AName.size() + 4);
+  result.push_back('"');
+  for (const char ch : AName) {
+    if (ch == '\\' || ch == '"') {
+      result.push_back('\\');
     }
-    Result.push_back(Ch);
+    result.push_back(ch);
   }
-  Result.push_back('"');
-  return Result;
+  result.push_back('"');
+  return result;
 }
 
 std::optional<std::string> ParseValueName(std::string_view ALine, std::string_view& ARest) {
-  std::size_t End = 0;
-  auto Name = ParseQuoted(ALine, End);
-  if (!Name) {
+  std::size_t end = 0;
+  auto name = ParseQuoted(ALine, end);
+  if (!name) {
     return std::nullopt;
   }
-  const std::string_view Rest = Trim(ALine.substr(End));
-  if (!Rest.starts_with('=')) {
+  const std::string_view rest = Trim(ALine.substr(end));
+  if (!rest.starts_with('=')) {
     return std::nullopt;
   }
-  ARest = Trim(Rest.substr(1));
-  return Name;
+  ARest = Trim(rest.substr(1));
+  return name;
 }
 
 std::string DwordData(std::uint32_t AValue) {
-  char Buf[16];
-  std::snprintf(Buf, sizeof Buf, "dword:%08x", AValue);
-  return Buf;
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "dword:%08x", AValue);
+  return buf;
 }
 
 std::string StringData(std::string_view AText) {
   // A line break cannot stand inside a quoted string of this format, and a NUL would end the
   // text early in other readers: such texts go into the file as REG_SZ bytes instead.
   if (AText.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
-    std::u16string Units = Utf8ToUtf16(AText);
-    Units.push_back(u'\0');
-    std::string Result = "hex(1):";
-    char Buf[8];
-    for (std::size_t I = 0; I < Units.size(); ++I) {
-      std::snprintf(Buf, sizeof Buf, "%s%02x,%02x", I == 0 ? "" : ",", Units[I] & 0xFF,
-                    Units[I] >> 8);
-      Result.append(Buf);
+    std::u16string units = Utf8ToUtf16(AText);
+    units.push_back(u'\0');
+    std::string result = "hex(1):";
+    char buf[8];
+    for (std::size_t i = 0; i < units.size(); ++i) {
+      std::snprintf(buf, sizeof buf, "%s%02x,%02x", i == 0 ? "" : ",", units[i] & 0xFF,
+                    units[i] >> 8);
+      result.append(buf);
     }
-    return Result;
+    return result;
   }
   return QuoteName(AText);
 }
 
 std::optional<std::uint32_t> ParseDword(std::string_view AData) {
   if (StartsWithNoCase(AData, "dword:")) {
-    const std::string_view Digits = Trim(AData.substr(6));
-    if (Digits.empty() || Digits.size() > 8) {
+    const std::string_view digits = Trim(AData.substr(6));
+    if (digits.empty() || digits.size() > 8) {
       return std::nullopt;
     }
-    std::uint32_t Value = 0;
-    for (const char Ch : Digits) {
-      const int D = HexDigit(Ch);
-      if (D < 0) {
+    std::uint32_t value = 0;
+    for (const char ch : digits) {
+      const int d = HexDigit(ch);
+      if (d < 0) {
         return std::nullopt;
       }
-      Value = Value * 16 + static_cast<std::uint32_t>(D);
+      value = value * 16 + static_cast<std::uint32_t>(d);
     }
-    return Value;
+    return value;
   }
-  const auto Hex = ParseHex(AData);
-  if (!Hex || Hex->Type != 4 || Hex->Bytes.size() != 4) {
+  const auto hex = ParseHex(AData);
+  if (!hex || hex->Type != 4 || hex->Bytes.size() != 4) {
     return std::nullopt;
   }
-  std::uint32_t Value = 0;
-  for (int I = 3; I >= 0; --I) {
-    Value = (Value << 8) | static_cast<unsigned char>(Hex->Bytes[static_cast<std::size_t>(I)]);
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) {
+    value = (value << 8) | static_cast<unsigned char>(hex->Bytes[static_cast<std::size_t>(i)]);
   }
-  return Value;
+  return value;
 }
 
 std::optional<std::string> ParseString(std::string_view AData) {
   if (AData.starts_with('"')) {
-    std::size_t End = 0;
-    return ParseQuoted(AData, End);
+    std::size_t end = 0;
+    return ParseQuoted(AData, end);
   }
   // REG_SZ and REG_EXPAND_SZ as bytes: UTF-16LE up to the first NUL.
-  const auto Hex = ParseHex(AData);
-  if (!Hex || (Hex->Type != 1 && Hex->Type != 2)) {
+  const auto hex = ParseHex(AData);
+  if (!hex || (hex->Type != 1 && hex->Type != 2)) {
     return std::nullopt;
   }
-  std::u16string Units;
-  for (std::size_t I = 0; I + 1 < Hex->Bytes.size(); I += 2) {
-    const auto Unit = static_cast<char16_t>(static_cast<unsigned char>(Hex->Bytes[I]) |
-                                            (static_cast<unsigned char>(Hex->Bytes[I + 1]) << 8));
-    if (Unit == 0) {
+  std::u16string units;
+  for (std::size_t i = 0; i + 1 < hex->Bytes.size(); i += 2) {
+    const auto unit = static_cast<char16_t>(static_cast<unsigned char>(hex->Bytes[i]) |
+                                            (static_cast<unsigned char>(hex->Bytes[i + 1]) << 8));
+    if (unit == 0) {
       break;
     }
-    Units.push_back(Unit);
+    units.push_back(unit);
   }
-  return Utf16ToUtf8(Units);
+  return Utf16ToUtf8(units);
 }
 
 }  // namespace kelvo::regtext

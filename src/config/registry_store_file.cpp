@@ -23,13 +23,13 @@ std::string HomeFolder() {
 }
 
 std::string LowerCase(std::string_view AName) {
-  std::string Result(AName);
-  for (char& Ch : Result) {
-    if (Ch >= 'A' && Ch <= 'Z') {
-      Ch = static_cast<char>(Ch + 32);
+  std::string result(AName);
+  for (char& ch : result) {
+    if (ch >= 'A' && ch <= 'Z') {
+      ch = static_cast<char>(ch + 32);
     }
   }
-  return Result;
+  return result;
 }
 
 bool EndsInContinuation(std::string_view ALine) {
@@ -40,16 +40,16 @@ bool EndsInContinuation(std::string_view ALine) {
 // default value ends the data even behind a backslash (a continuation never starts with a
 // quote, a bracket or "@"; regedit's own exports start them with blanks).
 bool CanContinueData(std::string_view ALine) {
-  const std::string_view Trimmed = rt::Trim(ALine);
-  return !Trimmed.empty() && !Trimmed.starts_with('[') && !Trimmed.starts_with('"') &&
-         !Trimmed.starts_with('@');
+  const std::string_view trimmed = rt::Trim(ALine);
+  return !trimmed.empty() && !trimmed.starts_with('[') && !trimmed.starts_with('"') &&
+         !trimmed.starts_with('@');
 }
 
 std::string WithoutContinuation(std::string_view ALine) {
-  std::string_view Line = rt::Trim(ALine);
-  Line.remove_suffix(1);
+  std::string_view line = rt::Trim(ALine);
+  line.remove_suffix(1);
   return std::string(
-      ALine.substr(0, static_cast<std::size_t>(Line.data() - ALine.data()) + Line.size()));
+      ALine.substr(0, static_cast<std::size_t>(line.data() - ALine.data()) + line.size()));
 }
 
 }  // namespace
@@ -98,8 +98,8 @@ struct TRegistryStore::TImpl {
     if (!Open) {
       return nullptr;
     }
-    const auto It = Index.find(LowerCase(AName));
-    return It == Index.end() ? nullptr : &Values[It->second];
+    const auto it = Index.find(LowerCase(AName));
+    return it == Index.end() ? nullptr : &Values[it->second];
   }
 
   void Changed(std::string AErrorText) {
@@ -131,24 +131,24 @@ struct TRegistryStore::TImpl {
 };
 
 std::string DefaultSettingsFileName() {
-  std::string Base;
+  std::string base;
   // Relative values are to be ignored, as the XDG base directory rules say.
-  if (const char* Xdg = std::getenv("XDG_CONFIG_HOME"); Xdg != nullptr && Xdg[0] == '/') {
-    Base = Xdg;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
+    base = xdg;
   } else {
-    Base = HomeFolder() + "/.config";
+    base = HomeFolder() + "/.config";
   }
-  return Base + "/Marlowin/KelvoRelay.reg";
+  return base + "/Marlowin/KelvoRelay.reg";
 }
 
 void TRegistryStore::TImpl::Parse(const std::vector<std::string>& ALines, bool& AKeyFound) {
-  bool InKey = false;
-  for (std::size_t I = 0; I < ALines.size(); ++I) {
-    const std::string& Line = ALines[I];
-    const std::string_view Trimmed = rt::Trim(Line);
-    if (Trimmed.starts_with('[') && Trimmed.ends_with(']')) {
-      InKey = rt::EqualsNoCase(Trimmed.substr(1, Trimmed.size() - 2), kSettingsKey);
-      if (InKey) {
+  bool inKey = false;
+  for (std::size_t i = 0; i < ALines.size(); ++i) {
+    const std::string& line = ALines[i];
+    const std::string_view trimmed = rt::Trim(line);
+    if (trimmed.starts_with('[') && trimmed.ends_with(']')) {
+      inKey = rt::EqualsNoCase(trimmed.substr(1, trimmed.size() - 2), kSettingsKey);
+      if (inKey) {
         if (!AKeyFound) {
           KeyPos = OtherLines.size();
         }
@@ -156,81 +156,81 @@ void TRegistryStore::TImpl::Parse(const std::vector<std::string>& ALines, bool& 
         continue;
       }
     }
-    if (!InKey) {
-      OtherLines.push_back(Line);
+    if (!inKey) {
+      OtherLines.push_back(line);
       continue;
     }
-    if (Trimmed.empty()) {
+    if (trimmed.empty()) {
       continue;  // the blank line behind the section is written anew
     }
-    TValue Value;
-    Value.Lines.push_back(Line);
-    std::string_view Data;
-    if (auto Name = rt::ParseValueName(Trimmed, Data)) {
-      Value.Named = true;
-      Value.Name = std::move(*Name);
-    } else if (Trimmed.starts_with('@')) {
-      Data = rt::Trim(Trimmed.substr(Trimmed.find('=') + 1));
+    TValue value;
+    value.Lines.push_back(line);
+    std::string_view data;
+    if (auto name = rt::ParseValueName(trimmed, data)) {
+      value.Named = true;
+      value.Name = std::move(*name);
+    } else if (trimmed.starts_with('@')) {
+      data = rt::Trim(trimmed.substr(trimmed.find('=') + 1));
     }
     // hex data goes on over lines that end in a backslash, as far as the lines can be data
-    if (!Data.empty() && !Data.starts_with('"')) {
-      while (EndsInContinuation(Value.Lines.back()) && I + 1 < ALines.size() &&
-             CanContinueData(ALines[I + 1])) {
-        Value.Lines.push_back(ALines[++I]);
+    if (!data.empty() && !data.starts_with('"')) {
+      while (EndsInContinuation(value.Lines.back()) && i + 1 < ALines.size() &&
+             CanContinueData(ALines[i + 1])) {
+        value.Lines.push_back(ALines[++i]);
       }
-      Value.OpenEnded = EndsInContinuation(Value.Lines.back());
+      value.OpenEnded = EndsInContinuation(value.Lines.back());
     }
-    AddLoaded(std::move(Value));
+    AddLoaded(std::move(value));
   }
 }
 
 std::string TRegistryStore::TImpl::Render() const {
-  std::size_t Size = 64;
-  for (const auto& Line : OtherLines) {
-    Size += Line.size() + 2;
+  std::size_t size = 64;
+  for (const auto& line : OtherLines) {
+    size += line.size() + 2;
   }
-  for (const auto& Value : Values) {
-    for (const auto& Line : Value.Lines) {
-      Size += Line.size() + 2;
+  for (const auto& value : Values) {
+    for (const auto& line : value.Lines) {
+      size += line.size() + 2;
     }
   }
-  std::string Text;
-  Text.reserve(Size);
-  auto Add = [&Text](std::string_view ALine) { Text.append(ALine).append("\r\n"); };
-  for (std::size_t I = 0; I < KeyPos && I < OtherLines.size(); ++I) {
-    Add(OtherLines[I]);
+  std::string text;
+  text.reserve(size);
+  auto add = [&text](std::string_view ALine) { text.append(ALine).append("\r\n"); };
+  for (std::size_t i = 0; i < KeyPos && i < OtherLines.size(); ++i) {
+    add(OtherLines[i]);
   }
-  Text.append("[").append(kSettingsKey).append("]\r\n");
-  for (const auto& Value : Values) {
-    if (Value.Deleted) {
+  text.append("[").append(kSettingsKey).append("]\r\n");
+  for (const auto& value : Values) {
+    if (value.Deleted) {
       continue;
     }
-    for (std::size_t I = 0; I + 1 < Value.Lines.size(); ++I) {
-      Add(Value.Lines[I]);
+    for (std::size_t i = 0; i + 1 < value.Lines.size(); ++i) {
+      add(value.Lines[i]);
     }
-    Add(Value.OpenEnded ? WithoutContinuation(Value.Lines.back()) : Value.Lines.back());
+    add(value.OpenEnded ? WithoutContinuation(value.Lines.back()) : value.Lines.back());
   }
-  Add("");
-  for (std::size_t I = KeyPos; I < OtherLines.size(); ++I) {
-    Add(OtherLines[I]);
+  add("");
+  for (std::size_t i = KeyPos; i < OtherLines.size(); ++i) {
+    add(OtherLines[i]);
   }
-  return Text;
+  return text;
 }
 
 void TRegistryStore::TImpl::Commit() {
-  std::string Text = Render();
-  std::optional<std::string> Bytes = rt::EncodeFileText(Text, Encoding);
-  if (!Bytes) {
+  std::string text = Render();
+  std::optional<std::string> bytes = rt::EncodeFileText(text, Encoding);
+  if (!bytes) {
     // A text with characters that an ANSI file cannot hold: rather than lose them, the file
     // becomes what regedit writes today, a version 5.00 file in UTF-16 with a byte order mark.
     if (!OtherLines.empty() && rt::IsHeader(OtherLines[0])) {
       OtherLines[0] = rt::kHeader;
-      Text = Render();
+      text = Render();
     }
-    Bytes = rt::EncodeFileText(Text, rt::TTextEncoding::teUtf16LeBom);
+    bytes = rt::EncodeFileText(text, rt::TTextEncoding::teUtf16LeBom);
   }
-  if (TReplaceResult Result = ReplaceFileAtomically(FileName, *Bytes); !Result) {
-    throw TRegistryError(CommitError, std::move(Result.Cause));
+  if (TReplaceResult result = ReplaceFileAtomically(FileName, *bytes); !result) {
+    throw TRegistryError(CommitError, std::move(result.Cause));
   }
 }
 
@@ -249,81 +249,81 @@ const std::string& TRegistryStore::OpenError() const {
 }
 
 bool TRegistryStore::OpenKey(bool ACanCreate) {
-  TImpl& S = *fImpl;
-  S.Reset();
-  S.OpenError.clear();
-  std::string Bytes;
-  std::string Why;
-  const TReadResult Read = ReadWholeFile(S.FileName, Bytes, Why);
-  std::optional<rt::TDecodedText> Decoded;
-  if (Read == TReadResult::rrOk) {
-    Decoded = rt::DecodeFileText(Bytes, Why);
+  TImpl& s = *fImpl;
+  s.Reset();
+  s.OpenError.clear();
+  std::string bytes;
+  std::string why;
+  const TReadResult read = ReadWholeFile(s.FileName, bytes, why);
+  std::optional<rt::TDecodedText> decoded;
+  if (read == TReadResult::rrOk) {
+    decoded = rt::DecodeFileText(bytes, why);
   }
-  std::vector<std::string> Lines;
-  if (Decoded) {
-    Lines = rt::SplitLines(Decoded->Text);
-    S.Encoding = Decoded->Encoding;
+  std::vector<std::string> lines;
+  if (decoded) {
+    lines = rt::SplitLines(decoded->Text);
+    s.Encoding = decoded->Encoding;
   }
-  bool Blank = true;
-  for (const auto& Line : Lines) {
-    Blank = Blank && rt::Trim(Line).empty();
+  bool blank = true;
+  for (const auto& line : lines) {
+    blank = blank && rt::Trim(line).empty();
   }
-  if (Decoded && !Blank && !rt::IsHeader(Lines[0])) {
-    Why = "line 1 is neither \"" + std::string(rt::kHeader) + "\" nor \"" +
+  if (decoded && !blank && !rt::IsHeader(lines[0])) {
+    why = "line 1 is neither \"" + std::string(rt::kHeader) + "\" nor \"" +
           std::string(rt::kHeader4) + "\"";
   }
-  if (!Why.empty()) {
+  if (!why.empty()) {
     // Never overwrite a file that cannot be understood: the user's other keys may be in it.
-    S.OpenError = "Cannot read the settings file '" + S.FileName + "': " + Why;
-    S.Reset();
+    s.OpenError = "Cannot read the settings file '" + s.FileName + "': " + why;
+    s.Reset();
     if (ACanCreate) {
-      throw TRegistryError(S.OpenError);
+      throw TRegistryError(s.OpenError);
     }
     return false;
   }
 
-  bool KeyFound = false;
-  if (Blank) {
-    S.OtherLines = {std::string(rt::kHeader), ""};
+  bool keyFound = false;
+  if (blank) {
+    s.OtherLines = {std::string(rt::kHeader), ""};
   } else {
-    S.Parse(Lines, KeyFound);
+    s.Parse(lines, keyFound);
   }
-  if (!KeyFound) {
+  if (!keyFound) {
     if (!ACanCreate) {
-      S.Reset();
+      s.Reset();
       return false;
     }
-    if (!S.OtherLines.back().empty()) {
-      S.OtherLines.emplace_back();
+    if (!s.OtherLines.back().empty()) {
+      s.OtherLines.emplace_back();
     }
-    S.KeyPos = S.OtherLines.size();
-    const std::string Error = "Failed to create key '" + std::string(kSettingsKey) + "'";
-    std::error_code Ec;
-    const auto Folder = std::filesystem::path(S.FileName).parent_path();
-    if (!Folder.empty()) {
-      std::filesystem::create_directories(Folder, Ec);
+    s.KeyPos = s.OtherLines.size();
+    const std::string error = "Failed to create key '" + std::string(kSettingsKey) + "'";
+    std::error_code ec;
+    const auto folder = std::filesystem::path(s.FileName).parent_path();
+    if (!folder.empty()) {
+      std::filesystem::create_directories(folder, ec);
     }
-    if (Ec) {
-      S.Reset();
-      throw TRegistryError(Error);
+    if (ec) {
+      s.Reset();
+      throw TRegistryError(error);
     }
-    S.Changed(Error);
+    s.Changed(error);
   }
-  S.Open = true;
+  s.Open = true;
   return true;
 }
 
 void TRegistryStore::CloseKey() {
-  TImpl& S = *fImpl;
-  if (S.Open && S.Dirty) {
+  TImpl& s = *fImpl;
+  if (s.Open && s.Dirty) {
     try {
-      S.Commit();
+      s.Commit();
     } catch (...) {
-      S.Reset();
+      s.Reset();
       throw;
     }
   }
-  S.Reset();
+  s.Reset();
 }
 
 void TRegistryStore::DiscardKey() noexcept {
@@ -336,60 +336,60 @@ bool TRegistryStore::ValueExists(const std::string& AName) const {
 
 // The data of a value, its continuation lines joined; an open end is the end of the data.
 std::string TRegistryStore::TImpl::RightHandSide(const TValue& AValue) {
-  const std::vector<std::string>& Lines = AValue.Lines;
-  std::string_view First;
-  rt::ParseValueName(rt::Trim(Lines[0]), First);
-  std::string Data(First);
-  for (std::size_t I = 1; I < Lines.size(); ++I) {
-    if (Data.ends_with('\\')) {
-      Data.pop_back();
+  const std::vector<std::string>& lines = AValue.Lines;
+  std::string_view first;
+  rt::ParseValueName(rt::Trim(lines[0]), first);
+  std::string data(first);
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    if (data.ends_with('\\')) {
+      data.pop_back();
     }
-    Data.append(rt::Trim(Lines[I]));
+    data.append(rt::Trim(lines[i]));
   }
-  if (AValue.OpenEnded && Data.ends_with('\\')) {
-    Data.pop_back();
+  if (AValue.OpenEnded && data.ends_with('\\')) {
+    data.pop_back();
   }
-  return Data;
+  return data;
 }
 
 std::int32_t TRegistryStore::ReadInteger(const std::string& AName) const {
-  const TImpl::TValue* Value = fImpl->Find(AName);
-  if (Value == nullptr) {
+  const TImpl::TValue* value = fImpl->Find(AName);
+  if (value == nullptr) {
     throw TRegistryError("Failed to get data for '" + AName + "'");
   }
-  const auto Data = rt::ParseDword(TImpl::RightHandSide(*Value));
-  if (!Data) {
+  const auto data = rt::ParseDword(TImpl::RightHandSide(*value));
+  if (!data) {
     throw TRegistryError("Invalid data type for '" + AName + "'");
   }
-  return static_cast<std::int32_t>(*Data);
+  return static_cast<std::int32_t>(*data);
 }
 
 std::string TRegistryStore::ReadString(const std::string& AName) const {
-  const TImpl::TValue* Value = fImpl->Find(AName);
-  if (Value == nullptr) {
+  const TImpl::TValue* value = fImpl->Find(AName);
+  if (value == nullptr) {
     throw TRegistryError("Failed to get data for '" + AName + "'");
   }
-  auto Data = rt::ParseString(TImpl::RightHandSide(*Value));
-  if (!Data) {
+  auto data = rt::ParseString(TImpl::RightHandSide(*value));
+  if (!data) {
     throw TRegistryError("Invalid data type for '" + AName + "'");
   }
-  return std::move(*Data);
+  return std::move(*data);
 }
 
 void TRegistryStore::TImpl::Write(const std::string& AName, const std::string& ARightHandSide) {
-  std::string ErrorText = "Failed to set data for '" + AName + "'";
+  std::string errorText = "Failed to set data for '" + AName + "'";
   if (!Open) {
-    throw TRegistryError(ErrorText);
+    throw TRegistryError(errorText);
   }
-  std::string Line = rt::QuoteName(AName) + "=" + ARightHandSide;
+  std::string line = rt::QuoteName(AName) + "=" + ARightHandSide;
   const auto [It, Inserted] = Index.try_emplace(LowerCase(AName), Values.size());
   if (Inserted) {
-    Values.push_back(TValue{AName, true, false, {std::move(Line)}});
+    Values.push_back(TValue{AName, true, false, {std::move(line)}});
   } else {
-    Values[It->second].Lines = {std::move(Line)};
+    Values[It->second].Lines = {std::move(line)};
     Values[It->second].OpenEnded = false;
   }
-  Changed(std::move(ErrorText));
+  Changed(std::move(errorText));
 }
 
 void TRegistryStore::WriteInteger(const std::string& AName, std::int32_t AValue) {
@@ -401,19 +401,19 @@ void TRegistryStore::WriteString(const std::string& AName, const std::string& AV
 }
 
 bool TRegistryStore::DeleteValue(const std::string& AName) {
-  TImpl& S = *fImpl;
-  if (!S.Open) {
+  TImpl& s = *fImpl;
+  if (!s.Open) {
     return false;
   }
-  const auto It = S.Index.find(LowerCase(AName));
-  if (It == S.Index.end()) {
+  const auto it = s.Index.find(LowerCase(AName));
+  if (it == s.Index.end()) {
     return false;
   }
-  TImpl::TValue& Value = S.Values[It->second];
-  Value.Deleted = true;
-  Value.Lines.clear();
-  S.Index.erase(It);
-  S.Changed("Failed to delete value '" + AName + "'");
+  TImpl::TValue& value = s.Values[it->second];
+  value.Deleted = true;
+  value.Lines.clear();
+  s.Index.erase(it);
+  s.Changed("Failed to delete value '" + AName + "'");
   return true;
 }
 

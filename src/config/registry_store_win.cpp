@@ -26,25 +26,25 @@ constexpr const char* kCurrentUserPrefix = "HKEY_CURRENT_USER\\";
 
 // The key's path below HKEY_CURRENT_USER.
 std::wstring SubKeyOf(const std::string& AKeyPath) {
-  std::string Path = AKeyPath;
-  if (Path.rfind(kCurrentUserPrefix, 0) == 0) {
-    Path.erase(0, std::string(kCurrentUserPrefix).size());
+  std::string path = AKeyPath;
+  if (path.rfind(kCurrentUserPrefix, 0) == 0) {
+    path.erase(0, std::string(kCurrentUserPrefix).size());
   }
-  while (!Path.empty() && Path.front() == '\\') {
-    Path.erase(0, 1);
+  while (!path.empty() && path.front() == '\\') {
+    path.erase(0, 1);
   }
-  while (!Path.empty() && Path.back() == '\\') {
-    Path.pop_back();
+  while (!path.empty() && path.back() == '\\') {
+    path.pop_back();
   }
-  return Utf8ToWide(Path);
+  return Utf8ToWide(path);
 }
 
 // Value names are compared without regard to case, as the registry does (ASCII letters; the
 // program's own names are ASCII).
 bool SameName(const std::string& A, const std::string& B) {
   return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
-           auto Lower = [](char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C + 32) : C; };
-           return Lower(X) == Lower(Y);
+           auto lower = [](char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C + 32) : C; };
+           return lower(X) == lower(Y);
          });
 }
 
@@ -75,20 +75,20 @@ class TKey {
 
 // The stored value, or nullopt when the value (or the key) is missing or unreadable.
 std::optional<TRawValue> QueryValue(HKEY AKey, const std::string& AName) {
-  const std::wstring Name = Utf8ToWide(AName);
-  TRawValue Value;
-  for (int Attempt = 0; Attempt < 4; ++Attempt) {
-    DWORD Size = static_cast<DWORD>(Value.Data.size());
-    const LONG Result = ::RegQueryValueExW(AKey, Name.c_str(), nullptr, &Value.Type,
-                                           Value.Data.empty() ? nullptr : Value.Data.data(), &Size);
-    if (Result == ERROR_SUCCESS && (!Value.Data.empty() || Size == 0)) {
-      Value.Data.resize(Size);
-      return Value;
+  const std::wstring name = Utf8ToWide(AName);
+  TRawValue value;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    DWORD size = static_cast<DWORD>(value.Data.size());
+    const LONG result = ::RegQueryValueExW(AKey, name.c_str(), nullptr, &value.Type,
+                                           value.Data.empty() ? nullptr : value.Data.data(), &size);
+    if (result == ERROR_SUCCESS && (!value.Data.empty() || size == 0)) {
+      value.Data.resize(size);
+      return value;
     }
-    if (Result != ERROR_SUCCESS && Result != ERROR_MORE_DATA) {
+    if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) {
       return std::nullopt;
     }
-    Value.Data.resize(Size + sizeof(wchar_t));  // a writer may be growing the value
+    value.Data.resize(size + sizeof(wchar_t));  // a writer may be growing the value
   }
   return std::nullopt;
 }
@@ -99,24 +99,24 @@ bool SetValue(HKEY AKey, const std::string& AName, const TRawValue& AValue) {
 }
 
 bool DeleteValueOf(HKEY AKey, const std::string& AName) {
-  const LONG Result = ::RegDeleteValueW(AKey, Utf8ToWide(AName).c_str());
-  return Result == ERROR_SUCCESS || Result == ERROR_FILE_NOT_FOUND;
+  const LONG result = ::RegDeleteValueW(AKey, Utf8ToWide(AName).c_str());
+  return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
 }
 
 TRawValue DwordValue(std::int32_t ANumber) {
-  TRawValue Value{REG_DWORD, std::vector<unsigned char>(sizeof(DWORD))};
-  const auto Number = static_cast<std::uint32_t>(ANumber);
-  for (std::size_t I = 0; I < 4; ++I) {
-    Value.Data[I] = static_cast<unsigned char>(Number >> (8 * I));
+  TRawValue value{REG_DWORD, std::vector<unsigned char>(sizeof(DWORD))};
+  const auto number = static_cast<std::uint32_t>(ANumber);
+  for (std::size_t i = 0; i < 4; ++i) {
+    value.Data[i] = static_cast<unsigned char>(number >> (8 * i));
   }
-  return Value;
+  return value;
 }
 
 TRawValue StringValue(const std::string& AText) {
-  const std::wstring Text = Utf8ToWide(AText);
-  TRawValue Value{REG_SZ, std::vector<unsigned char>((Text.size() + 1) * sizeof(wchar_t))};
-  std::memcpy(Value.Data.data(), Text.c_str(), Value.Data.size());
-  return Value;
+  const std::wstring text = Utf8ToWide(AText);
+  TRawValue value{REG_SZ, std::vector<unsigned char>((text.size() + 1) * sizeof(wchar_t))};
+  std::memcpy(value.Data.data(), text.c_str(), value.Data.size());
+  return value;
 }
 
 }  // namespace
@@ -142,24 +142,24 @@ struct TRegistryStore::TImpl {
 
   // The value as this open key sees it: the last change made to it, else the registry's.
   std::optional<TRawValue> Current(const std::string& AName) const {
-    for (auto It = Changes.rbegin(); It != Changes.rend(); ++It) {
-      if (SameName(It->Name, AName)) {
-        return It->Value;
+    for (auto it = Changes.rbegin(); it != Changes.rend(); ++it) {
+      if (SameName(it->Name, AName)) {
+        return it->Value;
       }
     }
     if (KeyIsNew) {
       return std::nullopt;
     }
-    TKey Key(KeyPath, KEY_QUERY_VALUE);
-    return Key ? QueryValue(Key.Get(), AName) : std::nullopt;
+    TKey key(KeyPath, KEY_QUERY_VALUE);
+    return key ? QueryValue(key.Get(), AName) : std::nullopt;
   }
 
   TRawValue Read(const std::string& AName) const {
-    std::optional<TRawValue> Value = Open ? Current(AName) : std::nullopt;
-    if (!Value) {
+    std::optional<TRawValue> value = Open ? Current(AName) : std::nullopt;
+    if (!value) {
       throw TRegistryError("Failed to get data for '" + AName + "'");
     }
-    return std::move(*Value);
+    return std::move(*value);
   }
 
   void Change(const std::string& AName, std::optional<TRawValue> AValue) {
@@ -173,9 +173,9 @@ struct TRegistryStore::TImpl {
     if (Changes.empty()) {
       return "Failed to create key '" + KeyPath + "'";
     }
-    const TChange& First = Changes.front();
-    return First.Value ? "Failed to set data for '" + First.Name + "'"
-                       : "Failed to delete value '" + First.Name + "'";
+    const TChange& first = Changes.front();
+    return first.Value ? "Failed to set data for '" + first.Name + "'"
+                       : "Failed to delete value '" + first.Name + "'";
   }
 
   void Commit();
@@ -185,39 +185,39 @@ void TRegistryStore::TImpl::Commit() {
   if (!KeyIsNew && Changes.empty()) {
     return;
   }
-  TRegKey Owned;
-  DWORD Disposition = 0;
+  TRegKey owned;
+  DWORD disposition = 0;
   if (::RegCreateKeyExW(HKEY_CURRENT_USER, SubKeyOf(KeyPath).c_str(), 0, nullptr,
                         REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
-                        Owned.Receive(), &Disposition) != ERROR_SUCCESS) {
-    Owned.Release();  // nothing was opened
+                        owned.Receive(), &disposition) != ERROR_SUCCESS) {
+    owned.Release();  // nothing was opened
     throw TRegistryError(FirstChangeError());
   }
-  const HKEY Key = Owned.Get();
-  const bool Created = Disposition == REG_CREATED_NEW_KEY;
+  const HKEY key = owned.Get();
+  const bool created = disposition == REG_CREATED_NEW_KEY;
   // Each applied change with the value's state before it, to put back on failure.
-  std::vector<std::pair<std::string, std::optional<TRawValue>>> Before;
-  bool Ok = true;
-  for (const TChange& C : Changes) {
-    Before.emplace_back(C.Name, QueryValue(Key, C.Name));
-    Ok = C.Value ? SetValue(Key, C.Name, *C.Value) : DeleteValueOf(Key, C.Name);
-    if (!Ok) {
-      Before.pop_back();
+  std::vector<std::pair<std::string, std::optional<TRawValue>>> before;
+  bool ok = true;
+  for (const TChange& c : Changes) {
+    before.emplace_back(c.Name, QueryValue(key, c.Name));
+    ok = c.Value ? SetValue(key, c.Name, *c.Value) : DeleteValueOf(key, c.Name);
+    if (!ok) {
+      before.pop_back();
       break;
     }
   }
-  if (!Ok) {
-    for (auto It = Before.rbegin(); It != Before.rend(); ++It) {
-      if (It->second) {
-        SetValue(Key, It->first, *It->second);
+  if (!ok) {
+    for (auto it = before.rbegin(); it != before.rend(); ++it) {
+      if (it->second) {
+        SetValue(key, it->first, *it->second);
       } else {
-        DeleteValueOf(Key, It->first);
+        DeleteValueOf(key, it->first);
       }
     }
   }
-  Owned.Reset();
-  if (!Ok) {
-    if (Created) {
+  owned.Reset();
+  if (!ok) {
+    if (created) {
       ::RegDeleteKeyW(HKEY_CURRENT_USER, SubKeyOf(KeyPath).c_str());
     }
     throw TRegistryError(FirstChangeError());
@@ -243,43 +243,43 @@ const std::string& TRegistryStore::OpenError() const {
 }
 
 bool TRegistryStore::OpenKey(bool ACanCreate) {
-  TImpl& Impl = *fImpl;
-  Impl.Drop();
-  Impl.OpenError.clear();
-  const TKey Key(Impl.KeyPath, KEY_QUERY_VALUE | KEY_SET_VALUE);
-  if (Key) {
-    Impl.Open = true;
+  TImpl& impl = *fImpl;
+  impl.Drop();
+  impl.OpenError.clear();
+  const TKey key(impl.KeyPath, KEY_QUERY_VALUE | KEY_SET_VALUE);
+  if (key) {
+    impl.Open = true;
     return true;
   }
-  if (Key.Result() != ERROR_FILE_NOT_FOUND && Key.Result() != ERROR_PATH_NOT_FOUND) {
+  if (key.Result() != ERROR_FILE_NOT_FOUND && key.Result() != ERROR_PATH_NOT_FOUND) {
     // There is a key, but not for us (access denied): say so, and never write over it.
-    Impl.OpenError = "cannot open the registry key " + Impl.KeyPath + ": " +
-                     WindowsErrorText(static_cast<unsigned long>(Key.Result()));
+    impl.OpenError = "cannot open the registry key " + impl.KeyPath + ": " +
+                     WindowsErrorText(static_cast<unsigned long>(key.Result()));
     if (ACanCreate) {
-      throw TRegistryError(Impl.OpenError);
+      throw TRegistryError(impl.OpenError);
     }
     return false;
   }
   if (!ACanCreate) {
     return false;
   }
-  Impl.Open = true;
-  Impl.KeyIsNew = true;
+  impl.Open = true;
+  impl.KeyIsNew = true;
   return true;
 }
 
 void TRegistryStore::CloseKey() {
-  TImpl& Impl = *fImpl;
-  if (!Impl.Open) {
+  TImpl& impl = *fImpl;
+  if (!impl.Open) {
     return;
   }
   try {
-    Impl.Commit();
+    impl.Commit();
   } catch (...) {
-    Impl.Drop();
+    impl.Drop();
     throw;
   }
-  Impl.Drop();
+  impl.Drop();
 }
 
 void TRegistryStore::DiscardKey() noexcept {
@@ -291,29 +291,29 @@ bool TRegistryStore::ValueExists(const std::string& AName) const {
 }
 
 std::int32_t TRegistryStore::ReadInteger(const std::string& AName) const {
-  const TRawValue Value = fImpl->Read(AName);
-  if (Value.Type != REG_DWORD || Value.Data.size() != sizeof(DWORD)) {
+  const TRawValue value = fImpl->Read(AName);
+  if (value.Type != REG_DWORD || value.Data.size() != sizeof(DWORD)) {
     throw TRegistryError("Invalid data type for '" + AName + "'");
   }
-  std::uint32_t Number = 0;
-  for (int I = 3; I >= 0; --I) {
-    Number = (Number << 8) | Value.Data[static_cast<std::size_t>(I)];
+  std::uint32_t number = 0;
+  for (int i = 3; i >= 0; --i) {
+    number = (number << 8) | value.Data[static_cast<std::size_t>(i)];
   }
-  return static_cast<std::int32_t>(Number);
+  return static_cast<std::int32_t>(number);
 }
 
 std::string TRegistryStore::ReadString(const std::string& AName) const {
-  const TRawValue Value = fImpl->Read(AName);
-  if (Value.Type != REG_SZ && Value.Type != REG_EXPAND_SZ) {
+  const TRawValue value = fImpl->Read(AName);
+  if (value.Type != REG_SZ && value.Type != REG_EXPAND_SZ) {
     throw TRegistryError("Invalid data type for '" + AName + "'");
   }
-  std::wstring Text(Value.Data.size() / sizeof(wchar_t), L'\0');
-  std::memcpy(Text.data(), Value.Data.data(), Text.size() * sizeof(wchar_t));
+  std::wstring text(value.Data.size() / sizeof(wchar_t), L'\0');
+  std::memcpy(text.data(), value.Data.data(), text.size() * sizeof(wchar_t));
   // Stored with a terminator as a rule, but not always.
-  if (const std::size_t Zero = Text.find(L'\0'); Zero != std::wstring::npos) {
-    Text.resize(Zero);
+  if (const std::size_t zero = text.find(L'\0'); zero != std::wstring::npos) {
+    text.resize(zero);
   }
-  return WideToUtf8(Text);
+  return WideToUtf8(text);
 }
 
 void TRegistryStore::WriteInteger(const std::string& AName, std::int32_t AValue) {

@@ -53,18 +53,18 @@ void LoadSettings(TRegistryStore& AStore, TStoredSettings& AValues) {
   if (!AStore.OpenKey(false)) {
     return;
   }
-  TKeyCloser Closer(AStore);
+  TKeyCloser closer(AStore);
 
   AValues.Top = ReadPosition(AStore, kTop);
   AValues.Left = ReadPosition(AStore, kLeft);
   if (AStore.ValueExists(kEthernetAdapterID)) {
     AValues.EthernetAdapterID = AStore.ReadString(kEthernetAdapterID);
   }
-  for (int I = 0; I < kMaxStoredStaticEntries && AStore.ValueExists(StaticListName(I)); ++I) {
-    AValues.StaticList.push_back(AStore.ReadString(StaticListName(I)));
+  for (int i = 0; i < kMaxStoredStaticEntries && AStore.ValueExists(StaticListName(i)); ++i) {
+    AValues.StaticList.push_back(AStore.ReadString(StaticListName(i)));
   }
   AValues.StaticListTruncated = AStore.ValueExists(StaticListName(kMaxStoredStaticEntries));
-  Closer.Close();
+  closer.Close();
 }
 
 void SaveSettings(TRegistryStore& AStore, const TStoredSettings& AValues) {
@@ -74,7 +74,7 @@ void SaveSettings(TRegistryStore& AStore, const TStoredSettings& AValues) {
     // Without a key the first value is the one that cannot be set.
     throw TRegistryError("Failed to set data for '" + std::string(kEthernetAdapterID) + "'");
   }
-  TKeyCloser Closer(AStore);
+  TKeyCloser closer(AStore);
 
   AStore.WriteString(kEthernetAdapterID, AValues.EthernetAdapterID.value_or(""));
   if (AValues.Top) {
@@ -86,13 +86,13 @@ void SaveSettings(TRegistryStore& AStore, const TStoredSettings& AValues) {
 
   // Only the unbroken run from 0 is ours to remove; a value behind a gap is left alone, and so
   // is every value past the bound, which loading never takes in.
-  for (int I = 0; I < kMaxStoredStaticEntries && AStore.DeleteValue(StaticListName(I)); ++I) {
+  for (int i = 0; i < kMaxStoredStaticEntries && AStore.DeleteValue(StaticListName(i)); ++i) {
   }
-  const int Count = static_cast<int>(AValues.StaticList.size());
-  for (int I = 0; I < Count && I < kMaxStoredStaticEntries; ++I) {
-    AStore.WriteString(StaticListName(I), AValues.StaticList[static_cast<std::size_t>(I)]);
+  const int count = static_cast<int>(AValues.StaticList.size());
+  for (int i = 0; i < count && i < kMaxStoredStaticEntries; ++i) {
+    AStore.WriteString(StaticListName(i), AValues.StaticList[static_cast<std::size_t>(i)]);
   }
-  Closer.Close();
+  closer.Close();
 }
 
 }  // namespace kelvo

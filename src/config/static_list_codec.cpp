@@ -8,14 +8,14 @@ namespace {
 
 // Bytes of UTF-8 text above 127 must not count as control characters.
 bool IsBlankOrControl(char AChar) {
-  const auto C = static_cast<unsigned char>(AChar);
-  return C >= 1 && C <= 32;
+  const auto c = static_cast<unsigned char>(AChar);
+  return c >= 1 && c <= 32;
 }
 
 bool NeedsQuotes(const std::string& AField) {
-  for (const char Ch : AField) {
-    const auto C = static_cast<unsigned char>(Ch);
-    if ((C >= 1 && C <= 32) || Ch == ',' || Ch == '"') {
+  for (const char ch : AField) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c >= 1 && c <= 32) || ch == ',' || ch == '"') {
       return true;
     }
   }
@@ -28,79 +28,79 @@ std::string QuoteStaticListField(const std::string& AField) {
   if (!NeedsQuotes(AField)) {
     return AField;
   }
-  std::string Result;
-  Result.reserve(AField.size() + 4);
-  Result.push_back('"');
-  for (const char Ch : AField) {
-    if (Ch == '"') {
-      Result.push_back('"');
+  std::string result;
+  result.reserve(AField.size() + 4);
+  result.push_back('"');
+  for (const char ch : AField) {
+    if (ch == '"') {
+      result.push_back('"');
     }
-    Result.push_back(Ch);
+    result.push_back(ch);
   }
-  Result.push_back('"');
-  return Result;
+  result.push_back('"');
+  return result;
 }
 
 std::string EncodeStaticListItem(std::int32_t ANAD, const std::string& AHost, std::uint16_t APort) {
-  std::string Result = std::to_string(ANAD);
-  Result.push_back(',');
-  Result.append(QuoteStaticListField(AHost));
-  Result.push_back(',');
-  Result.append(std::to_string(APort));
-  return Result;
+  std::string result = std::to_string(ANAD);
+  result.push_back(',');
+  result.append(QuoteStaticListField(AHost));
+  result.push_back(',');
+  result.append(std::to_string(APort));
+  return result;
 }
 
 std::vector<std::string> SplitStaticListFields(std::string_view AText) {
   // A stored text ends at a NUL, as a registry string does.
-  if (const auto Nul = AText.find('\0'); Nul != std::string_view::npos) {
-    AText = AText.substr(0, Nul);
+  if (const auto nul = AText.find('\0'); nul != std::string_view::npos) {
+    AText = AText.substr(0, nul);
   }
-  std::vector<std::string> Fields;
+  std::vector<std::string> fields;
   std::size_t P = 0;
   const std::size_t End = AText.size();
-  auto SkipBlanks = [&] {
+  auto skipBlanks = [&] {
     while (P < End && IsBlankOrControl(AText[P])) {
       ++P;
     }
   };
 
-  SkipBlanks();
+  skipBlanks();
   while (P < End) {
-    std::string Field;
+    std::string field;
     if (AText[P] == '"') {
       ++P;
       while (P < End) {
         if (AText[P] == '"') {
           if (P + 1 < End && AText[P + 1] == '"') {
-            Field.push_back('"');
+            field.push_back('"');
             P += 2;
             continue;
           }
           ++P;  // the closing quote
           break;
         }
-        Field.push_back(AText[P++]);
+        field.push_back(AText[P++]);
       }
     } else {
-      const std::size_t Start = P;
+      const std::size_t start = P;
       while (P < End && !IsBlankOrControl(AText[P]) && AText[P] != ',') {
         ++P;
       }
-      Field.assign(AText.substr(Start, P - Start));
+      field.assign(AText.substr(start, P - start));
     }
-    Fields.push_back(std::move(Field));
+    fields.push_back(std::move(field));
 
-    SkipBlanks();
+    skipBlanks();
     if (P < End && AText[P] == ',') {
       // Only a comma that ends the text makes an empty last field; "a, " has none.
       if (P + 1 == End) {
-        Fields.emplace_back();
+        fields.emplace_back();
       }
       ++P;
-      SkipBlanks();
+      skipBlanks();
     }
   }
-  return Fields;
+  return fields;
 }
 
 std::optional<std::int32_t> ParseInt32(std::string_view AText) {
@@ -113,12 +113,12 @@ std::optional<std::int32_t> ParseInt32(std::string_view AText) {
   if (AText.empty()) {
     return std::nullopt;
   }
-  std::int32_t Value = 0;
-  const auto Res = std::from_chars(AText.data(), AText.data() + AText.size(), Value);
-  if (Res.ec != std::errc{} || Res.ptr != AText.data() + AText.size()) {
+  std::int32_t value = 0;
+  const auto res = std::from_chars(AText.data(), AText.data() + AText.size(), value);
+  if (res.ec != std::errc{} || res.ptr != AText.data() + AText.size()) {
     return std::nullopt;
   }
-  return Value;
+  return value;
 }
 
 }  // namespace kelvo

@@ -47,10 +47,10 @@ bool WriteLine(const std::string& AFileName, const std::string& ALine, bool ARep
                std::uint64_t ALimit) {
   // O_APPEND in every case: a file that was just emptied is appended to at offset 0. A link
   // is not followed and a pipe does not make the open wait for a reader.
-  TFd File(::open(AFileName.c_str(),
+  TFd file(::open(AFileName.c_str(),
                   O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
                   0600));
-  if (File.Get() < 0) {
+  if (file.Get() < 0) {
     if (errno == ELOOP) {
       throw TLogError("Cannot open the log file '" + AFileName + "': it is a symbolic link");
     }
@@ -58,50 +58,50 @@ bool WriteLine(const std::string& AFileName, const std::string& ALine, bool ARep
   }
   // Another writer holding the file makes this line fail rather than interleave with it;
   // readers take no lock and are never kept out.
-  if (::flock(File.Get(), LOCK_EX | LOCK_NB) != 0) {
+  if (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
     ThrowIo("Cannot lock the log file", AFileName, errno);
   }
-  struct stat Info {};
-  if (::fstat(File.Get(), &Info) != 0) {
+  struct stat info {};
+  if (::fstat(file.Get(), &info) != 0) {
     ThrowIo("Cannot open the log file", AFileName, errno);
   }
-  if (const char* Why = Refusal(Info)) {
-    throw TLogError("Cannot open the log file '" + AFileName + "': " + Why);
+  if (const char* why = Refusal(info)) {
+    throw TLogError("Cannot open the log file '" + AFileName + "': " + why);
   }
   // Emptied only after the lock is held, so a line of another writer is never cut off. A log
   // left readable by an earlier version becomes this user's alone when it is replaced.
   if (AReplace) {
-    if (::ftruncate(File.Get(), 0) != 0) {
+    if (::ftruncate(file.Get(), 0) != 0) {
       ThrowIo("Cannot replace the log file", AFileName, errno);
     }
-    if ((Info.st_mode & 07777) != 0600 && ::fchmod(File.Get(), 0600) != 0) {
+    if ((info.st_mode & 07777) != 0600 && ::fchmod(file.Get(), 0600) != 0) {
       ThrowIo("Cannot replace the log file", AFileName, errno);
     }
-    Info.st_size = 0;
+    info.st_size = 0;
   }
 
-  std::string Line;
-  Line.reserve(ALine.size() + 2);
-  Line.append(ALine).append("\r\n");
-  if (static_cast<std::uint64_t>(Info.st_size) + Line.size() > ALimit) {
+  std::string line;
+  line.reserve(ALine.size() + 2);
+  line.append(ALine).append("\r\n");
+  if (static_cast<std::uint64_t>(info.st_size) + line.size() > ALimit) {
     return false;
   }
-  const char* P = Line.data();
-  std::size_t Left = Line.size();
-  while (Left > 0) {
-    const ssize_t N = ::write(File.Get(), P, Left);
-    if (N < 0) {
+  const char* p = line.data();
+  std::size_t left = line.size();
+  while (left > 0) {
+    const ssize_t n = ::write(file.Get(), p, left);
+    if (n < 0) {
       if (errno == EINTR) {
         continue;
       }
       ThrowIo("Cannot write the log file", AFileName, errno);
     }
-    P += N;
-    Left -= static_cast<std::size_t>(N);
+    p += n;
+    left -= static_cast<std::size_t>(n);
   }
   // Closing releases the lock too.
-  if (const int Err = File.Close(); Err != 0) {
-    ThrowIo("Cannot close the log file", AFileName, Err);
+  if (const int err = file.Close(); err != 0) {
+    ThrowIo("Cannot close the log file", AFileName, err);
   }
   return true;
 }

@@ -29,55 +29,55 @@ bool WriteLine(const std::string& AFileName, const std::string& ALine, bool ARep
   // or a junction planted at the log's place): what was opened is checked before a byte of it
   // changes.
   // Closed on every path out, so a failing line never leaves the file open.
-  THandle File(::CreateFileW(Utf8ToWide(AFileName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+  THandle file(::CreateFileW(Utf8ToWide(AFileName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                              nullptr));
-  if (!File) {
+  if (!file) {
     ThrowIo("Cannot open the log file", AFileName, ::GetLastError());
   }
-  BY_HANDLE_FILE_INFORMATION Info{};
-  if (::GetFileType(File.Get()) != FILE_TYPE_DISK) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileType(file.Get()) != FILE_TYPE_DISK) {
     throw TLogError("Cannot open the log file '" + AFileName + "': not a regular file");
   }
-  if (!::GetFileInformationByHandle(File.Get(), &Info)) {
+  if (!::GetFileInformationByHandle(file.Get(), &info)) {
     ThrowIo("Cannot open the log file", AFileName, ::GetLastError());
   }
-  if ((Info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     throw TLogError("Cannot open the log file '" + AFileName + "': it is a link");
   }
-  if ((Info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     throw TLogError("Cannot open the log file '" + AFileName + "': not a regular file");
   }
-  if (Info.nNumberOfLinks > 1) {
+  if (info.nNumberOfLinks > 1) {
     throw TLogError("Cannot open the log file '" + AFileName +
                     "': the file has other names (hard links)");
   }
-  std::uint64_t Size = (static_cast<std::uint64_t>(Info.nFileSizeHigh) << 32) | Info.nFileSizeLow;
+  std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   if (AReplace) {
-    if (::SetFilePointer(File.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-        !::SetEndOfFile(File.Get())) {
+    if (::SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        !::SetEndOfFile(file.Get())) {
       ThrowIo("Cannot replace the log file", AFileName, ::GetLastError());
     }
-    Size = 0;
-  } else if (::SetFilePointer(File.Get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+    size = 0;
+  } else if (::SetFilePointer(file.Get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
              ::GetLastError() != NO_ERROR) {
     ThrowIo("Cannot append to the log file", AFileName, ::GetLastError());
   }
-  const std::string Line = Utf8ToAnsi(ALine) + "\r\n";
-  if (Size + Line.size() > ALimit) {
+  const std::string line = Utf8ToAnsi(ALine) + "\r\n";
+  if (size + line.size() > ALimit) {
     return false;
   }
-  const char* P = Line.data();
-  std::size_t Left = Line.size();
-  while (Left > 0) {
-    DWORD Written = 0;
-    if (!::WriteFile(File.Get(), P, static_cast<DWORD>(Left), &Written, nullptr) || Written == 0) {
+  const char* p = line.data();
+  std::size_t left = line.size();
+  while (left > 0) {
+    DWORD written = 0;
+    if (!::WriteFile(file.Get(), p, static_cast<DWORD>(left), &written, nullptr) || written == 0) {
       ThrowIo("Cannot write the log file", AFileName, ::GetLastError());
     }
-    P += Written;
-    Left -= Written;
+    p += written;
+    left -= written;
   }
-  if (!File.Close()) {
+  if (!file.Close()) {
     ThrowIo("Cannot close the log file", AFileName, ::GetLastError());
   }
   return true;
@@ -85,9 +85,9 @@ bool WriteLine(const std::string& AFileName, const std::string& ALine, bool ARep
 
 void Remove(const std::string& AFileName) {
   if (!::DeleteFileW(Utf8ToWide(AFileName).c_str())) {
-    const DWORD Error = ::GetLastError();
-    if (Error != ERROR_FILE_NOT_FOUND && Error != ERROR_PATH_NOT_FOUND) {
-      ThrowIo("Cannot delete the log file", AFileName, Error);
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+      ThrowIo("Cannot delete the log file", AFileName, error);
     }
   }
 }

@@ -37,59 +37,59 @@ std::chrono::nanoseconds TStopWatch::Elapsed() const {
 std::string FormatLogTimeStamp(std::chrono::system_clock::time_point ATime) {
   using namespace std::chrono;
   // floor, not a cast: times before 1970 must not round the seconds up.
-  const auto Secs = floor<seconds>(ATime);
-  const auto Millis = duration_cast<milliseconds>(ATime - Secs).count();
-  const std::time_t T = system_clock::to_time_t(Secs);
-  std::tm Local{};
-  if (!log_file::ToLocalTime(T, Local)) {
+  const auto secs = floor<seconds>(ATime);
+  const auto millis = duration_cast<milliseconds>(ATime - secs).count();
+  const std::time_t t = system_clock::to_time_t(secs);
+  std::tm local{};
+  if (!log_file::ToLocalTime(t, local)) {
     throw TLogError("Cannot convert the time to local time");
   }
-  char Buf[64];
-  std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", Local.tm_year + 1900,
-                Local.tm_mday, Local.tm_mon + 1, Local.tm_hour, Local.tm_min, Local.tm_sec,
-                static_cast<int>(Millis));
-  return Buf;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", local.tm_year + 1900,
+                local.tm_mday, local.tm_mon + 1, local.tm_hour, local.tm_min, local.tm_sec,
+                static_cast<int>(millis));
+  return buf;
 }
 
 TMyLog::TMyLog() : fLogFile("errors.log"), fStopWatch(true) {}
 
 std::string TMyLog::LogFile() const {
-  const TMutexLock Guard(fLock);
+  const TMutexLock guard(fLock);
   return fLogFile;
 }
 
 void TMyLog::SetLogFile(const std::string& AValue) {
-  const TMutexLock Guard(fLock);
+  const TMutexLock guard(fLock);
   fLogFile = AValue;
 }
 
 bool TMyLog::Append() const {
-  const TMutexLock Guard(fLock);
+  const TMutexLock guard(fLock);
   return fAppend;
 }
 
 void TMyLog::SetAppend(bool AValue) {
-  const TMutexLock Guard(fLock);
+  const TMutexLock guard(fLock);
   fAppend = AValue;
 }
 
 std::uint64_t TMyLog::SizeLimit() const {
-  const TMutexLock Guard(fLock);
+  const TMutexLock guard(fLock);
   return fSizeLimit;
 }
 
 void TMyLog::SetSizeLimit(std::uint64_t AValue) {
-  const TMutexLock Guard(fLock);
+  const TMutexLock guard(fLock);
   fSizeLimit = AValue;
 }
 
 bool TMyLog::LimitReached() const {
-  const TMutexLock Guard(fLock);
+  const TMutexLock guard(fLock);
   return fLimitReached;
 }
 
 void TMyLog::Resume() {
-  const TMutexLock Guard(fLock);
+  const TMutexLock guard(fLock);
   if (fLimitReached) {
     fLimitReached = false;
     fFirstWrite = true;
@@ -97,18 +97,18 @@ void TMyLog::Resume() {
 }
 
 void TMyLog::AddLog(const std::string& AText) {
-  const TMutexLock Guard(fLock);
+  const TMutexLock guard(fLock);
   // The stamp is taken inside the lock so lines from both threads stay in time order.
   WriteLocked(FormatLogTimeStamp(std::chrono::system_clock::now()) + AText);
 }
 
 void TMyLog::WriteToFile(const std::string& AText) {
-  const TMutexLock Guard(fLock);
+  const TMutexLock guard(fLock);
   WriteLocked(AText);
 }
 
 void TMyLog::DeleteFile() {
-  const TMutexLock Guard(fLock);
+  const TMutexLock guard(fLock);
   log_file::Remove(fLogFile);
 }
 
@@ -116,9 +116,9 @@ void TMyLog::WriteLocked(const std::string& AText) {
   if (fLimitReached) {
     return;
   }
-  const bool Written = log_file::WriteLine(fLogFile, AText, fFirstWrite && !fAppend, fSizeLimit);
+  const bool written = log_file::WriteLine(fLogFile, AText, fFirstWrite && !fAppend, fSizeLimit);
   fFirstWrite = false;
-  if (!Written) {
+  if (!written) {
     // The one line past the limit; it may take the file a line beyond it.
     log_file::WriteLine(fLogFile,
                         FormatLogTimeStamp(std::chrono::system_clock::now()) + kDebugLogLimitText,

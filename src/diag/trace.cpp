@@ -9,57 +9,57 @@ namespace {
 constexpr std::size_t kPeerWidth = 21;
 
 void AppendPeer(std::string& AOut, const std::string& AIP, std::uint16_t APort) {
-  const std::size_t Start = AOut.size();
+  const std::size_t start = AOut.size();
   AOut.append(AIP).push_back(':');
-  char Digits[8];
-  const auto Res = std::to_chars(Digits, Digits + sizeof Digits, APort);
-  AOut.append(Digits, Res.ptr);
-  const std::size_t Len = AOut.size() - Start;
-  if (Len < kPeerWidth) {
-    AOut.append(kPeerWidth - Len, ' ');
+  char digits[8];
+  const auto res = std::to_chars(digits, digits + sizeof digits, APort);
+  AOut.append(digits, res.ptr);
+  const std::size_t len = AOut.size() - start;
+  if (len < kPeerWidth) {
+    AOut.append(kPeerWidth - len, ' ');
   }
 }
 
 void AppendHex(std::string& AOut, std::span<const std::uint8_t> ABytes) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  const std::size_t Start = AOut.size();
-  AOut.resize(Start + 2 * ABytes.size());
-  char* P = AOut.data() + Start;
-  for (const std::uint8_t B : ABytes) {
-    *P++ = kDigits[B >> 4];
-    *P++ = kDigits[B & 0x0F];
+  const std::size_t start = AOut.size();
+  AOut.resize(start + 2 * ABytes.size());
+  char* p = AOut.data() + start;
+  for (const std::uint8_t b : ABytes) {
+    *p++ = kDigits[b >> 4];
+    *p++ = kDigits[b & 0x0F];
   }
 }
 
 }  // namespace
 
 std::string IPPortToStr(const std::string& AIP, std::uint16_t APort) {
-  std::string Result;
-  Result.reserve(kPeerWidth + AIP.size());
-  AppendPeer(Result, AIP, APort);
-  return Result;
+  std::string result;
+  result.reserve(kPeerWidth + AIP.size());
+  AppendPeer(result, AIP, APort);
+  return result;
 }
 
 std::string BytesToHex(std::span<const std::uint8_t> ABytes) {
-  std::string Result;
-  AppendHex(Result, ABytes);
-  return Result;
+  std::string result;
+  AppendHex(result, ABytes);
+  return result;
 }
 
 std::string FormatTraceLine(const char* ADirection, const std::string& AIP, std::uint16_t APort,
                             std::span<const std::uint8_t> ABytes) {
-  std::string Result;
-  Result.reserve(2 + 1 + kPeerWidth + AIP.size() + 1 + 2 * ABytes.size());
-  Result.append(ADirection).push_back(' ');
-  const std::size_t PeerStart = Result.size();
-  AppendPeer(Result, AIP, APort);
+  std::string result;
+  result.reserve(2 + 1 + kPeerWidth + AIP.size() + 1 + 2 * ABytes.size());
+  result.append(ADirection).push_back(' ');
+  const std::size_t peerStart = result.size();
+  AppendPeer(result, AIP, APort);
   // The peer column is cut to its width, as "%.21s" would.
-  if (Result.size() - PeerStart > kPeerWidth) {
-    Result.resize(PeerStart + kPeerWidth);
+  if (result.size() - peerStart > kPeerWidth) {
+    result.resize(peerStart + kPeerWidth);
   }
-  Result.push_back(' ');
-  AppendHex(Result, ABytes);
-  return Result;
+  result.push_back(' ');
+  AppendHex(result, ABytes);
+  return result;
 }
 
 }  // namespace kelvo

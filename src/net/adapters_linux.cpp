@@ -29,39 +29,39 @@ namespace {
 constexpr const char* kNoAddress = "0.0.0.0";
 
 std::string DottedText(const in_addr& AAddress) {
-  char Text[INET_ADDRSTRLEN] = {};
-  if (inet_ntop(AF_INET, &AAddress, Text, sizeof Text) == nullptr) {
+  char text[INET_ADDRSTRLEN] = {};
+  if (inet_ntop(AF_INET, &AAddress, text, sizeof text) == nullptr) {
     return kNoAddress;
   }
-  return Text;
+  return text;
 }
 
 std::string DottedText(const sockaddr* AAddress) {
-  sockaddr_in Address{};
-  std::copy_n(reinterpret_cast<const unsigned char*>(AAddress), sizeof Address,
-              reinterpret_cast<unsigned char*>(&Address));
-  return DottedText(Address.sin_addr);
+  sockaddr_in address{};
+  std::copy_n(reinterpret_cast<const unsigned char*>(AAddress), sizeof address,
+              reinterpret_cast<unsigned char*>(&address));
+  return DottedText(address.sin_addr);
 }
 
 bool ParseHex32(const std::string& AText, std::uint32_t& AValue) {
   if (AText.empty() || AText.size() > 8) {
     return false;
   }
-  std::size_t Used = 0;
+  std::size_t used = 0;
   try {
-    AValue = static_cast<std::uint32_t>(std::stoul(AText, &Used, 16));
+    AValue = static_cast<std::uint32_t>(std::stoul(AText, &used, 16));
   } catch (const std::exception&) {
     return false;
   }
-  return Used == AText.size();
+  return used == AText.size();
 }
 
 std::string KindName(const std::string& AName, unsigned AFlags, int AHardwareType) {
   if ((AFlags & IFF_LOOPBACK) != 0 || AHardwareType == ARPHRD_LOOPBACK) {
     return "Loopback";
   }
-  std::error_code Ignored;
-  if (std::filesystem::exists("/sys/class/net/" + AName + "/wireless", Ignored)) {
+  std::error_code ignored;
+  if (std::filesystem::exists("/sys/class/net/" + AName + "/wireless", ignored)) {
     return "Wireless";
   }
   switch (AHardwareType) {
@@ -81,10 +81,10 @@ std::string KindName(const std::string& AName, unsigned AFlags, int AHardwareTyp
 }
 
 std::string ReadRouteTable() {
-  std::ifstream File("/proc/net/route");
-  std::ostringstream Text;
-  Text << File.rdbuf();
-  return Text.str();
+  std::ifstream file("/proc/net/route");
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
 }
 
 struct TEnumerated {
@@ -95,108 +95,108 @@ struct TEnumerated {
 };
 
 std::optional<std::vector<TPlatformAdapter>> EnumerateSystemAdapters() {
-  ifaddrs* List = nullptr;
-  if (getifaddrs(&List) != 0) {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) {
     return std::nullopt;
   }
   // getifaddrs lists each interface several times (link, IPv4, IPv6); the first appearance of a
   // name fixes its place, which follows the kernel's interface order.
-  std::vector<TEnumerated> Found;
-  for (const ifaddrs* Entry = List; Entry != nullptr; Entry = Entry->ifa_next) {
-    if (Entry->ifa_name == nullptr) {
+  std::vector<TEnumerated> found;
+  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+    if (entry->ifa_name == nullptr) {
       continue;
     }
-    const std::string Name = Entry->ifa_name;
-    auto It = std::find_if(Found.begin(), Found.end(),
-                           [&](const TEnumerated& E) { return E.Adapter.AdapterName == Name; });
-    if (It == Found.end()) {
-      Found.push_back({});
-      It = std::prev(Found.end());
-      It->Adapter.AdapterName = Name;
-      It->Flags = Entry->ifa_flags;
+    const std::string name = entry->ifa_name;
+    auto it = std::find_if(found.begin(), found.end(),
+                           [&](const TEnumerated& E) { return E.Adapter.AdapterName == name; });
+    if (it == found.end()) {
+      found.push_back({});
+      it = std::prev(found.end());
+      it->Adapter.AdapterName = name;
+      it->Flags = entry->ifa_flags;
     }
-    if (Entry->ifa_addr == nullptr) {
+    if (entry->ifa_addr == nullptr) {
       continue;
     }
-    if (Entry->ifa_addr->sa_family == AF_PACKET) {
-      sockaddr_ll Link{};
-      std::copy_n(reinterpret_cast<const unsigned char*>(Entry->ifa_addr), sizeof Link,
-                  reinterpret_cast<unsigned char*>(&Link));
-      It->HardwareType = Link.sll_hatype;
-    } else if (Entry->ifa_addr->sa_family == AF_INET && !It->HasAddress) {
-      It->HasAddress = true;
-      It->Adapter.IpAddress = DottedText(Entry->ifa_addr);
-      It->Adapter.IpMask =
-          Entry->ifa_netmask != nullptr ? DottedText(Entry->ifa_netmask) : std::string(kNoAddress);
+    if (entry->ifa_addr->sa_family == AF_PACKET) {
+      sockaddr_ll link{};
+      std::copy_n(reinterpret_cast<const unsigned char*>(entry->ifa_addr), sizeof link,
+                  reinterpret_cast<unsigned char*>(&link));
+      it->HardwareType = link.sll_hatype;
+    } else if (entry->ifa_addr->sa_family == AF_INET && !it->HasAddress) {
+      it->HasAddress = true;
+      it->Adapter.IpAddress = DottedText(entry->ifa_addr);
+      it->Adapter.IpMask =
+          entry->ifa_netmask != nullptr ? DottedText(entry->ifa_netmask) : std::string(kNoAddress);
     }
   }
-  freeifaddrs(List);
+  freeifaddrs(list);
 
-  const std::string Routes = ReadRouteTable();
-  std::vector<TPlatformAdapter> Adapters;
-  Adapters.reserve(Found.size());
-  for (TEnumerated& E : Found) {
-    TPlatformAdapter& A = E.Adapter;
-    if (!E.HasAddress) {
-      A.IpAddress = kNoAddress;
-      A.IpMask = kNoAddress;
+  const std::string routes = ReadRouteTable();
+  std::vector<TPlatformAdapter> adapters;
+  adapters.reserve(found.size());
+  for (TEnumerated& e : found) {
+    TPlatformAdapter& a = e.Adapter;
+    if (!e.HasAddress) {
+      a.IpAddress = kNoAddress;
+      a.IpMask = kNoAddress;
     }
-    A.Description = A.AdapterName + " (" + KindName(A.AdapterName, E.Flags, E.HardwareType) + ")";
-    A.Gateway = FirstDefaultGateway(Routes, A.AdapterName);
-    Adapters.push_back(std::move(A));
+    a.Description = a.AdapterName + " (" + KindName(a.AdapterName, e.Flags, e.HardwareType) + ")";
+    a.Gateway = FirstDefaultGateway(routes, a.AdapterName);
+    adapters.push_back(std::move(a));
   }
-  return Adapters;
+  return adapters;
 }
 
 std::string LocalHostAddress() {
-  char Name[256] = {};
-  if (gethostname(Name, sizeof Name - 1) != 0) {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) {
     throw std::runtime_error("gethostname failed");
   }
-  addrinfo Hints{};
-  Hints.ai_family = AF_INET;
-  Hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* Result = nullptr;
-  const int Status = getaddrinfo(Name, nullptr, &Hints, &Result);
-  if (Status != 0) {
-    throw std::runtime_error(std::string("cannot resolve host name \"") + Name +
-                             "\": " + gai_strerror(Status));
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* result = nullptr;
+  const int status = getaddrinfo(name, nullptr, &hints, &result);
+  if (status != 0) {
+    throw std::runtime_error(std::string("cannot resolve host name \"") + name +
+                             "\": " + gai_strerror(status));
   }
-  std::string Address;
-  for (const addrinfo* Entry = Result; Entry != nullptr; Entry = Entry->ai_next) {
-    if (Entry->ai_family == AF_INET && Entry->ai_addr != nullptr) {
-      Address = DottedText(Entry->ai_addr);
+  std::string address;
+  for (const addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
+      address = DottedText(entry->ai_addr);
       break;
     }
   }
-  freeaddrinfo(Result);
-  return Address;
+  freeaddrinfo(result);
+  return address;
 }
 
 }  // namespace
 
 std::string FirstDefaultGateway(const std::string& ARouteTable, const std::string& AInterface) {
   constexpr std::uint32_t kRouteGateway = 0x0002;  // RTF_GATEWAY
-  std::istringstream Lines(ARouteTable);
-  std::string Line;
-  std::getline(Lines, Line);  // column titles
-  while (std::getline(Lines, Line)) {
-    std::istringstream Fields(Line);
-    std::string Iface, Destination, Gateway, Flags, RefCnt, Use, Metric, Mask;
-    if (!(Fields >> Iface >> Destination >> Gateway >> Flags >> RefCnt >> Use >> Metric >> Mask)) {
+  std::istringstream lines(ARouteTable);
+  std::string line;
+  std::getline(lines, line);  // column titles
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string iface, destination, gateway, flags, refCnt, use, metric, mask;
+    if (!(fields >> iface >> destination >> gateway >> flags >> refCnt >> use >> metric >> mask)) {
       continue;
     }
-    std::uint32_t DestinationValue = 0, GatewayValue = 0, FlagsValue = 0, MaskValue = 0;
-    if (Iface != AInterface || !ParseHex32(Destination, DestinationValue) ||
-        !ParseHex32(Gateway, GatewayValue) || !ParseHex32(Flags, FlagsValue) ||
-        !ParseHex32(Mask, MaskValue)) {
+    std::uint32_t destinationValue = 0, gatewayValue = 0, flagsValue = 0, maskValue = 0;
+    if (iface != AInterface || !ParseHex32(destination, destinationValue) ||
+        !ParseHex32(gateway, gatewayValue) || !ParseHex32(flags, flagsValue) ||
+        !ParseHex32(mask, maskValue)) {
       continue;
     }
-    if (DestinationValue == 0 && MaskValue == 0 && (FlagsValue & kRouteGateway) != 0) {
+    if (destinationValue == 0 && maskValue == 0 && (flagsValue & kRouteGateway) != 0) {
       // The kernel prints the address as the host-order number of its network-order bytes.
-      in_addr Address{};
-      Address.s_addr = GatewayValue;
-      return DottedText(Address);
+      in_addr address{};
+      address.s_addr = gatewayValue;
+      return DottedText(address);
     }
   }
   return kNoAddress;

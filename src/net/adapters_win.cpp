@@ -17,10 +17,10 @@ namespace kelvo {
 namespace windows_adapters {
 
 std::string FixedText(const char* AChars, std::size_t ASize) {
-  const void* Zero = std::memchr(AChars, '\0', ASize);
-  const std::size_t Length =
-      Zero != nullptr ? static_cast<std::size_t>(static_cast<const char*>(Zero) - AChars) : ASize;
-  return std::string(AChars, Length);
+  const void* zero = std::memchr(AChars, '\0', ASize);
+  const std::size_t length =
+      zero != nullptr ? static_cast<std::size_t>(static_cast<const char*>(zero) - AChars) : ASize;
+  return std::string(AChars, length);
 }
 
 namespace {
@@ -36,30 +36,30 @@ std::optional<std::vector<TPlatformAdapter>> Enumerate(TGetAdaptersInfo AGetAdap
   struct alignas(IP_ADAPTER_INFO) TBlock {
     unsigned char Bytes[16];
   };
-  ULONG Size = kFirstBufferSize;
-  auto Allocate = [](ULONG ASize) {
+  ULONG size = kFirstBufferSize;
+  auto allocate = [](ULONG ASize) {
     return std::make_unique<TBlock[]>((ASize + sizeof(TBlock) - 1) / sizeof(TBlock));
   };
-  std::unique_ptr<TBlock[]> Buffer = Allocate(Size);
-  ULONG Result = AGetAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(Buffer.get()), &Size);
-  if (Result == ERROR_BUFFER_OVERFLOW) {
-    Buffer = Allocate(Size);
-    Result = AGetAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(Buffer.get()), &Size);
+  std::unique_ptr<TBlock[]> buffer = allocate(size);
+  ULONG result = AGetAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(buffer.get()), &size);
+  if (result == ERROR_BUFFER_OVERFLOW) {
+    buffer = allocate(size);
+    result = AGetAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(buffer.get()), &size);
   }
-  if (Result != ERROR_SUCCESS) {
+  if (result != ERROR_SUCCESS) {
     return std::nullopt;
   }
-  std::vector<TPlatformAdapter> Adapters;
-  for (const IP_ADAPTER_INFO* Info = reinterpret_cast<const IP_ADAPTER_INFO*>(Buffer.get());
-       Info != nullptr; Info = Info->Next) {
+  std::vector<TPlatformAdapter> adapters;
+  for (const IP_ADAPTER_INFO* info = reinterpret_cast<const IP_ADAPTER_INFO*>(buffer.get());
+       info != nullptr; info = info->Next) {
     // The interface gives ANSI text; the core holds UTF-8.
-    Adapters.push_back({AnsiToUtf8(FixedText(Info->AdapterName)),
-                        AnsiToUtf8(FixedText(Info->Description)),
-                        FixedText(Info->IpAddressList.IpAddress.String),
-                        FixedText(Info->IpAddressList.IpMask.String),
-                        FixedText(Info->GatewayList.IpAddress.String)});
+    adapters.push_back({AnsiToUtf8(FixedText(info->AdapterName)),
+                        AnsiToUtf8(FixedText(info->Description)),
+                        FixedText(info->IpAddressList.IpAddress.String),
+                        FixedText(info->IpAddressList.IpMask.String),
+                        FixedText(info->GatewayList.IpAddress.String)});
   }
-  return Adapters;
+  return adapters;
 }
 
 }  // namespace windows_adapters
@@ -72,36 +72,36 @@ std::optional<std::vector<TPlatformAdapter>> EnumerateSystemAdapters() {
 
 std::string LocalHostAddress() {
   EnsureWinsock();
-  char Name[256] = {};
-  if (gethostname(Name, sizeof Name - 1) != 0) {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) {
     throw std::runtime_error("gethostname failed: " +
                              WindowsErrorText(static_cast<unsigned long>(WSAGetLastError())));
   }
-  ADDRINFOW Hints{};
-  Hints.ai_family = AF_INET;
-  Hints.ai_socktype = SOCK_DGRAM;
-  ADDRINFOW* Result = nullptr;
+  ADDRINFOW hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  ADDRINFOW* result = nullptr;
   // gethostname gives the name in the ANSI code page.
-  const std::wstring WideName = AnsiToWide(Name);
-  const int Status = GetAddrInfoW(WideName.c_str(), nullptr, &Hints, &Result);
-  if (Status != 0) {
-    throw std::runtime_error(std::string("cannot resolve host name \"") + Name +
-                             "\": " + WindowsErrorText(static_cast<unsigned long>(Status)));
+  const std::wstring wideName = AnsiToWide(name);
+  const int status = GetAddrInfoW(wideName.c_str(), nullptr, &hints, &result);
+  if (status != 0) {
+    throw std::runtime_error(std::string("cannot resolve host name \"") + name +
+                             "\": " + WindowsErrorText(static_cast<unsigned long>(status)));
   }
-  std::string Address;
-  for (const ADDRINFOW* Entry = Result; Entry != nullptr; Entry = Entry->ai_next) {
-    if (Entry->ai_family == AF_INET && Entry->ai_addr != nullptr &&
-        Entry->ai_addrlen >= sizeof(sockaddr_in)) {
-      sockaddr_in In{};
-      std::memcpy(&In, Entry->ai_addr, sizeof In);
-      unsigned char Bytes[4];
-      std::memcpy(Bytes, &In.sin_addr, sizeof Bytes);
-      Address = DottedQuad(Bytes);
+  std::string address;
+  for (const ADDRINFOW* entry = result; entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family == AF_INET && entry->ai_addr != nullptr &&
+        entry->ai_addrlen >= sizeof(sockaddr_in)) {
+      sockaddr_in in{};
+      std::memcpy(&in, entry->ai_addr, sizeof in);
+      unsigned char bytes[4];
+      std::memcpy(bytes, &in.sin_addr, sizeof bytes);
+      address = DottedQuad(bytes);
       break;
     }
   }
-  FreeAddrInfoW(Result);
-  return Address;
+  FreeAddrInfoW(result);
+  return address;
 }
 
 }  // namespace

@@ -11,16 +11,16 @@ namespace kelvo {
 namespace {
 
 TAdapterPlatform& CurrentPlatform() {
-  static TAdapterPlatform Platform = SystemAdapterPlatform();
-  return Platform;
+  static TAdapterPlatform platform = SystemAdapterPlatform();
+  return platform;
 }
 
 std::optional<std::vector<TPlatformAdapter>> EnumerateAdapters() {
-  const TAdapterPlatform& Platform = CurrentPlatform();
-  if (!Platform.Enumerate) {
+  const TAdapterPlatform& platform = CurrentPlatform();
+  if (!platform.Enumerate) {
     return std::nullopt;
   }
-  return Platform.Enumerate();
+  return platform.Enumerate();
 }
 
 bool IsDigit(char AChar) {
@@ -34,33 +34,33 @@ TAdapterPlatform SetAdapterPlatform(TAdapterPlatform APlatform) {
 }
 
 std::optional<std::uint32_t> ParseDottedIPv4(std::string_view AText) {
-  std::uint32_t Result = 0;
-  std::size_t Pos = 0;
-  for (int Part = 0; Part < 4; ++Part) {
-    if (Part > 0) {
-      if (Pos >= AText.size() || AText[Pos] != '.') {
+  std::uint32_t result = 0;
+  std::size_t pos = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (pos >= AText.size() || AText[pos] != '.') {
         return std::nullopt;
       }
-      ++Pos;
+      ++pos;
     }
-    const std::size_t Start = Pos;
-    unsigned Value = 0;
-    while (Pos < AText.size() && IsDigit(AText[Pos])) {
-      Value = Value * 10 + static_cast<unsigned>(AText[Pos] - '0');
-      if (Value > 255) {
+    const std::size_t start = pos;
+    unsigned value = 0;
+    while (pos < AText.size() && IsDigit(AText[pos])) {
+      value = value * 10 + static_cast<unsigned>(AText[pos] - '0');
+      if (value > 255) {
         return std::nullopt;  // also keeps long runs of digits from overflowing
       }
-      ++Pos;
+      ++pos;
     }
-    if (Pos == Start) {
+    if (pos == start) {
       return std::nullopt;
     }
-    Result = (Result << 8) | Value;
+    result = (result << 8) | value;
   }
-  if (Pos != AText.size()) {
+  if (pos != AText.size()) {
     return std::nullopt;
   }
-  return Result;
+  return result;
 }
 
 bool IsValidIPAddress(const std::string& AText) {
@@ -70,22 +70,22 @@ bool IsValidIPAddress(const std::string& AText) {
   if (AText.front() == '.') {
     return false;
   }
-  int Dots = 0;
-  int RunLength = 0;
-  int RunValue = 0;
-  for (std::size_t I = 0; I < AText.size(); ++I) {
-    const char C = AText[I];
-    if (C == '.') {
-      if (I + 1 >= AText.size() || !IsDigit(AText[I + 1])) {
+  int dots = 0;
+  int runLength = 0;
+  int runValue = 0;
+  for (std::size_t i = 0; i < AText.size(); ++i) {
+    const char c = AText[i];
+    if (c == '.') {
+      if (i + 1 >= AText.size() || !IsDigit(AText[i + 1])) {
         return false;
       }
-      ++Dots;
-      RunLength = 0;
-      RunValue = 0;
-    } else if (IsDigit(C)) {
-      ++RunLength;
-      RunValue = RunValue * 10 + (C - '0');
-      if (RunLength > 3 || RunValue > 255) {
+      ++dots;
+      runLength = 0;
+      runValue = 0;
+    } else if (IsDigit(c)) {
+      ++runLength;
+      runValue = runValue * 10 + (c - '0');
+      if (runLength > 3 || runValue > 255) {
         return false;
       }
     } else {
@@ -93,7 +93,7 @@ bool IsValidIPAddress(const std::string& AText) {
     }
   }
   // More than three dots passes here on purpose; such a text then converts to 0.
-  return Dots >= 3;
+  return dots >= 3;
 }
 
 std::uint32_t IPAddressToInt(const std::string& AText) {
@@ -108,36 +108,36 @@ std::uint32_t IPAddressToInt(const std::string& AText) {
 // On every received datagram's path (the sender's address), so it formats without allocating
 // beyond the string itself.
 std::string IntToIPAddress(std::uint32_t AValue) {
-  char Text[16];
-  char* End = Text;
-  for (int Shift = 24; Shift >= 0; Shift -= 8) {
-    const unsigned Part = (AValue >> Shift) & 0xFFu;
-    if (Part >= 100) {
-      *End++ = static_cast<char>('0' + Part / 100);
+  char text[16];
+  char* end = text;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    const unsigned part = (AValue >> shift) & 0xFFu;
+    if (part >= 100) {
+      *end++ = static_cast<char>('0' + part / 100);
     }
-    if (Part >= 10) {
-      *End++ = static_cast<char>('0' + Part / 10 % 10);
+    if (part >= 10) {
+      *end++ = static_cast<char>('0' + part / 10 % 10);
     }
-    *End++ = static_cast<char>('0' + Part % 10);
-    if (Shift > 0) {
-      *End++ = '.';
+    *end++ = static_cast<char>('0' + part % 10);
+    if (shift > 0) {
+      *end++ = '.';
     }
   }
-  return std::string(Text, End);
+  return std::string(text, end);
 }
 
 std::string CalcBroadcastAddress(const std::string& AIPAddress, const std::string& ASubnetMask) {
-  const std::uint32_t IP = IPAddressToInt(AIPAddress);
-  const std::uint32_t Mask = IPAddressToInt(ASubnetMask);
-  return IntToIPAddress((IP & Mask) | ~Mask);
+  const std::uint32_t ip = IPAddressToInt(AIPAddress);
+  const std::uint32_t mask = IPAddressToInt(ASubnetMask);
+  return IntToIPAddress((ip & mask) | ~mask);
 }
 
 std::string GetLocalIPAddress() {
-  const TAdapterPlatform& Platform = CurrentPlatform();
-  if (!Platform.LocalIPAddress) {
+  const TAdapterPlatform& platform = CurrentPlatform();
+  if (!platform.LocalIPAddress) {
     return {};
   }
-  return Platform.LocalIPAddress();
+  return platform.LocalIPAddress();
 }
 
 namespace {
@@ -145,13 +145,13 @@ namespace {
 // The first adapter of a fresh enumeration that AMatches accepts, or none.
 template <typename TMatch>
 std::optional<TPlatformAdapter> FirstAdapter(TMatch AMatches) {
-  const auto Adapters = EnumerateAdapters();
-  if (!Adapters) {
+  const auto adapters = EnumerateAdapters();
+  if (!adapters) {
     return std::nullopt;
   }
-  for (const TPlatformAdapter& Adapter : *Adapters) {
-    if (AMatches(Adapter)) {
-      return Adapter;
+  for (const TPlatformAdapter& adapter : *adapters) {
+    if (AMatches(adapter)) {
+      return adapter;
     }
   }
   return std::nullopt;
@@ -161,29 +161,29 @@ std::optional<TPlatformAdapter> FirstAdapter(TMatch AMatches) {
 
 bool FindAdapterByIP(const std::string& AIPAddress, std::string& ASubnetMask, std::string& AID,
                      std::string& ADescName, std::string& AGateway) {
-  const auto Adapter = FirstAdapter(
+  const auto adapter = FirstAdapter(
       [&](const TPlatformAdapter& AAdapter) { return AAdapter.IpAddress == AIPAddress; });
-  if (!Adapter) {
+  if (!adapter) {
     return false;
   }
-  ASubnetMask = Adapter->IpMask;
-  AID = Adapter->AdapterName;
-  ADescName = Adapter->Description;
-  AGateway = Adapter->Gateway;
+  ASubnetMask = adapter->IpMask;
+  AID = adapter->AdapterName;
+  ADescName = adapter->Description;
+  AGateway = adapter->Gateway;
   return true;
 }
 
 bool FindAdapterByID(const std::string& AID, std::string& AIPAddress, std::string& ASubnetMask,
                      std::string& ADescName, std::string& AGateway) {
-  const auto Adapter =
+  const auto adapter =
       FirstAdapter([&](const TPlatformAdapter& AAdapter) { return AAdapter.AdapterName == AID; });
-  if (!Adapter) {
+  if (!adapter) {
     return false;
   }
-  AIPAddress = Adapter->IpAddress;
-  ASubnetMask = Adapter->IpMask;
-  ADescName = Adapter->Description;
-  AGateway = Adapter->Gateway;
+  AIPAddress = adapter->IpAddress;
+  ASubnetMask = adapter->IpMask;
+  ADescName = adapter->Description;
+  AGateway = adapter->Gateway;
   return true;
 }
 
@@ -218,14 +218,14 @@ bool TEthernetAdapterInfo::GetDefault() {
 }
 
 bool TEthernetAdapterInfo::SetByID(const std::string& AAdapterID) {
-  std::string IP, Mask, Desc, Gateway;
-  if (!FindAdapterByID(AAdapterID, IP, Mask, Desc, Gateway)) {
+  std::string ip, mask, desc, gateway;
+  if (!FindAdapterByID(AAdapterID, ip, mask, desc, gateway)) {
     return false;
   }
-  FIPAddress = std::move(IP);
-  FSubnetMask = std::move(Mask);
-  FDescName = std::move(Desc);
-  FGateway = std::move(Gateway);
+  FIPAddress = std::move(ip);
+  FSubnetMask = std::move(mask);
+  FDescName = std::move(desc);
+  FGateway = std::move(gateway);
   FID = AAdapterID;
   FBroadcastAddress = CalcBroadcastAddress(FIPAddress, FSubnetMask);
   return true;
@@ -240,13 +240,13 @@ void TEthernetAdapterInfoList::Clear() {
 }
 
 void TEthernetAdapterInfoList::Refresh() {
-  const auto Adapters = EnumerateAdapters();
+  const auto adapters = EnumerateAdapters();
   Clear();
-  if (!Adapters) {
+  if (!adapters) {
     return;
   }
-  for (const TPlatformAdapter& Adapter : *Adapters) {
-    Add(Adapter.AdapterName, Adapter.Description, Adapter.IpAddress, Adapter.IpMask);
+  for (const TPlatformAdapter& adapter : *adapters) {
+    Add(adapter.AdapterName, adapter.Description, adapter.IpAddress, adapter.IpMask);
   }
 }
 
@@ -274,9 +274,9 @@ void TEthernetAdapterInfoList::Delete(int AIndex) {
 }
 
 int TEthernetAdapterInfoList::IndexOf(const std::string& AnAdapterID) const {
-  for (int I = 0; I < Count(); ++I) {
-    if (fItems[static_cast<std::size_t>(I)]->ID() == AnAdapterID) {
-      return I;
+  for (int i = 0; i < Count(); ++i) {
+    if (fItems[static_cast<std::size_t>(i)]->ID() == AnAdapterID) {
+      return i;
     }
   }
   return -1;
@@ -292,8 +292,8 @@ const TEthernetAdapterInfo* TEthernetAdapterInfoList::GetByID(
 }
 
 void TEthernetAdapterInfoList::WriteToCombo(std::vector<std::string>& ALines) const {
-  for (const auto& Item : fItems) {
-    ALines.push_back(Item->DescName() + " (" + Item->IPAddress() + ")");
+  for (const auto& item : fItems) {
+    ALines.push_back(item->DescName() + " (" + item->IPAddress() + ")");
   }
 }
 

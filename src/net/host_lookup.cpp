@@ -11,12 +11,12 @@ bool IsLocalhost(std::string_view AHost) {
   if (AHost.size() != kName.size()) {
     return false;
   }
-  for (std::size_t I = 0; I < kName.size(); ++I) {
-    char C = AHost[I];
-    if (C >= 'A' && C <= 'Z') {
-      C = static_cast<char>(C - 'A' + 'a');
+  for (std::size_t i = 0; i < kName.size(); ++i) {
+    char c = AHost[i];
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
     }
-    if (C != kName[I]) {
+    if (c != kName[i]) {
       return false;
     }
   }
@@ -46,8 +46,8 @@ bool ResolveWithoutLookup(const std::string& AHost, std::string& AIP) {
 }
 
 std::string ResolveHostToIP(const std::string& AHost) {
-  if (std::string Address; ResolveWithoutLookup(AHost, Address)) {
-    return Address;
+  if (std::string address; ResolveWithoutLookup(AHost, address)) {
+    return address;
   }
   // The C resolver would silently stop at an embedded NUL and answer for a different name.
   if (AHost.find('\0') != std::string::npos) {

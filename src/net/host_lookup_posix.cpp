@@ -22,33 +22,33 @@ struct TAddrInfoFree {
 
 std::string LookupHostIPv4(const std::string& AHost) {
   // The C resolver reads "010" as octal 8; a dotted text is decimal here as everywhere else.
-  if (const auto Address = ParseDottedIPv4(AHost)) {
-    return IntToIPAddress(*Address);
+  if (const auto address = ParseDottedIPv4(AHost)) {
+    return IntToIPAddress(*address);
   }
-  addrinfo Hints{};
-  Hints.ai_family = AF_INET;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
   // One socket type only, so each address comes back once.
-  Hints.ai_socktype = SOCK_DGRAM;
+  hints.ai_socktype = SOCK_DGRAM;
 
-  addrinfo* Raw = nullptr;
-  const int Code = getaddrinfo(AHost.c_str(), nullptr, &Hints, &Raw);
-  std::unique_ptr<addrinfo, TAddrInfoFree> Result(Raw);
-  if (Code != 0) {
-    throw TResolveError("Cannot resolve host \"" + AHost + "\": " + gai_strerror(Code));
+  addrinfo* raw = nullptr;
+  const int code = getaddrinfo(AHost.c_str(), nullptr, &hints, &raw);
+  std::unique_ptr<addrinfo, TAddrInfoFree> result(raw);
+  if (code != 0) {
+    throw TResolveError("Cannot resolve host \"" + AHost + "\": " + gai_strerror(code));
   }
-  for (const addrinfo* Info = Result.get(); Info != nullptr; Info = Info->ai_next) {
-    if (Info->ai_family != AF_INET || Info->ai_addr == nullptr) {
+  for (const addrinfo* info = result.get(); info != nullptr; info = info->ai_next) {
+    if (info->ai_family != AF_INET || info->ai_addr == nullptr) {
       continue;
     }
-    sockaddr_in Address{};
-    if (Info->ai_addrlen < sizeof(Address)) {
+    sockaddr_in address{};
+    if (info->ai_addrlen < sizeof(address)) {
       continue;
     }
     // Copy instead of casting: the storage need not be aligned for sockaddr_in.
-    std::memcpy(&Address, Info->ai_addr, sizeof(Address));
-    std::array<char, INET_ADDRSTRLEN> Text{};
-    if (inet_ntop(AF_INET, &Address.sin_addr, Text.data(), Text.size()) != nullptr) {
-      return std::string(Text.data());
+    std::memcpy(&address, info->ai_addr, sizeof(address));
+    std::array<char, INET_ADDRSTRLEN> text{};
+    if (inet_ntop(AF_INET, &address.sin_addr, text.data(), text.size()) != nullptr) {
+      return std::string(text.data());
     }
   }
   throw TResolveError("Cannot resolve host \"" + AHost + "\": no IPv4 address");

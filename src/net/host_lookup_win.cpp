@@ -21,33 +21,33 @@ struct TAddrInfoFree {
 
 std::string LookupHostIPv4(const std::string& AHost) {
   // The resolver may read "010" as octal 8; a dotted text is decimal here as everywhere else.
-  if (const auto Address = ParseDottedIPv4(AHost)) {
-    return IntToIPAddress(*Address);
+  if (const auto address = ParseDottedIPv4(AHost)) {
+    return IntToIPAddress(*address);
   }
   EnsureWinsock();
-  ADDRINFOW Hints{};
-  Hints.ai_family = AF_INET;
+  ADDRINFOW hints{};
+  hints.ai_family = AF_INET;
   // One socket type only, so each address comes back once.
-  Hints.ai_socktype = SOCK_DGRAM;
+  hints.ai_socktype = SOCK_DGRAM;
 
-  ADDRINFOW* Raw = nullptr;
-  const int Code = GetAddrInfoW(Utf8ToWide(AHost).c_str(), nullptr, &Hints, &Raw);
-  std::unique_ptr<ADDRINFOW, TAddrInfoFree> Result(Raw);
-  if (Code != 0) {
+  ADDRINFOW* raw = nullptr;
+  const int code = GetAddrInfoW(Utf8ToWide(AHost).c_str(), nullptr, &hints, &raw);
+  std::unique_ptr<ADDRINFOW, TAddrInfoFree> result(raw);
+  if (code != 0) {
     throw TResolveError("Cannot resolve host \"" + AHost +
-                        "\": " + WindowsErrorText(static_cast<unsigned long>(Code)));
+                        "\": " + WindowsErrorText(static_cast<unsigned long>(code)));
   }
-  for (const ADDRINFOW* Info = Result.get(); Info != nullptr; Info = Info->ai_next) {
-    if (Info->ai_family != AF_INET || Info->ai_addr == nullptr ||
-        Info->ai_addrlen < sizeof(sockaddr_in)) {
+  for (const ADDRINFOW* info = result.get(); info != nullptr; info = info->ai_next) {
+    if (info->ai_family != AF_INET || info->ai_addr == nullptr ||
+        info->ai_addrlen < sizeof(sockaddr_in)) {
       continue;
     }
     // Copy instead of casting: the storage need not be aligned for sockaddr_in.
-    sockaddr_in Address{};
-    std::memcpy(&Address, Info->ai_addr, sizeof(Address));
-    unsigned char Bytes[4];
-    std::memcpy(Bytes, &Address.sin_addr, sizeof Bytes);
-    return DottedQuad(Bytes);
+    sockaddr_in address{};
+    std::memcpy(&address, info->ai_addr, sizeof(address));
+    unsigned char bytes[4];
+    std::memcpy(bytes, &address.sin_addr, sizeof bytes);
+    return DottedQuad(bytes);
   }
   throw TResolveError("Cannot resolve host \"" + AHost + "\": no IPv4 address");
 }

@@ -23,8 +23,8 @@ std::uint32_t ParseAddress(const std::string& AAddress) {
   }
   // The one reading of dotted text: leading zeros are decimal, which a typed address may well
   // have and the system's own parsers refuse or read as octal.
-  if (const auto Parsed = ParseDottedIPv4(AAddress)) {
-    return *Parsed;
+  if (const auto parsed = ParseDottedIPv4(AAddress)) {
+    return *parsed;
   }
   throw TEndpointError("not an IPv4 address: \"" + AAddress + "\"");
 }
@@ -32,10 +32,10 @@ std::uint32_t ParseAddress(const std::string& AAddress) {
 }  // namespace
 
 bool TUDPEndpoint::TImpl::IsListenerThread() const {
-  const TSharedLock Lock(fSocketsLock);
-  const auto Self = std::this_thread::get_id();
-  for (const auto& L : fListeners) {
-    if (L->Thread.get_id() == Self) {
+  const TSharedLock lock(fSocketsLock);
+  const auto self = std::this_thread::get_id();
+  for (const auto& l : fListeners) {
+    if (l->Thread.get_id() == self) {
       return true;
     }
   }
@@ -43,26 +43,26 @@ bool TUDPEndpoint::TImpl::IsListenerThread() const {
 }
 
 void TUDPEndpoint::TImpl::OpenSockets() {
-  for (const TBindingConfig& Binding : fBindings) {
-    const TAddress Address{ParseAddress(Binding.Address), Binding.Port};
-    const std::string Where = (Binding.Address.empty() ? "0.0.0.0" : Binding.Address) + ":" +
-                              std::to_string(Binding.Port);
-    const TAddress Bound = OpenSocket(Address, Where);
-    auto Listener = std::make_unique<TListener>();
-    Listener->BoundAddress = IntToIPAddress(Bound.IP);
-    Listener->BoundPort = Bound.Port;
-    fListeners.push_back(std::move(Listener));
+  for (const TBindingConfig& binding : fBindings) {
+    const TAddress address{ParseAddress(binding.Address), binding.Port};
+    const std::string where = (binding.Address.empty() ? "0.0.0.0" : binding.Address) + ":" +
+                              std::to_string(binding.Port);
+    const TAddress bound = OpenSocket(address, where);
+    auto listener = std::make_unique<TListener>();
+    listener->BoundAddress = IntToIPAddress(bound.IP);
+    listener->BoundPort = bound.Port;
+    fListeners.push_back(std::move(listener));
   }
 }
 
 void TUDPEndpoint::TImpl::StartListeners() {
   // Shared: the listeners that start meanwhile may already send.
-  const TSharedLock Lock(fSocketsLock);
-  for (std::size_t I = 0; I < fListeners.size(); ++I) {
+  const TSharedLock lock(fSocketsLock);
+  for (std::size_t i = 0; i < fListeners.size(); ++i) {
     try {
-      fListeners[I]->Thread = std::thread([this, I] { Listen(I); });
-    } catch (const std::system_error& E) {
-      throw TEndpointError(std::string("cannot start a listener thread: ") + E.what());
+      fListeners[i]->Thread = std::thread([this, i] { Listen(i); });
+    } catch (const std::system_error& e) {
+      throw TEndpointError(std::string("cannot start a listener thread: ") + e.what());
     }
   }
 }
@@ -74,20 +74,20 @@ void TUDPEndpoint::TImpl::StopAndRelease() {
   WakeListeners();
   // Joined without the lock, which a listener may still want for a last send. The listeners
   // stay listed (and their threads in place) until the owner's thread, this one, clears them.
-  std::vector<std::thread*> Threads;
+  std::vector<std::thread*> threads;
   {
-    const TSharedLock Lock(fSocketsLock);
-    for (auto& L : fListeners) {
-      Threads.push_back(&L->Thread);
+    const TSharedLock lock(fSocketsLock);
+    for (auto& l : fListeners) {
+      threads.push_back(&l->Thread);
     }
   }
-  for (std::thread* Thread : Threads) {
-    if (Thread->joinable()) {
-      Thread->join();
+  for (std::thread* thread : threads) {
+    if (thread->joinable()) {
+      thread->join();
     }
   }
   {
-    const TExclusiveLock Lock(fSocketsLock);
+    const TExclusiveLock lock(fSocketsLock);
     CloseSockets();
     fListeners.clear();
     fOpen = false;
@@ -115,9 +115,9 @@ void TUDPEndpoint::AddBinding(const std::string& AAddress, std::uint16_t APort) 
 }
 
 void TUDPEndpoint::SetOnDatagram(TDatagramEvent AEvent) {
-  auto Event = std::make_shared<const TDatagramEvent>(std::move(AEvent));
-  const TMutexLock Lock(fImpl->fEventLock);
-  fImpl->fOnDatagram = std::move(Event);
+  auto event = std::make_shared<const TDatagramEvent>(std::move(AEvent));
+  const TMutexLock lock(fImpl->fEventLock);
+  fImpl->fOnDatagram = std::move(event);
 }
 
 void TUDPEndpoint::Open() {
@@ -133,7 +133,7 @@ void TUDPEndpoint::Open() {
     {
       // Open before the first listener runs: a datagram that arrives at once is routed, and
       // the sends it causes must find the endpoint open, or they are lost.
-      const TExclusiveLock Lock(fImpl->fSocketsLock);
+      const TExclusiveLock lock(fImpl->fSocketsLock);
       fImpl->OpenSockets();
       fImpl->fOpen = true;
     }
@@ -160,12 +160,12 @@ bool TUDPEndpoint::IsOpen() const {
 }
 
 std::string TUDPEndpoint::BoundAddress() const {
-  const TSharedLock Lock(fImpl->fSocketsLock);
+  const TSharedLock lock(fImpl->fSocketsLock);
   return fImpl->fOpen ? fImpl->fListeners.front()->BoundAddress : std::string();
 }
 
 std::uint16_t TUDPEndpoint::BoundPort() const {
-  const TSharedLock Lock(fImpl->fSocketsLock);
+  const TSharedLock lock(fImpl->fSocketsLock);
   return fImpl->fOpen ? fImpl->fListeners.front()->BoundPort : 0;
 }
 
@@ -175,21 +175,21 @@ void TUDPEndpoint::SendDatagram(const std::string& AHost, std::uint16_t APort,
     throw TEndpointError("datagram too large: " + std::to_string(ABytes.size()) + " bytes");
   }
   // Resolve before taking the lock: a slow lookup must not hold up Close.
-  const std::string IP = ResolveHostToIP(AHost);
-  const TImpl::TAddress Target{ParseAddress(IP), APort};
+  const std::string ip = ResolveHostToIP(AHost);
+  const TImpl::TAddress target{ParseAddress(ip), APort};
 
-  const TSharedLock Lock(fImpl->fSocketsLock);
+  const TSharedLock lock(fImpl->fSocketsLock);
   if (!fImpl->fOpen) {
     throw TEndpointError("the endpoint is not open");
   }
-  const TImpl::TSendResult Result = fImpl->SendFromFirst(Target, ABytes);
-  if (Result.Sent < 0) {
+  const TImpl::TSendResult result = fImpl->SendFromFirst(target, ABytes);
+  if (result.Sent < 0) {
     throw TEndpointError(
-        TImpl::ErrorText("cannot send to " + IP + ":" + std::to_string(APort), Result.Error));
+        TImpl::ErrorText("cannot send to " + ip + ":" + std::to_string(APort), result.Error));
   }
-  if (static_cast<std::size_t>(Result.Sent) != ABytes.size()) {
-    throw TEndpointError("short send to " + IP + ":" + std::to_string(APort) + ": " +
-                         std::to_string(Result.Sent) + " of " + std::to_string(ABytes.size()) +
+  if (static_cast<std::size_t>(result.Sent) != ABytes.size()) {
+    throw TEndpointError("short send to " + ip + ":" + std::to_string(APort) + ": " +
+                         std::to_string(result.Sent) + " of " + std::to_string(ABytes.size()) +
                          " bytes");
   }
 }

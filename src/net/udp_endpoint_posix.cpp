@@ -94,31 +94,31 @@ void TUDPEndpoint::TImpl::TPlatform::CreateWakeUp() {
 
 TUDPEndpoint::TImpl::TAddress TUDPEndpoint::TImpl::TPlatform::OpenSocket(
     TAddress AAddress, const std::string& AWhere) {
-  sockaddr_in Address = MakeSocketAddress(AAddress.IP, AAddress.Port);
-  TFd Created(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!Created.IsOpen()) {
+  sockaddr_in address = MakeSocketAddress(AAddress.IP, AAddress.Port);
+  TFd created(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!created.IsOpen()) {
     throw TEndpointError(ErrorText("cannot create a UDP socket", errno));
   }
-  const int Socket = Created.Get();
+  const int socket = created.Get();
   // The endpoint owns the socket before anything else can fail.
-  fSockets.push_back(std::move(Created));
+  fSockets.push_back(std::move(created));
   // No SO_REUSEADDR: a second relay on the same address and port must fail here.
-  if (::bind(Socket, AsSockaddr(Address), sizeof Address) != 0) {
+  if (::bind(socket, AsSockaddr(address), sizeof address) != 0) {
     throw TEndpointError(ErrorText("cannot bind " + AWhere, errno));
   }
-  sockaddr_in Bound{};
-  socklen_t BoundSize = sizeof Bound;
-  if (::getsockname(Socket, AsSockaddr(Bound), &BoundSize) != 0) {
+  sockaddr_in bound{};
+  socklen_t boundSize = sizeof bound;
+  if (::getsockname(socket, AsSockaddr(bound), &boundSize) != 0) {
     throw TEndpointError(ErrorText("cannot read the address bound to " + AWhere, errno));
   }
-  return {ntohl(Bound.sin_addr.s_addr), ntohs(Bound.sin_port)};
+  return {ntohl(bound.sin_addr.s_addr), ntohs(bound.sin_port)};
 }
 
 void TUDPEndpoint::TImpl::TPlatform::WakeListeners() {
   if (fWakeFd.IsOpen()) {
-    const std::uint64_t One = 1;
+    const std::uint64_t one = 1;
     // Every listener polls the same eventfd; it stays readable until it is closed.
-    [[maybe_unused]] const ssize_t Written = ::write(fWakeFd.Get(), &One, sizeof One);
+    [[maybe_unused]] const ssize_t written = ::write(fWakeFd.Get(), &one, sizeof one);
   }
 }
 
@@ -131,54 +131,54 @@ void TUDPEndpoint::TImpl::TPlatform::CloseWakeUp() {
 }
 
 void TUDPEndpoint::TImpl::TPlatform::Listen(std::size_t AIndex) {
-  const int Socket = fSockets[AIndex].Get();
-  TBatch Batch;
-  pollfd Waits[2] = {{Socket, POLLIN, 0}, {fWakeFd.Get(), POLLIN, 0}};
+  const int socket = fSockets[AIndex].Get();
+  TBatch batch;
+  pollfd waits[2] = {{socket, POLLIN, 0}, {fWakeFd.Get(), POLLIN, 0}};
   while (!fStopRequested.load()) {
-    Waits[0].revents = 0;
-    Waits[1].revents = 0;
-    const int Ready = ::poll(Waits, 2, kListenerWaitMs);
-    if (Ready < 0) {
+    waits[0].revents = 0;
+    waits[1].revents = 0;
+    const int ready = ::poll(waits, 2, kListenerWaitMs);
+    if (ready < 0) {
       if (errno != EINTR) {
         // Out of kernel memory or similar: do not spin, try again shortly.
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
       continue;
     }
-    if (Ready == 0 || fStopRequested.load() || Waits[1].revents != 0) {
+    if (ready == 0 || fStopRequested.load() || waits[1].revents != 0) {
       continue;  // the loop condition decides whether to stop
     }
-    if ((Waits[0].revents & (POLLIN | POLLERR)) != 0) {
-      ReceiveQueued(Socket, Batch);
+    if ((waits[0].revents & (POLLIN | POLLERR)) != 0) {
+      ReceiveQueued(socket, batch);
     }
   }
 }
 
 void TUDPEndpoint::TImpl::TPlatform::ReceiveQueued(int ASocket, TBatch& ABatch) {
   while (!fStopRequested.load(std::memory_order_relaxed)) {
-    for (unsigned I = 0; I < kDatagramsPerBatch; ++I) {
-      ABatch.Parts[I] = {ABatch.Bytes.data() + I * kReceiveBufferSize, kReceiveBufferSize};
-      msghdr& Header = ABatch.Messages[I].msg_hdr;
-      Header = {};
-      Header.msg_name = &ABatch.Peers[I];
-      Header.msg_namelen = sizeof(sockaddr_in);
-      Header.msg_iov = &ABatch.Parts[I];
-      Header.msg_iovlen = 1;
-      ABatch.Messages[I].msg_len = 0;
+    for (unsigned i = 0; i < kDatagramsPerBatch; ++i) {
+      ABatch.Parts[i] = {ABatch.Bytes.data() + i * kReceiveBufferSize, kReceiveBufferSize};
+      msghdr& header = ABatch.Messages[i].msg_hdr;
+      header = {};
+      header.msg_name = &ABatch.Peers[i];
+      header.msg_namelen = sizeof(sockaddr_in);
+      header.msg_iov = &ABatch.Parts[i];
+      header.msg_iovlen = 1;
+      ABatch.Messages[i].msg_len = 0;
     }
     // MSG_TRUNC makes each length the datagram's real one, so an oversized datagram is seen
     // and dropped whole instead of being delivered cut short.
-    const int Received = ::recvmmsg(ASocket, ABatch.Messages.data(), kDatagramsPerBatch,
+    const int received = ::recvmmsg(ASocket, ABatch.Messages.data(), kDatagramsPerBatch,
                                     MSG_TRUNC | MSG_DONTWAIT, nullptr);
-    if (Received < 0) {
+    if (received < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK) {
         // Woken by an error report that left no datagram: read and forget it so that poll
         // does not keep reporting it.
-        int Pending = 0;
-        socklen_t PendingSize = sizeof Pending;
-        ::getsockopt(ASocket, SOL_SOCKET, SO_ERROR, &Pending, &PendingSize);
-        char Discard[512];
-        while (::recv(ASocket, Discard, sizeof Discard, MSG_ERRQUEUE | MSG_DONTWAIT) >= 0) {
+        int pending = 0;
+        socklen_t pendingSize = sizeof pending;
+        ::getsockopt(ASocket, SOL_SOCKET, SO_ERROR, &pending, &pendingSize);
+        char discard[512];
+        while (::recv(ASocket, discard, sizeof discard, MSG_ERRQUEUE | MSG_DONTWAIT) >= 0) {
         }
         return;
       }
@@ -187,25 +187,25 @@ void TUDPEndpoint::TImpl::TPlatform::ReceiveQueued(int ASocket, TBatch& ABatch) 
       return;
     }
     // Read once per batch: a handler set meanwhile takes over with the next batch.
-    const auto Event = CurrentEvent();
-    for (int I = 0; I < Received; ++I) {
+    const auto event = CurrentEvent();
+    for (int i = 0; i < received; ++i) {
       if (fStopRequested.load(std::memory_order_relaxed)) {
         return;  // the rest of the batch is dropped, as a closed socket would drop it
       }
-      const auto Slot = static_cast<std::size_t>(I);
-      const mmsghdr& Message = ABatch.Messages[Slot];
-      const std::size_t Length = Message.msg_len;
-      if (Length == 0 || Length > kReceiveBufferSize ||
-          (Message.msg_hdr.msg_flags & MSG_TRUNC) != 0 || !Event || !*Event) {
+      const auto slot = static_cast<std::size_t>(i);
+      const mmsghdr& message = ABatch.Messages[slot];
+      const std::size_t length = message.msg_len;
+      if (length == 0 || length > kReceiveBufferSize ||
+          (message.msg_hdr.msg_flags & MSG_TRUNC) != 0 || !event || !*event) {
         continue;
       }
-      const sockaddr_in& Peer = ABatch.Peers[Slot];
+      const sockaddr_in& peer = ABatch.Peers[slot];
       Deliver(
-          *Event,
-          std::span<const std::uint8_t>(ABatch.Bytes.data() + Slot * kReceiveBufferSize, Length),
-          {ntohl(Peer.sin_addr.s_addr), ntohs(Peer.sin_port)});
+          *event,
+          std::span<const std::uint8_t>(ABatch.Bytes.data() + slot * kReceiveBufferSize, length),
+          {ntohl(peer.sin_addr.s_addr), ntohs(peer.sin_port)});
     }
-    if (static_cast<unsigned>(Received) < kDatagramsPerBatch) {
+    if (static_cast<unsigned>(received) < kDatagramsPerBatch) {
       return;  // the queue was emptied; poll reports what arrives next
     }
   }
@@ -213,23 +213,23 @@ void TUDPEndpoint::TImpl::TPlatform::ReceiveQueued(int ASocket, TBatch& ABatch) 
 
 TUDPEndpoint::TImpl::TSendResult TUDPEndpoint::TImpl::TPlatform::SendFromFirst(
     TAddress ATarget, std::span<const std::uint8_t> ABytes) {
-  const int Socket = fSockets.front().Get();
-  sockaddr_in Target = MakeSocketAddress(ATarget.IP, ATarget.Port);
-  auto SendOnce = [&] {
-    ssize_t Sent;
+  const int socketFd = fSockets.front().Get();
+  sockaddr_in target = MakeSocketAddress(ATarget.IP, ATarget.Port);
+  auto sendOnce = [&] {
+    ssize_t sent;
     do {
-      Sent = ::sendto(Socket, ABytes.data(), ABytes.size(), MSG_NOSIGNAL, AsSockaddr(Target),
-                      sizeof Target);
-    } while (Sent < 0 && errno == EINTR);
-    return Sent;
+      sent = ::sendto(socketFd, ABytes.data(), ABytes.size(), MSG_NOSIGNAL, AsSockaddr(target),
+                      sizeof target);
+    } while (sent < 0 && errno == EINTR);
+    return sent;
   };
-  ssize_t Sent = SendOnce();
-  if (Sent < 0 && IsStaleIcmpError(errno)) {
+  ssize_t sent = sendOnce();
+  if (sent < 0 && IsStaleIcmpError(errno)) {
     // The error most likely belongs to an earlier datagram to someone else (a peer that has
     // gone away); reporting it consumed it, so this datagram gets one more chance.
-    Sent = SendOnce();
+    sent = sendOnce();
   }
-  return {Sent, Sent < 0 ? errno : 0};
+  return {sent, sent < 0 ? errno : 0};
 }
 
 }  // namespace kelvo

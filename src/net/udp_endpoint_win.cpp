@@ -58,8 +58,8 @@ std::string TUDPEndpoint::TImpl::ErrorText(const std::string& AWhat, int AError)
 void TUDPEndpoint::TImpl::TPlatform::CreateWakeUp() {
   try {
     EnsureWinsock();
-  } catch (const std::exception& E) {
-    throw TEndpointError(E.what());
+  } catch (const std::exception& e) {
+    throw TEndpointError(e.what());
   }
   fStopEvent.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!fStopEvent) {
@@ -70,51 +70,51 @@ void TUDPEndpoint::TImpl::TPlatform::CreateWakeUp() {
 
 TUDPEndpoint::TImpl::TAddress TUDPEndpoint::TImpl::TPlatform::OpenSocket(
     TAddress AAddress, const std::string& AWhere) {
-  sockaddr_in Address = MakeSocketAddress(AAddress.IP, AAddress.Port);
-  TSocketHandle Created(::WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0,
+  sockaddr_in address = MakeSocketAddress(AAddress.IP, AAddress.Port);
+  TSocketHandle created(::WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0,
                                      WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
-  if (!Created) {
+  if (!created) {
     throw TEndpointError(ErrorText("cannot create a UDP socket", WSAGetLastError()));
   }
-  const SOCKET Socket = Created.Get();
+  const SOCKET socket = created.Get();
   // The endpoint owns the socket before anything else can fail.
-  fSockets.push_back({THandle(), std::move(Created)});
+  fSockets.push_back({THandle(), std::move(created)});
   // A second relay on the same address and port must fail to bind, also against programs
   // that ask for SO_REUSEADDR.
-  BOOL Exclusive = TRUE;
-  ::setsockopt(Socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&Exclusive),
-               sizeof Exclusive);
-  if (::bind(Socket, AsSockaddr(Address), sizeof Address) != 0) {
+  BOOL exclusive = TRUE;
+  ::setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+               sizeof exclusive);
+  if (::bind(socket, AsSockaddr(address), sizeof address) != 0) {
     throw TEndpointError(ErrorText("cannot bind " + AWhere, WSAGetLastError()));
   }
   // Windows' default receive buffer (64 KB) holds only eight datagrams of the largest size
   // the relay takes; a burst from several applications while one frame is routed would be
   // dropped. Best effort: a smaller buffer still works.
-  int ReceiveBuffer = kReceiveBufferBytes;
-  ::setsockopt(Socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&ReceiveBuffer),
-               sizeof ReceiveBuffer);
+  int receiveBuffer = kReceiveBufferBytes;
+  ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer),
+               sizeof receiveBuffer);
   // An ICMP port-unreachable for an earlier send would otherwise surface as WSAECONNRESET
   // on the next receive.
-  BOOL ReportReset = FALSE;
-  DWORD Returned = 0;
-  ::WSAIoctl(Socket, SIO_UDP_CONNRESET, &ReportReset, sizeof ReportReset, nullptr, 0, &Returned,
+  BOOL reportReset = FALSE;
+  DWORD returned = 0;
+  ::WSAIoctl(socket, SIO_UDP_CONNRESET, &reportReset, sizeof reportReset, nullptr, 0, &returned,
              nullptr, nullptr);
-  sockaddr_in Bound{};
-  int BoundSize = sizeof Bound;
-  if (::getsockname(Socket, AsSockaddr(Bound), &BoundSize) != 0) {
+  sockaddr_in bound{};
+  int boundSize = sizeof bound;
+  if (::getsockname(socket, AsSockaddr(bound), &boundSize) != 0) {
     throw TEndpointError(
         ErrorText("cannot read the address bound to " + AWhere, WSAGetLastError()));
   }
-  const HANDLE Readable = ::WSACreateEvent();
-  if (Readable == WSA_INVALID_EVENT) {
+  const HANDLE readable = ::WSACreateEvent();
+  if (readable == WSA_INVALID_EVENT) {
     throw TEndpointError(ErrorText("cannot create a socket event", WSAGetLastError()));
   }
-  fSockets.back().Readable.Reset(Readable);
+  fSockets.back().Readable.Reset(readable);
   // Also makes the socket non-blocking.
-  if (::WSAEventSelect(Socket, Readable, FD_READ) != 0) {
+  if (::WSAEventSelect(socket, readable, FD_READ) != 0) {
     throw TEndpointError(ErrorText("cannot watch " + AWhere, WSAGetLastError()));
   }
-  return {ntohl(Bound.sin_addr.s_addr), ntohs(Bound.sin_port)};
+  return {ntohl(bound.sin_addr.s_addr), ntohs(bound.sin_port)};
 }
 
 void TUDPEndpoint::TImpl::TPlatform::WakeListeners() {
@@ -132,28 +132,28 @@ void TUDPEndpoint::TImpl::TPlatform::CloseWakeUp() {
 }
 
 void TUDPEndpoint::TImpl::TPlatform::Listen(std::size_t AIndex) {
-  const SOCKET OwnSocket = fSockets[AIndex].Socket.Get();
-  const HANDLE OwnReadable = fSockets[AIndex].Readable.Get();
-  std::vector<std::uint8_t> Buffer(kReceiveBufferSize);
-  const HANDLE Waits[2] = {fStopEvent.Get(), OwnReadable};
+  const SOCKET ownSocket = fSockets[AIndex].Socket.Get();
+  const HANDLE ownReadable = fSockets[AIndex].Readable.Get();
+  std::vector<std::uint8_t> buffer(kReceiveBufferSize);
+  const HANDLE waits[2] = {fStopEvent.Get(), ownReadable};
   while (!fStopRequested.load()) {
-    const DWORD Ready = ::WaitForMultipleObjects(2, Waits, FALSE, kListenerWaitMs);
-    if (Ready == WAIT_FAILED) {
+    const DWORD ready = ::WaitForMultipleObjects(2, waits, FALSE, kListenerWaitMs);
+    if (ready == WAIT_FAILED) {
       // Should not happen with valid handles; do not spin.
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
     }
-    if (Ready != WAIT_OBJECT_0 + 1 || fStopRequested.load()) {
+    if (ready != WAIT_OBJECT_0 + 1 || fStopRequested.load()) {
       continue;  // timeout or stop: the loop condition decides
     }
     // Resets the event; FD_READ is signalled again by the next datagram or by a receive that
     // leaves datagrams queued.
-    WSANETWORKEVENTS Events{};
-    ::WSAEnumNetworkEvents(OwnSocket, OwnReadable, &Events);
+    WSANETWORKEVENTS events{};
+    ::WSAEnumNetworkEvents(ownSocket, ownReadable, &events);
     // Under load, read what is queued before waiting again; bounded so a stop is seen
     // promptly.
-    for (int Count = 0; Count < kDatagramsPerWakeUp && !fStopRequested.load(); ++Count) {
-      if (!ReceiveOne(OwnSocket, Buffer)) {
+    for (int count = 0; count < kDatagramsPerWakeUp && !fStopRequested.load(); ++count) {
+      if (!ReceiveOne(ownSocket, buffer)) {
         break;
       }
     }
@@ -162,52 +162,52 @@ void TUDPEndpoint::TImpl::TPlatform::Listen(std::size_t AIndex) {
 
 bool TUDPEndpoint::TImpl::TPlatform::ReceiveOne(SOCKET ASocket,
                                                 std::vector<std::uint8_t>& ABuffer) {
-  sockaddr_in Peer{};
-  int PeerSize = sizeof Peer;
-  const int Received = ::recvfrom(ASocket, reinterpret_cast<char*>(ABuffer.data()),
-                                  static_cast<int>(ABuffer.size()), 0, AsSockaddr(Peer), &PeerSize);
-  if (Received == SOCKET_ERROR) {
-    const int Error = WSAGetLastError();
-    if (Error == WSAEWOULDBLOCK) {
+  sockaddr_in peer{};
+  int peerSize = sizeof peer;
+  const int received = ::recvfrom(ASocket, reinterpret_cast<char*>(ABuffer.data()),
+                                  static_cast<int>(ABuffer.size()), 0, AsSockaddr(peer), &peerSize);
+  if (received == SOCKET_ERROR) {
+    const int error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) {
       return false;
     }
     // WSAEMSGSIZE: longer than the buffer; Winsock has dropped the rest, so the datagram is
     // dropped whole. Other receive errors are not the listener's concern either.
     return true;
   }
-  const auto Length = static_cast<std::size_t>(Received);
-  if (Length == 0) {
+  const auto length = static_cast<std::size_t>(received);
+  if (length == 0) {
     return true;
   }
-  const auto Event = CurrentEvent();
-  if (!Event || !*Event) {
+  const auto event = CurrentEvent();
+  if (!event || !*event) {
     return true;
   }
-  Deliver(*Event, std::span<const std::uint8_t>(ABuffer.data(), Length),
-          {ntohl(Peer.sin_addr.s_addr), ntohs(Peer.sin_port)});
+  Deliver(*event, std::span<const std::uint8_t>(ABuffer.data(), length),
+          {ntohl(peer.sin_addr.s_addr), ntohs(peer.sin_port)});
   return true;
 }
 
 TUDPEndpoint::TImpl::TSendResult TUDPEndpoint::TImpl::TPlatform::SendFromFirst(
     TAddress ATarget, std::span<const std::uint8_t> ABytes) {
-  const SOCKET Socket = fSockets.front().Socket.Get();
-  sockaddr_in Target = MakeSocketAddress(ATarget.IP, ATarget.Port);
+  const SOCKET socket = fSockets.front().Socket.Get();
+  sockaddr_in target = MakeSocketAddress(ATarget.IP, ATarget.Port);
   // The socket is non-blocking (WSAEventSelect): a full send buffer is waited out briefly, as
   // a blocking send would.
-  int Sent = SOCKET_ERROR;
-  for (int Attempt = 0; Attempt < 2; ++Attempt) {
-    Sent = ::sendto(Socket, reinterpret_cast<const char*>(ABytes.data()),
-                    static_cast<int>(ABytes.size()), 0, AsSockaddr(Target), sizeof Target);
-    if (Sent != SOCKET_ERROR || WSAGetLastError() != WSAEWOULDBLOCK) {
+  int sent = SOCKET_ERROR;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    sent = ::sendto(socket, reinterpret_cast<const char*>(ABytes.data()),
+                    static_cast<int>(ABytes.size()), 0, AsSockaddr(target), sizeof target);
+    if (sent != SOCKET_ERROR || WSAGetLastError() != WSAEWOULDBLOCK) {
       break;
     }
-    fd_set Writable;
-    FD_ZERO(&Writable);
-    FD_SET(Socket, &Writable);
-    timeval Wait{kSendWaitMs / 1000, (kSendWaitMs % 1000) * 1000};
-    ::select(0, nullptr, &Writable, nullptr, &Wait);
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(socket, &writable);
+    timeval wait{kSendWaitMs / 1000, (kSendWaitMs % 1000) * 1000};
+    ::select(0, nullptr, &writable, nullptr, &wait);
   }
-  return {Sent, Sent == SOCKET_ERROR ? WSAGetLastError() : 0};
+  return {sent, sent == SOCKET_ERROR ? WSAGetLastError() : 0};
 }
 
 }  // namespace kelvo

@@ -11,15 +11,15 @@
 namespace kelvo {
 
 void EnsureWinsock() {
-  static std::once_flag Once;
-  static int Result = 0;
-  std::call_once(Once, [] {
-    WSADATA Data{};
-    Result = WSAStartup(MAKEWORD(2, 2), &Data);
+  static std::once_flag once;
+  static int result = 0;
+  std::call_once(once, [] {
+    WSADATA data{};
+    result = WSAStartup(MAKEWORD(2, 2), &data);
   });
-  if (Result != 0) {
+  if (result != 0) {
     throw std::runtime_error("cannot start Windows Sockets: " +
-                             WindowsErrorText(static_cast<unsigned long>(Result)));
+                             WindowsErrorText(static_cast<unsigned long>(result)));
   }
 }
 

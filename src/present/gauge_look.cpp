@@ -33,9 +33,9 @@ double ContrastRatio(TRgb AFirst, TRgb ASecond) {
 }
 
 TRgb ReadableTextColor(std::initializer_list<TRgb> ABackgrounds) {
-  constexpr TRgb black{0, 0, 0};
-  constexpr TRgb white{0xFF, 0xFF, 0xFF};
-  return LeastContrast(black, ABackgrounds) >= LeastContrast(white, ABackgrounds) ? black : white;
+  constexpr TRgb kBlack{0, 0, 0};
+  constexpr TRgb kWhite{0xFF, 0xFF, 0xFF};
+  return LeastContrast(kBlack, ABackgrounds) >= LeastContrast(kWhite, ABackgrounds) ? kBlack : kWhite;
 }
 
 }  // namespace kelvo

@@ -15,6 +15,7 @@ TMainPresenter::TMainPresenter(TMainView& AView, TMyLog& ALog, TRegistryStore& A
 TMainPresenter::~TMainPresenter() = default;
 
 TRelayHost& TMainPresenter::CreateRelay(TRelayView& ARelayView) {
+  KELVO_ASSERT_THREAD(fGuiThread, kGuiThreadOnly);
   fHost = std::make_unique<TRelayHost>(ARelayView, fLog, fStore);
   fLifecycle = std::make_unique<TFormLifecycle>(
       *fHost, fLog, fView, [this](const std::string& AMessage) { AppOnException(AMessage); });
@@ -22,6 +23,7 @@ TRelayHost& TMainPresenter::CreateRelay(TRelayView& ARelayView) {
 }
 
 void TMainPresenter::StartRelay(bool ADebugLog) {
+  KELVO_ASSERT_THREAD(fGuiThread, kGuiThreadOnly);
   // 3. Counters: nothing counted yet, shown as "-" until the first frame or tick.
   fView.ShowCounters("-");
   // 4. The debug log is off at every start unless asked for on the command line.
@@ -46,6 +48,7 @@ void TMainPresenter::StartRelay(bool ADebugLog) {
 }
 
 void TMainPresenter::FormCreateAttached(TRelayAsk AAsk) {
+  KELVO_ASSERT_THREAD(fGuiThread, kGuiThreadOnly);
   fAttached = true;
   fView.ShowCounters("-");
   fView.SetCaption(AttachedWindowCaption());
@@ -58,6 +61,7 @@ void TMainPresenter::AppOnException(const std::string& AMessage) {
 }
 
 TControlAnswer TMainPresenter::AnswerRequest(const std::string& ALine) {
+  KELVO_ASSERT_THREAD(fGuiThread, kGuiThreadOnly);
   if (!fLifecycle) {
     return AnswerAttachedWindowRequest(ALine);
   }
@@ -66,20 +70,24 @@ TControlAnswer TMainPresenter::AnswerRequest(const std::string& ALine) {
 
 void TMainPresenter::ShowNetworkStatus(const TNetworkStatus& AStatus, int AApplications,
                                        int AControllers) {
+  KELVO_ASSERT_THREAD(fGuiThread, kGuiThreadOnly);
   fView.ShowNetworkTexts(TrayToolTip(AStatus, AApplications, AControllers), !AStatus.IsListening(),
                          DescribeNetworkStatus(AStatus));
 }
 
 void TMainPresenter::AgeingTick() {
+  KELVO_ASSERT_THREAD(fGuiThread, kGuiThreadOnly);
   fLifecycle->AgeingTick();
 }
 
 void TMainPresenter::Exit1Click() {
+  KELVO_ASSERT_THREAD(fGuiThread, kGuiThreadOnly);
   fExiting = true;
   fView.EndMessageLoop();
 }
 
 void TMainPresenter::ShowRequested() {
+  KELVO_ASSERT_THREAD(fGuiThread, kGuiThreadOnly);
   if (fView.Minimized()) {
     fView.RestoreMinimized();
   }
@@ -87,6 +95,7 @@ void TMainPresenter::ShowRequested() {
 }
 
 void TMainPresenter::FormDestroy() {
+  KELVO_ASSERT_THREAD(fGuiThread, kGuiThreadOnly);
   if (fAttached || !fLifecycle) {
     fView.StopTimers();  // the relay is not ours to stop, nor its settings to save
     fView.RemoveTrayIcon();

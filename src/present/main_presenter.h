@@ -15,6 +15,7 @@
 
 #include "app/control_requests.h"
 #include "app/network_status.h"
+#include "base/thread_check.h"
 #include "present/attached_view.h"
 #include "present/form_lifecycle.h"
 #include "present/settings_window.h"
@@ -89,6 +90,7 @@ class TMainPresenter {
   // acOptionsExecute of a window with a relay of its own (see TFormLifecycle::RunSetup).
   template <typename TForm, typename TShowModal>
   void RunSetup(TForm& AForm, TShowModal AShowModal) {
+    KELVO_ASSERT_THREAD(fGuiThread, kGuiThreadOnly);
     fLifecycle->RunSetup(AForm, std::move(AShowModal));
   }
   // The 100 ms tick of a window with a relay of its own.
@@ -111,6 +113,8 @@ class TMainPresenter {
   std::unique_ptr<TFormLifecycle> fLifecycle;  // holds on to the host: declared after it
   bool fAttached = false;
   bool fExiting = false;
+  static constexpr const char* kGuiThreadOnly = "TMainPresenter: GUI thread only";
+  TThreadOwner fGuiThread;  // checked in debug builds
 };
 
 // The read-me that Help shows: Readme.txt in the executable's folder.

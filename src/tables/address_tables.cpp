@@ -35,40 +35,40 @@ void PauseBetweenHolds() {
 }  // namespace
 
 void TAddressTables::CopyRows(TTableField ATable, std::vector<TTableRow>& ARows) const {
-  const TNATInfoList* Table = nullptr;
-  std::uint64_t Generation = 0;
-  std::uint64_t After = 0;  // mark of the last entry copied; 0 = from the front
-  std::size_t Listed = 0;   // the table's size at the last hold
-  for (bool First = true;; First = false) {
+  const TNATInfoList* table = nullptr;
+  std::uint64_t generation = 0;
+  std::uint64_t after = 0;  // mark of the last entry copied; 0 = from the front
+  std::size_t listed = 0;   // the table's size at the last hold
+  for (bool first = true;; first = false) {
     // Room for one more hold's rows, made while the lock is free, so that no hold ever copies
     // the rows already taken into a larger vector.
     if (ARows.capacity() - ARows.size() < kRowsPerHold) {
-      ARows.reserve(std::max(ARows.size(), Listed) + kRowsPerHold);
+      ARows.reserve(std::max(ARows.size(), listed) + kRowsPerHold);
     }
-    if (!First) {
+    if (!first) {
       PauseBetweenHolds();
     }
-    const TLock Lock(*this);
-    const TNATInfoList* Current = (this->*ATable).get();
-    Listed = static_cast<std::size_t>(Current->Count());
-    if (Current != Table || Generation != fGeneration) {
+    const TLock lock(*this);
+    const TNATInfoList* current = (this->*ATable).get();
+    listed = static_cast<std::size_t>(current->Count());
+    if (current != table || generation != fGeneration) {
       // The table was replaced while the lock was free: its rows start over.
-      Table = Current;
-      Generation = fGeneration;
-      After = 0;
+      table = current;
+      generation = fGeneration;
+      after = 0;
       ARows.clear();
     }
-    const int From = Table->IndexAfter(After);
-    const int To = std::min(Table->Count(), From + kRowsPerHold);
-    for (int I = From; I < To; ++I) {
-      const TNATInfo& Item = *Table->Items(I);
-      ARows.push_back(TTableRow{Item.NAD(), Item.NADAlias(), Item.Host(), Item.IP(), Item.Port(),
-                                Item.Timeout()});
+    const int from = table->IndexAfter(after);
+    const int to = std::min(table->Count(), from + kRowsPerHold);
+    for (int i = from; i < to; ++i) {
+      const TNATInfo& item = *table->Items(i);
+      ARows.push_back(TTableRow{item.NAD(), item.NADAlias(), item.Host(), item.IP(), item.Port(),
+                                item.Timeout()});
     }
-    if (To == Table->Count()) {
+    if (to == table->Count()) {
       return;
     }
-    After = Table->Mark(To - 1);
+    after = table->Mark(to - 1);
   }
 }
 
@@ -79,35 +79,35 @@ TAddressTables::TAddressTables(const TClock& AClock)
       fClock(AClock) {}
 
 void TAddressTables::AgeAll() {
-  for (const TTableField Table :
+  for (const TTableField table :
        {&TAddressTables::fNATTable, &TAddressTables::fStaticTable, &TAddressTables::fPushTable}) {
-    std::vector<std::unique_ptr<TNATInfo>> Gone;
-    Gone.reserve(kAgeingPerHold);  // so that no slice allocates under the lock
-    TUniqueLock Lock(fTablesLock);
-    TNATInfoList* Current = (this->*Table).get();
-    if (!Current->Ages() || !Current->BeginAgeingStep()) {
+    std::vector<std::unique_ptr<TNATInfo>> gone;
+    gone.reserve(kAgeingPerHold);  // so that no slice allocates under the lock
+    TUniqueLock lock(fTablesLock);
+    TNATInfoList* current = (this->*table).get();
+    if (!current->Ages() || !current->BeginAgeingStep()) {
       continue;
     }
     // Routing may run between slices; the expired entries are freed outside the lock.
-    while (!Current->ContinueAgeingStep(kAgeingPerHold, Gone)) {
-      Lock.Unlock();
-      Gone.clear();
+    while (!current->ContinueAgeingStep(kAgeingPerHold, gone)) {
+      lock.Unlock();
+      gone.clear();
       PauseBetweenHolds();
-      Lock.Lock();
-      if ((this->*Table).get() != Current) {
+      lock.Lock();
+      if ((this->*table).get() != current) {
         break;  // replaced meanwhile (only the static table, which never ages)
       }
     }
-    Lock.Unlock();
+    lock.Unlock();
   }
 }
 
 TTablesSnapshot TAddressTables::Snapshot() const {
-  TTablesSnapshot Result;
-  CopyRows(&TAddressTables::fNATTable, Result.NATRows);
-  CopyRows(&TAddressTables::fStaticTable, Result.StaticRows);
-  CopyRows(&TAddressTables::fPushTable, Result.PushRows);
-  return Result;
+  TTablesSnapshot result;
+  CopyRows(&TAddressTables::fNATTable, result.NATRows);
+  CopyRows(&TAddressTables::fStaticTable, result.StaticRows);
+  CopyRows(&TAddressTables::fPushTable, result.PushRows);
+  return result;
 }
 
 bool TAddressTables::LockIsFree() const {
@@ -119,7 +119,7 @@ bool TAddressTables::LockIsFree() const {
 }
 
 std::unique_ptr<TNATInfoList> TAddressTables::DuplicateStaticTable() const {
-  const TLock Lock(*this);
+  const TLock lock(*this);
   return fStaticTable->Duplicate();
 }
 
@@ -129,7 +129,7 @@ std::unique_ptr<TNATInfoList> TAddressTables::ReplaceStaticTable(
   if (!ATable) {
     throw std::invalid_argument("TAddressTables::ReplaceStaticTable: no table given");
   }
-  const TLock Lock(*this);
+  const TLock lock(*this);
   std::swap(fStaticTable, ATable);
   ++fGeneration;
   return ATable;  // freed by the caller, outside the lock

@@ -13,8 +13,8 @@ class TSystemClock final : public TClock {
 
 const TClock& SystemClock() {
   // Stateless, so one shared instance serves every thread.
-  static const TSystemClock Instance;
-  return Instance;
+  static const TSystemClock instance;
+  return instance;
 }
 
 }  // namespace kelvo

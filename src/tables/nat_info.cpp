@@ -45,7 +45,7 @@ TNATInfo& TNATInfo::operator=(const TNATInfo& AOther) {
   if (this == &AOther) {
     return *this;
   }
-  const TKeyChange Change(*this);
+  const TKeyChange change(*this);
   fNAD = AOther.fNAD;
   fNADAlias = AOther.fNADAlias;
   fIP = AOther.fIP;
@@ -57,28 +57,28 @@ TNATInfo& TNATInfo::operator=(const TNATInfo& AOther) {
 
 void TNATInfo::SetNAD(std::int32_t AValue) {
   if (AValue != fNAD) {
-    const TKeyChange Change(*this);
+    const TKeyChange change(*this);
     fNAD = AValue;
   }
 }
 
 void TNATInfo::SetNADAlias(std::int32_t AValue) {
   if (AValue != fNADAlias) {
-    const TKeyChange Change(*this);
+    const TKeyChange change(*this);
     fNADAlias = AValue;
   }
 }
 
 void TNATInfo::SetIP(const std::string& AValue) {
   if (AValue != fIP) {
-    const TKeyChange Change(*this);
+    const TKeyChange change(*this);
     fIP = AValue;
   }
 }
 
 void TNATInfo::SetPort(std::uint16_t AValue) {
   if (AValue != fPort) {
-    const TKeyChange Change(*this);
+    const TKeyChange change(*this);
     fPort = AValue;
   }
 }

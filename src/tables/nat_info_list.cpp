@@ -31,39 +31,39 @@ TAddressKey NADIPPortKey(const TNATInfo& AItem) {
 }  // namespace
 
 void TNATInfoList::Index(TNATInfo& AItem) {
-  TNATInfo* Item = &AItem;
-  const std::uint64_t Seq = AItem.fSeq;
-  fByNAD.Insert(AItem.NAD(), Seq, Item);
-  if (fByNADAlias.Insert(AItem.NADAlias(), Seq, Item)) {
+  TNATInfo* item = &AItem;
+  const std::uint64_t seq = AItem.fSeq;
+  fByNAD.Insert(AItem.NAD(), seq, item);
+  if (fByNADAlias.Insert(AItem.NADAlias(), seq, item)) {
     fTakenAliases.Take(AsAlias(AItem.NADAlias()));
   }
-  fByIPAndPort.Insert(IPPortKey(AItem), Seq, Item);
-  fByNADIPAndPort.Insert(NADIPPortKey(AItem), Seq, Item);
+  fByIPAndPort.Insert(IPPortKey(AItem), seq, item);
+  fByNADIPAndPort.Insert(NADIPPortKey(AItem), seq, item);
 }
 
 void TNATInfoList::Unindex(TNATInfo& AItem) {
-  const std::uint64_t Seq = AItem.fSeq;
-  fByNAD.Erase(AItem.NAD(), Seq);
-  if (fByNADAlias.Erase(AItem.NADAlias(), Seq)) {
+  const std::uint64_t seq = AItem.fSeq;
+  fByNAD.Erase(AItem.NAD(), seq);
+  if (fByNADAlias.Erase(AItem.NADAlias(), seq)) {
     fTakenAliases.Free(AsAlias(AItem.NADAlias()));
   }
-  fByIPAndPort.Erase(IPPortKey(AItem), Seq);
-  fByNADIPAndPort.Erase(NADIPPortKey(AItem), Seq);
+  fByIPAndPort.Erase(IPPortKey(AItem), seq);
+  fByNADIPAndPort.Erase(NADIPPortKey(AItem), seq);
 }
 
 void TNATInfoList::UnindexGone(const std::vector<std::unique_ptr<TNATInfo>>& AGone,
                                std::size_t AFrom) {
-  const std::uint64_t Pass = ++fSweepPass;
-  const auto Gone = [](const TNATInfo* AItem) { return AItem->fOwner == nullptr; };
-  for (std::size_t I = AFrom; I < AGone.size(); ++I) {
-    const auto& Item = AGone[I];
-    fSeqOf.erase(Item.get());
-    fByNAD.Sweep(Item->NAD(), Pass, Gone);
-    if (fByNADAlias.Sweep(Item->NADAlias(), Pass, Gone)) {
-      fTakenAliases.Free(AsAlias(Item->NADAlias()));
+  const std::uint64_t pass = ++fSweepPass;
+  const auto gone = [](const TNATInfo* AItem) { return AItem->fOwner == nullptr; };
+  for (std::size_t i = AFrom; i < AGone.size(); ++i) {
+    const auto& item = AGone[i];
+    fSeqOf.erase(item.get());
+    fByNAD.Sweep(item->NAD(), pass, gone);
+    if (fByNADAlias.Sweep(item->NADAlias(), pass, gone)) {
+      fTakenAliases.Free(AsAlias(item->NADAlias()));
     }
-    fByIPAndPort.Sweep(IPPortKey(*Item), Pass, Gone);
-    fByNADIPAndPort.Sweep(NADIPPortKey(*Item), Pass, Gone);
+    fByIPAndPort.Sweep(IPPortKey(*item), pass, gone);
+    fByNADIPAndPort.Sweep(NADIPPortKey(*item), pass, gone);
   }
 }
 
@@ -91,17 +91,17 @@ int TNATInfoList::Add(std::unique_ptr<TNATInfo> AItem) {
   if (FItems.size() == FItems.capacity()) {
     FItems.reserve(std::max<std::size_t>(16, FItems.size() * 2));  // so push_back cannot fail
   }
-  TNATInfo& Item = *AItem;
-  Item.fSeq = fNextSeq++;
-  fSeqOf.emplace(&Item, Item.fSeq);
+  TNATInfo& item = *AItem;
+  item.fSeq = fNextSeq++;
+  fSeqOf.emplace(&item, item.fSeq);
   try {
-    Index(Item);
+    Index(item);
   } catch (...) {
-    Unindex(Item);
-    fSeqOf.erase(&Item);
+    Unindex(item);
+    fSeqOf.erase(&item);
     throw;
   }
-  Item.fOwner = this;
+  item.fOwner = this;
   FItems.push_back(std::move(AItem));
   return Count() - 1;
 }
@@ -118,42 +118,42 @@ TNATInfo* TNATInfoList::Items(int AIndex) const {
 }
 
 std::uint64_t TNATInfoList::Mark(int AIndex) const {
-  const TNATInfo* Item = Items(AIndex);
-  return Item != nullptr ? Item->fSeq : 0;
+  const TNATInfo* item = Items(AIndex);
+  return item != nullptr ? item->fSeq : 0;
 }
 
 int TNATInfoList::IndexAfter(std::uint64_t AMark) const {
-  const auto Where =
+  const auto where =
       std::upper_bound(FItems.begin(), FItems.end(), AMark,
                        [](std::uint64_t ASeq, const std::unique_ptr<TNATInfo>& AItem) {
                          return ASeq < AItem->fSeq;
                        });
-  return static_cast<int>(Where - FItems.begin());
+  return static_cast<int>(where - FItems.begin());
 }
 
 int TNATInfoList::IndexOf(const TNATInfo* AItem) const {
-  const auto Found = fSeqOf.find(AItem);
-  if (Found == fSeqOf.end()) {
+  const auto found = fSeqOf.find(AItem);
+  if (found == fSeqOf.end()) {
     return -1;
   }
-  return IndexAfter(Found->second - 1);
+  return IndexAfter(found->second - 1);
 }
 
 std::unique_ptr<TNATInfo> TNATInfoList::Remove(const TNATInfo* AItem, int* AIndex) {
-  const int Index = AItem != nullptr ? IndexOf(AItem) : -1;
+  const int index = AItem != nullptr ? IndexOf(AItem) : -1;
   if (AIndex != nullptr) {
-    *AIndex = Index;
+    *AIndex = index;
   }
-  if (Index < 0) {
+  if (index < 0) {
     return nullptr;
   }
-  const auto Where = FItems.begin() + Index;
-  std::unique_ptr<TNATInfo> Item = std::move(*Where);
-  FItems.erase(Where);
-  Unindex(*Item);
-  fSeqOf.erase(Item.get());
-  Item->fOwner = nullptr;
-  return Item;
+  const auto where = FItems.begin() + index;
+  std::unique_ptr<TNATInfo> item = std::move(*where);
+  FItems.erase(where);
+  Unindex(*item);
+  fSeqOf.erase(item.get());
+  item->fOwner = nullptr;
+  return item;
 }
 
 TNATInfo* TNATInfoList::FindByNAD(std::int32_t ANAD) const {
@@ -175,29 +175,29 @@ TNATInfo* TNATInfoList::FindByNADIPAndPort(std::int32_t ANAD, const std::string&
 
 TNATInfo* TNATInfoList::UpdateByNAD(std::int32_t ANAD, const std::string& AIP,
                                     std::uint16_t APort) {
-  if (TNATInfo* Existing = FindByNADIPAndPort(ANAD, AIP, APort)) {
-    Existing->SetTimeout(fTimeout);
-    return Existing;
+  if (TNATInfo* existing = FindByNADIPAndPort(ANAD, AIP, APort)) {
+    existing->SetTimeout(fTimeout);
+    return existing;
   }
   if (Full()) {
     return nullptr;
   }
 
   // The first alias from ANAD upward, wrapping from 4294967295 to 0, that no entry holds.
-  const std::uint32_t Alias = fTakenAliases.FirstFreeFrom(AsAlias(ANAD));
+  const std::uint32_t alias = fTakenAliases.FirstFreeFrom(AsAlias(ANAD));
 
   // Created before anything changes, so a failed lookup leaves the table as it was.
-  auto Item = std::make_unique<TNATInfo>(ANAD, AIP, APort, fTimeout);
-  Item->SetNADAlias(static_cast<std::int32_t>(Alias));
-  TNATInfo* Result = Item.get();
-  Add(std::move(Item));
-  return Result;
+  auto item = std::make_unique<TNATInfo>(ANAD, AIP, APort, fTimeout);
+  item->SetNADAlias(static_cast<std::int32_t>(alias));
+  TNATInfo* result = item.get();
+  Add(std::move(item));
+  return result;
 }
 
 void TNATInfoList::UpdateByIPAndPort(std::int32_t ANAD, const std::string& AIP,
                                      std::uint16_t APort) {
-  if (TNATInfo* Existing = FindByIPAndPort(AIP, APort)) {
-    Existing->SetTimeout(fTimeout);
+  if (TNATInfo* existing = FindByIPAndPort(AIP, APort)) {
+    existing->SetTimeout(fTimeout);
     return;
   }
   if (!Full()) {
@@ -206,12 +206,12 @@ void TNATInfoList::UpdateByIPAndPort(std::int32_t ANAD, const std::string& AIP,
 }
 
 std::unique_ptr<TNATInfoList> TNATInfoList::Duplicate() const {
-  auto Copy = std::make_unique<TNATInfoList>(fTimeout, fClock);
-  Copy->FItems.reserve(FItems.size());
-  for (const auto& Item : FItems) {
-    Copy->Add(std::make_unique<TNATInfo>(*Item));  // copies fields, no lookup
+  auto copy = std::make_unique<TNATInfoList>(fTimeout, fClock);
+  copy->FItems.reserve(FItems.size());
+  for (const auto& item : FItems) {
+    copy->Add(std::make_unique<TNATInfo>(*item));  // copies fields, no lookup
   }
-  return Copy;
+  return copy;
 }
 
 void TNATInfoList::Clear() {
@@ -223,8 +223,8 @@ void TNATInfoList::Clear() {
 
 std::vector<std::unique_ptr<TNATInfo>> TNATInfoList::ClearWithoutFreeing() {
   ClearIndexes();
-  for (const auto& Item : FItems) {
-    Item->fOwner = nullptr;
+  for (const auto& item : FItems) {
+    item->fOwner = nullptr;
   }
   return std::exchange(FItems, {});
 }
@@ -233,23 +233,23 @@ void TNATInfoList::AgeEntries() {
   if (!BeginAgeingStep()) {
     return;
   }
-  std::vector<std::unique_ptr<TNATInfo>> Gone;
-  ContinueAgeingStep(std::numeric_limits<int>::max(), Gone);
+  std::vector<std::unique_ptr<TNATInfo>> gone;
+  ContinueAgeingStep(std::numeric_limits<int>::max(), gone);
 }
 
 bool TNATInfoList::BeginAgeingStep() {
   if (!Ages() || fTimerRunning) {
     return false;
   }
-  const TTimePoint Now = fClock.Now();
+  const TTimePoint now = fClock.Now();
   // A clock set back by a second or more counts as elapsed time too, or a table would stop
   // ageing until the clock caught up again.
-  const auto Elapsed = Now >= fOneSecTimer ? Now - fOneSecTimer : fOneSecTimer - Now;
-  if (Elapsed < std::chrono::milliseconds(1000)) {
+  const auto elapsed = now >= fOneSecTimer ? now - fOneSecTimer : fOneSecTimer - now;
+  if (elapsed < std::chrono::milliseconds(1000)) {
     return false;
   }
   fTimerRunning = true;
-  fStepNow = Now;
+  fStepNow = now;
   fStepAfter = 0;
   fStepLast = FItems.empty() ? 0 : FItems.back()->fSeq;
   return true;
@@ -263,31 +263,31 @@ bool TNATInfoList::ContinueAgeingStep(int AMaxEntries,
   try {
     // Walks the slice [From, To) in list order, keeping the survivors in order, so no entry
     // after a removed one is skipped; entries added since the step began are not aged by it.
-    const std::size_t From = static_cast<std::size_t>(IndexAfter(fStepAfter));
-    std::size_t To = From;
-    const std::size_t GoneBefore = AGone.size();
-    std::size_t Kept = From;
-    while (To < FItems.size() && FItems[To]->fSeq <= fStepLast &&
-           To - From < static_cast<std::size_t>(AMaxEntries)) {
-      TNATInfo& Item = *FItems[To];
-      fStepAfter = Item.fSeq;
+    const std::size_t from = static_cast<std::size_t>(IndexAfter(fStepAfter));
+    std::size_t to = from;
+    const std::size_t goneBefore = AGone.size();
+    std::size_t kept = from;
+    while (to < FItems.size() && FItems[to]->fSeq <= fStepLast &&
+           to - from < static_cast<std::size_t>(AMaxEntries)) {
+      TNATInfo& item = *FItems[to];
+      fStepAfter = item.fSeq;
       // Checked before the decrement so that a timeout of INT32_MIN cannot overflow.
-      if (Item.Timeout() <= 1) {
-        Item.fOwner = nullptr;
-        AGone.push_back(std::move(FItems[To]));
+      if (item.Timeout() <= 1) {
+        item.fOwner = nullptr;
+        AGone.push_back(std::move(FItems[to]));
       } else {
-        Item.SetTimeout(Item.Timeout() - 1);
-        if (Kept != To) {
-          FItems[Kept] = std::move(FItems[To]);
+        item.SetTimeout(item.Timeout() - 1);
+        if (kept != to) {
+          FItems[kept] = std::move(FItems[to]);
         }
-        ++Kept;
+        ++kept;
       }
-      ++To;
+      ++to;
     }
-    FItems.erase(FItems.begin() + static_cast<std::ptrdiff_t>(Kept),
-                 FItems.begin() + static_cast<std::ptrdiff_t>(To));
-    UnindexGone(AGone, GoneBefore);
-    if (Kept < FItems.size() && FItems[Kept]->fSeq <= fStepLast) {
+    FItems.erase(FItems.begin() + static_cast<std::ptrdiff_t>(kept),
+                 FItems.begin() + static_cast<std::ptrdiff_t>(to));
+    UnindexGone(AGone, goneBefore);
+    if (kept < FItems.size() && FItems[kept]->fSeq <= fStepLast) {
       return false;  // more of this step to do
     }
   } catch (...) {

@@ -68,7 +68,7 @@ std::string ReadShared(const std::wstring& AFileName) {
     throw std::runtime_error("Cannot open file \"" + Narrow(AFileName) + "\"");
   }
   std::string bytes;
-  std::vector<char> buffer(64 * 1024);
+  std::vector<char> buffer(std::size_t{64} * 1024);
   DWORD read = 0;
   while (ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) &&
          read > 0) {

@@ -31,7 +31,8 @@ TStatusLists::TStatusLists(HWND AListView1, HWND AListView2, HWND AGauge1, HWND 
   SetWindowTextUtf8(fGauge1, LabelledAccessibleText(kGaugeAccessibleName, ""));
 }
 
-void TStatusLists::Tick(std::int32_t AMsgCount, std::shared_ptr<const TTablesSnapshot> ASnapshot) {
+void TStatusLists::Tick(std::int32_t AMsgCount,
+                        const std::shared_ptr<const TTablesSnapshot>& ASnapshot) {
   ShowRate(AMsgCount);
   FillLists(ASnapshot);
 }

@@ -23,7 +23,7 @@ class TStatusLists {
   TStatusLists(HWND AListView1, HWND AListView2, HWND AGauge1, HWND AlblMsgCount);
 
   // One tick: AMsgCount frames were counted since the last one.
-  void Tick(std::int32_t AMsgCount, std::shared_ptr<const TTablesSnapshot> ASnapshot);
+  void Tick(std::int32_t AMsgCount, const std::shared_ptr<const TTablesSnapshot>& ASnapshot);
   void ShowRate(std::int32_t AMsgCount);
   // Both lists emptied and refilled; no selection survives.
   void FillLists(const std::shared_ptr<const TTablesSnapshot>& ASnapshot);

@@ -35,7 +35,8 @@ double ContrastRatio(TRgb AFirst, TRgb ASecond) {
 TRgb ReadableTextColor(std::initializer_list<TRgb> ABackgrounds) {
   constexpr TRgb kBlack{0, 0, 0};
   constexpr TRgb kWhite{0xFF, 0xFF, 0xFF};
-  return LeastContrast(kBlack, ABackgrounds) >= LeastContrast(kWhite, ABackgrounds) ? kBlack : kWhite;
+  return LeastContrast(kBlack, ABackgrounds) >= LeastContrast(kWhite, ABackgrounds) ? kBlack
+                                                                                    : kWhite;
 }
 
 }  // namespace kelvo

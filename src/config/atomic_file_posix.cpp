@@ -80,7 +80,7 @@ TFd CreateTempBeside(const std::string& ATarget, std::string& APath) {
   thread_local std::mt19937_64 random(
       std::random_device{}() ^ static_cast<std::uint64_t>(::getpid()) << 32 ^
       static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-  for (int Try = 0; Try < 100; ++Try) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
     std::string suffix(6, 'a');
     for (char& ch : suffix) {
       ch = kChars[random() % kChars.size()];

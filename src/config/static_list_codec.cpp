@@ -56,47 +56,47 @@ std::vector<std::string> SplitStaticListFields(std::string_view AText) {
     AText = AText.substr(0, nul);
   }
   std::vector<std::string> fields;
-  std::size_t P = 0;
-  const std::size_t End = AText.size();
+  std::size_t pos = 0;
+  const std::size_t end = AText.size();
   auto skipBlanks = [&] {
-    while (P < End && IsBlankOrControl(AText[P])) {
-      ++P;
+    while (pos < end && IsBlankOrControl(AText[pos])) {
+      ++pos;
     }
   };
 
   skipBlanks();
-  while (P < End) {
+  while (pos < end) {
     std::string field;
-    if (AText[P] == '"') {
-      ++P;
-      while (P < End) {
-        if (AText[P] == '"') {
-          if (P + 1 < End && AText[P + 1] == '"') {
+    if (AText[pos] == '"') {
+      ++pos;
+      while (pos < end) {
+        if (AText[pos] == '"') {
+          if (pos + 1 < end && AText[pos + 1] == '"') {
             field.push_back('"');
-            P += 2;
+            pos += 2;
             continue;
           }
-          ++P;  // the closing quote
+          ++pos;  // the closing quote
           break;
         }
-        field.push_back(AText[P++]);
+        field.push_back(AText[pos++]);
       }
     } else {
-      const std::size_t start = P;
-      while (P < End && !IsBlankOrControl(AText[P]) && AText[P] != ',') {
-        ++P;
+      const std::size_t start = pos;
+      while (pos < end && !IsBlankOrControl(AText[pos]) && AText[pos] != ',') {
+        ++pos;
       }
-      field.assign(AText.substr(start, P - start));
+      field.assign(AText.substr(start, pos - start));
     }
     fields.push_back(std::move(field));
 
     skipBlanks();
-    if (P < End && AText[P] == ',') {
+    if (pos < end && AText[pos] == ',') {
       // Only a comma that ends the text makes an empty last field; "a, " has none.
-      if (P + 1 == End) {
+      if (pos + 1 == end) {
         fields.emplace_back();
       }
-      ++P;
+      ++pos;
       skipBlanks();
     }
   }

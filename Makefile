@@ -6,6 +6,10 @@ WERROR   ?= OFF
 CMAKE_ARGS ?=
 # ccache speeds up rebuilds where it is installed (CCACHE_DISABLE=1 switches it off).
 LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# Paths below the checkout count relative to it, so that every build folder of every clone
+# shares one cache (debug information then names the folder that compiled a file first).
+export CCACHE_BASEDIR ?= $(CURDIR)
+export CCACHE_NOHASHDIR ?= 1
 # Seconds per fuzzer; FUZZ_BUDGET (seconds) shares a total among all of them instead.
 FUZZ_BUDGET ?=
 FUZZ_SECONDS ?= $(if $(FUZZ_BUDGET),$(shell expr $(FUZZ_BUDGET) / $(words $(FUZZERS))),60)

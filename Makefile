@@ -46,11 +46,12 @@ package: build
 	cd $(BUILD) && cpack -G DEB
 	lintian --fail-on error $(BUILD)/package/kelvorelay_*.deb
 
-# The core and its tests under ThreadSanitizer, in a build folder of their own.
+# The threaded tests (label tsan) under ThreadSanitizer, in a build folder of their own: only
+# their executables are built.
 tsan: deps
 	cmake -S . -B build-tsan -DKELVO_TSAN=ON -DKELVO_BUILD_GUI=OFF -DKELVO_BUILD_BENCH=OFF \
 	      -DKELVO_WERROR=$(WERROR) $(LAUNCHER)
-	cmake --build build-tsan -j$(JOBS)
+	cmake --build build-tsan -j$(JOBS) --target tests_tsan
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L tsan
 
 # The tests under AddressSanitizer and UndefinedBehaviorSanitizer, built with clang (so that its

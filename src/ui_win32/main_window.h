@@ -103,6 +103,9 @@ class TfmMain : public TMainView {
 
   // Handlers, public so the program's shell and tests can drive them.
   void timSystemTimer();
+  // lblError's tooltip: why the port cannot be opened ("" while it can). The status tick keeps
+  // it up to date.
+  void ShowPortErrorReason(const std::string& AReason);
   void SetLed(TLamp ALamp, TLedColor AColor) override;
   void acOptionsExecute();
   void acHelpExecute();
@@ -155,8 +158,6 @@ class TfmMain : public TMainView {
   void DpiChanged(int ADpi, const RECT& ASuggested);
   void ShowCount(int AId, const std::string& AText);
   void ShowPortError(bool AVisible);
-  // lblError's tooltip: why the port cannot be opened ("" while it can).
-  void ShowPortErrorReason(const std::string& AReason);
   void LoadPictures();
   // Moves the restored frame to ALeft and/or ATop (null: that edge stays).
   void MoveRestoredFrame(const LONG* ALeft, const LONG* ATop);

@@ -23,6 +23,38 @@ namespace {
 // WM_KEYF1: what the system posts to the focused window for a press of F1 (not in the headers).
 constexpr UINT kKeyF1 = 0x004D;
 
+// The text the tooltip control owned by AOwner shows for the child ATool ("" without one).
+std::wstring ToolTipText(HWND AOwner, HWND ATool) {
+  struct TSearch {
+    HWND Owner;
+    HWND Tip = nullptr;
+  } search{AOwner};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND AWindow, LPARAM ASearch) -> BOOL {
+        auto& found = *reinterpret_cast<TSearch*>(ASearch);
+        wchar_t name[64] = {};
+        GetClassNameW(AWindow, name, 64);
+        if (std::wstring(name) == TOOLTIPS_CLASSW && GetWindow(AWindow, GW_OWNER) == found.Owner) {
+          found.Tip = AWindow;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  if (search.Tip == nullptr) {
+    return {};
+  }
+  wchar_t text[256] = {};
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof(tool);
+  tool.hwnd = AOwner;
+  tool.uId = reinterpret_cast<UINT_PTR>(ATool);
+  tool.lpszText = text;
+  SendMessageW(search.Tip, TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&tool));
+  return text;
+}
+
 std::wstring ClipboardText(HWND AOwner) {
   std::wstring text;
   if (!OpenClipboard(AOwner)) {
@@ -114,6 +146,13 @@ TEST_F(WindowAccessTest, ListsLampsGaugeAndLabelsCarryTheirNames) {
   EXPECT_EQ(SendMessageW(Child(idGauge1), PBM_GETPOS, 0, 0), 20);
   // The address and the error line are statics: their text is their name.
   EXPECT_EQ(WindowTextUtf8(Child(idlblError)), "Error opening port 8442!");
+  // Its tooltip says why the port cannot be had; the status tick follows the relay.
+  fRig.Window().ShowPortErrorReason("cannot bind 0.0.0.0:8442: taken");
+  EXPECT_EQ(ToolTipText(fRig.Window().Handle(), Child(idlblError)),
+            L"cannot bind 0.0.0.0:8442: taken");
+  fRig.Window().timSystemTimer();
+  EXPECT_EQ(ToolTipText(fRig.Window().Handle(), Child(idlblError)),
+            Widen(fRig.Window().Host().NetworkStatus().Error));
   if (fRig.Window().Host().Endpoint().IsOpen()) {
     EXPECT_FALSE(WindowTextUtf8(Child(idlblLocalIP)).empty()) << "the bound address";
   }
